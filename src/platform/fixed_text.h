@@ -1,0 +1,61 @@
+// A zero-terminated narrow text in a field of fixed capacity N (terminator
+// included). Every write is bounded: longer input is cut to N - 1 bytes.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace zrt {
+
+template <std::size_t N>
+class FixedText {
+  static_assert(N > 0, "a text field needs room for its terminator");
+
+ public:
+  static constexpr std::size_t kCapacity = N;
+  static constexpr std::size_t kMaxLength = N - 1;
+
+  FixedText() = default;
+  explicit FixedText(std::string_view text) { Assign(text); }
+
+  // Copies at most N - 1 bytes, stopping at an embedded zero byte.
+  void Assign(std::string_view text) {
+    length_ = 0;
+    data_[0] = '\0';
+    Append(text);
+  }
+  void Append(std::string_view text) {
+    text = text.substr(0, std::min(text.find('\0'), text.size()));
+    const std::size_t room = kMaxLength - length_;
+    const std::size_t count = std::min(room, text.size());
+    std::memcpy(data_ + length_, text.data(), count);
+    length_ += count;
+    data_[length_] = '\0';
+  }
+  void Clear() { Assign({}); }
+
+  // True when `text` would be stored whole.
+  static bool Fits(std::string_view text) { return text.size() <= kMaxLength; }
+
+  const char* c_str() const { return data_; }
+  std::string_view view() const { return {data_, length_}; }
+  std::string str() const { return std::string(view()); }
+  std::size_t size() const { return length_; }
+  bool empty() const { return length_ == 0; }
+
+  friend bool operator==(const FixedText& a, std::string_view b) {
+    return a.view() == b;
+  }
+  friend bool operator!=(const FixedText& a, std::string_view b) {
+    return !(a == b);
+  }
+
+ private:
+  char data_[N] = {};
+  std::size_t length_ = 0;
+};
+
+}  // namespace zrt

@@ -1,0 +1,64 @@
+// Files and folders: FindFirstFileA, CreateDirectoryA, CreateFileA and
+// WriteFile, GetWindowsDirectoryA, SHGetFolderPathA, GetPrivateProfileStringA.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/port/platform_types.h"
+
+namespace zrt::port {
+
+// A file opened for writing; destroying it closes the file (CloseHandle).
+// Bytes are written as given: line-end conversion is the caller's business.
+class OutputFile {
+ public:
+  virtual ~OutputFile() = default;
+  virtual bool WriteFile(const void* data, std::size_t size) = 0;
+};
+
+enum class OpenMode {
+  Append,     // OPEN_ALWAYS, positioned at the end
+  CreateNew,  // CREATE_NEW: fails with ERROR_FILE_EXISTS (80) if present
+  Replace,    // CREATE_ALWAYS
+};
+
+constexpr int kCsidlCommonAppData = 0x23;
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // FindFirstFileA followed at once by FindClose: true when the path (or
+  // pattern) matches a file or folder.
+  virtual bool FindFirstFileA(const char* path) = 0;
+
+  // GetFileAttributesExA: size of an existing file.
+  virtual bool GetFileSize(const char* path, std::uint64_t& size) = 0;
+
+  // CreateDirectoryA with default security.
+  virtual bool CreateDirectoryA(const char* path) = 0;
+
+  // CreateFileA(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE). Null with
+  // the thread's last error set when the file cannot be opened.
+  virtual std::unique_ptr<OutputFile> CreateFileA(const char* path,
+                                                  OpenMode mode) = 0;
+
+  // GetWindowsDirectoryA into a buffer of `capacity` bytes; false on failure.
+  virtual bool GetWindowsDirectoryA(std::string& path,
+                                    std::size_t capacity) = 0;
+
+  // SHGetFolderPathA(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, path).
+  virtual HResult SHGetFolderPathA(int csidl, std::string& path) = 0;
+
+  // GetPrivateProfileStringA with a result buffer of `capacity` bytes.
+  virtual std::string GetPrivateProfileStringA(const char* section,
+                                               const char* key,
+                                               const char* defaultValue,
+                                               std::size_t capacity,
+                                               const char* iniPath) = 0;
+};
+
+}  // namespace zrt::port

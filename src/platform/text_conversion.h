@@ -1,0 +1,29 @@
+// Conversion between the thread's ANSI code page and UTF-16.
+#pragma once
+
+#include <string>
+
+#include "platform/fixed_text.h"
+#include "platform/port/system.h"
+
+namespace zrt {
+
+// ANSI to UTF-16 with a destination sized from the source (twice the
+// source's length, terminator included). False when conversion fails.
+bool ToWide(port::System& system, std::string_view narrow, port::WideText& wide);
+
+// UTF-16 to ANSI with a destination sized from the source, as above. False
+// when conversion fails; `narrow` is then empty.
+bool ToNarrow(port::System& system, const port::WideText& wide, std::string& narrow);
+
+// UTF-16 to ANSI, stored into a fixed field (cut to its width). An
+// unconvertible text is stored empty.
+template <std::size_t N>
+bool ToNarrow(port::System& system, const port::WideText& wide, FixedText<N>& field) {
+  std::string narrow;
+  const bool ok = ToNarrow(system, wide, narrow);
+  field.Assign(narrow);
+  return ok;
+}
+
+}  // namespace zrt
