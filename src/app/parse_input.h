@@ -1,0 +1,19 @@
+// Splits the process's command line into the nine job-argument fields.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/run.h"
+
+namespace zrt::app {
+
+// Fields are maximal runs of characters other than '@' and '#'.
+std::vector<std::string_view> SplitJobArgument(std::string_view text);
+
+// Fills run.args when the text holds exactly nine fields; logs and returns
+// false otherwise, leaving run.args empty.
+bool ParseInput(Run& run, std::string_view commandLine);
+
+}  // namespace zrt::app

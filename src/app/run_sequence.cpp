@@ -1,0 +1,247 @@
+#include "app/run_sequence.h"
+
+#include <optional>
+#include <string>
+
+#include "app/parse_input.h"
+#include "app/run.h"
+#include "app/step_dispatch.h"
+#include "jobdoc/job_document.h"
+#include "platform/registry_reader.h"
+#include "platform/system_facts.h"
+#include "platform/user_context.h"
+#include "report/status_report.h"
+
+namespace zrt::app {
+namespace {
+constexpr const char* kModule = "WinMain";
+constexpr std::size_t kCommandLineCapacity = 1024;
+constexpr std::size_t kMaxLibraryPath = 259;
+constexpr std::uint32_t kPause = 1000;
+
+using Text512 = FixedText<512>;
+
+// The values the script header carries, as the job document gives them.
+struct ScriptHeader {
+  Text512 scriptId, scriptVer, category, funcName, logOn;
+};
+
+class RunSequence {
+ public:
+  RunSequence(Run& run, const char* commandLineTail)
+      : run_(run), tail_(commandLineTail ? commandLineTail : ""), registry_(run.platform.registry,
+                                                                           run.platform.system) {}
+
+  void Execute() {
+    if (!Start()) return;
+    if (!ParseArguments()) return End("ParseInput");
+    if (PrepareDocument()) {
+      LoadPostLibrary();
+      run_.context.vistaOrLater = IsVistaOrLater(run_.platform.system);
+      request_.Clear();
+      if (TakeUserContext() && CheckIdentity() && !RunSteps()) {
+        // A failed step was reported; this path keeps the user's identity.
+        End("");
+        document_.reset();
+        return;
+      }
+    }
+    document_.reset();
+    End("");
+  }
+
+ private:
+  void Log(std::string_view type, std::string_view val1, std::string_view val2,
+           std::string_view val3) {
+    run_.log.Write(kModule, type, val1, val2, val3);
+  }
+  void End(std::string_view reason) { Log("Info", "Application", "End", reason); }
+
+  template <std::size_t N>
+  bool ReadProductValue(const char* name, FixedText<N>& field) {
+    RegistryValue value;
+    if (!registry_.QueryValue("HKEY_LOCAL_MACHINE", productKey_, name, value)) {
+      Log("ERROR", name, "Not Found", registry_.ErrorText());
+      return false;
+    }
+    field.Assign(value.Text());
+    return true;
+  }
+
+  // Bitness, the product key values, the data folder, the first log lines
+  // and the status server address.
+  bool Start() {
+    JobContext& c = run_.context;
+    c.REGID.Clear();
+    c.InstallationPath.Clear();
+    c.dataFolder.Clear();
+    run_.lookup.highestIndex = 0;
+
+    c.is64BitMachine = IsSixtyFourBitMachine(run_.platform.files);
+    productKey_ = c.is64BitMachine ? "SOFTWARE\\Wow6432Node\\MERQEL" : "SOFTWARE\\MERQEL";
+    if (!ReadProductValue("REGID", c.REGID)) return false;
+    if (!ReadProductValue("InstallationPath", c.InstallationPath)) return false;
+
+    std::string appData;
+    if (!Succeeded(run_.platform.files.SHGetFolderPathA(port::kCsidlCommonAppData, appData))) {
+      appData.clear();
+    }
+    c.dataFolder.Assign(appData + "\\Merqel");
+
+    run_.log.Write("CommandLine", "ARGUMENT", tail_, "", "");
+    Log("Info", "Application", "Start", std::string(36, '='));
+    if (!ReadProductValue("MEMBERID", c.MEMBERID)) return false;
+    if (!ReadProductValue("TYPE", c.TYPE)) return false;
+    if (!ReadProductValue("SITEID", c.SITEID)) return false;
+    report::ReadStatusUrl(run_);
+    return true;
+  }
+
+  bool ParseArguments() {
+    const FixedText<kCommandLineCapacity> commandLine(run_.platform.system.GetCommandLineA());
+    Log("Info", "Input", "", commandLine.view());
+    return ParseInput(run_, commandLine.view());
+  }
+
+  // Creates the parser, checks that the job document exists and loads it.
+  bool PrepareDocument() {
+    document_.emplace(run_.platform);
+    Text512 error;
+    if (!document_->CreateParser(error)) {
+      Log("Failed", "Initialization Xml", "", error.view());
+      return false;
+    }
+    Log("Success", "Xml", "", "Initialize");
+
+    run_.platform.system.Sleep(kPause);
+    const std::string path = run_.args.XmlFilePath.str();
+    if (!FileExists(run_.platform.files, path)) {
+      Log("Failed", "Input xml not found", "", path);
+      return false;
+    }
+    Text512 rootName;
+    if (!document_->Load(path.c_str(), rootName, error)) {
+      Log("Failed", "load Xml", "", error.view());
+      return false;
+    }
+    Log("Success", "load Xml", "", path);
+    Log("Info", "load Xml", "", rootName.view());
+    return true;
+  }
+
+  void LoadPostLibrary() {
+    auto& post = run_.platform.post;
+    const std::string path = run_.context.InstallationPath.str() + "\\zCourier.dll";
+    // A cut path would name another file: a path that does not fit is not
+    // loaded at all.
+    if (path.size() > kMaxLibraryPath || !post.LoadLibraryA(path.c_str())) {
+      run_.log.Write("1.0", "CreateWebPost", "INFO", "ZCourier DLL Loading Failed", "");
+    }
+    run_.context.hasWebPostData = post.GetProcAddress("WebPostData");
+    if (!run_.context.hasWebPostData) {
+      run_.log.Write("1.0", "CreateWebPost", "ERR:", "WebPostApi Loading Failed", "");
+    }
+  }
+
+  // Finds the logged-on user's shell, takes its token and impersonates it.
+  bool TakeUserContext() {
+    auto& processes = run_.platform.processes;
+    auto& system = run_.platform.system;
+    const std::optional<std::uint32_t> shell = FindSessionShell(processes);
+    if (!shell) return false;
+
+    const auto process = OpenShellProcess(processes, *shell);
+    Log("ERROR", "OpenProcessToken", "", std::to_string(system.GetLastError()));
+    if (!OpenSessionUserToken(processes, process.get(), run_.context.userToken)) {
+      const port::ErrorCode code = system.GetLastError();
+      processes.RevertToSelf();
+      Log("ERROR", "OpenProcessToken", std::to_string(code), "");
+      return false;
+    }
+    Log("Success", "OpenProcessToken", "", "");
+
+    if (!processes.ImpersonateLoggedOnUser(*run_.context.userToken)) {
+      const port::ErrorCode code = system.GetLastError();
+      processes.RevertToSelf();
+      Log("ERROR", "ImpersonateLoggedOnUser", std::to_string(code), "");
+      run_.context.userToken.reset();
+      return false;
+    }
+    Log("Success", "ImpersonateLoggedOnUser", "", "");
+    return true;
+  }
+
+  void RevertAndCloseToken() {
+    run_.platform.processes.RevertToSelf();
+    run_.context.userToken.reset();
+  }
+
+  // Reads the script header and checks the function name and script id.
+  bool CheckIdentity() {
+    ScriptHeader h;
+    Text512 instanceId, templateId, error;
+    document_->InitScriptInstance(instanceId, h.scriptId, templateId, h.category, h.funcName,
+                                  h.logOn);
+    document_->ReadScriptInstance(h.scriptId, h.scriptVer, h.category, h.funcName, h.logOn,
+                                  error);
+    Log("Info", "Xml Data", "ScriptID", h.scriptId.view());
+    Log("Info", "Xml Data", "ScriptVer", h.scriptVer.view());
+    Log("Info", "Xml Data", "Category", h.category.view());
+    Log("Info", "Xml Data", "FuncName", h.funcName.view());
+    Log("Info", "Xml Data", "LogOn", h.logOn.view());
+
+    auto& system = run_.platform.system;
+    if (system.lstrcmpiA(h.funcName.c_str(), "Power Management") != 0) {
+      Log("Failed", "", "", "Function Name Not Matched");
+      RevertAndCloseToken();
+      return false;
+    }
+    if (system.lstrcmpiA(h.scriptId.c_str(), run_.args.ScriptId.c_str()) != 0) {
+      Log("Failed", "Data comapare", "", "");
+      RevertAndCloseToken();
+      return false;
+    }
+    Log("Success", "Data comapare", "", "");
+    return true;
+  }
+
+  // The step loop. False when an operation failed (its status was sent).
+  bool RunSteps() {
+    Text512 error;
+    while (document_->ReadNextStep(request_, error)) {
+      if (DispatchStep(run_, request_) == StepResult::Failed) {
+        report::SendStatus(run_, "0");
+        return false;
+      }
+    }
+    run_.platform.system.Sleep(kPause);
+    report::SendStatus(run_, "1");
+    RevertAndCloseToken();
+    return true;
+  }
+
+  Run& run_;
+  std::string tail_;
+  CRegistry registry_;
+  const char* productKey_ = "SOFTWARE\\MERQEL";
+  std::optional<jobdoc::JobDocument> document_;
+  jobdoc::PowerRequest request_;
+};
+
+}  // namespace
+
+int RunJob(port::Platform& platform, const char* commandLineTail) {
+  Run run(platform);
+  try {
+    RunSequence(run, commandLineTail).Execute();
+  } catch (const JobAborted&) {
+    // Already logged where it arose.
+  } catch (...) {
+    CaptureLastError(run);
+    run.log.Write(kModule, "ERROR", "Exception Occured", run.buffers.errorNumberText.view(),
+                  run.buffers.errorText.view());
+  }
+  return 0;
+}
+
+}  // namespace zrt::app

@@ -1,0 +1,47 @@
+#include "platform/system_facts.h"
+
+namespace zrt {
+namespace {
+constexpr std::size_t kWindowsFolderCapacity = 512;
+constexpr std::size_t kMaxFolderPrefix = 249;
+constexpr std::uint32_t kDefaultLanguage = 0x400;
+}  // namespace
+
+bool IsVistaOrLater(port::System& system) {
+  port::OsVersion version;
+  if (!system.GetVersionExA(version, true) && !system.GetVersionExA(version, false)) {
+    return false;
+  }
+  return version.major > 5;
+}
+
+bool IsSixtyFourBitMachine(port::FileSystem& files) {
+  std::string windows;
+  if (!files.GetWindowsDirectoryA(windows, kWindowsFolderCapacity)) windows.clear();
+  const std::size_t slash = windows.rfind('\\');
+  if (slash != std::string::npos) windows.resize(slash + 1);
+  return FileExists(files, windows + "Program Files (x86)");
+}
+
+bool FileExists(port::FileSystem& files, const std::string& path) {
+  return files.FindFirstFileA(path.c_str());
+}
+
+int CreateDirectoryPath(port::FileSystem& files, const std::string& path) {
+  // The part up to the first backslash (normally the drive) is never created.
+  std::size_t slash = path.find('\\');
+  if (slash != std::string::npos) {
+    while ((slash = path.find('\\', slash + 1)) != std::string::npos) {
+      const std::string prefix = path.substr(0, slash + 1);
+      if (prefix.size() <= kMaxFolderPrefix) files.CreateDirectoryA(prefix.c_str());
+    }
+  }
+  files.CreateDirectoryA(path.c_str());
+  return 0;
+}
+
+std::string SystemErrorText(port::System& system, port::ErrorCode code) {
+  return system.FormatMessageA(code, kDefaultLanguage);
+}
+
+}  // namespace zrt

@@ -1,0 +1,58 @@
+#include "power/scheme_lookup.h"
+
+#include <string>
+
+#include "platform/text_conversion.h"
+
+namespace zrt::power {
+
+bool SchemesEnumProc(app::Run& run, std::uint32_t index, const port::WideText& name,
+                     const port::WideText& description) {
+  SchemeLookupState& state = run.lookup;
+  if (index > state.highestIndex) state.highestIndex = index;
+
+  std::string narrowName;
+  ToNarrow(run.platform.system, name, narrowName);
+  const bool tableFull = state.schemeCount >= SchemeLookupState::kMaxSchemes;
+  if (!tableFull) state.schemeNames[state.schemeCount].Assign(narrowName);
+
+  run.log.Write("SCHEMESENUMPROC", "Success", "EnumPwrSchemes", "", narrowName);
+
+  if (run.platform.system.lstrcmpiA(state.requestedName.c_str(), narrowName.c_str()) == 0) {
+    state.foundIndex = index;
+    ToNarrow(run.platform.system, description, state.foundDescription);
+    // A machine with more schemes than the table holds still finds them.
+    if (tableFull) state.matchedPastTable = true;
+  }
+  if (!tableFull) ++state.schemeCount;
+  return true;
+}
+
+bool IsSchemePresent(app::Run& run, std::string_view schemeName) {
+  const SchemeLookupState& state = run.lookup;
+  const std::string wanted(schemeName);
+  for (std::int32_t i = 0; i < state.schemeCount; ++i) {
+    if (run.platform.system.lstrcmpiA(state.schemeNames[i].c_str(), wanted.c_str()) == 0) {
+      return true;
+    }
+  }
+  return state.matchedPastTable;
+}
+
+bool LookUpScheme(app::Run& run, std::string_view schemeName) {
+  SchemeLookupState& state = run.lookup;
+  for (auto& entry : state.schemeNames) entry.Clear();
+  state.schemeCount = 0;
+  state.foundIndex = 0;
+  state.matchedPastTable = false;
+  state.requestedName.Clear();
+  state.foundDescription.Clear();
+  state.requestedName.Assign(schemeName);
+  run.platform.power.EnumPwrSchemes(
+      [&run](std::uint32_t index, const port::WideText& name, const port::WideText& description) {
+        return SchemesEnumProc(run, index, name, description);
+      });
+  return IsSchemePresent(run, schemeName);
+}
+
+}  // namespace zrt::power

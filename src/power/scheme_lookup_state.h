@@ -1,0 +1,24 @@
+// The run-wide record of the last power-scheme enumeration.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "platform/fixed_text.h"
+
+namespace zrt::power {
+
+struct SchemeLookupState {
+  static constexpr int kMaxSchemes = 100;
+
+  FixedText<100> requestedName;
+  std::array<FixedText<100>, kMaxSchemes> schemeNames;
+  std::int32_t schemeCount = 0;
+  std::uint32_t foundIndex = 0;
+  FixedText<1024> foundDescription;
+  // A match among schemes enumerated after the name table was full.
+  bool matchedPastTable = false;
+  std::uint32_t highestIndex = 0;  // kept across lookups for the whole run
+};
+
+}  // namespace zrt::power

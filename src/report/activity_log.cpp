@@ -1,0 +1,97 @@
+#include "report/activity_log.h"
+
+#include <cstdio>
+
+#include "platform/system_facts.h"
+#include "platform/user_context.h"
+#include "report/text_mode.h"
+
+namespace zrt::report {
+namespace {
+constexpr std::size_t kMaxPathLength = 999;
+constexpr std::size_t kMaxTypeLength = 99;
+constexpr std::size_t kUserNameCapacity = 1024;
+
+std::string Format(const char* format, int a, int b, int c) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, format, a, b, c);
+  return buffer;
+}
+
+std::string FileDate(const port::SystemTime& t) {
+  return Format("%02d%02d%04d", t.day, t.month, t.year);
+}
+
+std::string LineDate(const port::SystemTime& t) {
+  return Format("%02d/%02d/%04d", t.day, t.month, t.year);
+}
+}  // namespace
+
+std::string NormaliseTypeWord(std::string_view type) {
+  if (EqualsIgnoringAsciiCase(type, "Information")) return "INFO";
+  std::string word(type.substr(0, kMaxTypeLength));
+  for (char& c : word) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return word;
+}
+
+ActivityLog::ActivityLog(port::Platform& platform, const app::JobContext& context)
+    : platform_(platform), context_(context) {}
+
+std::string ActivityLog::LogFolder() const {
+  return context_.dataFolder.str() + "\\ApplicationLog\\zQTVLog";
+}
+
+std::string ActivityLog::LogFilePath(std::string_view software,
+                                     const port::SystemTime& time) const {
+  return LogFolder() + "\\" + std::string(software) + "_[" + FileDate(time) + "].Log";
+}
+
+void ActivityLog::WriteLog(std::string_view software, std::string_view module,
+                           std::string_view type, std::string_view val1, std::string_view val2,
+                           std::string_view val3) noexcept {
+  try {
+    WriteLine(software, module, type, val1, val2, val3);
+  } catch (...) {
+    // A line that cannot be written is lost; the job goes on.
+  }
+}
+
+void ActivityLog::WriteLine(std::string_view software, std::string_view module,
+                            std::string_view type, std::string_view val1, std::string_view val2,
+                            std::string_view val3) {
+  std::string user;
+  if (platform_.processes.GetUserNameA(user, kUserNameCapacity)) userName_.Assign(user);
+
+  const std::string folder = LogFolder();
+  if (!FileExists(platform_.files, folder)) CreateDirectoryPath(platform_.files, folder);
+
+  const port::SystemTime now = platform_.system.GetLocalTime();
+  const std::string lineTime =
+      LineDate(now) + " " + platform_.system.GetTimeFormatA(now, "hh':'mm':'ss tt");
+
+  const std::string path = LogFilePath(software, now);
+  if (path.size() > kMaxPathLength) return;
+  const bool existed = FileExists(platform_.files, path);
+  auto file = platform_.files.CreateFileA(path.c_str(), port::OpenMode::Append);
+  if (!file) return;
+
+  std::string text;
+  if (!existed) {
+    text += "#Software: " + std::string(software) + "\n";
+    text += "#Version: 2.0.0.5\n";
+    text += "#Regid : " + context_.REGID.str() + "\n";
+    text += std::string("#Operating System :  ") +
+            (context_.is64BitMachine ? "64 Bit Machine" : "32 Bit Machine") + "\n";
+    text += "#Date: " + lineTime + "\n";
+    text += "#Fields:\tdtime\tSession User Name\tmodule\ttype\tval1\tval2\tval3\n";
+  }
+  text += lineTime + "\t" + userName_.str() + "\t" + std::string(module) + "\t" +
+          NormaliseTypeWord(type) + "\t" + std::string(val1) + "\t" + std::string(val2) + "\t" +
+          std::string(val3) + "\n";
+  const std::string bytes = ToTextMode(text);
+  file->WriteFile(bytes.data(), bytes.size());
+}
+
+}  // namespace zrt::report

@@ -1,0 +1,92 @@
+#include "report/status_document.h"
+
+#include <cstdio>
+
+namespace zrt::report {
+
+std::string EscapeXmlText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string EscapeCdata(std::string_view text) {
+  // "]]>" would close the section: close it after "]]" and reopen before ">".
+  std::string out;
+  std::size_t start = 0;
+  for (std::size_t hit; (hit = text.find("]]>", start)) != std::string_view::npos;
+       start = hit + 2) {
+    out.append(text.substr(start, hit + 2 - start));
+    out += "]]><![CDATA[";
+  }
+  out.append(text.substr(start));
+  return out;
+}
+
+std::string BuildStatusDocument(const StatusFields& f) {
+  const bool failed = f.outcome == "0";
+  std::string doc = "<wpdcmscriptjobinstancestatus>\n\t<batchid>0</batchid>\n";
+  doc += "\t<regid>" + EscapeXmlText(f.regid) + "</regid>\n";
+  doc += "\t<inid>" + EscapeXmlText(f.scriptJobId) + "</inid>\n";
+  doc += "\t<inisrealtime>" + EscapeXmlText(f.isRealTime) + "</inisrealtime> \n";
+  doc += "\t<scriptid>" + EscapeXmlText(f.scriptId) + "</scriptid> \n";
+  doc += "\t<jobid>" + EscapeXmlText(f.jobId) + "</jobid>\n";
+  doc += "\t<instanceid>" + EscapeXmlText(f.instanceId) + "</instanceid> \n";
+  doc += std::string("\t<status>") + (failed ? "Fail" : "Success") + "</status> \n";
+  doc += "\t<desc><![CDATA[" + (failed ? EscapeCdata(f.failureMessage) : std::string()) +
+         "]]></desc> \n";
+  doc += "\t<inexecstatusdate>" + EscapeXmlText(f.executionTime) + "</inexecstatusdate> \n";
+  doc += "\t<inmenuid>0</inmenuid> \n\t<intemplateid>0</intemplateid> \n";
+  doc += "\t</wpdcmscriptjobinstancestatus>";
+  return doc;
+}
+
+std::string BuildStatusUrl(std::string_view base, std::string_view memberId,
+                           std::string_view siteId, std::string_view regid,
+                           std::string_view type) {
+  std::string url(base);
+  url += "/tfr_wpdcmscriptjobinstancestatus.asp?mmid=";
+  url.append(memberId).append("&sid=").append(siteId).append("&rid=").append(regid);
+  url.append("&rty=").append(type);
+  return url;
+}
+
+std::string FallbackFileName(std::string_view regid, const port::SystemTime& t) {
+  char stamp[40];
+  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d%03d", t.year, t.month, t.day,
+                t.hour, t.minute, t.second, t.milliseconds);
+  return "wpdcmscriptjobinstancestatus.asp_N_" + std::string(regid) + "_PER_" + stamp;
+}
+
+port::SystemTime NextMillisecond(port::SystemTime t) {
+  auto daysIn = [](int month, int year) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return (month == 2 && leap) ? 29 : kDays[(month >= 1 && month <= 12) ? month - 1 : 0];
+  };
+  if (++t.milliseconds < 1000) return t;
+  t.milliseconds = 0;
+  if (++t.second < 60) return t;
+  t.second = 0;
+  if (++t.minute < 60) return t;
+  t.minute = 0;
+  if (++t.hour < 24) return t;
+  t.hour = 0;
+  t.dayOfWeek = static_cast<std::uint16_t>((t.dayOfWeek + 1) % 7);
+  if (++t.day <= daysIn(t.month, t.year)) return t;
+  t.day = 1;
+  if (++t.month <= 12) return t;
+  t.month = 1;
+  ++t.year;
+  return t;
+}
+
+}  // namespace zrt::report
