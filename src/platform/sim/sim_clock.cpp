@@ -1,0 +1,137 @@
+#include "platform/sim/sim_clock.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace zrt::sim {
+
+std::uint16_t DayOfWeek(int year, int month, int day) {
+  // Sakamoto's method.
+  static const int offsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+  if (month < 3) year -= 1;
+  return static_cast<std::uint16_t>(
+      (year + year / 4 - year / 100 + year / 400 + offsets[month - 1] + day) % 7);
+}
+
+std::optional<port::SystemTime> ParseLocalTime(std::string_view text) {
+  const std::string copy(text);
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millis = 0;
+  char separator = 0;
+  int used = 0;
+  const int fields = std::sscanf(copy.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%n", &year, &month, &day,
+                                 &separator, &hour, &minute, &second, &used);
+  if (fields != 7 || (separator != ' ' && separator != 'T')) return std::nullopt;
+  std::string_view tail = text.substr(static_cast<std::size_t>(used));
+  if (!tail.empty()) {
+    int more = 0;
+    const std::string tailCopy(tail);
+    if (std::sscanf(tailCopy.c_str(), ".%3d%n", &millis, &more) != 1 ||
+        static_cast<std::size_t>(more) != tail.size()) {
+      return std::nullopt;
+    }
+  }
+  static const int daysIn[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1601 || year > 30827 || month < 1 || month > 12 || day < 1 ||
+      day > daysIn[month - 1] || hour > 23 || minute > 59 || second > 59 || millis < 0) {
+    return std::nullopt;
+  }
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month == 2 && day == 29 && !leap) return std::nullopt;
+  port::SystemTime time;
+  time.year = static_cast<std::uint16_t>(year);
+  time.month = static_cast<std::uint16_t>(month);
+  time.day = static_cast<std::uint16_t>(day);
+  time.dayOfWeek = DayOfWeek(year, month, day);
+  time.hour = static_cast<std::uint16_t>(hour);
+  time.minute = static_cast<std::uint16_t>(minute);
+  time.second = static_cast<std::uint16_t>(second);
+  time.milliseconds = static_cast<std::uint16_t>(millis);
+  return time;
+}
+
+port::SystemTime HostLocalTime() {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const std::time_t seconds = system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  port::SystemTime time;
+  time.year = static_cast<std::uint16_t>(local.tm_year + 1900);
+  time.month = static_cast<std::uint16_t>(local.tm_mon + 1);
+  time.day = static_cast<std::uint16_t>(local.tm_mday);
+  time.dayOfWeek = static_cast<std::uint16_t>(local.tm_wday);
+  time.hour = static_cast<std::uint16_t>(local.tm_hour);
+  time.minute = static_cast<std::uint16_t>(local.tm_min);
+  time.second = static_cast<std::uint16_t>(local.tm_sec);
+  time.milliseconds = static_cast<std::uint16_t>(
+      duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+  return time;
+}
+
+std::optional<std::string> FormatTime(const port::SystemTime& time, std::string_view picture) {
+  if (time.hour > 23 || time.minute > 59 || time.second > 59 || time.milliseconds > 999) {
+    return std::nullopt;
+  }
+  const auto number = [](int value, bool twoDigits) {
+    char text[8];
+    std::snprintf(text, sizeof text, twoDigits ? "%02d" : "%d", value);
+    return std::string(text);
+  };
+  std::string out;
+  std::size_t i = 0;
+  while (i < picture.size()) {
+    const char c = picture[i];
+    if (c == '\'' && i + 1 < picture.size() && picture[i + 1] == '\'') {
+      out += '\'';  // '' outside a literal stands for one quote
+      i += 2;
+      continue;
+    }
+    if (c == '\'') {
+      // A quoted literal, copied as it is; '' inside it stands for one quote.
+      ++i;
+      while (i < picture.size()) {
+        if (picture[i] == '\'') {
+          if (i + 1 < picture.size() && picture[i + 1] == '\'') {
+            out += '\'';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        out += picture[i++];
+      }
+      continue;
+    }
+    std::size_t run = 1;
+    while (i + run < picture.size() && picture[i + run] == c) ++run;
+    const bool two = run >= 2;
+    switch (c) {
+      case 'h': {
+        const int h12 = time.hour % 12 == 0 ? 12 : time.hour % 12;
+        out += number(h12, two);
+        break;
+      }
+      case 'H':
+        out += number(time.hour, two);
+        break;
+      case 'm':
+        out += number(time.minute, two);
+        break;
+      case 's':
+        out += number(time.second, two);
+        break;
+      case 't':
+        out += time.hour < 12 ? (two ? "AM" : "A") : (two ? "PM" : "P");
+        break;
+      default:
+        out.append(run, c);
+        break;
+    }
+    i += run;
+  }
+  return out;
+}
+
+}  // namespace zrt::sim

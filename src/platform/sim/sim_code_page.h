@@ -1,0 +1,46 @@
+// Text encodings of the simulated machine. Its ANSI code page is
+// Windows-1252; the machine's own files are UTF-8; the wide texts of the
+// platform are UTF-16.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zrt::sim {
+
+// One Windows-1252 byte as a UTF-16 unit. The five bytes the code page
+// leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the C1 controls of
+// the same value, as Windows maps them.
+char16_t AnsiToUnit(unsigned char byte);
+
+// The Windows-1252 byte of a UTF-16 unit; false when the code page has none.
+bool UnitToAnsi(char16_t unit, unsigned char& byte);
+
+// Whole-text conversions. Units without a Windows-1252 byte become '?'.
+std::u16string AnsiToUtf16(std::string_view ansi);
+std::string Utf16ToAnsi(std::u16string_view wide);
+
+// UTF-8 <-> UTF-16. Malformed UTF-8 bytes are read as Windows-1252 bytes;
+// unpaired surrogates become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view wide);
+
+// UTF-8 <-> Windows-1252, through UTF-16.
+std::string Utf8ToAnsi(std::string_view utf8);
+std::string AnsiToUtf8(std::string_view ansi);
+
+// Lower-case form of a UTF-16 unit for case-insensitive comparison: ASCII
+// letters, the Latin-1 letters and the letter pairs of Windows-1252 (S, Z
+// and OE with caron or ligature, Y with diaeresis). Other units unchanged.
+char16_t FoldUnit(char16_t unit);
+std::u16string FoldUtf16(std::u16string_view wide);
+
+// Case-insensitive comparison of two Windows-1252 texts, as a negative
+// number, zero or a positive number.
+int CompareAnsiNoCase(std::string_view left, std::string_view right);
+
+// True when two texts are equal ignoring case (Windows-1252 / UTF-8).
+bool EqualAnsiNoCase(std::string_view left, std::string_view right);
+bool EqualUtf8NoCase(std::string_view left, std::string_view right);
+
+}  // namespace zrt::sim

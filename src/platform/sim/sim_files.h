@@ -1,0 +1,53 @@
+// Files and folders of the simulated machine: real files inside the drive
+// folders of the machine folder, found by Windows paths.
+#pragma once
+
+#include "platform/port/file_system.h"
+#include "platform/sim/sim_machine.h"
+
+namespace zrt::sim {
+
+class SimFileSystem : public port::FileSystem {
+ public:
+  explicit SimFileSystem(SimMachine& machine) : machine_(machine) {}
+
+  // Wildcards * and ? are allowed in the last component only (error 123
+  // elsewhere). A folder's listing includes "." and "..", as on Windows
+  // (not at a drive's root). A path ending in a backslash finds nothing.
+  bool FindFirstFileA(const char* path) override;
+  bool GetFileSize(const char* path, std::uint64_t& size) override;
+  // Error 183 when the path exists, 3 when its parent folder is missing,
+  // the configured code when writing there is refused.
+  bool CreateDirectoryA(const char* path) override;
+  // Error 80 (CreateNew on an existing file), 3 (missing folder), 5 (a
+  // folder), or the configured code when writing is refused. Append and
+  // Replace leave the last error at 183 when the file existed, else at 0.
+  std::unique_ptr<port::OutputFile> CreateFileA(const char* path, port::OpenMode mode) override;
+  bool GetWindowsDirectoryA(std::string& path, std::size_t capacity) override;
+  port::HResult SHGetFolderPathA(int csidl, std::string& path) override;
+  // Reads the INI file as it is on disk (texts in the ANSI code page).
+  // Section and key names ignore case; the value loses its surrounding
+  // blanks and one pair of surrounding quotes. A relative INI path is taken
+  // in the Windows folder. The default is given when the file, section or
+  // key is missing; the result is cut to capacity - 1 bytes.
+  std::string GetPrivateProfileStringA(const char* section, const char* key,
+                                       const char* defaultValue, std::size_t capacity,
+                                       const char* iniPath) override;
+
+ private:
+  // Resolves an ANSI path; sets `error` when it lies on no drive.
+  std::optional<ResolvedPath> Resolve(const char* path);
+  bool Fail(port::ErrorCode code);
+
+  SimMachine& machine_;
+};
+
+// The value of `key` in `section` of INI text, or none. Exposed for tests.
+std::optional<std::string> FindIniValue(const std::string& iniText, const std::string& section,
+                                        const std::string& key);
+
+// Windows file-name pattern matching (* and ?, ignoring case, "*.*"
+// matches every name). Texts are UTF-8.
+bool MatchesPattern(const std::string& name, const std::string& pattern);
+
+}  // namespace zrt::sim

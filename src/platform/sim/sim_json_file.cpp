@@ -1,0 +1,92 @@
+#include "platform/sim/sim_json_file.h"
+
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace zrt::sim {
+
+Json ReadJsonFile(const std::filesystem::path& file, const Json& fallback) {
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec)) return fallback;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw MachineError("cannot read " + file.string());
+  std::ostringstream text;
+  text << in.rdbuf();
+  try {
+    return Json::parse(text.str());
+  } catch (const Json::parse_error& e) {
+    throw MachineError(file.string() + " is not valid JSON: " + e.what());
+  }
+}
+
+void WriteJsonFile(const std::filesystem::path& file, const Json& content) {
+  std::filesystem::path temporary = file;
+  temporary += ".new";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << content.dump(2) << '\n';
+    if (!out) throw MachineError("cannot write " + temporary.string());
+  }
+  std::error_code ec;
+  std::filesystem::rename(temporary, file, ec);
+  if (ec) throw MachineError("cannot replace " + file.string() + ": " + ec.message());
+}
+
+bool AppendToFile(const std::filesystem::path& file, std::string_view bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::app);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+const Json* Member(const Json& object, const char* name) {
+  if (!object.is_object()) return nullptr;
+  const auto it = object.find(name);
+  if (it == object.end() || it->is_null()) return nullptr;
+  return &*it;
+}
+
+std::string StringMember(const Json& object, const char* name, const std::string& fallback,
+                         const std::string& where) {
+  const Json* value = Member(object, name);
+  if (value == nullptr) return fallback;
+  if (!value->is_string()) throw MachineError(where + ": \"" + name + "\" must be a text");
+  return value->get<std::string>();
+}
+
+bool BoolMember(const Json& object, const char* name, bool fallback, const std::string& where) {
+  const Json* value = Member(object, name);
+  if (value == nullptr) return fallback;
+  if (!value->is_boolean()) throw MachineError(where + ": \"" + name + "\" must be true or false");
+  return value->get<bool>();
+}
+
+std::uint32_t Uint32Value(const Json& value, const std::string& where) {
+  if (value.is_number_unsigned()) {
+    const auto n = value.get<std::uint64_t>();
+    if (n <= 0xFFFFFFFFull) return static_cast<std::uint32_t>(n);
+  } else if (value.is_number_integer()) {
+    const auto n = value.get<std::int64_t>();
+    if (n >= INT32_MIN && n <= 0xFFFFFFFFll) return static_cast<std::uint32_t>(n);
+  } else if (value.is_string()) {
+    const std::string text = value.get<std::string>();
+    try {
+      std::size_t used = 0;
+      const unsigned long long n = std::stoull(text, &used, 0);
+      if (used == text.size() && n <= 0xFFFFFFFFull) return static_cast<std::uint32_t>(n);
+    } catch (const std::exception&) {
+      // reported below
+    }
+  }
+  throw MachineError(where + ": expected a 32-bit number, got " + value.dump());
+}
+
+std::uint32_t Uint32Member(const Json& object, const char* name, std::uint32_t fallback,
+                           const std::string& where) {
+  const Json* value = Member(object, name);
+  if (value == nullptr) return fallback;
+  return Uint32Value(*value, where + ": \"" + name + "\"");
+}
+
+}  // namespace zrt::sim

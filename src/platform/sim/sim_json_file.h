@@ -1,0 +1,45 @@
+// Reading and writing the JSON files of a simulated machine.
+#pragma once
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace zrt::sim {
+
+// Objects keep the order of their members, so files written back read like
+// the files a person wrote.
+using Json = nlohmann::ordered_json;
+
+// The machine folder or one of its files cannot be used.
+class MachineError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads a JSON file. A missing file gives `fallback`; a file that cannot be
+// read or parsed throws MachineError naming the file.
+Json ReadJsonFile(const std::filesystem::path& file, const Json& fallback);
+
+// Replaces a JSON file in one step (written beside it, then renamed), so a
+// reader never sees half a file. Throws MachineError on failure.
+void WriteJsonFile(const std::filesystem::path& file, const Json& content);
+
+// Appends bytes to a file, creating it when missing. False on failure.
+bool AppendToFile(const std::filesystem::path& file, std::string_view bytes);
+
+// Member access with the file named in the message when a member has the
+// wrong type. `where` names the object, e.g. "machine.json: version".
+const Json* Member(const Json& object, const char* name);
+std::string StringMember(const Json& object, const char* name, const std::string& fallback,
+                         const std::string& where);
+bool BoolMember(const Json& object, const char* name, bool fallback, const std::string& where);
+// Unsigned 32-bit number; negative numbers down to -2^31 are taken as their
+// two's complement (so -1 is 0xFFFFFFFF). Texts "0x..." are read as hex.
+std::uint32_t Uint32Value(const Json& value, const std::string& where);
+std::uint32_t Uint32Member(const Json& object, const char* name, std::uint32_t fallback,
+                           const std::string& where);
+
+}  // namespace zrt::sim

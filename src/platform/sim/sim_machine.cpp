@@ -1,0 +1,173 @@
+#include "platform/sim/sim_machine.h"
+
+#include <cctype>
+#include <system_error>
+
+#include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_code_page.h"
+
+namespace zrt::sim {
+namespace {
+
+const std::string kWhere = machine_file::kMachine;
+
+void ParseVersion(const Json& machine, MachineSettings& settings) {
+  const Json* version = Member(machine, "version");
+  if (version == nullptr) return;
+  if (!version->is_object()) throw MachineError(kWhere + ": \"version\" must be an object");
+  const std::string where = kWhere + ": version";
+  settings.version.major = Uint32Member(*version, "major", settings.version.major, where);
+  settings.version.minor = Uint32Member(*version, "minor", settings.version.minor, where);
+  settings.version.build = Uint32Member(*version, "build", settings.version.build, where);
+  settings.extendedVersionRefused = BoolMember(*version, "extended_record_refused", false, where);
+  settings.basicVersionRefused = BoolMember(*version, "basic_record_refused", false, where);
+}
+
+void ParseDrives(const Json& machine, MachineSettings& settings) {
+  const Json* drives = Member(machine, "drives");
+  if (drives == nullptr) return;
+  if (!drives->is_object()) throw MachineError(kWhere + ": \"drives\" must be an object");
+  settings.drives.clear();
+  for (const auto& [letter, folder] : drives->items()) {
+    const bool oneLetter = letter.size() == 1 || (letter.size() == 2 && letter[1] == ':');
+    if (!oneLetter || !std::isalpha(static_cast<unsigned char>(letter[0])) || !folder.is_string()) {
+      throw MachineError(kWhere + ": drives must map a letter such as \"C\" to a folder name");
+    }
+    settings.drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])))] =
+        folder.get<std::string>();
+  }
+}
+
+void ParseCommonAppData(const Json& machine, MachineSettings& settings) {
+  const Json* folder = Member(machine, "common_app_data");
+  if (folder == nullptr) return;
+  if (folder->is_string()) {
+    settings.commonAppData = folder->get<std::string>();
+    return;
+  }
+  const std::string where = kWhere + ": common_app_data";
+  settings.commonAppData = StringMember(*folder, "path", settings.commonAppData, where);
+  if (const Json* error = Member(*folder, "error")) {
+    settings.commonAppDataError = static_cast<port::HResult>(Uint32Value(*error, where));
+  }
+}
+
+void ParseWriteDenied(const Json& machine, MachineSettings& settings) {
+  const Json* denied = Member(machine, "write_denied");
+  if (denied == nullptr) return;
+  if (!denied->is_array()) throw MachineError(kWhere + ": \"write_denied\" must be a list");
+  for (const Json& entry : *denied) {
+    if (entry.is_string()) {
+      settings.writeDenied.emplace_back(entry.get<std::string>(), port::err::kAccessDenied);
+      continue;
+    }
+    const std::string where = kWhere + ": write_denied";
+    const std::string path = StringMember(entry, "path", "", where);
+    if (path.empty()) throw MachineError(where + ": every entry needs a \"path\"");
+    settings.writeDenied.emplace_back(
+        path, Uint32Member(entry, "error", port::err::kAccessDenied, where));
+  }
+}
+
+void ReadLocalTime(const Json& machine, MachineSettings& settings) {
+  const std::string text = StringMember(machine, "local_time", "host", kWhere);
+  if (text == "host") return;
+  settings.fixedLocalTime = ParseLocalTime(text);
+  if (!settings.fixedLocalTime) {
+    throw MachineError(kWhere + ": \"local_time\" must be \"host\" or a time such as " +
+                       "\"2026-12-07 14:05:09.123\", not \"" + text + "\"");
+  }
+}
+
+}  // namespace
+
+MachineSettings ParseMachineSettings(const Json& machine) {
+  if (!machine.is_object()) throw MachineError(kWhere + " must hold a JSON object");
+  MachineSettings settings;
+  ParseVersion(machine, settings);
+  ParseDrives(machine, settings);
+  ParseCommonAppData(machine, settings);
+  ParseWriteDenied(machine, settings);
+  ReadLocalTime(machine, settings);
+  settings.windowsFolder = StringMember(machine, "windows_folder", settings.windowsFolder, kWhere);
+  settings.currentDirectory =
+      StringMember(machine, "current_directory", settings.currentDirectory, kWhere);
+  settings.programPath = StringMember(machine, "program_path", settings.programPath, kWhere);
+  settings.sleepWaits = BoolMember(machine, "sleep_waits", false, kWhere);
+  settings.xmlParserInstalled = BoolMember(machine, "xml_parser_installed", true, kWhere);
+  if (const Json* folders = Member(machine, "folders")) {
+    if (!folders->is_array()) throw MachineError(kWhere + ": \"folders\" must be a list");
+    for (const Json& folder : *folders) {
+      if (!folder.is_string()) throw MachineError(kWhere + ": \"folders\" must list texts");
+      settings.folders.push_back(folder.get<std::string>());
+    }
+  }
+  return settings;
+}
+
+namespace {
+
+MachineSettings LoadSettings(const std::filesystem::path& folder) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) {
+    throw MachineError("the machine folder " + folder.string() + " does not exist");
+  }
+  const std::filesystem::path file = folder / machine_file::kMachine;
+  if (!std::filesystem::is_regular_file(file, ec)) {
+    throw MachineError(folder.string() + " is not a simulated machine: it has no " +
+                       machine_file::kMachine);
+  }
+  try {
+    return ParseMachineSettings(ReadJsonFile(file, Json::object()));
+  } catch (const MachineError& e) {
+    throw MachineError(folder.string() + ": " + e.what());
+  }
+}
+
+}  // namespace
+
+SimMachine::SimMachine(std::filesystem::path folder)
+    : folder_(std::move(folder)),
+      settings_(LoadSettings(folder_)),
+      paths_(folder_, settings_.drives, settings_.currentDirectory) {
+  for (const auto& [letter, driveFolder] : settings_.drives) {
+    std::filesystem::path root = driveFolder;
+    if (root.is_relative()) root = folder_ / root;
+    std::error_code ec;
+    std::filesystem::create_directories(root, ec);
+    if (ec)
+      throw MachineError("cannot create drive " + std::string(1, letter) + ": at " + root.string() +
+                         ": " + ec.message());
+  }
+  for (const std::string& path : settings_.folders) {
+    const auto resolved = paths_.Resolve(path);
+    if (!resolved) throw MachineError(kWhere + ": folder " + path + " lies on no drive");
+    std::error_code ec;
+    std::filesystem::create_directories(resolved->host, ec);
+    if (ec) throw MachineError("cannot create folder " + path + ": " + ec.message());
+  }
+  for (const auto& [path, code] : settings_.writeDenied) {
+    const auto resolved = paths_.Resolve(path);
+    if (!resolved) throw MachineError(kWhere + ": write_denied path " + path + " lies on no drive");
+    deniedFolded_.emplace_back(resolved->FoldedPath(), code);
+  }
+}
+
+std::string SimMachine::HostPath(const std::string& windowsPath) const {
+  const auto resolved = paths_.Resolve(windowsPath);
+  return resolved ? resolved->host.string() : std::string();
+}
+
+std::optional<port::ErrorCode> SimMachine::WriteDenied(const ResolvedPath& path) const {
+  const std::u16string folded = path.FoldedPath();
+  for (const auto& [denied, code] : deniedFolded_) {
+    const bool same = folded == denied;
+    const bool inside = folded.size() > denied.size() &&
+                        folded.compare(0, denied.size(), denied) == 0 &&
+                        (denied.back() == u'\\' || folded[denied.size()] == u'\\');
+    if (same || inside) return code;
+  }
+  return std::nullopt;
+}
+
+}  // namespace zrt::sim

@@ -1,0 +1,86 @@
+// A simulated Windows machine: a folder holding its description and state.
+// The machine's facts (machine.json) are read once; the parts that change
+// (power schemes, files, the records of posts, debugger output and sleeps)
+// are written back into the folder as they change. The folder format is
+// described in docs/simulated-machine.md.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/port/platform_types.h"
+#include "platform/sim/sim_json_file.h"
+#include "platform/sim/sim_paths.h"
+
+namespace zrt::sim {
+
+// The contents of machine.json. Texts are UTF-8.
+struct MachineSettings {
+  port::OsVersion version{5, 1, 2600};
+  bool extendedVersionRefused = false;  // GetVersionExA refuses OSVERSIONINFOEXA
+  bool basicVersionRefused = false;     // ... and OSVERSIONINFOA
+  std::string windowsFolder = "C:\\WINDOWS";
+  std::string commonAppData = "C:\\Documents and Settings\\All Users\\Application Data";
+  std::optional<port::HResult> commonAppDataError;  // SHGetFolderPathA fails with it
+  std::map<char, std::string> drives{{'C', "drive_c"}};
+  std::string currentDirectory = "C:\\WINDOWS\\system32";
+  std::vector<std::string> folders;  // created when the machine is opened
+  std::vector<std::pair<std::string, port::ErrorCode>> writeDenied;
+  std::string programPath = "\"C:\\Program Files\\Merqel\\zReTessalyXP.exe\"";
+  std::optional<port::SystemTime> fixedLocalTime;  // none: the host's clock
+  bool sleepWaits = false;
+  bool xmlParserInstalled = true;
+};
+
+// Names of the files inside a machine folder.
+namespace machine_file {
+constexpr const char* kMachine = "machine.json";
+constexpr const char* kRegistry = "registry.json";
+constexpr const char* kProcesses = "processes.json";
+constexpr const char* kPower = "power.json";
+constexpr const char* kPosts = "posts.jsonl";
+constexpr const char* kDebugOutput = "debug_output.txt";
+constexpr const char* kSleep = "sleep.json";
+}  // namespace machine_file
+
+class SimMachine {
+ public:
+  // Opens the machine in `folder`. Throws MachineError when the folder or
+  // its machine.json cannot be used.
+  explicit SimMachine(std::filesystem::path folder);
+
+  const std::filesystem::path& Folder() const { return folder_; }
+  std::filesystem::path File(std::string_view name) const { return folder_ / name; }
+  const MachineSettings& Settings() const { return settings_; }
+  const PathResolver& Paths() const { return paths_; }
+
+  // The host file of a Windows path (UTF-8); empty when the path lies on no
+  // drive of the machine.
+  std::string HostPath(const std::string& windowsPath) const;
+
+  // The error code with which writing at `path` is refused, if it is.
+  std::optional<port::ErrorCode> WriteDenied(const ResolvedPath& path) const;
+
+  // The calling thread's last error code, shared by every part of the
+  // machine.
+  port::ErrorCode LastError() const { return lastError_; }
+  void SetLastError(port::ErrorCode code) { lastError_ = code; }
+
+ private:
+  std::filesystem::path folder_;
+  MachineSettings settings_;
+  PathResolver paths_;
+  std::vector<std::pair<std::u16string, port::ErrorCode>> deniedFolded_;
+  port::ErrorCode lastError_ = 0;
+};
+
+// Reads machine.json's contents; throws MachineError on a malformed member.
+MachineSettings ParseMachineSettings(const Json& machine);
+
+}  // namespace zrt::sim

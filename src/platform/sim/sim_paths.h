@@ -1,0 +1,58 @@
+// Windows paths of the simulated machine and where their files live on the
+// host. Each drive letter is a folder inside the machine folder; path
+// components are matched case-insensitively against the names on the host,
+// as the Windows file system matches them.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zrt::sim {
+
+// A Windows path taken apart. Texts are UTF-8.
+struct ResolvedPath {
+  char drive = 'C';                     // upper-case drive letter
+  std::vector<std::string> components;  // below the drive root; existing ones as named on disk
+  std::filesystem::path host;           // the file or folder on the host
+  bool trailingSeparator = false;       // the path as given ended in a backslash
+
+  bool IsRoot() const { return components.empty(); }
+  // "C:\Program Files\Merqel" with the names as resolved.
+  std::string WindowsPath() const;
+  // The same, case-folded: equal for paths naming the same file.
+  std::u16string FoldedPath() const;
+  ResolvedPath Parent() const;
+};
+
+class PathResolver {
+ public:
+  // `drives` maps an upper-case drive letter to its folder (relative to
+  // `machineFolder` or absolute); `currentDirectory` is the Windows path that
+  // relative paths start from.
+  PathResolver(std::filesystem::path machineFolder, std::map<char, std::string> drives,
+               const std::string& currentDirectory);
+
+  // Resolves a Windows path (UTF-8; backslash or slash as separator; "."
+  // and ".." understood). Empty when the path is empty, lies on a drive the
+  // machine does not have, or is a network path.
+  std::optional<ResolvedPath> Resolve(std::string_view windowsPath) const;
+
+  bool HasDrive(char letter) const;
+
+ private:
+  std::filesystem::path DriveRoot(char drive) const;
+
+  std::filesystem::path machineFolder_;
+  std::map<char, std::string> drives_;
+  char currentDrive_ = 'C';
+  std::vector<std::string> currentComponents_;
+};
+
+// The name in `folder` that equals `name` ignoring case; empty when none.
+std::string FindNameNoCase(const std::filesystem::path& folder, const std::string& name);
+
+}  // namespace zrt::sim

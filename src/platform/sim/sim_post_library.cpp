@@ -1,0 +1,109 @@
+#include "platform/sim/sim_post_library.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "platform/sim/sim_code_page.h"
+
+namespace zrt::sim {
+namespace {
+
+constexpr port::ErrorCode kBadExeFormat = 193;
+constexpr const char* kEntryPoint = "WebPostData";
+
+// A result variant from an answer member: a text is a BSTR, any other JSON
+// value a variant of another type, a missing member or null stays empty.
+port::VariantResult Variant(const Json& answer, const char* name) {
+  port::VariantResult variant;
+  const Json* value = Member(answer, name);
+  if (value == nullptr) return variant;
+  if (value->is_string()) {
+    variant.kind = port::VariantResult::Kind::Text;
+    variant.text = Utf8ToUtf16(value->get<std::string>());
+  } else {
+    variant.kind = port::VariantResult::Kind::Other;
+  }
+  return variant;
+}
+
+bool Exports(const Json& description, const std::string& name) {
+  const Json* exports = Member(description, "exports");
+  if (exports == nullptr) return name == kEntryPoint;  // the usual library
+  if (!exports->is_array()) return false;
+  for (const Json& entry : *exports) {
+    if (entry.is_string() && entry.get<std::string>() == name) return true;  // exact, as Windows
+  }
+  return false;
+}
+
+}  // namespace
+
+bool SimPostLibrary::LoadLibraryA(const char* path) {
+  const std::string windowsPath = AnsiToUtf8(path ? path : "");
+  const auto resolved = machine_.Paths().Resolve(windowsPath);
+  std::error_code ec;
+  if (!resolved || !std::filesystem::is_regular_file(resolved->host, ec)) {
+    machine_.SetLastError(port::err::kModNotFound);
+    return false;
+  }
+  std::ifstream in(resolved->host, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  Json description = Json::parse(text.str(), nullptr, false);
+  if (!in || description.is_discarded() || !description.is_object()) {
+    machine_.SetLastError(kBadExeFormat);
+    return false;
+  }
+  library_ = Library{windowsPath, std::move(description)};
+  entryPointFound_ = false;
+  calls_ = 0;
+  return true;
+}
+
+bool SimPostLibrary::GetProcAddress(const char* name) {
+  if (!library_) {
+    machine_.SetLastError(port::err::kInvalidHandle);
+    return false;
+  }
+  if (name == nullptr || !Exports(library_->description, name)) {
+    machine_.SetLastError(port::err::kProcNotFound);
+    return false;
+  }
+  entryPointFound_ = entryPointFound_ || std::string(name) == kEntryPoint;
+  return true;
+}
+
+port::CallOutcome SimPostLibrary::WebPostData(const std::array<port::WideText, 7>& texts,
+                                              port::WebPostResults& results) {
+  if (!library_ || !entryPointFound_) {
+    throw std::logic_error("WebPostData called without its entry point");
+  }
+  Json answer = Json::object({{"result", "1"}});
+  const Json* answers = Member(library_->description, "answers");
+  if (answers != nullptr && answers->is_array() && !answers->empty()) {
+    answer = (*answers)[std::min(calls_, answers->size() - 1)];
+  }
+  ++calls_;
+  const bool raises = answer.is_object() && BoolMember(answer, "raises", false, "zCourier.dll");
+
+  Json record = Json::object();
+  record["library"] = library_->path;
+  record["call"] = calls_;
+  Json textList = Json::array();
+  for (const port::WideText& text : texts) textList.push_back(Utf16ToUtf8(text));
+  record["texts"] = std::move(textList);
+  record["answer"] = answer;
+  record["outcome"] = raises ? "raised" : "returned";
+  AppendToFile(machine_.File(machine_file::kPosts), record.dump() + "\n");
+
+  if (raises) return port::CallOutcome::Raised;
+  results.result = Variant(answer, "result");
+  results.error = Variant(answer, "error");
+  results.further = Variant(answer, "further");
+  return port::CallOutcome::Returned;
+}
+
+}  // namespace zrt::sim

@@ -1,0 +1,40 @@
+// The power profile of the simulated machine, kept in power.json. The file
+// is read at every call and written back when a scheme is deleted, so it
+// always holds the machine's current state; members this part does not
+// know are kept as they are.
+#pragma once
+
+#include <optional>
+
+#include "platform/port/power_profile.h"
+#include "platform/sim/sim_json_file.h"
+#include "platform/sim/sim_machine.h"
+
+namespace zrt::sim {
+
+class SimPowerProfile : public port::PowerProfile {
+ public:
+  // Throws MachineError when power.json is malformed.
+  explicit SimPowerProfile(SimMachine& machine);
+
+  // Calls back once per scheme in stored order, on a copy of the list, until
+  // the callback returns false. An exception from the callback ends the
+  // enumeration and is rethrown.
+  bool EnumPwrSchemes(const port::SchemeEnumCallback& callback) override;
+  // False with error 5 when "user_may_write" is false.
+  bool CanUserWritePwrScheme() override;
+  bool GetActivePwrScheme(std::uint32_t& index) override;
+  // Removes the scheme from power.json. Error 2 when there is no scheme of
+  // that index, 5 when the user may not write schemes.
+  bool DeletePwrScheme(std::uint32_t index) override;
+
+ private:
+  Json Load() const;
+  // The forced failure of `call` in "failures", if any; sets the last error.
+  bool Forced(const Json& power, const char* call);
+  bool Fail(port::ErrorCode code);
+
+  SimMachine& machine_;
+};
+
+}  // namespace zrt::sim

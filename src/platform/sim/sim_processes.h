@@ -1,0 +1,50 @@
+// Processes, tokens and the thread's security context on the simulated
+// machine, from processes.json. The list is fixed for the run.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/port/processes.h"
+#include "platform/sim/sim_machine.h"
+
+namespace zrt::sim {
+
+struct SimProcess {
+  std::uint32_t pid = 0;
+  std::string name;                                 // image name, UTF-8
+  std::string user;                                 // account the process runs as, UTF-8
+  std::optional<port::ErrorCode> openError;         // OpenProcess refused
+  std::optional<port::ErrorCode> tokenError;        // OpenProcessToken refused
+  std::optional<port::ErrorCode> impersonateError;  // ImpersonateLoggedOnUser refused
+};
+
+class SimProcesses : public port::Processes {
+ public:
+  explicit SimProcesses(SimMachine& machine);
+
+  // The processes in stored order; false with the stored "snapshot_error".
+  bool SnapshotProcesses(std::vector<port::ProcessEntry>& entries) override;
+  // Error 87 for an unknown process id, else the process's "open_error".
+  std::unique_ptr<port::KernelHandle> OpenProcess(std::uint32_t pid) override;
+  // Error 6 for a null or non-process handle, else the "token_error".
+  std::unique_ptr<port::KernelHandle> OpenProcessToken(const port::KernelHandle* process) override;
+  // Error 6 for a handle that is not a token, else the "impersonate_error";
+  // on success the thread runs as the token's user until RevertToSelf, even
+  // after the token is closed.
+  bool ImpersonateLoggedOnUser(const port::KernelHandle& token) override;
+  bool RevertToSelf() override;
+  // The impersonated user, or the agent's own account; error 122 when the
+  // name and its terminator do not fit in `capacity`.
+  bool GetUserNameA(std::string& name, std::size_t capacity) override;
+
+ private:
+  SimMachine& machine_;
+  std::string agentAccount_;
+  std::optional<port::ErrorCode> snapshotError_;
+  std::vector<SimProcess> processes_;
+  std::optional<std::string> impersonated_;
+};
+
+}  // namespace zrt::sim
