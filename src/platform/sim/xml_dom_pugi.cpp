@@ -1,0 +1,593 @@
+#include "platform/sim/xml_dom_pugi.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <pugixml.hpp>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zrt::sim {
+namespace {
+
+using port::HResult;
+using port::kE_FAIL;
+using port::kE_OUTOFMEMORY;
+using port::kS_FALSE;
+using port::kS_OK;
+using port::WideText;
+
+// A parsed document, shared by every node and list taken from it so that
+// they stay valid after the document object is released or reloaded.
+using Tree = std::shared_ptr<const pugi::xml_document>;
+
+// ---------------------------------------------------------------------------
+// Characters and text forms
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool IsWhiteSpaceOnly(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), IsXmlSpace);
+}
+
+std::string_view TrimXmlSpace(std::string_view text) {
+  while (!text.empty() && IsXmlSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsXmlSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// The characters XML 1.0 allows in a document.
+bool IsXmlChar(char32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Decodes one UTF-8 sequence at `pos` (strict: no overlong forms, no
+// surrogates, nothing above U+10FFFF) and moves `pos` past it.
+bool DecodeUtf8(std::string_view text, std::size_t& pos, char32_t& c) {
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  std::size_t extra = 0;
+  char32_t minimum = 0;
+  if (lead < 0x80) {
+    c = lead;
+  } else if ((lead & 0xE0) == 0xC0) {
+    c = lead & 0x1F;
+    extra = 1;
+    minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    c = lead & 0x0F;
+    extra = 2;
+    minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    c = lead & 0x07;
+    extra = 3;
+    minimum = 0x10000;
+  } else {
+    return false;
+  }
+  if (text.size() - pos <= extra) return false;
+  for (std::size_t i = 1; i <= extra; ++i) {
+    const auto next = static_cast<unsigned char>(text[pos + i]);
+    if ((next & 0xC0) != 0x80) return false;
+    c = (c << 6) | (next & 0x3F);
+  }
+  if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+  pos += extra + 1;
+  return true;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+bool IsSoundXmlText(std::string_view text) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    char32_t c = 0;
+    if (!DecodeUtf8(text, pos, c) || !IsXmlChar(c)) return false;
+  }
+  return true;
+}
+
+bool Utf8ToUtf16(std::string_view text, WideText& wide) {
+  wide.clear();
+  wide.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) {
+    char32_t c = 0;
+    if (!DecodeUtf8(text, pos, c)) return false;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      wide += static_cast<char16_t>(0xD800 + (c >> 10));
+      wide += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      wide += static_cast<char16_t>(c);
+    }
+  }
+  return true;
+}
+
+bool Utf16ToUtf8(const WideText& wide, std::string& text) {
+  text.clear();
+  text.reserve(wide.size());
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    char32_t c = wide[i];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 == wide.size() || wide[i + 1] < 0xDC00 || wide[i + 1] > 0xDFFF) return false;
+      c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return false;
+    }
+    AppendUtf8(text, c);
+  }
+  return true;
+}
+
+// Windows-1252 bytes 0x80 to 0x9F; the rest of the code page is Latin-1.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string Windows1252ToUtf8(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size() + bytes.size() / 2);
+  for (const char byte : bytes) {
+    const auto b = static_cast<unsigned char>(byte);
+    AppendUtf8(text, b >= 0x80 && b <= 0x9F ? kWindows1252High[b - 0x80] : char32_t{b});
+  }
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+// Tree walks (iterative: document depth must not turn into stack depth)
+
+// Visits every node below `root` (not `root` itself) in document order.
+template <typename Visit>
+void ForEachDescendant(pugi::xml_node root, Visit&& visit) {
+  pugi::xml_node node = root.first_child();
+  while (node) {
+    visit(node);
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node != root && !node.next_sibling()) node = node.parent();
+    if (node == root) break;
+    node = node.next_sibling();
+  }
+}
+
+bool CountsAsText(pugi::xml_node node) {
+  return node.type() == pugi::node_cdata ||
+         (node.type() == pugi::node_pcdata && !IsWhiteSpaceOnly(node.value()));
+}
+
+bool CountsAsChild(pugi::xml_node node) {
+  switch (node.type()) {
+    case pugi::node_element:
+    case pugi::node_cdata:
+    case pugi::node_comment:
+    case pugi::node_pi:
+      return true;
+    case pugi::node_pcdata:
+      return !IsWhiteSpaceOnly(node.value());
+    default:
+      return false;
+  }
+}
+
+std::string ElementText(pugi::xml_node element) {
+  std::string text;
+  ForEachDescendant(element, [&text](pugi::xml_node node) {
+    if (CountsAsText(node)) text += node.value();
+  });
+  return std::string(TrimXmlSpace(text));
+}
+
+std::string_view LocalName(std::string_view qualified) {
+  const std::size_t colon = qualified.find(':');
+  return colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
+}
+
+// ---------------------------------------------------------------------------
+// Loading
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+enum class DeclaredEncoding { Unicode, SingleByteWestern, Unsupported };
+
+DeclaredEncoding DeclaredEncodingOf(const pugi::xml_document& tree) {
+  const pugi::xml_node declaration = tree.first_child();
+  if (declaration.type() != pugi::node_declaration) return DeclaredEncoding::Unicode;
+  const std::string_view name = declaration.attribute("encoding").value();
+  for (const char* unicode : {"", "UTF-8", "UTF-16", "US-ASCII"}) {
+    if (EqualsIgnoringAsciiCase(name, unicode)) return DeclaredEncoding::Unicode;
+  }
+  for (const char* western : {"windows-1252", "cp1252", "ISO-8859-1", "latin1"}) {
+    if (EqualsIgnoringAsciiCase(name, western)) return DeclaredEncoding::SingleByteWestern;
+  }
+  return DeclaredEncoding::Unsupported;
+}
+
+bool StartsWithUtf8Mark(std::string_view bytes) { return bytes.substr(0, 3) == "\xEF\xBB\xBF"; }
+
+// True when every '&' in raw (unexpanded) text starts one of the predefined
+// entity references or a character reference to a legal character.
+bool HasOnlyKnownReferences(std::string_view raw) {
+  for (std::size_t at = raw.find('&'); at != std::string_view::npos; at = raw.find('&', at + 1)) {
+    const std::size_t end = raw.find(';', at);
+    if (end == std::string_view::npos) return false;
+    std::string_view name = raw.substr(at + 1, end - at - 1);
+    if (name == "lt" || name == "gt" || name == "amp" || name == "apos" || name == "quot") continue;
+    if (name.size() < 2 || name[0] != '#') return false;
+    name.remove_prefix(1);
+    const bool hex = name[0] == 'x';
+    if (hex) name.remove_prefix(1);
+    if (name.empty()) return false;
+    char32_t code = 0;
+    for (const char c : name) {
+      int digit = -1;
+      if (c >= '0' && c <= '9') digit = c - '0';
+      if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+      if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+      if (digit < 0) return false;
+      code = code * (hex ? 16 : 10) + static_cast<char32_t>(digit);
+      if (code > 0x10FFFF) return false;
+    }
+    if (!IsXmlChar(code)) return false;
+  }
+  return true;
+}
+
+// Checks the tree parsed without reference expansion, as a fragment (so that
+// text outside the root element is kept and can be refused).
+bool IsSoundMarkup(const pugi::xml_document& raw) {
+  int elements = 0;
+  for (const pugi::xml_node top : raw.children()) {
+    switch (top.type()) {
+      case pugi::node_element:
+        ++elements;
+        break;
+      case pugi::node_declaration:
+        if (top != raw.first_child()) return false;
+        break;
+      case pugi::node_comment:
+      case pugi::node_pi:
+        break;
+      case pugi::node_pcdata:
+        if (!IsWhiteSpaceOnly(top.value())) return false;
+        break;
+      default:
+        // A document type declaration (pugixml keeps one at this level
+        // only) or CDATA outside the root element.
+        return false;
+    }
+  }
+  if (elements != 1) return false;
+
+  bool sound = true;
+  ForEachDescendant(raw, [&sound, &raw](pugi::xml_node node) {
+    if (!sound) return;
+    switch (node.type()) {
+      case pugi::node_declaration:
+        sound = node.parent() == raw;
+        break;
+      case pugi::node_pcdata:
+        sound = HasOnlyKnownReferences(node.value());
+        break;
+      case pugi::node_element:
+        for (const pugi::xml_attribute attribute : node.attributes()) {
+          const std::string_view value = attribute.value();
+          if (value.find('<') != std::string_view::npos || !HasOnlyKnownReferences(value)) {
+            sound = false;
+            break;
+          }
+        }
+        break;
+      default:
+        break;
+    }
+  });
+  return sound;
+}
+
+// Checks the final tree: legal characters everywhere, no repeated attribute.
+bool IsSoundContent(const pugi::xml_document& tree) {
+  bool sound = true;
+  std::vector<std::string_view> names;
+  ForEachDescendant(tree, [&sound, &names](pugi::xml_node node) {
+    if (!sound) return;
+    sound = IsSoundXmlText(node.name()) && IsSoundXmlText(node.value());
+    if (!sound || node.type() != pugi::node_element) return;
+    names.clear();
+    for (const pugi::xml_attribute attribute : node.attributes()) {
+      if (!IsSoundXmlText(attribute.name()) || !IsSoundXmlText(attribute.value())) {
+        sound = false;
+        return;
+      }
+      names.emplace_back(attribute.name());
+    }
+    std::sort(names.begin(), names.end());
+    sound = std::adjacent_find(names.begin(), names.end()) == names.end();
+  });
+  return sound;
+}
+
+constexpr unsigned kMarkupCheckOptions =
+    (pugi::parse_full | pugi::parse_fragment) & ~pugi::parse_escapes;
+constexpr unsigned kDocumentOptions = pugi::parse_full;
+
+// Parses `bytes` into `tree`; false for anything the platform parser would
+// not load.
+bool ParseDocument(const std::string& bytes, pugi::xml_document& tree) {
+  pugi::xml_document raw;
+  pugi::xml_parse_result parsed =
+      raw.load_buffer(bytes.data(), bytes.size(), kMarkupCheckOptions, pugi::encoding_auto);
+  if (!parsed) return false;
+
+  const DeclaredEncoding declared = DeclaredEncodingOf(raw);
+  if (declared == DeclaredEncoding::Unsupported) return false;
+
+  // pugixml has no Windows-1252 decoder and reads "ISO-8859-1" as Latin-1:
+  // both are decoded here, unless a byte-order mark or the UTF-16 and UTF-32
+  // shapes already told the encoding.
+  const bool singleByte =
+      parsed.encoding == pugi::encoding_utf8 || parsed.encoding == pugi::encoding_latin1;
+  if (declared == DeclaredEncoding::SingleByteWestern && singleByte && !StartsWithUtf8Mark(bytes)) {
+    const std::string text = Windows1252ToUtf8(bytes);
+    return raw.load_buffer(text.data(), text.size(), kMarkupCheckOptions, pugi::encoding_utf8) &&
+           IsSoundMarkup(raw) &&
+           tree.load_buffer(text.data(), text.size(), kDocumentOptions, pugi::encoding_utf8) &&
+           IsSoundContent(tree);
+  }
+  return IsSoundMarkup(raw) &&
+         tree.load_buffer(bytes.data(), bytes.size(), kDocumentOptions, parsed.encoding) &&
+         IsSoundContent(tree);
+}
+
+bool ReadWholeFile(const std::string& hostPath, std::string& bytes) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(hostPath, error)) return false;
+  const std::uintmax_t size = std::filesystem::file_size(hostPath, error);
+  if (error || size > PugiXmlParser::kMaxDocumentBytes) return false;
+  std::ifstream in(hostPath, std::ios::binary);
+  if (!in) return false;
+  bytes.resize(static_cast<std::size_t>(size));
+  in.read(bytes.data(), static_cast<std::streamsize>(size));
+  return in.gcount() == static_cast<std::streamsize>(size);
+}
+
+// ---------------------------------------------------------------------------
+// The DOM objects
+
+// Runs a DOM operation; nothing thrown inside leaves the port.
+template <typename Operation>
+HResult Guarded(Operation&& operation) {
+  try {
+    return operation();
+  } catch (const std::bad_alloc&) {
+    return kE_OUTOFMEMORY;
+  } catch (...) {
+    return kE_FAIL;
+  }
+}
+
+HResult ToWideResult(std::string_view text, WideText& wide) {
+  return Utf8ToUtf16(text, wide) ? kS_OK : kE_FAIL;
+}
+
+class PugiNode final : public port::XmlNode {
+ public:
+  PugiNode(Tree tree, pugi::xpath_node node) : tree_(std::move(tree)), node_(node) {}
+
+  HResult get_baseName(WideText& name) override {
+    name.clear();
+    return Guarded([&] {
+      if (node_.attribute()) return ToWideResult(LocalName(node_.attribute().name()), name);
+      switch (node_.node().type()) {
+        case pugi::node_element:
+          return ToWideResult(LocalName(node_.node().name()), name);
+        case pugi::node_pi:
+          return ToWideResult(node_.node().name(), name);
+        default:
+          return kS_OK;
+      }
+    });
+  }
+
+  HResult get_text(WideText& text) override {
+    text.clear();
+    return Guarded([&] {
+      if (node_.attribute()) return ToWideResult(node_.attribute().value(), text);
+      if (node_.node().type() == pugi::node_element) {
+        return ToWideResult(ElementText(node_.node()), text);
+      }
+      return ToWideResult(TrimXmlSpace(node_.node().value()), text);
+    });
+  }
+
+  HResult get_nodeTypedValue(WideText& value) override { return get_text(value); }
+
+  HResult get_childNodes(std::unique_ptr<port::XmlNodeList>& list) override;
+  HResult get_attributes(std::unique_ptr<port::XmlNodeList>& list) override;
+  HResult getElementsByTagName(const WideText& tagName,
+                               std::unique_ptr<port::XmlNodeList>& list) override;
+  HResult selectNodes(const WideText& xpath, std::unique_ptr<port::XmlNodeList>& list) override;
+
+ private:
+  bool IsElement() const { return !node_.attribute() && node_.node().type() == pugi::node_element; }
+
+  Tree tree_;
+  pugi::xpath_node node_;
+};
+
+class PugiNodeList final : public port::XmlNodeList {
+ public:
+  PugiNodeList(Tree tree, std::vector<pugi::xpath_node> items)
+      : tree_(std::move(tree)), items_(std::move(items)) {}
+
+  HResult get_length(std::int32_t& length) override {
+    length = static_cast<std::int32_t>(items_.size());
+    return kS_OK;
+  }
+
+  HResult get_item(std::int32_t index, std::unique_ptr<port::XmlNode>& node) override {
+    node.reset();
+    if (index < 0 || static_cast<std::size_t>(index) >= items_.size()) return kS_FALSE;
+    return Guarded([&] {
+      node = std::make_unique<PugiNode>(tree_, items_[static_cast<std::size_t>(index)]);
+      return kS_OK;
+    });
+  }
+
+  HResult nextNode(std::unique_ptr<port::XmlNode>& node) override {
+    node.reset();
+    if (cursor_ >= items_.size()) return kS_FALSE;
+    return Guarded([&] {
+      node = std::make_unique<PugiNode>(tree_, items_[cursor_]);
+      ++cursor_;
+      return kS_OK;
+    });
+  }
+
+ private:
+  Tree tree_;
+  std::vector<pugi::xpath_node> items_;
+  std::size_t cursor_ = 0;
+};
+
+HResult PugiNode::get_childNodes(std::unique_ptr<port::XmlNodeList>& list) {
+  list.reset();
+  return Guarded([&] {
+    std::vector<pugi::xpath_node> children;
+    if (!node_.attribute()) {
+      for (const pugi::xml_node child : node_.node().children()) {
+        if (CountsAsChild(child)) children.emplace_back(child);
+      }
+    }
+    list = std::make_unique<PugiNodeList>(tree_, std::move(children));
+    return kS_OK;
+  });
+}
+
+HResult PugiNode::get_attributes(std::unique_ptr<port::XmlNodeList>& list) {
+  list.reset();
+  if (!IsElement()) return kS_FALSE;
+  return Guarded([&] {
+    std::vector<pugi::xpath_node> attributes;
+    for (const pugi::xml_attribute attribute : node_.node().attributes()) {
+      attributes.emplace_back(attribute, node_.node());
+    }
+    list = std::make_unique<PugiNodeList>(tree_, std::move(attributes));
+    return kS_OK;
+  });
+}
+
+HResult PugiNode::getElementsByTagName(const WideText& tagName,
+                                       std::unique_ptr<port::XmlNodeList>& list) {
+  list.reset();
+  if (!IsElement()) return kE_FAIL;
+  return Guarded([&] {
+    std::string name;
+    if (!Utf16ToUtf8(tagName, name)) return port::kE_INVALIDARG;
+    const bool every = name == "*";
+    std::vector<pugi::xpath_node> elements;
+    ForEachDescendant(node_.node(), [&](pugi::xml_node node) {
+      if (node.type() == pugi::node_element && (every || name == node.name())) {
+        elements.emplace_back(node);
+      }
+    });
+    list = std::make_unique<PugiNodeList>(tree_, std::move(elements));
+    return kS_OK;
+  });
+}
+
+HResult PugiNode::selectNodes(const WideText& xpath, std::unique_ptr<port::XmlNodeList>& list) {
+  list.reset();
+  return Guarded([&] {
+    std::string expression;
+    if (!Utf16ToUtf8(xpath, expression)) return port::kE_INVALIDARG;
+    const pugi::xpath_query query(expression.c_str());
+    if (!query) return kE_FAIL;
+    pugi::xpath_node_set selected = query.evaluate_node_set(node_);
+    selected.sort();
+    list = std::make_unique<PugiNodeList>(
+        tree_, std::vector<pugi::xpath_node>(selected.begin(), selected.end()));
+    return kS_OK;
+  });
+}
+
+class PugiDocument final : public port::XmlDocument {
+ public:
+  explicit PugiDocument(PugiXmlParser::HostPathMapper hostPathOf)
+      : hostPathOf_(std::move(hostPathOf)) {}
+
+  HResult load(const WideText& path) override {
+    tree_.reset();
+    return Guarded([&] {
+      std::string windowsPath;
+      if (!Utf16ToUtf8(path, windowsPath)) return kS_FALSE;
+      std::string bytes;
+      if (!ReadWholeFile(hostPathOf_(windowsPath), bytes)) return kS_FALSE;
+      auto tree = std::make_shared<pugi::xml_document>();
+      if (!ParseDocument(bytes, *tree)) return kS_FALSE;
+      tree_ = std::move(tree);
+      return kS_OK;
+    });
+  }
+
+  HResult get_documentElement(std::unique_ptr<port::XmlNode>& root) override {
+    root.reset();
+    if (!tree_ || !tree_->document_element()) return kS_FALSE;
+    return Guarded([&] {
+      root = std::make_unique<PugiNode>(tree_, pugi::xpath_node(tree_->document_element()));
+      return kS_OK;
+    });
+  }
+
+ private:
+  PugiXmlParser::HostPathMapper hostPathOf_;
+  Tree tree_;
+};
+
+}  // namespace
+
+PugiXmlParser::PugiXmlParser(HostPathMapper hostPathOf) : hostPathOf_(std::move(hostPathOf)) {}
+
+port::HResult PugiXmlParser::CoInitialize() { return ++apartmentUsers_ == 1 ? kS_OK : kS_FALSE; }
+
+void PugiXmlParser::CoUninitialize() {
+  if (apartmentUsers_ > 0) --apartmentUsers_;
+}
+
+port::HResult PugiXmlParser::CreateDocument(std::unique_ptr<port::XmlDocument>& document) {
+  document.reset();
+  if (apartmentUsers_ == 0) return kCoENotInitialized;
+  if (!installed_) return kRegdbEClassNotReg;
+  return Guarded([&] {
+    document = std::make_unique<PugiDocument>(hostPathOf_);
+    return kS_OK;
+  });
+}
+
+}  // namespace zrt::sim
