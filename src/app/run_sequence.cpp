@@ -83,7 +83,7 @@ class RunSequence {
     if (!ReadProductValue("InstallationPath", c.InstallationPath)) return false;
 
     std::string appData;
-    if (!Succeeded(run_.platform.files.SHGetFolderPathA(port::kCsidlCommonAppData, appData))) {
+    if (!port::Succeeded(run_.platform.files.SHGetFolderPathA(port::kCsidlCommonAppData, appData))) {
       appData.clear();
     }
     c.dataFolder.Assign(appData + "\\Merqel");

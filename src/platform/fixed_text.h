@@ -31,7 +31,7 @@ class FixedText {
     text = text.substr(0, std::min(text.find('\0'), text.size()));
     const std::size_t room = kMaxLength - length_;
     const std::size_t count = std::min(room, text.size());
-    std::memcpy(data_ + length_, text.data(), count);
+    if (count != 0) std::memcpy(data_ + length_, text.data(), count);
     length_ += count;
     data_[length_] = '\0';
   }
