@@ -1,0 +1,122 @@
+// Files and folders: FindFirstFileA, GetFileAttributesExA, CreateDirectoryA,
+// CreateFileA/WriteFile, GetWindowsDirectoryA, SHGetFolderPathA,
+// GetPrivateProfileStringA.
+#include <windows.h>
+// The shell header expects the Windows types to be declared already.
+#include <shlobj.h>
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "platform/win32/unique_resource.h"
+#include "platform/win32/win32_adapters.h"
+
+namespace zrt::win32 {
+namespace {
+
+class Win32OutputFile final : public port::OutputFile {
+ public:
+  explicit Win32OutputFile(UniqueFileHandle file) : file_(std::move(file)) {}
+
+  bool WriteFile(const void* data, std::size_t size) override {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+      const DWORD chunk =
+          static_cast<DWORD>(std::min<std::size_t>(size, std::numeric_limits<DWORD>::max()));
+      DWORD written = 0;
+      if (!::WriteFile(file_.get(), bytes, chunk, &written, nullptr)) return false;
+      if (written == 0) return false;
+      bytes += written;
+      size -= written;
+    }
+    return true;
+  }
+
+ private:
+  UniqueFileHandle file_;
+};
+
+DWORD Disposition(port::OpenMode mode) {
+  switch (mode) {
+    case port::OpenMode::Append:
+      return OPEN_ALWAYS;
+    case port::OpenMode::CreateNew:
+      return CREATE_NEW;
+    case port::OpenMode::Replace:
+      break;
+  }
+  return CREATE_ALWAYS;
+}
+
+// Buffers handed to the system are limited to what a DWORD or int counts.
+DWORD BoundedCapacity(std::size_t capacity) {
+  return static_cast<DWORD>(std::min<std::size_t>(capacity, 0x7fffffff));
+}
+
+class Win32FileSystem final : public port::FileSystem {
+ public:
+  bool FindFirstFileA(const char* path) override {
+    WIN32_FIND_DATAA found;
+    UniqueFindHandle search(::FindFirstFileA(path, &found));
+    return search.valid();
+  }
+
+  bool GetFileSize(const char* path, std::uint64_t& size) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+  }
+
+  bool CreateDirectoryA(const char* path) override {
+    return ::CreateDirectoryA(path, nullptr) != FALSE;
+  }
+
+  std::unique_ptr<port::OutputFile> CreateFileA(const char* path, port::OpenMode mode) override {
+    UniqueFileHandle file(::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, Disposition(mode), FILE_ATTRIBUTE_NORMAL,
+                                        nullptr));
+    if (!file) return nullptr;
+    if (mode == port::OpenMode::Append &&
+        ::SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+        ::GetLastError() != NO_ERROR) {
+      return nullptr;
+    }
+    return std::make_unique<Win32OutputFile>(std::move(file));
+  }
+
+  bool GetWindowsDirectoryA(std::string& path, std::size_t capacity) override {
+    path.clear();
+    if (capacity == 0) return false;
+    std::vector<char> buffer(capacity, '\0');
+    const UINT length = ::GetWindowsDirectoryA(buffer.data(), BoundedCapacity(capacity));
+    // A result as large as the buffer is the size it would need.
+    if (length == 0 || length >= capacity) return false;
+    path.assign(buffer.data(), length);
+    return true;
+  }
+
+  port::HResult SHGetFolderPathA(int csidl, std::string& path) override {
+    char buffer[MAX_PATH] = {};
+    const HRESULT hr = ::SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
+    path = SUCCEEDED(hr) ? std::string(buffer) : std::string();
+    return hr;
+  }
+
+  std::string GetPrivateProfileStringA(const char* section, const char* key,
+                                       const char* defaultValue, std::size_t capacity,
+                                       const char* iniPath) override {
+    if (capacity == 0) return {};
+    std::vector<char> buffer(capacity, '\0');
+    const DWORD length = ::GetPrivateProfileStringA(section, key, defaultValue, buffer.data(),
+                                                    BoundedCapacity(capacity), iniPath);
+    return std::string(buffer.data(), std::min<std::size_t>(length, capacity - 1));
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<port::FileSystem> MakeFileSystem() { return std::make_unique<Win32FileSystem>(); }
+
+}  // namespace zrt::win32
