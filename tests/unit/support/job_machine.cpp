@@ -30,7 +30,7 @@ JobMachineTest::JobMachineTest() {
   Write("machine.json", R"({
     "version": {"major": 5, "minor": 1, "build": 2600},
     "windows_folder": "C:\\WINDOWS",
-    "common_appdata": "C:\\Documents and Settings\\All Users\\Application Data",
+    "common_app_data": "C:\\Documents and Settings\\All Users\\Application Data",
     "drives": {"C": "drive_c"},
     "folders": ["C:\\WINDOWS", "C:\\Jobs"],
     "local_time": "2026-12-07 14:05:09.123",
