@@ -1,0 +1,111 @@
+// What the Wine test doubles share: their configuration under
+// HKEY_LOCAL_MACHINE\Software\ZrtTestDoubles\<double>, and text conversion.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zrt::doubles {
+
+constexpr const wchar_t* kConfigRoot = L"Software\\ZrtTestDoubles\\";
+
+// Closes a registry key when it goes out of scope.
+class RegKey {
+ public:
+  RegKey() = default;
+  ~RegKey() {
+    if (key_ != nullptr) ::RegCloseKey(key_);
+  }
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+
+  HKEY* put() { return &key_; }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+inline std::optional<DWORD> ReadDword(HKEY root, const std::wstring& subKey, const wchar_t* name) {
+  RegKey key;
+  if (::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  DWORD type = 0;
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  if (::RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_DWORD) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// A REG_SZ or REG_EXPAND_SZ value (not expanded); nothing when missing.
+inline std::optional<std::wstring> ReadString(HKEY root, const std::wstring& subKey,
+                                              const wchar_t* name, LONG* status = nullptr) {
+  RegKey key;
+  LONG result = ::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ, key.put());
+  if (status != nullptr) *status = result;
+  if (result != ERROR_SUCCESS) return std::nullopt;
+  DWORD type = 0;
+  DWORD size = 0;
+  result = ::RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &size);
+  if (status != nullptr) *status = result;
+  if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::nullopt;
+  std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+  result = ::RegQueryValueExW(key.get(), name, nullptr, &type,
+                              reinterpret_cast<BYTE*>(buffer.data()), &size);
+  if (status != nullptr) *status = result;
+  if (result != ERROR_SUCCESS) return std::nullopt;
+  buffer.back() = L'\0';
+  return std::wstring(buffer.data());
+}
+
+inline std::wstring ConfigKey(const wchar_t* component) {
+  return std::wstring(kConfigRoot) + component;
+}
+
+inline std::string ToUtf8(const wchar_t* text, std::size_t length) {
+  if (length == 0) return {};
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
+                                         nullptr, nullptr);
+  std::string result(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), result.data(), size, nullptr,
+                          nullptr);
+  }
+  return result;
+}
+
+inline std::string ToUtf8(const std::wstring& text) { return ToUtf8(text.data(), text.size()); }
+
+inline std::wstring FromUtf8(const std::string& text) {
+  if (text.empty()) return {};
+  const int size =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring result(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+  if (size > 0) {
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
+                          size);
+  }
+  return result;
+}
+
+// The full path of a module, or empty.
+inline std::wstring ModulePath(HMODULE module) {
+  std::vector<wchar_t> buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        ::GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return {};
+    if (length < buffer.size()) return std::wstring(buffer.data(), length);
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace zrt::doubles

@@ -1,0 +1,155 @@
+// A stand-in for the post library under Wine. It records every post and
+// answers as a scenario configured it, in the same terms as the simulated
+// machine's post library.
+//
+// Configuration under HKLM\Software\ZrtTestDoubles\zCourier:
+//   RecordFile  REG_SZ  where the posts are appended; default
+//                       zCourier.posts.jsonl beside this library
+//   Answers     REG_SZ  a JSON array of answers, one per call, the last one
+//                       repeating; default [{"result": "1"}]
+//
+// The calls are counted in the record file: the n-th post it holds is
+// answered with the n-th answer. A scenario that starts with a fresh record
+// file therefore starts with the first answer.
+//
+// An answer is an object with the optional members "result", "error" and
+// "further" (a text becomes a BSTR, any other value a variant of another
+// type, a missing member or null leaves the variant empty) and "raises"
+// (true: the call raises a structured exception instead of returning).
+//
+// Each call appends one line of JSON (UTF-8) to the record file:
+//   {"library": ..., "call": n, "texts": [seven texts, null for a
+//    variant that is not a text], "answer": {...}, "outcome": "returned"|"raised"}
+#include <windows.h>
+// Headers that expect the Windows types to be declared already.
+#include <oleauto.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "double_config.h"
+
+namespace {
+
+using Json = nlohmann::json;
+using zrt::doubles::ConfigKey;
+using zrt::doubles::FromUtf8;
+using zrt::doubles::ModulePath;
+using zrt::doubles::ReadString;
+using zrt::doubles::ToUtf8;
+
+// The code of the exception an answer with "raises" throws.
+constexpr DWORD kRaisedCode = 0xE0C0DE01;
+
+HMODULE g_module = nullptr;
+
+std::wstring RecordFile() {
+  if (auto configured = ReadString(HKEY_LOCAL_MACHINE, ConfigKey(L"zCourier"), L"RecordFile")) {
+    if (!configured->empty()) return *configured;
+  }
+  std::wstring path = ModulePath(g_module);
+  const auto slash = path.find_last_of(L"\\/");
+  path.erase(slash == std::wstring::npos ? 0 : slash + 1);
+  return path + L"zCourier.posts.jsonl";
+}
+
+Json AnswerFor(unsigned call) {
+  Json answer = Json::object({{"result", "1"}});
+  const auto configured = ReadString(HKEY_LOCAL_MACHINE, ConfigKey(L"zCourier"), L"Answers");
+  if (!configured) return answer;
+  const Json answers = Json::parse(ToUtf8(*configured), nullptr, false);
+  if (answers.is_array() && !answers.empty()) {
+    answer = answers[std::min<std::size_t>(call - 1, answers.size() - 1)];
+  }
+  return answer;
+}
+
+bool RaisesFor(const Json& answer) {
+  if (!answer.is_object()) return false;
+  const auto raises = answer.find("raises");
+  return raises != answer.end() && raises->is_boolean() && raises->get<bool>();
+}
+
+Json TextOf(const VARIANT& value) {
+  if (value.vt != VT_BSTR) return nullptr;
+  if (value.bstrVal == nullptr) return "";
+  return ToUtf8(value.bstrVal, ::SysStringLen(value.bstrVal));
+}
+
+// The number of posts the record file holds (one per line).
+unsigned RecordedCalls(const std::wstring& path) {
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  unsigned lines = 0;
+  char buffer[4096];
+  DWORD read = 0;
+  while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    lines += static_cast<unsigned>(std::count(buffer, buffer + read, '\n'));
+  }
+  ::CloseHandle(file);
+  return lines;
+}
+
+void Append(const std::wstring& path, const std::string& line) {
+  HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  ::CloseHandle(file);
+}
+
+// Fills a result variant from an answer member.
+void Fill(VARIANT* target, const Json& answer, const char* name) {
+  if (target == nullptr || !answer.is_object()) return;
+  const auto member = answer.find(name);
+  if (member == answer.end() || member->is_null()) return;
+  ::VariantInit(target);
+  if (member->is_string()) {
+    target->vt = VT_BSTR;
+    target->bstrVal = ::SysAllocString(FromUtf8(member->get<std::string>()).c_str());
+  } else if (member->is_boolean()) {
+    target->vt = VT_BOOL;
+    target->boolVal = member->get<bool>() ? VARIANT_TRUE : VARIANT_FALSE;
+  } else {
+    target->vt = VT_I4;
+    target->lVal = member->is_number() ? member->get<long>() : 0;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+  if (reason == DLL_PROCESS_ATTACH) g_module = instance;
+  return TRUE;
+}
+
+long __stdcall DoubleWebPostData(VARIANT url, VARIANT document, VARIANT mode, VARIANT extra1,
+                                 VARIANT extra2, VARIANT extra3, VARIANT extra4, VARIANT* result,
+                                 VARIANT* error, VARIANT* further) {
+  const std::wstring recordFile = RecordFile();
+  const unsigned call = RecordedCalls(recordFile) + 1;
+  const Json answer = AnswerFor(call);
+  const bool raises = RaisesFor(answer);
+
+  Json record = Json::object();
+  record["library"] = ToUtf8(ModulePath(g_module));
+  record["call"] = call;
+  record["texts"] = Json::array({TextOf(url), TextOf(document), TextOf(mode), TextOf(extra1),
+                                 TextOf(extra2), TextOf(extra3), TextOf(extra4)});
+  record["answer"] = answer;
+  record["outcome"] = raises ? "raised" : "returned";
+  Append(recordFile, record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
+
+  if (raises) ::RaiseException(kRaisedCode, 0, 0, nullptr);
+  Fill(result, answer, "result");
+  Fill(error, answer, "error");
+  Fill(further, answer, "further");
+  return S_OK;
+}
+
+}  // extern "C"
