@@ -1,0 +1,156 @@
+// Sending a job's status: configured address, default address, fallback
+// file, and every way the post library can answer.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "report/status_report.h"
+#include "support/job_machine.h"
+
+namespace zrt::test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class StatusReportTest : public JobMachineTest {
+ protected:
+  static constexpr const char* kConfigured =
+      "https://status.example.test/tfr_wpdcmscriptjobinstancestatus.asp?mmid=M-77&sid=S-5&rid=R-1001&"
+      "rty=WKS";
+
+  app::Run& StartRun() {
+    run_ = std::make_unique<app::Run>(Open());
+    auto& c = run_->context;
+    c.dataFolder.Assign("C:\\Documents and Settings\\All Users\\Application Data\\Merqel");
+    c.REGID.Assign("R-1001");
+    c.MEMBERID.Assign("M-77");
+    c.SITEID.Assign("S-5");
+    c.TYPE.Assign("WKS");
+    c.InstallationPath.Assign("C:\\Program Files\\Merqel");
+    run_->args.ScriptId.Assign("5012");
+    report::ReadStatusUrl(*run_);
+    c.hasWebPostData = run_->platform.post.LoadLibraryA(
+                           "C:\\Program Files\\Merqel\\zCourier.dll") &&
+                       run_->platform.post.GetProcAddress("WebPostData");
+    return *run_;
+  }
+  std::string DefaultUrl() const {
+    return std::string(report::DefaultStatusServerAddress()) +
+           "/tfr_wpdcmscriptjobinstancestatus.asp?mmid=M-77&sid=S-5&rid=R-1001&rty=WKS";
+  }
+  std::vector<std::string> PostUrls() const {
+    std::vector<std::string> urls;
+    for (const auto& post : Posts()) urls.push_back(post.first);
+    return urls;
+  }
+
+  std::unique_ptr<app::Run> run_;
+};
+
+TEST_F(StatusReportTest, AcceptedAtTheConfiguredAddress) {
+  EXPECT_TRUE(report::SendStatus(StartRun(), "1"));
+  EXPECT_THAT(PostUrls(), ElementsAre(kConfigured));
+  EXPECT_THAT(FallbackFiles(), IsEmpty());
+}
+
+TEST_F(StatusReportTest, RefusedThereThenAcceptedAtTheDefault) {
+  WritePostLibrary(R"([{"result": "0"}, {"result": "1"}])");
+  EXPECT_TRUE(report::SendStatus(StartRun(), "1"));
+  EXPECT_THAT(PostUrls(), ElementsAre(kConfigured, DefaultUrl()));
+  EXPECT_THAT(LogLines(), Contains("1.0|CREATEWEBPOST|Info|Failed To Send the Webpost|" +
+                                   std::string(kConfigured)));
+}
+
+TEST_F(StatusReportTest, RefusedAtBothLeavesAFallbackFileWithCrLf) {
+  WritePostLibrary(R"([{"result": "0", "error": "busy", "further": "try later"}])");
+  app::Run& run = StartRun();
+  run.buffers.failureMessage.Assign("Scheme Is Currently Active hence not Deleted.");
+  EXPECT_TRUE(report::SendStatus(run, "0"));
+  EXPECT_EQ(Posts().size(), 2u);
+  EXPECT_THAT(LogLines(), Contains("1.0|CREATEWEBPOST|ERROR Using WebPost Dll Failed|busy|try later"));
+  const auto files = FallbackFiles();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0],
+            "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123.xml\n"
+            "<wpdcmscriptjobinstancestatus>\r\n\t<batchid>0</batchid>\r\n\t<regid>R-1001</regid>\r\n"
+            "\t<inid></inid>\r\n\t<inisrealtime></inisrealtime> \r\n\t<scriptid>5012</scriptid> \r\n"
+            "\t<jobid></jobid>\r\n\t<instanceid></instanceid> \r\n\t<status>Fail</status> \r\n"
+            "\t<desc><![CDATA[Scheme Is Currently Active hence not Deleted.]]></desc> \r\n"
+            "\t<inexecstatusdate></inexecstatusdate> \r\n\t<inmenuid>0</inmenuid> \r\n"
+            "\t<intemplateid>0</intemplateid> \r\n\t</wpdcmscriptjobinstancestatus>");
+}
+
+TEST_F(StatusReportTest, ErrorBesideAOneResultIsAFailedPost) {
+  WritePostLibrary(R"([{"result": "1", "error": "partial"}, {"result": "1"}])");
+  EXPECT_TRUE(report::SendStatus(StartRun(), "1"));
+  EXPECT_EQ(Posts().size(), 2u);
+}
+
+TEST_F(StatusReportTest, ResultWithoutTextCountsAsZero) {
+  WritePostLibrary(R"([{"result": 1}])");
+  EXPECT_TRUE(report::SendStatus(StartRun(), "1"));
+  EXPECT_EQ(Posts().size(), 2u);
+  EXPECT_EQ(FallbackFiles().size(), 1u);
+}
+
+TEST_F(StatusReportTest, PostLibraryThatRaisesIsAFailedPostNotASentOne) {
+  WritePostLibrary(R"([{"raises": true}])");
+  EXPECT_TRUE(report::SendStatus(StartRun(), "1"));
+  EXPECT_THAT(PostUrls(), ElementsAre(kConfigured, DefaultUrl()));
+  EXPECT_EQ(FallbackFiles().size(), 1u);
+  EXPECT_THAT(LogLines(), Contains("1.0|CREATEWEBPOST|ERROR Using WebPost Dll Failed|Exception "
+                                   "raised by WebPostData|"));
+}
+
+TEST_F(StatusReportTest, NoConfiguredAddressStartsTheFirstUrlWithTheSlash) {
+  Write("drive_c/Program Files/Merqel/Configuration/zLocator.ini", "[other]\r\nURL=x\r\n");
+  EXPECT_TRUE(report::SendStatus(StartRun(), "1"));
+  EXPECT_THAT(LogLines(), Contains("zLocatorINI|ERROR|URL Link not Found||"));
+  EXPECT_EQ(PostUrls().at(0),
+            "/tfr_wpdcmscriptjobinstancestatus.asp?mmid=M-77&sid=S-5&rid=R-1001&rty=WKS");
+}
+
+TEST_F(StatusReportTest, NoEntryPointMeansNoPostAndAFallbackFile) {
+  Write("drive_c/Program Files/Merqel/zCourier.dll", R"({"exports": ["WebPost"]})");
+  EXPECT_TRUE(report::SendStatus(StartRun(), "1"));
+  EXPECT_THAT(Posts(), IsEmpty());
+  EXPECT_THAT(LogLines(), Contains("1.0|CREATEWEBPOST|ERROR Using WebPost Dll Failed||"));
+  EXPECT_EQ(FallbackFiles().size(), 1u);
+}
+
+TEST_F(StatusReportTest, FallbackFilesOfTheSameMillisecondNeverReplaceEachOther) {
+  WritePostLibrary(R"([{"result": "0"}])");
+  app::Run& run = StartRun();
+  EXPECT_TRUE(report::SendStatus(run, "1"));
+  run.buffers.failureMessage.Assign("second");
+  EXPECT_TRUE(report::SendStatus(run, "0"));
+  const auto files = FallbackFiles();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].substr(0, files[0].find('\n')),
+            "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123.xml");
+  EXPECT_EQ(files[1].substr(0, files[1].find('\n')),
+            "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509124.xml");
+  EXPECT_NE(files[0].find("<status>Success</status>"), std::string::npos);
+  EXPECT_NE(files[1].find("second"), std::string::npos);
+}
+
+TEST_F(StatusReportTest, UnwritableFallbackFolderLosesTheStatusAndSaysSo) {
+  WritePostLibrary(R"([{"result": "0"}])");
+  Write("machine.json", R"({
+    "windows_folder": "C:\\WINDOWS", "drives": {"C": "drive_c"},
+    "local_time": "2026-12-07 14:05:09.123",
+    "write_denied": [{"path": "C:\\Documents and Settings\\All Users\\Application Data\\Merqel\\QTVPostLogs", "error": 5}]
+  })");
+  EXPECT_FALSE(report::SendStatus(StartRun(), "1"));
+  const auto lines = LogLines();
+  EXPECT_EQ(lines.back(),
+            "1.0|CREATEWEBPOST|Info|Failed To Send to the QTV Folder|"
+            "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123");
+  EXPECT_EQ(lines[lines.size() - 2].substr(0, 41), "SendWebpost|ERROR|Creating File Failed|C:");
+}
+
+}  // namespace
+}  // namespace zrt::test
