@@ -1,0 +1,76 @@
+// The activity log's files: one per day with its own header, no header in a
+// file that already exists, and lines lost quietly when nothing can be written.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/run.h"
+#include "sim_machine_fixture.h"
+
+namespace zrt::test {
+namespace {
+
+class ActivityLogTest : public SimMachineTest {
+ protected:
+  static constexpr const char* kFolder = "drive_c/Data/Merqel/ApplicationLog/zQTVLog/";
+
+  void SetClock(const std::string& time, const std::string& extra = "") {
+    Write("machine.json", R"({"windows_folder": "C:\\WINDOWS", "drives": {"C": "drive_c"},
+      "local_time": ")" + time + "\"" + extra + "}");
+  }
+  void LogOneLine(const std::string& val1 = "v1") {
+    run_ = std::make_unique<app::Run>(Open());
+    run_->context.dataFolder.Assign("C:\\Data\\Merqel");
+    run_->context.REGID.Assign("R-9");
+    run_->log.Write("WinMain", "information", val1, "v2", "v3");
+  }
+  std::unique_ptr<app::Run> run_;
+};
+
+TEST_F(ActivityLogTest, EachDayGetsItsOwnFileAndHeader) {
+  SetClock("2026-12-07 23:59:59.999");
+  LogOneLine();
+  LogOneLine();
+  SetClock("2026-12-08 00:00:00.001");
+  LogOneLine();
+
+  const std::string first = Read(std::string(kFolder) + "zReTessalyXP_[07122026].Log");
+  EXPECT_EQ(first,
+            "#Software: zReTessalyXP\r\n#Version: 2.0.0.5\r\n#Regid : R-9\r\n"
+            "#Operating System :  32 Bit Machine\r\n#Date: 07/12/2026 11:59:59 PM\r\n"
+            "#Fields:\tdtime\tSession User Name\tmodule\ttype\tval1\tval2\tval3\r\n"
+            "07/12/2026 11:59:59 PM\tSYSTEM\tWinMain\tINFO\tv1\tv2\tv3\r\n"
+            "07/12/2026 11:59:59 PM\tSYSTEM\tWinMain\tINFO\tv1\tv2\tv3\r\n");
+  const std::string second = Read(std::string(kFolder) + "zReTessalyXP_[08122026].Log");
+  EXPECT_EQ(second.substr(second.find("#Date:"), 35), "#Date: 08/12/2026 12:00:00 AM\r\n#Fie");
+}
+
+TEST_F(ActivityLogTest, AnExistingEmptyFileGetsNoHeader) {
+  SetClock("2026-12-07 10:00:00");
+  Write(std::string(kFolder) + "zReTessalyXP_[07122026].Log", "");
+  LogOneLine("tab\there");
+  EXPECT_EQ(Read(std::string(kFolder) + "zReTessalyXP_[07122026].Log"),
+            "07/12/2026 10:00:00 AM\tSYSTEM\tWinMain\tINFO\ttab\there\tv2\tv3\r\n");
+}
+
+TEST_F(ActivityLogTest, UnwritableFolderLosesTheLineAndNothingElse) {
+  SetClock("2026-12-07 10:00:00", R"(, "write_denied": ["C:\\Data"])");
+  LogOneLine();
+  EXPECT_FALSE(HostExists(std::string(kFolder)));
+}
+
+TEST_F(ActivityLogTest, PathsLongerThanTheLimitAreNotWritten) {
+  SetClock("2026-12-07 10:00:00");
+  run_ = std::make_unique<app::Run>(Open());
+  std::string folder = "C:", host = "drive_c";
+  for (int i = 0; i < 20; ++i) {
+    folder += "\\" + std::string(48, 'd');
+    host += "/" + std::string(48, 'd');
+  }
+  run_->context.dataFolder.Assign(folder);
+  run_->log.Write("WinMain", "Info", "a", "b", "c");
+  EXPECT_FALSE(HostExists(host + "/ApplicationLog/zQTVLog/zReTessalyXP_[07122026].Log"));
+}
+
+}  // namespace
+}  // namespace zrt::test
