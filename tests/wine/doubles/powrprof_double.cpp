@@ -9,7 +9,7 @@
 // Failures are injected under HKLM\Software\ZrtTestDoubles\powrprof: a
 // REG_DWORD named after a call makes that call fail with the value as the
 // thread's last error; CanUserWrite = 0 denies the right to write schemes
-// (ERROR_ACCESS_DENIED).
+// (ERROR_ACCESS_DENIED from CanUserWritePwrScheme and DeletePwrScheme).
 #include <windows.h>
 // Headers that expect the Windows types to be declared already.
 #include <powrprof.h>
@@ -44,6 +44,12 @@ bool InjectedFailure(const wchar_t* call) {
   if (!code) return false;
   ::SetLastError(*code);
   return true;
+}
+
+// CanUserWrite = 0 takes the right to write schemes away.
+bool UserMayNotWrite() {
+  const auto allowed = ReadDword(HKEY_LOCAL_MACHINE, ConfigKey(L"powrprof"), L"CanUserWrite");
+  return allowed && *allowed == 0;
 }
 
 // A scheme key name is its decimal index.
@@ -104,8 +110,7 @@ BOOLEAN WINAPI DoubleEnumPwrSchemes(WideSchemesEnumProc callback, LPARAM context
 
 BOOLEAN WINAPI DoubleCanUserWritePwrScheme() {
   if (InjectedFailure(L"CanUserWritePwrScheme")) return FALSE;
-  const auto allowed = ReadDword(HKEY_LOCAL_MACHINE, ConfigKey(L"powrprof"), L"CanUserWrite");
-  if (allowed && *allowed == 0) {
+  if (UserMayNotWrite()) {
     ::SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
@@ -134,12 +139,12 @@ BOOLEAN WINAPI DoubleGetActivePwrScheme(PUINT index) {
   return TRUE;
 }
 
-// The active scheme cannot be deleted (ERROR_ACCESS_DENIED); a missing one
+// As in the simulated machine: a user without the right to write schemes is
+// refused (ERROR_ACCESS_DENIED), the active scheme is not; a missing scheme
 // fails with the registry's status.
 BOOLEAN WINAPI DoubleDeletePwrScheme(UINT index) {
   if (InjectedFailure(L"DeletePwrScheme")) return FALSE;
-  UINT active = 0;
-  if (DoubleGetActivePwrScheme(&active) && active == index) {
+  if (UserMayNotWrite()) {
     ::SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }

@@ -1,0 +1,158 @@
+// The power-profile adapter against the powrprof double, which keeps the
+// schemes in the registry the way Windows XP does.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "platform/win32/win32_adapters.h"
+#include "wine_test_support.h"
+
+namespace zrt::win32 {
+namespace {
+
+using wine_test::DeleteKeyTree;
+using wine_test::KeyExists;
+using wine_test::RegistryWriter;
+
+const wchar_t* const kPowerCfg = L"Control Panel\\PowerCfg";
+const wchar_t* const kPolicies = L"Control Panel\\PowerCfg\\PowerPolicies";
+const wchar_t* const kInjection = L"Software\\ZrtTestDoubles\\powrprof";
+
+struct Scheme {
+  std::uint32_t index;
+  port::WideText name;
+  port::WideText description;
+};
+
+class PowerAdapterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The double must be the one loaded, not Wine's own library.
+    char loaded[MAX_PATH] = {};
+    ::GetModuleFileNameA(::GetModuleHandleA("powrprof.dll"), loaded, MAX_PATH);
+    ASSERT_EQ(::lstrcmpiA(loaded, (wine_test::ProgramFolder() + "powrprof.dll").c_str()), 0)
+        << loaded << ": run with WINEDLLOVERRIDES=powrprof=n and the double beside the program";
+    DeleteKeyTree(HKEY_CURRENT_USER, kPowerCfg);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kInjection);
+    AddScheme(0, L"Home/Office Desk", L"Desk");
+    AddScheme(2, L"Pr\u00e4sentation", L"Beamer");
+    AddScheme(10, L"Night Shift", L"Overnight jobs");
+    RegistryWriter(HKEY_CURRENT_USER, kPowerCfg).SetString(L"CurrentPowerPolicy", L"0");
+  }
+  void TearDown() override {
+    DeleteKeyTree(HKEY_CURRENT_USER, kPowerCfg);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kInjection);
+  }
+
+  static void AddScheme(int index, const std::wstring& name, const std::wstring& description) {
+    RegistryWriter scheme(HKEY_CURRENT_USER,
+                          std::wstring(kPolicies) + L"\\" + std::to_wstring(index));
+    scheme.SetString(L"Name", name);
+    scheme.SetString(L"Description", description);
+    scheme.SetBytes(L"Policies", REG_BINARY, std::vector<BYTE>(8, 0));
+  }
+
+  static void Inject(const wchar_t* call, DWORD value) {
+    RegistryWriter(HKEY_LOCAL_MACHINE, kInjection).SetDword(call, value);
+  }
+
+  std::vector<Scheme> Enumerate(bool* result = nullptr) {
+    std::vector<Scheme> seen;
+    const bool ok = power_->EnumPwrSchemes(
+        [&](std::uint32_t index, const port::WideText& name, const port::WideText& description) {
+          seen.push_back({index, name, description});
+          return true;
+        });
+    if (result != nullptr) *result = ok;
+    return seen;
+  }
+
+  std::unique_ptr<port::PowerProfile> power_ = MakePowerProfile();
+};
+
+TEST_F(PowerAdapterTest, EnumeratesSchemesInRegistryOrderAsWideTexts) {
+  bool ok = false;
+  const std::vector<Scheme> seen = Enumerate(&ok);
+  EXPECT_TRUE(ok);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].index, 0u);
+  EXPECT_EQ(seen[0].name, u"Home/Office Desk");
+  EXPECT_EQ(seen[0].description, u"Desk");
+  EXPECT_EQ(seen[1].index, 10u);  // "10" sorts before "2"
+  EXPECT_EQ(seen[1].name, u"Night Shift");
+  EXPECT_EQ(seen[2].index, 2u);
+  EXPECT_EQ(seen[2].name, u"Pr\u00e4sentation");
+  EXPECT_EQ(seen[2].description, u"Beamer");
+}
+
+TEST_F(PowerAdapterTest, ACallbackThatDeclinesStopsTheEnumeration) {
+  int calls = 0;
+  EXPECT_TRUE(power_->EnumPwrSchemes(
+      [&](std::uint32_t, const port::WideText&, const port::WideText&) { return ++calls < 2; }));
+  EXPECT_EQ(calls, 2);
+}
+
+TEST_F(PowerAdapterTest, AnExceptionFromTheCallbackReachesTheCallerAfterTheEnumeration) {
+  int calls = 0;
+  EXPECT_THROW(power_->EnumPwrSchemes(
+                   [&](std::uint32_t, const port::WideText&, const port::WideText&) -> bool {
+                     ++calls;
+                     throw std::runtime_error("log full");
+                   }),
+               std::runtime_error);
+  EXPECT_EQ(calls, 1);
+  // The platform is still usable afterwards.
+  EXPECT_EQ(Enumerate().size(), 3u);
+}
+
+TEST_F(PowerAdapterTest, ReadsTheActiveSchemeAndDeletesAnother) {
+  std::uint32_t active = 99;
+  ASSERT_TRUE(power_->GetActivePwrScheme(active));
+  EXPECT_EQ(active, 0u);
+  EXPECT_TRUE(power_->CanUserWritePwrScheme());
+
+  EXPECT_TRUE(power_->DeletePwrScheme(10));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::wstring(kPolicies) + L"\\10"));
+  EXPECT_EQ(Enumerate().size(), 2u);
+
+  EXPECT_FALSE(power_->DeletePwrScheme(10));
+  EXPECT_EQ(::GetLastError(), port::err::kFileNotFound);
+  EXPECT_TRUE(power_->DeletePwrScheme(0));  // the active one too: refusing it is the caller's job
+}
+
+TEST_F(PowerAdapterTest, InjectedFailuresSetTheLastError) {
+  Inject(L"EnumPwrSchemes", 1450);
+  bool ok = true;
+  EXPECT_TRUE(Enumerate(&ok).empty());
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(::GetLastError(), 1450u);
+
+  Inject(L"CanUserWrite", 0);
+  EXPECT_FALSE(power_->CanUserWritePwrScheme());
+  EXPECT_EQ(::GetLastError(), port::err::kAccessDenied);
+  EXPECT_FALSE(power_->DeletePwrScheme(10));
+  EXPECT_EQ(::GetLastError(), port::err::kAccessDenied);
+
+  Inject(L"GetActivePwrScheme", 31);
+  std::uint32_t active = 0;
+  EXPECT_FALSE(power_->GetActivePwrScheme(active));
+  EXPECT_EQ(::GetLastError(), 31u);
+
+  Inject(L"DeletePwrScheme", 5);
+  EXPECT_FALSE(power_->DeletePwrScheme(2));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, std::wstring(kPolicies) + L"\\2"));
+}
+
+TEST_F(PowerAdapterTest, NoPowerConfigurationMeansNoSchemes) {
+  DeleteKeyTree(HKEY_CURRENT_USER, kPowerCfg);
+  bool ok = true;
+  EXPECT_TRUE(Enumerate(&ok).empty());
+  EXPECT_FALSE(ok);
+  std::uint32_t active = 0;
+  EXPECT_FALSE(power_->GetActivePwrScheme(active));
+  EXPECT_EQ(::GetLastError(), port::err::kFileNotFound);
+}
+
+}  // namespace
+}  // namespace zrt::win32

@@ -1,0 +1,135 @@
+// The system-services and process adapters under Wine, in a prefix set to
+// Windows XP with a shell (explorer.exe) running.
+#include <windows.h>
+// Headers that expect the Windows types to be declared already.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "platform/win32/win32_adapters.h"
+
+namespace zrt::win32 {
+namespace {
+
+class SystemAdapterTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<port::System> system_ = MakeSystem();
+};
+
+TEST_F(SystemAdapterTest, ConversionsHonourTheCapacityIncludingTheTerminator) {
+  port::WideText wide;
+  EXPECT_TRUE(system_->MultiByteToWideChar("abc", wide, 4));
+  EXPECT_EQ(wide, u"abc");
+  EXPECT_FALSE(system_->MultiByteToWideChar("abc", wide, 3));
+  EXPECT_EQ(system_->GetLastError(), 122u);  // ERROR_INSUFFICIENT_BUFFER
+  EXPECT_FALSE(system_->MultiByteToWideChar("abc", wide, 0));
+
+  std::string narrow;
+  EXPECT_TRUE(system_->WideCharToMultiByte(u"Power Management", narrow, 17));
+  EXPECT_EQ(narrow, "Power Management");
+  EXPECT_FALSE(system_->WideCharToMultiByte(u"Power Management", narrow, 16));
+  EXPECT_TRUE(narrow.empty());
+
+  // The whole zero-terminated text is converted, and no further.
+  EXPECT_TRUE(system_->MultiByteToWideChar(std::string("ab\0cd", 5), wide, 10));
+  EXPECT_EQ(wide, u"ab");
+}
+
+TEST_F(SystemAdapterTest, ConversionsUseTheAnsiCodePage) {
+  // U+00E4 is byte 0xE4 in the Western code page Wine's default locale uses.
+  ASSERT_EQ(::GetACP(), 1252u);
+  std::string narrow;
+  EXPECT_TRUE(system_->WideCharToMultiByte(u"Pr\u00e4sentation", narrow, 26));
+  EXPECT_EQ(narrow, "Pr\xe4sentation");
+  port::WideText wide;
+  EXPECT_TRUE(system_->MultiByteToWideChar(narrow, wide, 26));
+  EXPECT_EQ(wide, u"Pr\u00e4sentation");
+}
+
+TEST_F(SystemAdapterTest, MessageTextsKeepTheirLineEnd) {
+  const std::string text = system_->FormatMessageA(port::err::kFileNotFound, 0x400);
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+  EXPECT_EQ(system_->FormatMessageA(port::err::kFileNotFound, 0), text);
+  EXPECT_EQ(system_->FormatMessageA(0x2fffffffu, 0x400), "");
+}
+
+TEST_F(SystemAdapterTest, ReportsWindowsXpInBothVersionRecords) {
+  port::OsVersion extended;
+  ASSERT_TRUE(system_->GetVersionExA(extended, true));
+  EXPECT_EQ(extended.major, 5u);
+  EXPECT_EQ(extended.minor, 1u);
+  port::OsVersion basic;
+  ASSERT_TRUE(system_->GetVersionExA(basic, false));
+  EXPECT_EQ(basic.major, 5u);
+  EXPECT_EQ(basic.build, extended.build);
+}
+
+TEST_F(SystemAdapterTest, FormatsTimesWithThePicture) {
+  port::SystemTime time;
+  time.year = 2024;
+  time.month = 3;
+  time.day = 9;
+  time.hour = 13;
+  time.minute = 5;
+  time.second = 9;
+  EXPECT_EQ(system_->GetTimeFormatA(time, "HH':'mm':'ss"), "13:05:09");
+  time.hour = 25;  // not a time: no text
+  EXPECT_EQ(system_->GetTimeFormatA(time, "HH':'mm':'ss"), "");
+}
+
+class ProcessesAdapterTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<port::Processes> processes_ = MakeProcesses();
+};
+
+TEST_F(ProcessesAdapterTest, TheSnapshotHoldsThisProgramAndTheShell) {
+  std::vector<port::ProcessEntry> entries;
+  ASSERT_TRUE(processes_->SnapshotProcesses(entries));
+  const auto self = std::find_if(entries.begin(), entries.end(), [](const port::ProcessEntry& e) {
+    return e.processId == ::GetCurrentProcessId();
+  });
+  ASSERT_NE(self, entries.end());
+  EXPECT_EQ(self->exeFile, "zrt_win32_adapter_tests.exe");
+  const auto shell = std::find_if(entries.begin(), entries.end(), [](const port::ProcessEntry& e) {
+    return ::lstrcmpiA(e.exeFile.c_str(), "explorer.exe") == 0;
+  });
+  EXPECT_NE(shell, entries.end()) << "no explorer.exe: is the prefix started?";
+}
+
+TEST_F(ProcessesAdapterTest, ImpersonatesTheUserOfTheShellsToken) {
+  std::vector<port::ProcessEntry> entries;
+  ASSERT_TRUE(processes_->SnapshotProcesses(entries));
+  const auto shell = std::find_if(entries.begin(), entries.end(), [](const port::ProcessEntry& e) {
+    return ::lstrcmpiA(e.exeFile.c_str(), "explorer.exe") == 0;
+  });
+  ASSERT_NE(shell, entries.end());
+
+  std::string before;
+  ASSERT_TRUE(processes_->GetUserNameA(before, 257));
+  EXPECT_FALSE(before.empty());
+
+  auto process = processes_->OpenProcess(shell->processId);
+  ASSERT_NE(process, nullptr);
+  auto token = processes_->OpenProcessToken(process.get());
+  ASSERT_NE(token, nullptr);
+  ASSERT_TRUE(processes_->ImpersonateLoggedOnUser(*token));
+  std::string during;
+  EXPECT_TRUE(processes_->GetUserNameA(during, 257));
+  EXPECT_EQ(during, before);  // one user in a Wine prefix
+  EXPECT_TRUE(processes_->RevertToSelf());
+}
+
+TEST_F(ProcessesAdapterTest, RefusalsCarryTheSystemsErrors) {
+  auto token = processes_->OpenProcessToken(nullptr);
+  EXPECT_EQ(token, nullptr);
+  EXPECT_EQ(::GetLastError(), port::err::kInvalidHandle);
+
+  std::string name;
+  EXPECT_FALSE(processes_->GetUserNameA(name, 1));
+  EXPECT_EQ(::GetLastError(), 122u);  // ERROR_INSUFFICIENT_BUFFER
+  EXPECT_TRUE(name.empty());
+}
+
+}  // namespace
+}  // namespace zrt::win32
