@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The demo: builds the Linux program and runs a sample "Delete Scheme" job on
+# a copy of the bundled simulated Windows XP laptop, then shows the power
+# schemes before and after, the activity log and the status document.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh linux
+cmake --preset linux >/dev/null
+cmake --build --preset linux --target zReTessalyXP >/dev/null
+
+work=$(mktemp -d)
+machine="$work/xp-laptop"
+cp -r examples/machines/xp-laptop "$machine"
+mkdir -p "$machine/drive_c/Jobs"
+cp examples/jobs/delete-night-shift.xml "$machine/drive_c/Jobs/"
+
+schemes() {
+  python3 - "$machine/power.json" <<'PY'
+import json, sys
+power = json.load(open(sys.argv[1]))
+for s in power["schemes"]:
+    mark = "  (active)" if s["index"] == power.get("active_scheme") else ""
+    print(f'  {s["index"]:>3}  {s["name"]}{mark}')
+PY
+}
+
+job='OD@#@5012@#@C:\Jobs\delete-night-shift.xml@#@JOB-77@#@jsmith@#@12/07/2026 10:30:00@#@88231@#@0@#@4411'
+
+echo "== Machine: $machine (simulated Windows XP laptop)"
+echo "== Job document C:\\Jobs\\delete-night-shift.xml:"
+sed 's/^/  /' examples/jobs/delete-night-shift.xml
+echo
+echo "== Power schemes before:"
+schemes
+echo
+echo "== Running: zReTessalyXP \"$job\""
+ZRT_SIM_MACHINE="$machine" build/linux/zReTessalyXP "$job"
+echo "   exit code $?"
+echo
+echo "== Activity log:"
+find "$machine/drive_c" -name 'zReTessalyXP_*.Log' -exec cat {} \; | tr -d '\r'
+echo
+echo "== Status document received by the post library:"
+python3 - "$machine/posts.jsonl" <<'PY'
+import json, sys
+for line in open(sys.argv[1]):
+    post = json.loads(line)
+    print("  URL:", post["texts"][0])
+    print(post["texts"][1])
+PY
+echo
+echo "== Power schemes after:"
+schemes

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, once. Usage:
+#   scripts/install-deps.sh linux   # the Linux program and its tests
+#   scripts/install-deps.sh all     # also MinGW-w64 and Wine for the Windows program
+set -euo pipefail
+
+what=${1:-all}
+packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libpugixml-dev nlohmann-json3-dev python3)
+if [ "$what" = all ]; then
+  packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64)
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+if [ "$what" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
