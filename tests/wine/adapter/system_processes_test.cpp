@@ -36,8 +36,9 @@ TEST_F(SystemAdapterTest, ConversionsHonourTheCapacityIncludingTheTerminator) {
 }
 
 TEST_F(SystemAdapterTest, ConversionsUseTheAnsiCodePage) {
-  // U+00E4 is byte 0xE4 in the Western code page Wine's default locale uses.
-  ASSERT_EQ(::GetACP(), 1252u);
+  // U+00E4 is byte 0xE4 in the Western code page; Wine takes the code page
+  // from the Linux locale (C and English locales give 1252).
+  if (::GetACP() != 1252) GTEST_SKIP() << "ANSI code page " << ::GetACP() << ", not 1252";
   std::string narrow;
   EXPECT_TRUE(system_->WideCharToMultiByte(u"Pr\u00e4sentation", narrow, 26));
   EXPECT_EQ(narrow, "Pr\xe4sentation");
