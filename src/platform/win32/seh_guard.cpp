@@ -23,10 +23,9 @@
 // pointer and the resume address; GCC reloads every other register from the
 // frame at the receiver.
 //
-// RtlUnwind does not keep EBX, ESI and EDI on i386 (it returns with a context
-// it captured with the integer registers cleared), so it is called from the
-// assembly thunk below, which saves and restores them the way the Microsoft
-// runtime's _global_unwind2 does.
+// RtlUnwind is not relied on to keep EBX, ESI and EDI on i386 (the Microsoft
+// runtime's _global_unwind2 saves them around the call for that reason), so
+// it is called from the assembly thunk below, which does the same.
 //
 // Requirements the system places on the record, all met here: it lies on the
 // thread's stack, 4-byte aligned, above the records of deeper calls; the
