@@ -40,6 +40,7 @@ run_preset() {
 
 run_preset linux
 run_preset linux-asan
+run_preset fuzz
 run_preset win32
 
 echo
