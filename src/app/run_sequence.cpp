@@ -29,8 +29,9 @@ struct ScriptHeader {
 class RunSequence {
  public:
   RunSequence(Run& run, const char* commandLineTail)
-      : run_(run), tail_(commandLineTail ? commandLineTail : ""), registry_(run.platform.registry,
-                                                                           run.platform.system) {}
+      : run_(run),
+        tail_(commandLineTail ? commandLineTail : ""),
+        registry_(run.platform.registry, run.platform.system) {}
 
   void Execute() {
     if (!Start()) return;
@@ -83,7 +84,8 @@ class RunSequence {
     if (!ReadProductValue("InstallationPath", c.InstallationPath)) return false;
 
     std::string appData;
-    if (!port::Succeeded(run_.platform.files.SHGetFolderPathA(port::kCsidlCommonAppData, appData))) {
+    if (!port::Succeeded(
+            run_.platform.files.SHGetFolderPathA(port::kCsidlCommonAppData, appData))) {
       appData.clear();
     }
     c.dataFolder.Assign(appData + "\\Merqel");
@@ -182,8 +184,7 @@ class RunSequence {
     Text512 instanceId, templateId, error;
     document_->InitScriptInstance(instanceId, h.scriptId, templateId, h.category, h.funcName,
                                   h.logOn);
-    document_->ReadScriptInstance(h.scriptId, h.scriptVer, h.category, h.funcName, h.logOn,
-                                  error);
+    document_->ReadScriptInstance(h.scriptId, h.scriptVer, h.category, h.funcName, h.logOn, error);
     Log("Info", "Xml Data", "ScriptID", h.scriptId.view());
     Log("Info", "Xml Data", "ScriptVer", h.scriptVer.view());
     Log("Info", "Xml Data", "Category", h.category.view());

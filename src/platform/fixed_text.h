@@ -46,12 +46,8 @@ class FixedText {
   std::size_t size() const { return length_; }
   bool empty() const { return length_ == 0; }
 
-  friend bool operator==(const FixedText& a, std::string_view b) {
-    return a.view() == b;
-  }
-  friend bool operator!=(const FixedText& a, std::string_view b) {
-    return !(a == b);
-  }
+  friend bool operator==(const FixedText& a, std::string_view b) { return a.view() == b; }
+  friend bool operator!=(const FixedText& a, std::string_view b) { return !(a == b); }
 
  private:
   char data_[N] = {};

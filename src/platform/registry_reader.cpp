@@ -94,10 +94,9 @@ bool CRegistry::QueryValue(std::string_view hiveName, std::string_view subKey,
       output.size = static_cast<std::uint32_t>(delivered);
       break;
     case port::regtype::kDword: {
-      const std::uint32_t raw = static_cast<std::uint32_t>(data[0]) |
-                                static_cast<std::uint32_t>(data[1]) << 8 |
-                                static_cast<std::uint32_t>(data[2]) << 16 |
-                                static_cast<std::uint32_t>(data[3]) << 24;
+      const std::uint32_t raw =
+          static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+          static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
       const FixedText<kDwordTextWidth + 1> text(std::to_string(static_cast<std::int32_t>(raw)));
       output.data.fill('\0');
       std::memcpy(output.data.data(), text.c_str(), text.size());

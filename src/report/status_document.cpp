@@ -9,10 +9,17 @@ std::string EscapeXmlText(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out.push_back(c);
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out.push_back(c);
     }
   }
   return out;
@@ -50,8 +57,7 @@ std::string BuildStatusDocument(const StatusFields& f) {
 }
 
 std::string BuildStatusUrl(std::string_view base, std::string_view memberId,
-                           std::string_view siteId, std::string_view regid,
-                           std::string_view type) {
+                           std::string_view siteId, std::string_view regid, std::string_view type) {
   std::string url(base);
   url += "/tfr_wpdcmscriptjobinstancestatus.asp?mmid=";
   url.append(memberId).append("&sid=").append(siteId).append("&rid=").append(regid);
@@ -61,8 +67,8 @@ std::string BuildStatusUrl(std::string_view base, std::string_view memberId,
 
 std::string FallbackFileName(std::string_view regid, const port::SystemTime& t) {
   char stamp[40];
-  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d%03d", t.year, t.month, t.day,
-                t.hour, t.minute, t.second, t.milliseconds);
+  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d%03d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second, t.milliseconds);
   return "wpdcmscriptjobinstancestatus.asp_N_" + std::string(regid) + "_PER_" + stamp;
 }
 

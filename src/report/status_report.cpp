@@ -113,10 +113,10 @@ bool SendStatus(app::Run& run, std::string_view outcome) {
   const port::SystemTime began = run.platform.system.GetLocalTime();
   const app::JobArguments& a = run.args;
   const app::JobContext& c = run.context;
-  const std::string document = BuildStatusDocument(
-      {c.REGID.view(), a.ScriptJobId.view(), a.IsRealTimeS.view(), a.ScriptId.view(),
-       a.JobId.view(), a.InstanceID.view(), outcome, run.buffers.failureMessage.view(),
-       a.ExecutionTime.view()});
+  const std::string document =
+      BuildStatusDocument({c.REGID.view(), a.ScriptJobId.view(), a.IsRealTimeS.view(),
+                           a.ScriptId.view(), a.JobId.view(), a.InstanceID.view(), outcome,
+                           run.buffers.failureMessage.view(), a.ExecutionTime.view()});
 
   for (const std::string_view base :
        {c.statusServerAddress.view(), std::string_view(DefaultStatusServerAddress())}) {

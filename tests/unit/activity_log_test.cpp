@@ -16,7 +16,8 @@ class ActivityLogTest : public SimMachineTest {
 
   void SetClock(const std::string& time, const std::string& extra = "") {
     Write("machine.json", R"({"windows_folder": "C:\\WINDOWS", "drives": {"C": "drive_c"},
-      "local_time": ")" + time + "\"" + extra + "}");
+      "local_time": ")" + time +
+                              "\"" + extra + "}");
   }
   void LogOneLine(const std::string& val1 = "v1") {
     run_ = std::make_unique<app::Run>(Open());

@@ -1,8 +1,9 @@
 // The registry reader: hive names, failure texts, and how each value type is
 // delivered, bounded by the 1024-byte output.
+#include "platform/registry_reader.h"
+
 #include <gtest/gtest.h>
 
-#include "platform/registry_reader.h"
 #include "sim_machine_fixture.h"
 
 namespace zrt::test {
@@ -19,9 +20,12 @@ class RegistryReaderTest : public SimMachineTest {
           "AllBits": {"type": "REG_DWORD", "data": -1},
           "Path": {"type": "REG_EXPAND_SZ", "data": "%SystemRoot%"},
           "Blob": {"type": "REG_BINARY", "hex": "41 42 43"},
-          "Full": {"type": "REG_BINARY", "hex": ")" + FullHex() + R"("},
-          "Long": ")" + std::string(1029, 'x') + R"(",
-          "Exact": {"type": "REG_SZ", "data": ")" + std::string(1024, 'y') + R"(", "terminator": false}
+          "Full": {"type": "REG_BINARY", "hex": ")" +
+                               FullHex() + R"("},
+          "Long": ")" + std::string(1029, 'x') +
+                               R"(",
+          "Exact": {"type": "REG_SZ", "data": ")" +
+                               std::string(1024, 'y') + R"(", "terminator": false}
         }},
         "HKLM\\SOFTWARE\\Locked": {"open_error": 5},
         "HKCU\\Software\\Only": {"values": {"x": "from the user hive"}}

@@ -68,8 +68,9 @@ TEST_F(RunSequenceTest, LogHeaderAndUserColumnFollowTheIdentity) {
     }
     return std::string("(no such line)");
   };
-  EXPECT_EQ(userOf("CommandLine", "OD@#@5012@#@C:\\Jobs\\job.xml@#@JOB-77@#@jsmith@#@12/07/2026 "
-                                  "10:30:00@#@88231@#@0@#@4411"),
+  EXPECT_EQ(userOf("CommandLine",
+                   "OD@#@5012@#@C:\\Jobs\\job.xml@#@JOB-77@#@jsmith@#@12/07/2026 "
+                   "10:30:00@#@88231@#@0@#@4411"),
             "SYSTEM");
   EXPECT_EQ(userOf("WinMain", "OpenProcessToken"), "SYSTEM");
   EXPECT_EQ(userOf("WinMain", "ImpersonateLoggedOnUser"), "jsmith");
@@ -109,9 +110,10 @@ TEST_F(RunSequenceTest, SixtyFourBitMachineReadsTheWowKey) {
 TEST_F(RunSequenceTest, BadArgumentEndsWithParseInput) {
   RunProgram("OD@#@5012@#@C:\\Jobs\\job.xml");
   const auto lines = LogLines();
-  EXPECT_THAT(lines, Contains("ParseInput|ERROR|Invalid Commandline Parameter received.|Format : "
-                              "OD@#@ScriptId@#@XmlFilePath@#@JobId@#@UserLoggedIn@#@ExecutionTime@#@"
-                              "InstanceID@#@IsRealTimeS@#@ScriptJobId|"));
+  EXPECT_THAT(lines,
+              Contains("ParseInput|ERROR|Invalid Commandline Parameter received.|Format : "
+                       "OD@#@ScriptId@#@XmlFilePath@#@JobId@#@UserLoggedIn@#@ExecutionTime@#@"
+                       "InstanceID@#@IsRealTimeS@#@ScriptJobId|"));
   EXPECT_EQ(lines.back(), "WinMain|INFO|Application|End|ParseInput");
 }
 
@@ -184,8 +186,10 @@ TEST_F(RunSequenceTest, FirstShellInSnapshotOrderIsUsedAndItsRefusalsAreLogged) 
 TEST_F(RunSequenceTest, FailingSecondStepKeepsTheFirstAndReportsFailureAsTheUser) {
   WriteJob(
       "<step value=\"1\"><action>Delete Scheme</action><schemename>night shift</schemename></step>"
-      "<step value=\"2\"><action>Delete Scheme</action><schemename>Portable/Laptop</schemename></step>"
-      "<step value=\"3\"><action>Delete Scheme</action><schemename>Presentation</schemename></step>");
+      "<step value=\"2\"><action>Delete "
+      "Scheme</action><schemename>Portable/Laptop</schemename></step>"
+      "<step value=\"3\"><action>Delete "
+      "Scheme</action><schemename>Presentation</schemename></step>");
   RunProgram();
   EXPECT_THAT(SchemeNames(), ElementsAre("Home/Office Desk", "Portable/Laptop", "Presentation"));
   ASSERT_EQ(Posts().size(), 1u);
@@ -197,8 +201,9 @@ TEST_F(RunSequenceTest, FailingSecondStepKeepsTheFirstAndReportsFailureAsTheUser
 }
 
 TEST_F(RunSequenceTest, UnknownActionsAreSkippedAndCreationIsNotPassedOverAsDone) {
-  WriteJob("<step value=\"1\"><action>Delete Shceme</action><schemename>Night Shift</schemename>"
-           "</step>");
+  WriteJob(
+      "<step value=\"1\"><action>Delete Shceme</action><schemename>Night Shift</schemename>"
+      "</step>");
   RunProgram();
   EXPECT_THAT(LogLines(), Not(Contains("WinMain|INFO|Action|Delete|Night Shift")));
   ASSERT_EQ(Posts().size(), 1u);

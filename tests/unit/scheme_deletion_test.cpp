@@ -1,11 +1,12 @@
 // Scheme lookup and deletion against the simulated power profile: matching,
 // the run-wide highest index, and every row of deletion's failure table.
+#include "power/scheme_deletion.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "power/scheme_deletion.h"
 #include "power/scheme_lookup.h"
 #include "support/job_machine.h"
 
@@ -19,7 +20,8 @@ class SchemeTest : public JobMachineTest {
   app::Run& StartRun(bool vista = false) {
     run_ = std::make_unique<app::Run>(Open());
     run_->context.vistaOrLater = vista;
-    run_->context.dataFolder.Assign("C:\\Documents and Settings\\All Users\\Application Data\\Merqel");
+    run_->context.dataFolder.Assign(
+        "C:\\Documents and Settings\\All Users\\Application Data\\Merqel");
     return *run_;
   }
   bool Delete(const std::string& name) {
@@ -86,17 +88,17 @@ TEST_F(SchemeTest, DeletesTheSchemeNamedInAnotherCase) {
   StartRun();
   EXPECT_TRUE(Delete("NIGHT SHIFT"));
   EXPECT_THAT(SchemeNames(), ElementsAre("Home/Office Desk", "Portable/Laptop", "Presentation"));
-  EXPECT_THAT(DeletionLines(), ElementsAre("SUCCESS|GetActivePwrScheme||",
-                                           "INFO|Scheme Present||NIGHT SHIFT",
-                                           "SUCCESS|Scheme Deleted||NIGHT SHIFT"));
+  EXPECT_THAT(DeletionLines(),
+              ElementsAre("SUCCESS|GetActivePwrScheme||", "INFO|Scheme Present||NIGHT SHIFT",
+                          "SUCCESS|Scheme Deleted||NIGHT SHIFT"));
 }
 
 TEST_F(SchemeTest, MissingSchemeIsNothingToDo) {
   StartRun();
   EXPECT_TRUE(Delete("Nowhere"));
   EXPECT_EQ(SchemeNames().size(), 4u);
-  EXPECT_THAT(DeletionLines(), ElementsAre("SUCCESS|GetActivePwrScheme||",
-                                           "INFO|Scheme Not Present||Nowhere"));
+  EXPECT_THAT(DeletionLines(),
+              ElementsAre("SUCCESS|GetActivePwrScheme||", "INFO|Scheme Not Present||Nowhere"));
   EXPECT_TRUE(Failure().empty());
 }
 
@@ -125,8 +127,7 @@ TEST_F(SchemeTest, MissingRightFailsBeforeThePresenceTestOnEveryVersion) {
     EXPECT_EQ(Failure(),
               "The current user does not have sufficient privilege to Delete a power scheme.");
   }
-  EXPECT_EQ(DeletionLines().back(),
-            "INFO|CanUserWritePwrScheme - NO|5|Access is denied.\r");
+  EXPECT_EQ(DeletionLines().back(), "INFO|CanUserWritePwrScheme - NO|5|Access is denied.\r");
 }
 
 TEST_F(SchemeTest, ActiveSchemeQueryFailureGivesTheVistaTextOnlyFromVistaOn) {

@@ -10,8 +10,8 @@ namespace zrt::report {
 namespace {
 
 StatusFields SampleFields(std::string_view outcome, std::string_view failure = "") {
-  return {"R-1001", "4411", "0", "5012", "JOB-77", "88231", outcome, failure,
-          "12/07/2026 10:30:00"};
+  return {
+      "R-1001", "4411", "0", "5012", "JOB-77", "88231", outcome, failure, "12/07/2026 10:30:00"};
 }
 
 TEST(StatusDocument, SuccessDocumentMatchesTheServerFormatExactly) {
@@ -62,8 +62,9 @@ TEST(StatusDocument, MarkupInValuesSurvivesAnXmlReaderUnchanged) {
 }
 
 TEST(StatusUrl, InsertsTheFieldsInOrderAndKeepsAnEmptyBase) {
-  EXPECT_EQ(BuildStatusUrl("https://status.example", "M1", "S2", "R3", "T4"),
-            "https://status.example/tfr_wpdcmscriptjobinstancestatus.asp?mmid=M1&sid=S2&rid=R3&rty=T4");
+  EXPECT_EQ(
+      BuildStatusUrl("https://status.example", "M1", "S2", "R3", "T4"),
+      "https://status.example/tfr_wpdcmscriptjobinstancestatus.asp?mmid=M1&sid=S2&rid=R3&rty=T4");
   EXPECT_EQ(BuildStatusUrl("", "M", "S", "R", "T"),
             "/tfr_wpdcmscriptjobinstancestatus.asp?mmid=M&sid=S&rid=R&rty=T");
 }
@@ -83,7 +84,8 @@ TEST(FallbackName, HasTheSeventeenDigitLocalTime) {
 
 TEST(FallbackName, NextMillisecondCarriesThroughEveryUnit) {
   auto next = [](port::SystemTime t) { return FallbackFileName("R", NextMillisecond(t)); };
-  EXPECT_EQ(next({2026, 12, 1, 7, 9, 5, 3, 7}), FallbackFileName("R", {2026, 12, 1, 7, 9, 5, 3, 8}));
+  EXPECT_EQ(next({2026, 12, 1, 7, 9, 5, 3, 7}),
+            FallbackFileName("R", {2026, 12, 1, 7, 9, 5, 3, 8}));
   EXPECT_EQ(next({2026, 12, 4, 31, 23, 59, 59, 999}),
             "wpdcmscriptjobinstancestatus.asp_N_R_PER_20270101000000000");
   EXPECT_EQ(next({2028, 2, 2, 28, 23, 59, 59, 999}),

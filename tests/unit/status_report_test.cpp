@@ -1,11 +1,12 @@
 // Sending a job's status: configured address, default address, fallback
 // file, and every way the post library can answer.
+#include "report/status_report.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "report/status_report.h"
 #include "support/job_machine.h"
 
 namespace zrt::test {
@@ -18,7 +19,8 @@ using ::testing::IsEmpty;
 class StatusReportTest : public JobMachineTest {
  protected:
   static constexpr const char* kConfigured =
-      "https://status.example.test/tfr_wpdcmscriptjobinstancestatus.asp?mmid=M-77&sid=S-5&rid=R-1001&"
+      "https://status.example.test/"
+      "tfr_wpdcmscriptjobinstancestatus.asp?mmid=M-77&sid=S-5&rid=R-1001&"
       "rty=WKS";
 
   app::Run& StartRun() {
@@ -32,9 +34,9 @@ class StatusReportTest : public JobMachineTest {
     c.InstallationPath.Assign("C:\\Program Files\\Merqel");
     run_->args.ScriptId.Assign("5012");
     report::ReadStatusUrl(*run_);
-    c.hasWebPostData = run_->platform.post.LoadLibraryA(
-                           "C:\\Program Files\\Merqel\\zCourier.dll") &&
-                       run_->platform.post.GetProcAddress("WebPostData");
+    c.hasWebPostData =
+        run_->platform.post.LoadLibraryA("C:\\Program Files\\Merqel\\zCourier.dll") &&
+        run_->platform.post.GetProcAddress("WebPostData");
     return *run_;
   }
   std::string DefaultUrl() const {
@@ -70,17 +72,19 @@ TEST_F(StatusReportTest, RefusedAtBothLeavesAFallbackFileWithCrLf) {
   run.buffers.failureMessage.Assign("Scheme Is Currently Active hence not Deleted.");
   EXPECT_TRUE(report::SendStatus(run, "0"));
   EXPECT_EQ(Posts().size(), 2u);
-  EXPECT_THAT(LogLines(), Contains("1.0|CREATEWEBPOST|ERROR Using WebPost Dll Failed|busy|try later"));
+  EXPECT_THAT(LogLines(),
+              Contains("1.0|CREATEWEBPOST|ERROR Using WebPost Dll Failed|busy|try later"));
   const auto files = FallbackFiles();
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0],
-            "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123.xml\n"
-            "<wpdcmscriptjobinstancestatus>\r\n\t<batchid>0</batchid>\r\n\t<regid>R-1001</regid>\r\n"
-            "\t<inid></inid>\r\n\t<inisrealtime></inisrealtime> \r\n\t<scriptid>5012</scriptid> \r\n"
-            "\t<jobid></jobid>\r\n\t<instanceid></instanceid> \r\n\t<status>Fail</status> \r\n"
-            "\t<desc><![CDATA[Scheme Is Currently Active hence not Deleted.]]></desc> \r\n"
-            "\t<inexecstatusdate></inexecstatusdate> \r\n\t<inmenuid>0</inmenuid> \r\n"
-            "\t<intemplateid>0</intemplateid> \r\n\t</wpdcmscriptjobinstancestatus>");
+  EXPECT_EQ(
+      files[0],
+      "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123.xml\n"
+      "<wpdcmscriptjobinstancestatus>\r\n\t<batchid>0</batchid>\r\n\t<regid>R-1001</regid>\r\n"
+      "\t<inid></inid>\r\n\t<inisrealtime></inisrealtime> \r\n\t<scriptid>5012</scriptid> \r\n"
+      "\t<jobid></jobid>\r\n\t<instanceid></instanceid> \r\n\t<status>Fail</status> \r\n"
+      "\t<desc><![CDATA[Scheme Is Currently Active hence not Deleted.]]></desc> \r\n"
+      "\t<inexecstatusdate></inexecstatusdate> \r\n\t<inmenuid>0</inmenuid> \r\n"
+      "\t<intemplateid>0</intemplateid> \r\n\t</wpdcmscriptjobinstancestatus>");
 }
 
 TEST_F(StatusReportTest, ErrorBesideAOneResultIsAFailedPost) {

@@ -26,9 +26,9 @@ TEST(FixedText, CutsToItsWidthAndStopsAtAnEmbeddedZero) {
 using app::SplitJobArgument;
 
 TEST(SplitJobArgument, RunsOfSeparatorsSplitAndMakeNoEmptyFields) {
-  const auto fields =
-      SplitJobArgument("C:\\prog.exe OD@#@5012@#@C:\\j.xml@#@J1@#@u@#@12/07/2026 10:30:00@#@"
-                       "I@#@0@#@SJ");
+  const auto fields = SplitJobArgument(
+      "C:\\prog.exe OD@#@5012@#@C:\\j.xml@#@J1@#@u@#@12/07/2026 10:30:00@#@"
+      "I@#@0@#@SJ");
   ASSERT_EQ(fields.size(), 9u);
   EXPECT_EQ(fields[0], "C:\\prog.exe OD");
   EXPECT_EQ(fields[5], "12/07/2026 10:30:00");

@@ -43,21 +43,17 @@ class FileSystem {
 
   // CreateFileA(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE). Null with
   // the thread's last error set when the file cannot be opened.
-  virtual std::unique_ptr<OutputFile> CreateFileA(const char* path,
-                                                  OpenMode mode) = 0;
+  virtual std::unique_ptr<OutputFile> CreateFileA(const char* path, OpenMode mode) = 0;
 
   // GetWindowsDirectoryA into a buffer of `capacity` bytes; false on failure.
-  virtual bool GetWindowsDirectoryA(std::string& path,
-                                    std::size_t capacity) = 0;
+  virtual bool GetWindowsDirectoryA(std::string& path, std::size_t capacity) = 0;
 
   // SHGetFolderPathA(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, path).
   virtual HResult SHGetFolderPathA(int csidl, std::string& path) = 0;
 
   // GetPrivateProfileStringA with a result buffer of `capacity` bytes.
-  virtual std::string GetPrivateProfileStringA(const char* section,
-                                               const char* key,
-                                               const char* defaultValue,
-                                               std::size_t capacity,
+  virtual std::string GetPrivateProfileStringA(const char* section, const char* key,
+                                               const char* defaultValue, std::size_t capacity,
                                                const char* iniPath) = 0;
 };
 

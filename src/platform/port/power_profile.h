@@ -10,8 +10,8 @@ namespace zrt::port {
 
 // Called once per scheme by EnumPwrSchemes with the scheme index, name and
 // description (UTF-16). Returning false stops the enumeration.
-using SchemeEnumCallback = std::function<bool(
-    std::uint32_t index, const WideText& name, const WideText& description)>;
+using SchemeEnumCallback =
+    std::function<bool(std::uint32_t index, const WideText& name, const WideText& description)>;
 
 class PowerProfile {
  public:

@@ -38,8 +38,7 @@ class Processes {
 
   // OpenProcessToken(process, TOKEN_ALL_ACCESS). A null process fails as the
   // platform does (ERROR_INVALID_HANDLE).
-  virtual std::unique_ptr<KernelHandle> OpenProcessToken(
-      const KernelHandle* process) = 0;
+  virtual std::unique_ptr<KernelHandle> OpenProcessToken(const KernelHandle* process) = 0;
 
   virtual bool ImpersonateLoggedOnUser(const KernelHandle& token) = 0;
   virtual bool RevertToSelf() = 0;

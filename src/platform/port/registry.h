@@ -40,9 +40,8 @@ class Registry {
   // RegQueryValueExA. `size` holds the capacity of `data` on entry and the
   // size of the value on return, also when the status is ERROR_MORE_DATA
   // (234), in which case nothing is copied. Returns the status code.
-  virtual long RegQueryValueExA(RegistryKey& key, const char* valueName,
-                                std::uint32_t& type, std::uint8_t* data,
-                                std::uint32_t& size) = 0;
+  virtual long RegQueryValueExA(RegistryKey& key, const char* valueName, std::uint32_t& type,
+                                std::uint8_t* data, std::uint32_t& size) = 0;
 };
 
 }  // namespace zrt::port

@@ -20,18 +20,15 @@ class System {
   // FormatMessageA from the system message table, no inserts; the text as
   // the system gives it (normally ending in CR LF), empty when the system
   // has none. `languageId` 0 or 0x400.
-  virtual std::string FormatMessageA(ErrorCode code,
-                                     std::uint32_t languageId) = 0;
+  virtual std::string FormatMessageA(ErrorCode code, std::uint32_t languageId) = 0;
 
   // MultiByteToWideChar / WideCharToMultiByte with CP_THREAD_ACP, flags 0,
   // no default character. The destination holds at most `capacity` units
   // (terminator included); false when the text does not fit or cannot be
   // converted.
-  virtual bool MultiByteToWideChar(const std::string& source,
-                                   WideText& destination,
+  virtual bool MultiByteToWideChar(const std::string& source, WideText& destination,
                                    std::size_t capacity) = 0;
-  virtual bool WideCharToMultiByte(const WideText& source,
-                                   std::string& destination,
+  virtual bool WideCharToMultiByte(const WideText& source, std::string& destination,
                                    std::size_t capacity) = 0;
 
   // lstrcmpiA: locale-aware, case-insensitive comparison.
@@ -47,8 +44,7 @@ class System {
 
   virtual SystemTime GetLocalTime() = 0;
   // GetTimeFormatA(LOCALE_SYSTEM_DEFAULT, 0, time, picture).
-  virtual std::string GetTimeFormatA(const SystemTime& time,
-                                     const char* picture) = 0;
+  virtual std::string GetTimeFormatA(const SystemTime& time, const char* picture) = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
 };
 

@@ -33,8 +33,7 @@ class XmlNode {
   virtual HResult getElementsByTagName(const WideText& tagName,
                                        std::unique_ptr<XmlNodeList>& list) = 0;
   // XPath selection ("//step").
-  virtual HResult selectNodes(const WideText& xpath,
-                              std::unique_ptr<XmlNodeList>& list) = 0;
+  virtual HResult selectNodes(const WideText& xpath, std::unique_ptr<XmlNodeList>& list) = 0;
 };
 
 class XmlNodeList {
@@ -42,8 +41,7 @@ class XmlNodeList {
   virtual ~XmlNodeList() = default;
   virtual HResult get_length(std::int32_t& length) = 0;
   // S_FALSE and no node when the index is out of range.
-  virtual HResult get_item(std::int32_t index,
-                           std::unique_ptr<XmlNode>& node) = 0;
+  virtual HResult get_item(std::int32_t index, std::unique_ptr<XmlNode>& node) = 0;
   // The list's own iterator; S_FALSE and no node after the last.
   virtual HResult nextNode(std::unique_ptr<XmlNode>& node) = 0;
 };

@@ -1,8 +1,7 @@
 #include "support/job_machine.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "app/run_sequence.h"
@@ -49,7 +48,9 @@ JobMachineTest::JobMachineTest() {
   Write("drive_c/Program Files/Merqel/Configuration/zLocator.ini",
         "[wpdcmscriptjobinstancestatus]\r\nURL=https://status.example.test\r\n");
   WritePostLibrary(R"([{"result": "1"}])");
-  WriteJob("<step value=\"1\"><action>Delete Scheme</action><schemename>Night Shift</schemename></step>");
+  WriteJob(
+      "<step value=\"1\"><action>Delete Scheme</action><schemename>Night "
+      "Shift</schemename></step>");
 }
 
 void JobMachineTest::WriteRegistry(const std::string& key, const std::string& missingValue) {
@@ -67,17 +68,16 @@ void JobMachineTest::WriteRegistry(const std::string& key, const std::string& mi
 
 void JobMachineTest::WriteSchemes(const std::string& schemesJson, int active,
                                   const std::string& extra) {
-  Write("power.json", "{\"schemes\": " + schemesJson +
-                          ", \"active_scheme\": " + std::to_string(active) +
-                          (extra.empty() ? "" : ", " + extra) + "}");
+  Write("power.json", "{\"schemes\": " + schemesJson + ", \"active_scheme\": " +
+                          std::to_string(active) + (extra.empty() ? "" : ", " + extra) + "}");
 }
 
 void JobMachineTest::WriteJob(const std::string& steps, const std::string& fncname,
                               const std::string& scriptid) {
-  Write("drive_c/Jobs/job.xml", "<?xml version=\"1.0\"?>\n<job><scriptinstance scriptid=\"" +
-                                    scriptid + "\" scriptver=\"1.0\" category=\"Power\" fncname=\"" +
-                                    fncname + "\" logonuser=\"jsmith\">" + steps +
-                                    "</scriptinstance></job>\n");
+  Write("drive_c/Jobs/job.xml",
+        "<?xml version=\"1.0\"?>\n<job><scriptinstance scriptid=\"" + scriptid +
+            "\" scriptver=\"1.0\" category=\"Power\" fncname=\"" + fncname +
+            "\" logonuser=\"jsmith\">" + steps + "</scriptinstance></job>\n");
 }
 
 void JobMachineTest::WritePostLibrary(const std::string& answersJson) {
@@ -131,7 +131,8 @@ std::vector<std::pair<std::string, std::string>> JobMachineTest::Posts() const {
   while (std::getline(in, line)) {
     if (line.empty()) continue;
     const auto record = nlohmann::json::parse(line);
-    posts.emplace_back(record["texts"][0].get<std::string>(), record["texts"][1].get<std::string>());
+    posts.emplace_back(record["texts"][0].get<std::string>(),
+                       record["texts"][1].get<std::string>());
   }
   return posts;
 }
@@ -142,7 +143,8 @@ std::vector<std::string> JobMachineTest::FallbackFiles() const {
       root_ / "drive_c/Documents and Settings/All Users/Application Data/Merqel/QTVPostLogs";
   if (!std::filesystem::exists(folder)) return files;
   std::vector<std::filesystem::path> paths;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) paths.push_back(entry.path());
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    paths.push_back(entry.path());
   std::sort(paths.begin(), paths.end());
   for (const auto& path : paths) {
     files.push_back(path.filename().string() + "\n" +

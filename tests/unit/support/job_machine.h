@@ -28,8 +28,7 @@ class JobMachineTest : public SimMachineTest {
   // The registry with the product key under `key`, without `missingValue`.
   void WriteRegistry(const std::string& key = "HKLM\\SOFTWARE\\MERQEL",
                      const std::string& missingValue = "");
-  void WriteSchemes(const std::string& schemesJson, int active = 1,
-                    const std::string& extra = "");
+  void WriteSchemes(const std::string& schemesJson, int active = 1, const std::string& extra = "");
   void WriteJob(const std::string& steps, const std::string& fncname = "Power Management",
                 const std::string& scriptid = "5012");
   void WritePostLibrary(const std::string& answersJson);
