@@ -1,0 +1,1137 @@
+#!/usr/bin/env python3
+"""Runs one black-box scenario against the Linux program on a simulated
+machine or against the Windows program under Wine, and compares what the run
+left behind with the scenario's expectations.
+
+    run_scenario.py --target linux --build-dir build/linux CASE.json
+    run_scenario.py --target wine  --build-dir build/win32 CASE.json
+
+Exit code: 0 passed, 1 failed (or the scenario is malformed), 77 skipped
+(the target is not available: program not built, Wine missing, ...).
+
+The scenario format is described in tests/scenarios/README.md.
+Python standard library only.
+"""
+
+import argparse
+import difflib
+import json
+import os
+import pathlib
+import pwd
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+EXIT_PASS, EXIT_FAIL, EXIT_SKIP = 0, 1, 77
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+MACHINES = REPO / "examples" / "machines"
+ANSI = "cp1252"
+
+TOP_LEVEL_KEYS = {
+    "description", "targets", "machine", "machine_settings", "registry", "files",
+    "post_library", "power", "processes", "wine", "argument", "vars", "expect",
+}
+EXPECT_KEYS = {"log", "posts", "fallback", "schemes"}
+LOG_KEYS = {"location", "header", "records", "end_line"}
+
+
+class Skip(Exception):
+    """The target cannot run here."""
+
+
+class ScenarioError(Exception):
+    """The scenario file is malformed or asks what its target cannot do."""
+
+
+# --------------------------------------------------------------------------
+# Scenario file
+
+
+def load_scenario(path):
+    try:
+        with open(path, encoding="utf-8") as f:
+            scenario = json.load(f)
+    except (OSError, ValueError) as e:
+        raise ScenarioError(f"cannot read {path}: {e}")
+    if not isinstance(scenario, dict):
+        raise ScenarioError("a scenario is a JSON object")
+    unknown = set(scenario) - TOP_LEVEL_KEYS
+    if unknown:
+        raise ScenarioError(f"unknown members: {sorted(unknown)}")
+    for member in ("machine", "argument", "expect"):
+        if member not in scenario:
+            raise ScenarioError(f"missing member {member!r}")
+    expect = scenario["expect"]
+    unknown = set(expect) - EXPECT_KEYS
+    if unknown:
+        raise ScenarioError(f"unknown members of expect: {sorted(unknown)}")
+    if "log" not in expect:
+        raise ScenarioError("expect.log is required")
+    unknown = set(expect["log"]) - LOG_KEYS
+    if unknown:
+        raise ScenarioError(f"unknown members of expect.log: {sorted(unknown)}")
+    return scenario
+
+
+def scenario_targets(scenario):
+    return scenario.get("targets", ["linux", "wine"])
+
+
+# --------------------------------------------------------------------------
+# Expected values: texts with ${name} placeholders, lists of lines, and
+# per-target values.
+
+PLACEHOLDER = re.compile(r"\$\{([A-Za-z_][A-Za-z0-9_]*)\}")
+
+
+class Lit(str):
+    """A placeholder value matched literally."""
+
+
+class Pattern(str):
+    """A placeholder value matched as a regular expression."""
+
+
+class Expander:
+    """Turns an expected value into a compiled regular expression."""
+
+    def __init__(self, target, builtins, user_vars):
+        self.target = target
+        self.values = dict(builtins)
+        for name, value in (user_vars or {}).items():
+            picked = self.pick(value, f"vars.{name}")
+            self.values[name] = Pattern(r"(?s:.*)") if picked is None else picked
+
+    def _raw(self, value, where):
+        if isinstance(value, list):
+            if not all(isinstance(v, str) for v in value):
+                raise ScenarioError(f"{where}: a list of lines must hold texts only")
+            return "\n".join(value)
+        if isinstance(value, str):
+            return value
+        raise ScenarioError(f"{where}: expected a text or a list of lines, got {value!r}")
+
+    def pick(self, value, where):
+        """The value for this target: None when any value is accepted here."""
+        if isinstance(value, dict):
+            if "why" not in value:
+                raise ScenarioError(f"{where}: a per-target value needs a 'why'")
+            if set(value) - {"linux", "wine", "why"}:
+                raise ScenarioError(f"{where}: unknown members {sorted(set(value))}")
+            if self.target not in value:
+                return None
+            value = value[self.target]
+        return self._raw(value, where)
+
+    def regex(self, value, where, depth=0):
+        """Regular expression source for a text that may hold placeholders."""
+        if depth > 5:
+            raise ScenarioError(f"{where}: placeholders nest too deep")
+        parts = []
+        pos = 0
+        for m in PLACEHOLDER.finditer(value):
+            parts.append(re.escape(value[pos:m.start()]))
+            name = m.group(1)
+            if name not in self.values:
+                raise ScenarioError(f"{where}: unknown placeholder ${{{name}}}")
+            replacement = self.values[name]
+            if isinstance(replacement, Pattern):
+                parts.append("(?:" + replacement + ")")
+            elif isinstance(replacement, Lit):
+                parts.append(re.escape(replacement))
+            else:  # a scenario variable: may hold placeholders itself
+                parts.append(self.regex(replacement, where, depth + 1))
+            pos = m.end()
+        parts.append(re.escape(value[pos:]))
+        return "".join(parts)
+
+    def matcher(self, value, where):
+        picked = self.pick(value, where)
+        if picked is None:
+            return None
+        return re.compile(self.regex(picked, where), re.DOTALL)
+
+    def matches(self, value, actual, where):
+        m = self.matcher(value, where)
+        return m is None or m.fullmatch(actual) is not None
+
+    def display(self, value, where, depth=0):
+        """The expected text with its placeholders filled in for reading;
+        a pattern shows as <name>."""
+        def fill(m):
+            name = m.group(1)
+            replacement = self.values.get(name)
+            if replacement is None or isinstance(replacement, Pattern):
+                return "<" + name + ">"
+            if isinstance(replacement, Lit) or depth > 5:
+                return replacement
+            return self.display(replacement, where, depth + 1)
+        return PLACEHOLDER.sub(fill, value)
+
+    def show(self, value, where):
+        """How an expected value reads in a report (one line)."""
+        if isinstance(value, dict):
+            picked = self.pick(value, where)
+            if picked is None:
+                return "<any: " + value["why"] + ">"
+            return visible(self.display(picked, where))
+        return visible(self.display(self._raw(value, where), where))
+
+    def diff(self, value, actual, where):
+        """Line by line differences between an expected and an actual text."""
+        picked = self.pick(value, where)
+        want = self.display(picked if picked is not None else "", where)
+        return ["  " + visible(line) for line in difflib.unified_diff(
+            want.split("\n"), actual.split("\n"), "expected", "actual", lineterm="", n=1)]
+
+
+def visible(text):
+    return (text.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n")
+            .replace("\t", "\\t"))
+
+
+# --------------------------------------------------------------------------
+# The simulated machine: a scenario is first applied to a copy of its base
+# machine. The Linux target runs on that folder; the Wine target translates
+# the folder into the prefix.
+
+
+def read_json(path, default):
+    if not path.exists():
+        return default
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
+
+
+def write_json(path, data):
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump(data, f, indent=2, ensure_ascii=False)
+        f.write("\n")
+
+
+def find_key(keys, name):
+    for key in keys:
+        if key.lower() == name.lower():
+            return key
+    return None
+
+
+def canonical_hive(path):
+    hives = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER",
+             "HKCR": "HKEY_CLASSES_ROOT", "HKU": "HKEY_USERS", "HKCC": "HKEY_CURRENT_CONFIG"}
+    head, _, rest = path.partition("\\")
+    head = hives.get(head.upper(), head.upper())
+    return head + ("\\" + rest if rest else "")
+
+
+def host_path(machine_dir, machine, windows_path):
+    """The host file of a Windows path on the simulated machine (C: only
+    through the machine's drive table; names matched ignoring case where the
+    file exists already)."""
+    drive, sep, rest = windows_path.partition(":")
+    if not sep or len(drive) != 1:
+        raise ScenarioError(f"not an absolute Windows path: {windows_path!r}")
+    drives = machine.get("drives", {"C": "drive_c"})
+    folder = drives.get(drive.upper()) or drives.get(drive.lower())
+    if folder is None:
+        raise ScenarioError(f"the machine has no drive {drive}:")
+    path = machine_dir / folder
+    for part in [p for p in rest.replace("/", "\\").split("\\") if p]:
+        match = None
+        if path.is_dir():
+            for entry in path.iterdir():
+                if entry.name.lower() == part.lower():
+                    match = entry
+                    break
+        path = match if match is not None else path / part
+    return path
+
+
+def file_bytes(entry, where):
+    if not isinstance(entry, dict):
+        raise ScenarioError(f"{where}: a file is an object with 'copy', 'text' or 'lines'")
+    encoding = entry.get("encoding", "utf-8")
+    if "copy" in entry:
+        return (REPO / entry["copy"]).read_bytes()
+    if "text" in entry:
+        return entry["text"].encode(encoding)
+    if "lines" in entry:
+        return "".join(line + "\r\n" for line in entry["lines"]).encode(encoding)
+    raise ScenarioError(f"{where}: a file needs 'copy', 'text' or 'lines'")
+
+
+def product_installation_path(registry, machine_dir, machine):
+    """InstallationPath under the product key the program will read."""
+    sixty_four = is_64bit(machine_dir, machine)
+    wanted = "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + ("Wow6432Node\\MERQEL" if sixty_four else "MERQEL")
+    key = find_key(registry.get("keys", {}), wanted)
+    if key is None:
+        return None
+    values = registry["keys"][key].get("values", {})
+    name = find_key(values, "InstallationPath")
+    value = values.get(name) if name else None
+    return value if isinstance(value, str) else None
+
+
+def is_64bit(machine_dir, machine):
+    windows = machine.get("windows_folder", "C:\\WINDOWS")
+    return host_path(machine_dir, machine, windows[:2] + "\\Program Files (x86)").is_dir() or any(
+        f.lower().rstrip("\\") == (windows[:2] + "\\Program Files (x86)").lower()
+        for f in machine.get("folders", []))
+
+
+def prepare_machine(scenario, folder):
+    """Copies the base machine into `folder` and applies the overrides."""
+    base = MACHINES / scenario["machine"]
+    if not (base / "machine.json").is_file():
+        raise ScenarioError(f"no base machine {scenario['machine']!r} under {MACHINES}")
+    shutil.copytree(base, folder)
+
+    machine = read_json(folder / "machine.json", {})
+    for name, value in scenario.get("machine_settings", {}).items():
+        machine[name] = value
+    write_json(folder / "machine.json", machine)
+
+    registry = read_json(folder / "registry.json", {"keys": {}})
+    keys = registry.setdefault("keys", {})
+    for key_path, values in scenario.get("registry", {}).items():
+        canonical = canonical_hive(key_path)
+        existing = next((k for k in keys if canonical_hive(k).lower() == canonical.lower()), None)
+        if values is None:
+            if existing is not None:
+                del keys[existing]
+            continue
+        key = keys.setdefault(existing or canonical, {})
+        stored = key.setdefault("values", {})
+        for name, value in values.items():
+            old = find_key(stored, name)
+            if old is not None:
+                del stored[old]
+            if value is not None:
+                stored[name] = value
+    write_json(folder / "registry.json", registry)
+
+    if "power" in scenario:
+        power = read_json(folder / "power.json", {})
+        power.update(scenario["power"])
+        write_json(folder / "power.json", power)
+
+    if "processes" in scenario:
+        processes = read_json(folder / "processes.json", {})
+        processes.update(scenario["processes"])
+        write_json(folder / "processes.json", processes)
+
+    for windows_path, entry in scenario.get("files", {}).items():
+        target = host_path(folder, machine, windows_path)
+        if entry is None:
+            if target.is_dir():
+                shutil.rmtree(target)
+            elif target.exists():
+                target.unlink()
+            continue
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(file_bytes(entry, f"files[{windows_path!r}]"))
+
+    if "post_library" in scenario:
+        installation = product_installation_path(registry, folder, machine)
+        if installation is None:
+            raise ScenarioError("post_library needs InstallationPath under the product key")
+        target = host_path(folder, machine, installation + "\\zCourier.dll")
+        entry = scenario["post_library"]
+        if entry is None:
+            if target.exists():
+                target.unlink()
+        elif isinstance(entry, dict) and "text" in entry:
+            target.parent.mkdir(parents=True, exist_ok=True)
+            target.write_bytes(entry["text"].encode("utf-8"))
+        else:
+            target.parent.mkdir(parents=True, exist_ok=True)
+            write_json(target, entry)
+    return machine
+
+
+# --------------------------------------------------------------------------
+# What a run leaves behind
+
+
+class Observed:
+    def __init__(self):
+        self.exit_code = None
+        self.stderr = ""
+        self.log_files = []       # (windows folder, file name, bytes)
+        self.posts = []           # the seven texts of each post
+        self.fallback_files = []  # (windows folder, file name, bytes)
+        self.schemes = None       # {"active": ..., "list": [[index, name], ...]}
+
+
+def windows_path_of(root_host, root_windows, host):
+    rel = host.relative_to(root_host)
+    return root_windows + "".join("\\" + p for p in rel.parts)
+
+
+def collect_files(drive_host, drive_letter, observed):
+    """Activity logs and fallback status files anywhere on a drive."""
+    for dirpath, dirnames, filenames in os.walk(drive_host):
+        dirnames[:] = [d for d in dirnames if d.lower() != "windows"]
+        here = pathlib.Path(dirpath)
+        for name in filenames:
+            host = here / name
+            folder = windows_path_of(drive_host, drive_letter + ":", here)
+            if here.name.lower() == "zqtvlog" and name.lower().endswith(".log"):
+                observed.log_files.append((folder, name, host.read_bytes()))
+            elif name.lower().startswith("wpdcmscriptjobinstancestatus"):
+                observed.fallback_files.append((folder, name, host.read_bytes()))
+
+
+# --------------------------------------------------------------------------
+# Linux: the program on a simulated machine
+
+
+class LinuxTarget:
+    name = "linux"
+
+    def __init__(self, args, cache):
+        self.program = pathlib.Path(args.program or pathlib.Path(args.build_dir) / "zReTessalyXP")
+        if not self.program.is_file():
+            raise Skip(f"the Linux program is not built: {self.program}")
+        self.keep = args.keep
+
+    def run(self, scenario, default_url):
+        work = pathlib.Path(tempfile.mkdtemp(prefix="zrt-scenario-"))
+        try:
+            folder = work / "machine"
+            machine = prepare_machine(scenario, folder)
+            builtins = self._builtins(folder, machine, default_url)
+            env = dict(os.environ, ZRT_SIM_MACHINE=str(folder))
+            proc = subprocess.run([str(self.program), scenario["argument"]], env=env,
+                                  capture_output=True, timeout=60)
+            observed = Observed()
+            observed.exit_code = proc.returncode
+            observed.stderr = proc.stderr.decode("utf-8", "replace")
+            for letter, drive in machine.get("drives", {"C": "drive_c"}).items():
+                collect_files(folder / drive, letter.upper(), observed)
+            for line in (folder / "posts.jsonl").read_text("utf-8").splitlines() \
+                    if (folder / "posts.jsonl").exists() else []:
+                observed.posts.append(json.loads(line)["texts"])
+            power = read_json(folder / "power.json", {})
+            observed.schemes = {
+                "active": power.get("active_scheme", 0),
+                "list": sorted([s["index"], s["name"]] for s in power.get("schemes", [])),
+            }
+            return observed, builtins
+        finally:
+            if self.keep:
+                print(f"kept the machine in {work}")
+            else:
+                shutil.rmtree(work, ignore_errors=True)
+
+    @staticmethod
+    def _builtins(folder, machine, default_url):
+        processes = read_json(folder / "processes.json", {})
+        agent = processes.get("agent_account", "SYSTEM")
+        user = agent
+        for p in processes.get("processes", []):
+            if p.get("name", "").lower() == "explorer.exe":
+                user = p.get("user", agent)
+                break
+        app_data = machine.get("common_app_data",
+                               "C:\\Documents and Settings\\All Users\\Application Data")
+        if isinstance(app_data, dict):
+            app_data = app_data.get("path", "")
+        clock = machine.get("local_time", "host")
+        m = re.fullmatch(r"(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)(?:\.(\d{1,3}))?", clock)
+        values = {
+            "agent": Lit(agent), "user": Lit(user), "data_folder": Lit(app_data + "\\Merqel"),
+            "default_url": Lit(default_url),
+        }
+        if m:
+            year, month, day, hour, minute, second, ms = m.groups()
+            h12 = int(hour) % 12 or 12
+            values["datetime"] = Lit(f"{day}/{month}/{year} {h12:02d}:{minute}:{second} "
+                                     + ("PM" if int(hour) >= 12 else "AM"))
+            values["timestamp"] = Lit(f"{year}{month}{day}{hour}{minute}{second}"
+                                      + f"{int(ms or 0):03d}")
+        else:
+            values["datetime"] = Pattern(DATETIME_PATTERN)
+            values["timestamp"] = Pattern(r"\d{17}")
+        return values
+
+
+DATETIME_PATTERN = r"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d (?:AM|PM)"
+
+
+# --------------------------------------------------------------------------
+# Wine: the Windows program in a prefix, with the test doubles
+
+# Registry keys a scenario may write under Wine; the reset removes them all.
+WINE_PRODUCT_KEYS = ("HKEY_LOCAL_MACHINE\\SOFTWARE\\MERQEL",
+                     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\MERQEL")
+WINE_RESET_KEYS = WINE_PRODUCT_KEYS + (
+    "HKEY_CURRENT_USER\\Control Panel\\PowerCfg",
+    "HKEY_LOCAL_MACHINE\\Software\\ZrtTestDoubles",
+    "HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\zReTessalyXP.exe",
+    # The machine half of the schemes; the PowerCfg key above it is Wine's
+    # own (plain Wine's CanUserWritePwrScheme needs it).
+    "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\PowerCfg"
+    "\\PowerPolicies",
+)
+# Windows versions the prefix can report, by (major, minor).
+WINE_VERSIONS = {(5, 1): "winxp", (5, 2): "win2003", (6, 0): "vista", (6, 1): "win7"}
+# machine.json members the Wine target follows; the others are ignored when
+# they keep the base machine's value (clock, folders of the simulated layout)
+# and refused when a scenario changes them.
+WINE_MACHINE_MEMBERS = {"version", "folders", "program_path", "description"}
+STATE_FILE = ".zrt-scenario-state.json"
+RUN_FOLDER = "zrt-scenario"  # C:\zrt-scenario: the post record
+
+
+def reg_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+class WineTarget:
+    name = "wine"
+
+    def __init__(self, args, cache):
+        if shutil.which("wine") is None or shutil.which("wineserver") is None:
+            raise Skip("wine is not installed")
+        build = pathlib.Path(args.build_dir)
+        self.program = pathlib.Path(args.program or build / "zReTessalyXP.exe")
+        if not self.program.is_file():
+            raise Skip(f"the Windows program is not built: {self.program}")
+        self.doubles = pathlib.Path(args.doubles or build / "tests" / "wine" / "doubles")
+        self.prefix = pathlib.Path(args.prefix or cache.get("ZRT_WINE_PREFIX")
+                                   or build / "wineprefix").resolve()
+        self.keep = args.keep
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEARCH="win32",
+                        WINEDEBUG=os.environ.get("WINEDEBUG", "-all"))
+        self.env.pop("WINEDLLOVERRIDES", None)
+        self.drive_c = self.prefix / "drive_c"
+
+    # -- the prefix --------------------------------------------------------
+
+    def start_prefix(self):
+        script = REPO / "scripts" / "wine-prefix.sh"
+        proc = subprocess.run([str(script), "create", str(self.prefix)], env=self.env,
+                              capture_output=True, text=True, timeout=600)
+        if proc.returncode != 0:
+            raise Skip(f"the Wine prefix cannot be started: {proc.stderr.strip()}")
+
+    def wine(self, *args, overrides="", cwd=None, timeout=120):
+        env = dict(self.env)
+        env["WINEDLLOVERRIDES"] = "mscoree,mshtml=" + (";" + overrides if overrides else "")
+        return subprocess.run(["wine", *args], env=env, capture_output=True,
+                              cwd=cwd or self.drive_c, timeout=timeout)
+
+    def common_app_data(self):
+        """CSIDL_COMMON_APPDATA of the prefix, as its registry records it."""
+        try:
+            text = (self.prefix / "system.reg").read_text("utf-8", "replace")
+        except OSError:
+            return "C:\\ProgramData"
+        section = re.search(r"^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer"
+                            r"\\\\Shell Folders\][^\n]*\n(.*?)(?:\n\n|\Z)", text, re.M | re.S)
+        if section:
+            m = re.search(r'^"Common AppData"="(.*)"$', section.group(1), re.M)
+            if m:
+                return m.group(1).replace("\\\\", "\\")
+        return "C:\\ProgramData"
+
+    def wine_user(self):
+        """The account Wine reports for every thread: the Linux user's."""
+        return os.environ.get("USER") or pwd.getpwuid(os.getuid()).pw_name
+
+    def drive_host(self, windows_path):
+        if not re.match(r"^[A-Za-z]:", windows_path) or windows_path[0].upper() != "C":
+            raise ScenarioError(f"the Wine target has drive C: only: {windows_path!r}")
+        path = self.drive_c
+        for part in [p for p in windows_path[2:].replace("/", "\\").split("\\") if p]:
+            match = None
+            if path.is_dir():
+                for entry in path.iterdir():
+                    if entry.name.lower() == part.lower():
+                        match = entry
+                        break
+            path = match if match is not None else path / part
+        return path
+
+    # -- reset and set-up --------------------------------------------------
+
+    def reset(self):
+        """Removes whatever the previous scenario placed in the prefix."""
+        state_file = self.prefix / STATE_FILE
+        placed = read_json(state_file, {"placed": []})["placed"]
+        for host in sorted(placed, key=len, reverse=True):
+            p = pathlib.Path(host)
+            if not str(p.resolve()).startswith(str(self.drive_c.resolve()) + os.sep):
+                continue
+            if p.is_dir() and not p.is_symlink():
+                shutil.rmtree(p, ignore_errors=True)
+            elif p.exists() or p.is_symlink():
+                p.unlink()
+        # What the program itself writes.
+        data = self.drive_host(self.common_app_data() + "\\Merqel")
+        for p in (data, self.drive_c / "ApplicationLog", self.drive_c / RUN_FOLDER):
+            shutil.rmtree(p, ignore_errors=True)
+        write_json(state_file, {"placed": []})
+
+    def place(self, placed, target):
+        """Remembers the topmost new path on the way to `target`."""
+        path = target
+        topmost = None
+        while path != self.drive_c and not path.exists():
+            topmost = path
+            path = path.parent
+        if topmost is not None:
+            placed.append(str(topmost))
+
+    def setup(self, scenario, folder, machine):
+        wine_options = scenario.get("wine", {})
+        doubles = wine_options.get("doubles", True)
+        if set(wine_options) - {"doubles"}:
+            raise ScenarioError(f"unknown members of wine: {sorted(wine_options)}")
+        if doubles and not ((self.doubles / "powrprof.dll").is_file()
+                            and (self.doubles / "zCourier.dll").is_file()):
+            raise Skip(f"the test doubles are not built in {self.doubles}")
+        if "processes" in scenario:
+            raise ScenarioError("the Wine target cannot set processes; limit the targets")
+        base_machine = read_json(MACHINES / scenario["machine"] / "machine.json", {})
+        for name in set(machine) | set(base_machine):
+            if name in WINE_MACHINE_MEMBERS:
+                continue
+            if machine.get(name) != base_machine.get(name):
+                raise ScenarioError(f"the Wine target cannot set machine member {name!r}")
+        version = machine.get("version", {"major": 5, "minor": 1})
+        if set(version) - {"major", "minor", "build"}:
+            raise ScenarioError("the Wine target cannot refuse GetVersionExA")
+        wine_version = WINE_VERSIONS.get((version.get("major", 5), version.get("minor", 1)))
+        if wine_version is None:
+            raise ScenarioError(f"the Wine target cannot report Windows {version}")
+
+        placed = []
+        reg = ["REGEDIT4", ""]
+        reg += [f"[-{key}]" for key in WINE_RESET_KEYS]
+        reg.append("")
+        if wine_version != "winxp":
+            reg += ["[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\zReTessalyXP.exe]",
+                    f'"Version"="{wine_version}"', ""]
+
+        # Product key values.
+        registry = read_json(folder / "registry.json", {"keys": {}})
+        for key, content in registry.get("keys", {}).items():
+            canonical = canonical_hive(key)
+            if canonical.lower() not in (k.lower() for k in WINE_PRODUCT_KEYS):
+                raise ScenarioError(f"the Wine target writes the product key only, not {key}")
+            if set(content) - {"values"}:
+                raise ScenarioError(f"the Wine target cannot make {key} refuse to open")
+            reg.append(f"[{canonical}]")
+            for name, value in content.get("values", {}).items():
+                if isinstance(value, str):
+                    reg.append(f"{reg_string(name)}={reg_string(value)}")
+                elif isinstance(value, int) and not isinstance(value, bool):
+                    reg.append(f"{reg_string(name)}=dword:{value & 0xFFFFFFFF:08x}")
+                else:
+                    raise ScenarioError(f"the Wine target writes texts and numbers only: {name}")
+            reg.append("")
+
+        # Power schemes, for the power-profile double.
+        power = read_json(folder / "power.json", {})
+        if doubles:
+            reg.append("[HKEY_CURRENT_USER\\Control Panel\\PowerCfg]")
+            reg.append(f'"CurrentPowerPolicy"="{int(power.get("active_scheme", 0))}"')
+            reg.append("")
+            reg.append("[HKEY_CURRENT_USER\\Control Panel\\PowerCfg\\PowerPolicies]")
+            reg.append("")
+            for scheme in power.get("schemes", []):
+                reg.append("[HKEY_CURRENT_USER\\Control Panel\\PowerCfg\\PowerPolicies\\"
+                           f"{int(scheme['index'])}]")
+                reg.append(f'"Name"={reg_string(scheme.get("name", ""))}')
+                reg.append(f'"Description"={reg_string(scheme.get("description", ""))}')
+                reg.append("")
+            reg.append("[HKEY_LOCAL_MACHINE\\Software\\ZrtTestDoubles\\powrprof]")
+            if not power.get("user_may_write", True):
+                reg.append('"CanUserWrite"=dword:00000000')
+            for call, code in power.get("failures", {}).items():
+                reg.append(f"{reg_string(call)}=dword:{int(code) & 0xFFFFFFFF:08x}")
+            reg.append("")
+        elif "power" in scenario:
+            raise ScenarioError("power settings need the power-profile double")
+
+        try:
+            answers = self._place_files(folder, machine, placed, doubles)
+        finally:
+            # Whatever was placed is removed by the next reset, even after a
+            # failure half-way.
+            write_json(self.prefix / STATE_FILE, {"placed": placed})
+        if doubles:
+            record = "C:\\" + RUN_FOLDER + "\\posts.jsonl"
+            reg.append("[HKEY_LOCAL_MACHINE\\Software\\ZrtTestDoubles\\zCourier]")
+            reg.append(f'"RecordFile"={reg_string(record)}')
+            if answers is not None:
+                reg.append(f'"Answers"={reg_string(json.dumps(answers))}')
+            reg.append("")
+
+        run_folder = self.drive_c / RUN_FOLDER
+        reg_file = run_folder / "machine.reg"
+        reg_file.write_bytes("\r\n".join(reg + [""]).encode(ANSI))
+        proc = self.wine("reg", "import", "C:\\" + RUN_FOLDER + "\\machine.reg")
+        if proc.returncode != 0:
+            raise ScenarioError("wine reg import failed: "
+                                + proc.stderr.decode("utf-8", "replace"))
+        program_path = machine.get("program_path",
+                                   '"C:\\Program Files\\Merqel\\zReTessalyXP.exe"').strip('"')
+        return program_path, doubles
+
+    def _place_files(self, folder, machine, placed, doubles):
+        """Copies the simulated drive C: into the prefix, the post library
+        descriptions turned into the post-library double, and puts the program
+        where the agent starts it, with the power-profile double beside it.
+        Returns the post library's answers (None: the double's default)."""
+        run_folder = self.drive_c / RUN_FOLDER
+        run_folder.mkdir(parents=True, exist_ok=True)
+        answers = None
+        drives = machine.get("drives", {"C": "drive_c"})
+        if set(k.upper() for k in drives) != {"C"}:
+            raise ScenarioError("the Wine target has drive C: only")
+        sim_drive = folder / next(iter(drives.values()))
+        for windows_folder in machine.get("folders", []):
+            target = self.drive_host(windows_folder)
+            self.place(placed, target)
+            target.mkdir(parents=True, exist_ok=True)
+        for dirpath, _, filenames in os.walk(sim_drive):
+            for name in filenames:
+                source = pathlib.Path(dirpath) / name
+                windows = windows_path_of(sim_drive, "C:", source)
+                target = self.drive_host(windows)
+                self.place(placed, target)
+                target.parent.mkdir(parents=True, exist_ok=True)
+                if name.lower() == "zcourier.dll":
+                    answers = self._place_post_library(source, target, doubles)
+                else:
+                    shutil.copyfile(source, target)
+        for dirpath, dirnames, _ in os.walk(sim_drive):
+            for d in dirnames:
+                target = self.drive_host(windows_path_of(sim_drive, "C:",
+                                                         pathlib.Path(dirpath) / d))
+                self.place(placed, target)
+                target.mkdir(parents=True, exist_ok=True)
+        program_path = machine.get("program_path",
+                                   '"C:\\Program Files\\Merqel\\zReTessalyXP.exe"').strip('"')
+        program = self.drive_host(program_path)
+        self.place(placed, program)
+        program.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(self.program, program)
+        if doubles:
+            double = program.parent / "powrprof.dll"
+            self.place(placed, double)
+            shutil.copyfile(self.doubles / "powrprof.dll", double)
+        return answers
+
+    def _place_post_library(self, source, target, doubles):
+        """A simulated post library becomes the post-library double (or a
+        library without the export); anything else is copied as it is."""
+        try:
+            description = json.loads(source.read_text("utf-8"))
+        except ValueError:
+            description = None
+        if not isinstance(description, dict):
+            shutil.copyfile(source, target)
+            return None
+        if not doubles:
+            return None
+        if "WebPostData" in description.get("exports", ["WebPostData"]):
+            shutil.copyfile(self.doubles / "zCourier.dll", target)
+            return description.get("answers") or [{"result": "1"}]
+        # A library that loads but lacks the export: the other double.
+        shutil.copyfile(self.doubles / "powrprof.dll", target)
+        return None
+
+    # -- the run -----------------------------------------------------------
+
+    def run(self, scenario, default_url):
+        argument = scenario["argument"]
+        if any(c in argument for c in '"\t') or "  " in argument or argument != argument.strip():
+            raise ScenarioError("under Wine the argument may not hold quotation marks, tabs, "
+                                "or leading, trailing or doubled blanks")
+        self.start_prefix()
+        self.reset()
+        work = pathlib.Path(tempfile.mkdtemp(prefix="zrt-scenario-"))
+        try:
+            folder = work / "machine"
+            machine = prepare_machine(scenario, folder)
+            program_path, doubles = self.setup(scenario, folder, machine)
+            # The current drive is C: (the drive-root log folder lands there).
+            cwd = self.drive_c / "windows" / "system32"
+            proc = self.wine(program_path, *argument.split(" "),
+                             overrides="powrprof=n" if doubles else "", cwd=cwd)
+            observed = Observed()
+            observed.exit_code = proc.returncode
+            observed.stderr = proc.stderr.decode("utf-8", "replace")
+            collect_files(self.drive_c, "C", observed)
+            record = self.drive_c / RUN_FOLDER / "posts.jsonl"
+            if record.exists():
+                for line in record.read_text("utf-8").splitlines():
+                    observed.posts.append(json.loads(line)["texts"])
+            if "schemes" in scenario["expect"]:
+                observed.schemes = self.read_schemes()
+            user = self.wine_user()
+            builtins = {
+                "agent": Lit(user), "user": Lit(user),
+                "data_folder": Lit(self.common_app_data() + "\\Merqel"),
+                "default_url": Lit(default_url),
+                "datetime": Pattern(DATETIME_PATTERN), "timestamp": Pattern(r"\d{17}"),
+            }
+            return observed, builtins
+        finally:
+            if self.keep:
+                print(f"kept the scenario's machine in {work}; the prefix is {self.prefix}")
+            else:
+                shutil.rmtree(work, ignore_errors=True)
+
+    def read_schemes(self):
+        out = self.drive_c / RUN_FOLDER / "schemes.reg"
+        proc = self.wine("reg", "export", "HKCU\\Control Panel\\PowerCfg",
+                         "C:\\" + RUN_FOLDER + "\\schemes.reg", "/y")
+        if proc.returncode != 0 or not out.exists():
+            return {"active": None, "list": []}
+        raw = out.read_bytes()
+        text = raw.decode("utf-16") if raw[:2] in (b"\xff\xfe", b"\xfe\xff") else raw.decode(ANSI)
+        active = None
+        schemes = {}
+        key = None
+        for line in text.splitlines():
+            m = re.match(r"^\[(.*)\]$", line)
+            if m:
+                key = m.group(1)
+                continue
+            m = re.match(r'^"((?:[^"\\]|\\.)*)"="((?:[^"\\]|\\.)*)"$', line)
+            if not m or key is None:
+                continue
+            name = m.group(1)
+            value = re.sub(r"\\(.)", r"\1", m.group(2))
+            if key.lower().endswith("\\control panel\\powercfg") and name == "CurrentPowerPolicy":
+                active = int(value) if value.isdigit() else value
+            sm = re.search(r"\\PowerPolicies\\(\d+)$", key)
+            if sm and name == "Name":
+                schemes[int(sm.group(1))] = value
+        return {"active": active, "list": sorted([i, n] for i, n in schemes.items())}
+
+
+# --------------------------------------------------------------------------
+# Comparison
+
+RECORD_START = re.compile(r"^\d\d/\d\d/\d{4} [^\t\n]*\t", re.M)
+
+
+def undo_text_mode(raw):
+    """The text the program wrote, and whether every line feed reached the
+    disk as CR LF."""
+    bare_lf = re.search(rb"(?<!\r)\n", raw) is not None
+    return raw.replace(b"\r\n", b"\n").decode(ANSI), not bare_lf
+
+
+def parse_log(text):
+    """Header lines and records (user, module, type, val1, val2, val3)."""
+    header = []
+    body = text
+    while body.startswith("#"):
+        line, _, body = body.partition("\n")
+        header.append(line)
+    records = []
+    starts = [m.start() for m in RECORD_START.finditer(body)]
+    junk = body[:starts[0]] if starts else body
+    for i, start in enumerate(starts):
+        end = starts[i + 1] if i + 1 < len(starts) else len(body)
+        chunk = body[start:end]
+        if chunk.endswith("\n"):
+            chunk = chunk[:-1]
+        columns = chunk.split("\t", 6)
+        columns += [""] * (7 - len(columns))
+        records.append(columns[1:])
+    return header, records, junk
+
+
+class Report:
+    def __init__(self, target):
+        self.target = target
+        self.failures = []
+
+    def fail(self, title, lines=()):
+        self.failures.append((title, list(lines)))
+
+    def print(self):
+        for title, lines in self.failures:
+            print(f"FAIL [{self.target}] {title}")
+            for line in lines:
+                print("    " + line)
+
+
+def align(expected, actual, match):
+    """Longest common subsequence under `match`: a list of (i, j) pairs,
+    with None for a line on one side only."""
+    n, m = len(expected), len(actual)
+    table = [[0] * (m + 1) for _ in range(n + 1)]
+    for i in range(n - 1, -1, -1):
+        for j in range(m - 1, -1, -1):
+            if match(i, j):
+                table[i][j] = table[i + 1][j + 1] + 1
+            else:
+                table[i][j] = max(table[i + 1][j], table[i][j + 1])
+    pairs, i, j = [], 0, 0
+    while i < n and j < m:
+        if match(i, j) and table[i][j] == table[i + 1][j + 1] + 1:
+            pairs.append((i, j))
+            i, j = i + 1, j + 1
+        elif table[i + 1][j] >= table[i][j + 1]:
+            pairs.append((i, None))
+            i += 1
+        else:
+            pairs.append((None, j))
+            j += 1
+    pairs += [(k, None) for k in range(i, n)] + [(None, k) for k in range(j, m)]
+    return pairs
+
+
+def compare_records(exp, expected, actual, report):
+    for k, record in enumerate(expected):
+        if not isinstance(record, list) or len(record) not in (5, 6):
+            raise ScenarioError(f"expect.log.records[{k}]: a record is a list of 5 values "
+                                "(module, type, val1, val2, val3) or 6 (user first)")
+    matchers = []
+    for k, record in enumerate(expected):
+        offset = 0 if len(record) == 6 else 1
+        matchers.append([(col + offset, exp.matcher(value, f"expect.log.records[{k}][{col}]"))
+                         for col, value in enumerate(record)])
+
+    def match(i, j):
+        return all(m is None or m.fullmatch(actual[j][col]) is not None
+                   for col, m in matchers[i])
+
+    pairs = align(expected, actual, match)
+    if all(i is not None and j is not None for i, j in pairs):
+        return
+
+    def show_expected(i):
+        record = expected[i]
+        cols = [exp.show(v, f"records[{i}]") for v in record]
+        if len(record) == 5:
+            cols = ["(any user)"] + cols
+        return " | ".join(cols)
+
+    lines = ["(= same, - expected only, + actual only; \\r \\n \\t made visible)"]
+    for i, j in pairs:
+        if i is not None and j is not None:
+            lines.append("  " + " | ".join(visible(c) for c in actual[j]))
+        elif i is not None:
+            lines.append("- " + show_expected(i))
+        else:
+            lines.append("+ " + " | ".join(visible(c) for c in actual[j]))
+    report.fail("activity log records differ", lines)
+
+
+def compare(scenario, target, observed, builtins, report):
+    exp = Expander(target, builtins, scenario.get("vars"))
+    expect = scenario["expect"]
+
+    if observed.exit_code != 0:
+        report.fail(f"exit code {observed.exit_code}, expected 0",
+                    observed.stderr.strip().splitlines()[-20:])
+
+    # The activity log: one file, in the expected folder.
+    log = expect["log"]
+    location = log.get("location", "data_folder")
+    if location == "data_folder":
+        folder = builtins["data_folder"] + "\\ApplicationLog\\zQTVLog"
+    elif location == "drive_root":
+        folder = "C:\\ApplicationLog\\zQTVLog"
+    else:
+        raise ScenarioError("expect.log.location is 'data_folder' or 'drive_root'")
+    if len(observed.log_files) != 1:
+        report.fail(f"expected one activity log file in {folder}, found "
+                    f"{len(observed.log_files)}",
+                    [f"{d}\\{n}" for d, n, _ in observed.log_files])
+    if not observed.log_files:
+        return
+    log_folder, log_name, raw = observed.log_files[0]
+    if log_folder.lower() != folder.lower():
+        report.fail("activity log in the wrong folder",
+                    [f"expected {folder}", f"actual   {log_folder}"])
+    if not re.fullmatch(r"zReTessalyXP_\[\d{8}\]\.Log", log_name):
+        report.fail(f"activity log file name {log_name!r} is not zReTessalyXP_[DDMMYYYY].Log")
+    text, crlf = undo_text_mode(raw)
+    if not crlf:
+        report.fail("activity log has a line feed without a carriage return before it")
+    header, records, junk = parse_log(text)
+    if junk:
+        report.fail("activity log has text that is neither header nor record",
+                    [visible(junk[:300])])
+
+    if "header" in log:
+        want = log["header"]
+        ok = len(want) == len(header) and all(
+            exp.matches(w, h, f"expect.log.header[{k}]") for k, (w, h) in
+            enumerate(zip(want, header)))
+        if not ok:
+            report.fail("activity log header differs",
+                        ["expected:"] + ["  " + exp.show(w, "header") for w in want]
+                        + ["actual:"] + ["  " + visible(h) for h in header])
+    elif len(header) != 6:
+        report.fail(f"activity log header has {len(header)} lines, expected 6",
+                    [visible(h) for h in header])
+
+    compare_records(exp, log.get("records", []), records, report)
+
+    if "end_line" in log:
+        ends = [r for r in records if r[1:5] == ["WinMain", "INFO", "Application", "End"]]
+        if log["end_line"]:
+            if not records or records[-1][1:5] != ["WinMain", "INFO", "Application", "End"]:
+                report.fail("the last log record is not the End line")
+        elif ends:
+            report.fail("an End line was written", [" | ".join(map(visible, r)) for r in ends])
+
+    # Posts through the post library.
+    if "posts" in expect:
+        want = expect["posts"]
+        lines = []
+        if len(want) != len(observed.posts):
+            lines.append(f"expected {len(want)} posts, got {len(observed.posts)}")
+        for k in range(max(len(want), len(observed.posts))):
+            got = observed.posts[k] if k < len(observed.posts) else None
+            w = want[k] if k < len(want) else None
+            if w is None:
+                lines.append(f"unexpected post {k + 1}: {visible(str(got[0]))}")
+                continue
+            if got is None:
+                lines.append(f"missing post {k + 1}: {exp.show(w['url'], 'url')}")
+                continue
+            if not exp.matches(w["url"], got[0] or "", f"posts[{k}].url"):
+                lines += [f"post {k + 1} URL differs:", "  expected " + exp.show(w["url"], "url"),
+                          "  actual   " + visible(str(got[0]))]
+            if not exp.matches(w["document"], got[1] or "", f"posts[{k}].document"):
+                lines += [f"post {k + 1} document differs:"]
+                lines += exp.diff(w["document"], got[1] or "", "document")
+            if got[2:] != ["N", "", "", "", ""]:
+                lines.append(f"post {k + 1}: texts 3 to 7 are {got[2:]!r}, expected "
+                             "['N', '', '', '', '']")
+        if lines:
+            report.fail("posts differ", lines)
+
+    # The fallback status file.
+    if "fallback" in expect:
+        want = expect["fallback"]
+        want = [] if want is None else (want if isinstance(want, list) else [want])
+        post_folder = builtins["data_folder"] + "\\QTVPostLogs"
+        lines = []
+        if len(want) != len(observed.fallback_files):
+            lines.append(f"expected {len(want)} fallback files, found "
+                         f"{[d + chr(92) + n for d, n, _ in observed.fallback_files]}")
+        for k, (w, got) in enumerate(zip(want, observed.fallback_files)):
+            folder_found, name, raw = got
+            if folder_found.lower() != post_folder.lower():
+                lines.append(f"fallback file in {folder_found}, expected {post_folder}")
+            if not exp.matches(w["name"], name, f"fallback[{k}].name"):
+                lines.append(f"fallback file name {name!r}, expected "
+                             f"{exp.show(w['name'], 'name')}")
+            text, crlf = undo_text_mode(raw)
+            if not crlf:
+                lines.append("fallback file has a line feed without a carriage return")
+            if not exp.matches(w["text"], text, f"fallback[{k}].text"):
+                lines += ["fallback file contents differ (each line ends in CR LF on disk):"]
+                lines += exp.diff(w["text"], text, "text")
+        if lines:
+            report.fail("fallback status files differ", lines)
+
+    # The power schemes after the run.
+    if "schemes" in expect:
+        want = expect["schemes"]
+        got = observed.schemes or {}
+        if "active" in want and got.get("active") != want["active"]:
+            report.fail(f"active scheme after the run is {got.get('active')!r}, "
+                        f"expected {want['active']!r}")
+        if "list" in want and got.get("list") != sorted(list(x) for x in want["list"]):
+            report.fail("schemes after the run differ",
+                        [f"expected {sorted(list(x) for x in want['list'])}",
+                         f"actual   {got.get('list')}"])
+
+
+def print_observed(observed):
+    print("== exit code:", observed.exit_code)
+    if observed.stderr.strip():
+        print("== stderr\n" + observed.stderr)
+    for folder, name, raw in observed.log_files:
+        print(f"== log {folder}\\{name}")
+        text, _ = undo_text_mode(raw)
+        header, records, _ = parse_log(text)
+        for h in header:
+            print("  " + visible(h))
+        for r in records:
+            print("  " + json.dumps(r, ensure_ascii=False))
+    for k, texts in enumerate(observed.posts):
+        print(f"== post {k + 1}: {json.dumps(texts[:2], ensure_ascii=False)}")
+    for folder, name, raw in observed.fallback_files:
+        print(f"== fallback {folder}\\{name}: {visible(raw.decode(ANSI))}")
+    print("== schemes:", json.dumps(observed.schemes))
+
+
+def read_cache(build_dir):
+    cache = {}
+    path = pathlib.Path(build_dir) / "CMakeCache.txt"
+    if path.exists():
+        for line in path.read_text("utf-8", "replace").splitlines():
+            m = re.match(r"^([A-Za-z_][A-Za-z0-9_]*):[A-Z]+=(.*)$", line)
+            if m:
+                cache[m.group(1)] = m.group(2)
+    return cache
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("scenario", help="the scenario's JSON file")
+    parser.add_argument("--target", choices=["linux", "wine"], required=True)
+    parser.add_argument("--build-dir", required=True,
+                        help="the build folder (its CMakeCache.txt gives the settings)")
+    parser.add_argument("--program", help="the program (default: from the build folder)")
+    parser.add_argument("--doubles", help="Wine: folder of the test doubles")
+    parser.add_argument("--prefix", help="Wine: the prefix (default: ZRT_WINE_PREFIX)")
+    parser.add_argument("--keep", action="store_true", help="keep the machine folder")
+    parser.add_argument("--show", action="store_true", help="print what the run left behind")
+    args = parser.parse_args()
+
+    name = pathlib.Path(args.scenario).stem
+    try:
+        scenario = load_scenario(args.scenario)
+        if args.target not in scenario_targets(scenario):
+            print(f"SKIP [{args.target}] {name}: the scenario does not apply to this target")
+            return EXIT_SKIP
+        cache = read_cache(args.build_dir)
+        default_url = cache.get("ZRT_DEFAULT_STATUS_URL", "https://status.server.invalid")
+        target = (LinuxTarget if args.target == "linux" else WineTarget)(args, cache)
+        observed, builtins = target.run(scenario, default_url)
+        if args.show:
+            print_observed(observed)
+        report = Report(args.target)
+        compare(scenario, args.target, observed, builtins, report)
+    except Skip as e:
+        print(f"SKIP [{args.target}] {name}: {e}")
+        return EXIT_SKIP
+    except ScenarioError as e:
+        print(f"ERROR [{args.target}] {name}: {e}")
+        return EXIT_FAIL
+    except subprocess.TimeoutExpired as e:
+        print(f"FAIL [{args.target}] {name}: the program did not end within {e.timeout} s")
+        return EXIT_FAIL
+    if report.failures:
+        report.print()
+        if not args.show:
+            print(f"(run again with --show to see everything the run left behind)")
+        return EXIT_FAIL
+    print(f"PASS [{args.target}] {name}")
+    return EXIT_PASS
+
+
+if __name__ == "__main__":
+    sys.exit(main())
