@@ -510,6 +510,17 @@ class WineTarget:
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEARCH="win32",
                         WINEDEBUG=os.environ.get("WINEDEBUG", "-all"))
         self.env.pop("WINEDLLOVERRIDES", None)
+        # Wine names the user after $USER (its process helpers after the
+        # password database): make both the same, whoever calls the runner.
+        try:
+            account = pwd.getpwuid(os.getuid()).pw_name
+        except KeyError:
+            account = os.environ.get("USER", "wine")
+        self.env["USER"] = self.env["LOGNAME"] = account
+        # An English locale, whoever calls the runner: the ANSI code page is
+        # then 1252 and the log's time carries AM/PM, as on the simulated
+        # machine.
+        self.env["LC_ALL"] = "C.UTF-8"
         self.drive_c = self.prefix / "drive_c"
 
     # -- the prefix --------------------------------------------------------
@@ -542,8 +553,9 @@ class WineTarget:
         return "C:\\ProgramData"
 
     def wine_user(self):
-        """The account Wine reports for every thread: the Linux user's."""
-        return os.environ.get("USER") or pwd.getpwuid(os.getuid()).pw_name
+        """The account Wine reports for every thread of the program: $USER,
+        which the runner sets to the Linux account's name."""
+        return self.env["USER"]
 
     def drive_host(self, windows_path):
         if not re.match(r"^[A-Za-z]:", windows_path) or windows_path[0].upper() != "C":
