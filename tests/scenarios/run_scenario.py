@@ -229,9 +229,9 @@ def canonical_hive(path):
 
 
 def host_path(machine_dir, machine, windows_path):
-    """The host file of a Windows path on the simulated machine (C: only
-    through the machine's drive table; names matched ignoring case where the
-    file exists already)."""
+    """The host file of a Windows path on the simulated machine: the drive
+    through the machine's drive table, each name matched ignoring case where
+    it exists already."""
     drive, sep, rest = windows_path.partition(":")
     if not sep or len(drive) != 1:
         raise ScenarioError(f"not an absolute Windows path: {windows_path!r}")
