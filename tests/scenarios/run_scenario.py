@@ -51,6 +51,21 @@ class ScenarioError(Exception):
 # Scenario file
 
 
+
+def walk_ignoring_case(base, rest):
+    """The host path below `base` for the Windows path tail `rest`, matching
+    each existing folder entry ignoring case as Windows does."""
+    path = base
+    for part in [p for p in rest.replace("/", "\\").split("\\") if p]:
+        match = None
+        if path.is_dir():
+            for entry in path.iterdir():
+                if entry.name.lower() == part.lower():
+                    match = entry
+                    break
+        path = match if match is not None else path / part
+    return path
+
 def load_scenario(path):
     try:
         with open(path, encoding="utf-8") as f:
@@ -239,16 +254,7 @@ def host_path(machine_dir, machine, windows_path):
     folder = drives.get(drive.upper()) or drives.get(drive.lower())
     if folder is None:
         raise ScenarioError(f"the machine has no drive {drive}:")
-    path = machine_dir / folder
-    for part in [p for p in rest.replace("/", "\\").split("\\") if p]:
-        match = None
-        if path.is_dir():
-            for entry in path.iterdir():
-                if entry.name.lower() == part.lower():
-                    match = entry
-                    break
-        path = match if match is not None else path / part
-    return path
+    return walk_ignoring_case(machine_dir / folder, rest)
 
 
 def file_bytes(entry, where):
@@ -560,16 +566,7 @@ class WineTarget:
     def drive_host(self, windows_path):
         if not re.match(r"^[A-Za-z]:", windows_path) or windows_path[0].upper() != "C":
             raise ScenarioError(f"the Wine target has drive C: only: {windows_path!r}")
-        path = self.drive_c
-        for part in [p for p in windows_path[2:].replace("/", "\\").split("\\") if p]:
-            match = None
-            if path.is_dir():
-                for entry in path.iterdir():
-                    if entry.name.lower() == part.lower():
-                        match = entry
-                        break
-            path = match if match is not None else path / part
-        return path
+        return walk_ignoring_case(self.drive_c, windows_path[2:])
 
     # -- reset and set-up --------------------------------------------------
 
