@@ -22,7 +22,7 @@ std::vector<std::string_view> SplitJobArgument(std::string_view text) {
   return fields;
 }
 
-bool ParseInput(Run& run, std::string_view commandLine) {
+bool ParseInput(run::Run& run, std::string_view commandLine) {
   try {
     run.log.Write(kModule, "Info", "Input", "", commandLine);
     const std::vector<std::string_view> fields = SplitJobArgument(commandLine);
@@ -36,7 +36,7 @@ bool ParseInput(Run& run, std::string_view commandLine) {
                     "");
       return false;
     }
-    JobArguments& a = run.args;
+    run::JobArguments& a = run.args;
     a.OD.Assign(fields[0]);
     a.ScriptId.Assign(fields[1]);
     a.XmlFilePath.Assign(fields[2]);
@@ -48,8 +48,8 @@ bool ParseInput(Run& run, std::string_view commandLine) {
     a.ScriptJobId.Assign(fields[8]);
     return true;
   } catch (...) {
-    run.args = JobArguments{};
-    CaptureLastError(run);
+    run.args = run::JobArguments{};
+    run::CaptureLastError(run);
     run.log.Write(kModule, "ERROR", "Exception Occured", run.buffers.errorNumberText.view(),
                   run.buffers.errorText.view());
     return false;

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run.h"
+#include "run/run.h"
 
 namespace zrt::app {
 
@@ -14,6 +14,6 @@ std::vector<std::string_view> SplitJobArgument(std::string_view text);
 
 // Fills run.args when the text holds exactly nine fields; logs and returns
 // false otherwise, leaving run.args empty.
-bool ParseInput(Run& run, std::string_view commandLine);
+bool ParseInput(run::Run& run, std::string_view commandLine);
 
 }  // namespace zrt::app

@@ -4,13 +4,14 @@
 #include <string>
 
 #include "app/parse_input.h"
-#include "app/run.h"
 #include "app/step_dispatch.h"
 #include "jobdoc/job_document.h"
 #include "platform/registry_reader.h"
 #include "platform/system_facts.h"
 #include "platform/user_context.h"
+#include "report/activity_log.h"
 #include "report/status_report.h"
+#include "run/run.h"
 
 namespace zrt::app {
 namespace {
@@ -28,7 +29,7 @@ struct ScriptHeader {
 
 class RunSequence {
  public:
-  RunSequence(Run& run, const char* commandLineTail)
+  RunSequence(run::Run& run, const char* commandLineTail)
       : run_(run),
         tail_(commandLineTail ? commandLineTail : ""),
         registry_(run.platform.registry, run.platform.system) {}
@@ -72,7 +73,7 @@ class RunSequence {
   // Bitness, the product key values, the data folder, the first log lines
   // and the status server address.
   bool Start() {
-    JobContext& c = run_.context;
+    run::JobContext& c = run_.context;
     c.REGID.Clear();
     c.InstallationPath.Clear();
     c.dataFolder.Clear();
@@ -221,7 +222,7 @@ class RunSequence {
     return true;
   }
 
-  Run& run_;
+  run::Run& run_;
   std::string tail_;
   CRegistry registry_;
   const char* productKey_ = "SOFTWARE\\MERQEL";
@@ -232,13 +233,13 @@ class RunSequence {
 }  // namespace
 
 int RunJob(port::Platform& platform, const char* commandLineTail) {
-  Run run(platform);
+  run::Run run(platform, report::MakeActivityLog);
   try {
     RunSequence(run, commandLineTail).Execute();
-  } catch (const JobAborted&) {
+  } catch (const run::JobAborted&) {
     // Already logged where it arose.
   } catch (...) {
-    CaptureLastError(run);
+    run::CaptureLastError(run);
     run.log.Write(kModule, "ERROR", "Exception Occured", run.buffers.errorNumberText.view(),
                   run.buffers.errorText.view());
   }

@@ -7,7 +7,7 @@ namespace {
 
 // Creation and modification are not part of this build yet: such a step
 // must fail the job rather than pass as if it had been done.
-bool NotAvailable(Run& run, const char* module, const char* action) {
+bool NotAvailable(run::Run& run, const char* module, const char* action) {
   const std::string message = std::string(action) + " is not available in this build.";
   run.log.Write(module, "Failed", action, "", message);
   run.buffers.failureMessage.Assign(message);
@@ -17,31 +17,31 @@ bool NotAvailable(Run& run, const char* module, const char* action) {
 struct Operation {
   const char* action;
   const char* verb;
-  bool (*run)(Run&, const jobdoc::PowerRequest&);
+  bool (*perform)(run::Run&, const jobdoc::PowerRequest&);
 };
 
 const Operation kOperations[] = {
     {"Create Scheme", "Create",
-     [](Run& r, const jobdoc::PowerRequest&) {
+     [](run::Run& r, const jobdoc::PowerRequest&) {
        return NotAvailable(r, "CreatePowerScheme", "Create Scheme");
      }},
     {"Modify Scheme", "Modify",
-     [](Run& r, const jobdoc::PowerRequest&) {
+     [](run::Run& r, const jobdoc::PowerRequest&) {
        return NotAvailable(r, "ModifyPowerScheme", "Modify Scheme");
      }},
     {"Delete Scheme", "Delete",
-     [](Run& r, const jobdoc::PowerRequest& request) {
+     [](run::Run& r, const jobdoc::PowerRequest& request) {
        return power::DeletePowerScheme(r, request);
      }},
 };
 
 }  // namespace
 
-StepResult DispatchStep(Run& run, const jobdoc::PowerRequest& request) {
+StepResult DispatchStep(run::Run& run, const jobdoc::PowerRequest& request) {
   for (const Operation& op : kOperations) {
     if (run.platform.system.lstrcmpiA(request.action.c_str(), op.action) != 0) continue;
     run.log.Write("WinMain", "Info", "Action", op.verb, request.schemename.view());
-    return op.run(run, request) ? StepResult::Done : StepResult::Failed;
+    return op.perform(run, request) ? StepResult::Done : StepResult::Failed;
   }
   return StepResult::Skipped;
 }

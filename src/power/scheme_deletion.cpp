@@ -6,7 +6,7 @@ namespace zrt::power {
 namespace {
 constexpr const char* kModule = "DeletePowerScheme";
 
-bool Delete(app::Run& run, const jobdoc::PowerRequest& request) {
+bool Delete(run::Run& run, const jobdoc::PowerRequest& request) {
   auto& log = run.log;
   auto& power = run.platform.power;
   auto& buffers = run.buffers;
@@ -15,7 +15,7 @@ bool Delete(app::Run& run, const jobdoc::PowerRequest& request) {
   const bool present = LookUpScheme(run, name);
 
   if (!power.CanUserWritePwrScheme()) {
-    app::CaptureLastError(run);
+    run::CaptureLastError(run);
     log.Write(kModule, "Info", "CanUserWritePwrScheme - NO", buffers.errorNumberText.view(),
               buffers.errorText.view());
     buffers.failureMessage.Assign(
@@ -26,7 +26,7 @@ bool Delete(app::Run& run, const jobdoc::PowerRequest& request) {
   const std::uint32_t index = run.lookup.foundIndex;
   std::uint32_t activeIndex = 0;
   if (!power.GetActivePwrScheme(activeIndex)) {
-    app::CaptureLastError(run);
+    run::CaptureLastError(run);
     log.Write(kModule, "Failed", "GetActivePwrScheme", buffers.errorNumberText.view(),
               buffers.errorText.view());
     if (run.context.vistaOrLater) {
@@ -55,7 +55,7 @@ bool Delete(app::Run& run, const jobdoc::PowerRequest& request) {
     log.Write(kModule, "Success", "Scheme Deleted", "", name);
     return true;
   }
-  app::CaptureLastError(run);
+  run::CaptureLastError(run);
   log.Write(kModule, "Failed", "Scheme Deleted", "", name);
   log.Write(kModule, "Failed", "Scheme Deleted", buffers.errorNumberText.view(),
             buffers.errorText.view());
@@ -65,8 +65,8 @@ bool Delete(app::Run& run, const jobdoc::PowerRequest& request) {
 }
 }  // namespace
 
-bool DeletePowerScheme(app::Run& run, jobdoc::PowerRequest request) {
-  return app::GuardOperation(run, kModule, [&] { return Delete(run, request); });
+bool DeletePowerScheme(run::Run& run, jobdoc::PowerRequest request) {
+  return run::GuardOperation(run, kModule, [&] { return Delete(run, request); });
 }
 
 }  // namespace zrt::power

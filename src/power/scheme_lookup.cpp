@@ -6,14 +6,14 @@
 
 namespace zrt::power {
 
-bool SchemesEnumProc(app::Run& run, std::uint32_t index, const port::WideText& name,
+bool SchemesEnumProc(run::Run& run, std::uint32_t index, const port::WideText& name,
                      const port::WideText& description) {
-  SchemeLookupState& state = run.lookup;
+  run::SchemeLookupState& state = run.lookup;
   if (index > state.highestIndex) state.highestIndex = index;
 
   std::string narrowName;
   ToNarrow(run.platform.system, name, narrowName);
-  const bool tableFull = state.schemeCount >= SchemeLookupState::kMaxSchemes;
+  const bool tableFull = state.schemeCount >= run::SchemeLookupState::kMaxSchemes;
   if (!tableFull) state.schemeNames[state.schemeCount].Assign(narrowName);
 
   run.log.Write("SCHEMESENUMPROC", "Success", "EnumPwrSchemes", "", narrowName);
@@ -28,8 +28,8 @@ bool SchemesEnumProc(app::Run& run, std::uint32_t index, const port::WideText& n
   return true;
 }
 
-bool IsSchemePresent(app::Run& run, std::string_view schemeName) {
-  const SchemeLookupState& state = run.lookup;
+bool IsSchemePresent(run::Run& run, std::string_view schemeName) {
+  const run::SchemeLookupState& state = run.lookup;
   const std::string wanted(schemeName);
   for (std::int32_t i = 0; i < state.schemeCount; ++i) {
     if (run.platform.system.lstrcmpiA(state.schemeNames[i].c_str(), wanted.c_str()) == 0) {
@@ -39,8 +39,8 @@ bool IsSchemePresent(app::Run& run, std::string_view schemeName) {
   return state.matchedPastTable;
 }
 
-bool LookUpScheme(app::Run& run, std::string_view schemeName) {
-  SchemeLookupState& state = run.lookup;
+bool LookUpScheme(run::Run& run, std::string_view schemeName) {
+  run::SchemeLookupState& state = run.lookup;
   for (auto& entry : state.schemeNames) entry.Clear();
   state.schemeCount = 0;
   state.foundIndex = 0;

@@ -4,19 +4,19 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/run.h"
+#include "run/run.h"
 
 namespace zrt::power {
 
 // Records one enumerated scheme in the run's lookup state.
-bool SchemesEnumProc(app::Run& run, std::uint32_t index, const port::WideText& name,
+bool SchemesEnumProc(run::Run& run, std::uint32_t index, const port::WideText& name,
                      const port::WideText& description);
 
 // Resets the lookup (all but the highest index), enumerates every scheme and
 // returns whether one is named `schemeName` (ignoring case).
-bool LookUpScheme(app::Run& run, std::string_view schemeName);
+bool LookUpScheme(run::Run& run, std::string_view schemeName);
 
 // Whether the last enumeration saw a scheme named `schemeName`.
-bool IsSchemePresent(app::Run& run, std::string_view schemeName);
+bool IsSchemePresent(run::Run& run, std::string_view schemeName);
 
 }  // namespace zrt::power

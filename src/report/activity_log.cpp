@@ -36,7 +36,12 @@ std::string NormaliseTypeWord(std::string_view type) {
   return word;
 }
 
-ActivityLog::ActivityLog(port::Platform& platform, const app::JobContext& context)
+std::unique_ptr<run::LogWriter> MakeActivityLog(port::Platform& platform,
+                                                const run::JobContext& context) {
+  return std::make_unique<ActivityLog>(platform, context);
+}
+
+ActivityLog::ActivityLog(port::Platform& platform, const run::JobContext& context)
     : platform_(platform), context_(context) {}
 
 std::string ActivityLog::LogFolder() const {

@@ -2,31 +2,25 @@
 // appended to and closed again for every line.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
-#include "app/job_context.h"
 #include "platform/fixed_text.h"
 #include "platform/port/platform.h"
+#include "run/job_context.h"
+#include "run/log_writer.h"
 
 namespace zrt::report {
 
-inline constexpr const char* kSoftwareName = "zReTessalyXP";
-
-class ActivityLog {
+class ActivityLog final : public run::LogWriter {
  public:
-  ActivityLog(port::Platform& platform, const app::JobContext& context);
+  ActivityLog(port::Platform& platform, const run::JobContext& context);
 
   // Appends one record line (writing the header first into a new file).
-  // Never fails towards the caller and never throws.
   void WriteLog(std::string_view software, std::string_view module, std::string_view type,
-                std::string_view val1, std::string_view val2, std::string_view val3) noexcept;
-
-  // A line under the program's own software name.
-  void Write(std::string_view module, std::string_view type, std::string_view val1,
-             std::string_view val2, std::string_view val3) noexcept {
-    WriteLog(kSoftwareName, module, type, val1, val2, val3);
-  }
+                std::string_view val1, std::string_view val2,
+                std::string_view val3) noexcept override;
 
   // The folder and the file a line written at `time` goes to.
   std::string LogFolder() const;
@@ -37,9 +31,13 @@ class ActivityLog {
                  std::string_view val1, std::string_view val2, std::string_view val3);
 
   port::Platform& platform_;
-  const app::JobContext& context_;
+  const run::JobContext& context_;
   FixedText<1024> userName_;
 };
+
+// The run's log writer (a run::LogWriterFactory).
+std::unique_ptr<run::LogWriter> MakeActivityLog(port::Platform& platform,
+                                                const run::JobContext& context);
 
 // "Information" in any case becomes "INFO"; anything else is upper-cased
 // (ASCII letters), cut to 99 characters.

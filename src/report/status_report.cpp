@@ -19,7 +19,7 @@ constexpr std::size_t kIniValueCapacity = 260;
 // How many later milliseconds are tried before a fallback file is given up.
 constexpr int kMaxFallbackNames = 1000;
 
-std::string NarrowResult(app::Run& run, const port::VariantResult& variant) {
+std::string NarrowResult(run::Run& run, const port::VariantResult& variant) {
   if (variant.kind != port::VariantResult::Kind::Text) return {};
   std::string text;
   ToNarrow(run.platform.system, variant.text, text);
@@ -28,7 +28,7 @@ std::string NarrowResult(app::Run& run, const port::VariantResult& variant) {
 
 enum class FileResult { Created, NameTaken, Failed };
 
-FileResult CreatePostFile(app::Run& run, const std::string& path, const std::string& document) {
+FileResult CreatePostFile(run::Run& run, const std::string& path, const std::string& document) {
   auto file = run.platform.files.CreateFileA(path.c_str(), port::OpenMode::CreateNew);
   if (!file) {
     return run.platform.system.GetLastError() == port::err::kFileExists ? FileResult::NameTaken
@@ -41,7 +41,7 @@ FileResult CreatePostFile(app::Run& run, const std::string& path, const std::str
 
 const char* DefaultStatusServerAddress() { return ZRT_DEFAULT_STATUS_URL; }
 
-void ReadStatusUrl(app::Run& run) {
+void ReadStatusUrl(run::Run& run) {
   try {
     const std::string ini = run.context.InstallationPath.str() + "\\Configuration\\zLocator.ini";
     run.context.statusServerAddress.Assign(run.platform.files.GetPrivateProfileStringA(
@@ -57,7 +57,7 @@ void ReadStatusUrl(app::Run& run) {
   }
 }
 
-bool PostStatus(app::Run& run, const std::string& url, const std::string& document) {
+bool PostStatus(run::Run& run, const std::string& url, const std::string& document) {
   run.log.Write(kPostModule, kPostType, "Trying To Send The Following status For WebPost", url,
                 document);
   port::WebPostResults results;
@@ -87,7 +87,7 @@ bool PostStatus(app::Run& run, const std::string& url, const std::string& docume
   return false;
 }
 
-bool WritePostFile(app::Run& run, port::SystemTime time, const std::string& document) {
+bool WritePostFile(run::Run& run, port::SystemTime time, const std::string& document) {
   const std::string folder = run.context.dataFolder.str() + "\\QTVPostLogs";
   CreateDirectoryPath(run.platform.files, folder);
   std::string path;
@@ -109,10 +109,10 @@ bool WritePostFile(app::Run& run, port::SystemTime time, const std::string& docu
   return false;
 }
 
-bool SendStatus(app::Run& run, std::string_view outcome) {
+bool SendStatus(run::Run& run, std::string_view outcome) {
   const port::SystemTime began = run.platform.system.GetLocalTime();
-  const app::JobArguments& a = run.args;
-  const app::JobContext& c = run.context;
+  const run::JobArguments& a = run.args;
+  const run::JobContext& c = run.context;
   const std::string document =
       BuildStatusDocument({c.REGID.view(), a.ScriptJobId.view(), a.IsRealTimeS.view(),
                            a.ScriptId.view(), a.JobId.view(), a.InstanceID.view(), outcome,

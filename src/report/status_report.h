@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/run.h"
+#include "run/run.h"
 
 namespace zrt::report {
 
@@ -13,18 +13,18 @@ namespace zrt::report {
 const char* DefaultStatusServerAddress();
 
 // Reads the configured status server address from the INI file.
-void ReadStatusUrl(app::Run& run);
+void ReadStatusUrl(run::Run& run);
 
 // Sends the outcome "1" (all steps done) or "0" (an operation failed).
 // True when the status was posted or written to a fallback file.
-bool SendStatus(app::Run& run, std::string_view outcome);
+bool SendStatus(run::Run& run, std::string_view outcome);
 
 // One post through the post library; true when it accepted the post.
-bool PostStatus(app::Run& run, const std::string& url, const std::string& document);
+bool PostStatus(run::Run& run, const std::string& url, const std::string& document);
 
 // Writes the document into the post-log folder under `name` + ".xml"
 // without ever replacing an existing file: when the name is taken, the next
 // millisecond of `time` is tried. True when written.
-bool WritePostFile(app::Run& run, port::SystemTime time, const std::string& document);
+bool WritePostFile(run::Run& run, port::SystemTime time, const std::string& document);
 
 }  // namespace zrt::report

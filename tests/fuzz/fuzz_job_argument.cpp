@@ -10,6 +10,7 @@
 
 #include "app/parse_input.h"
 #include "platform/sim/sim_platform.h"
+#include "report/activity_log.h"
 
 namespace {
 std::filesystem::path MachineFolder() {
@@ -29,7 +30,7 @@ std::filesystem::path MachineFolder() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   zrt::sim::SimPlatform sim(MachineFolder(), text);
-  zrt::app::Run run(sim.Platform());
+  zrt::run::Run run(sim.Platform(), zrt::report::MakeActivityLog);
   const bool ok = zrt::app::ParseInput(run, text);
   if (ok != (zrt::app::SplitJobArgument(text).size() == 9)) std::abort();
   if (!ok && !run.args.OD.empty()) std::abort();

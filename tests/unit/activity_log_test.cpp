@@ -1,10 +1,12 @@
 // The activity log's files: one per day with its own header, no header in a
 // file that already exists, and lines lost quietly when nothing can be written.
+#include "report/activity_log.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "app/run.h"
+#include "run/run.h"
 #include "sim_machine_fixture.h"
 
 namespace zrt::test {
@@ -20,12 +22,12 @@ class ActivityLogTest : public SimMachineTest {
                               "\"" + extra + "}");
   }
   void LogOneLine(const std::string& val1 = "v1") {
-    run_ = std::make_unique<app::Run>(Open());
+    run_ = std::make_unique<run::Run>(Open(), report::MakeActivityLog);
     run_->context.dataFolder.Assign("C:\\Data\\Merqel");
     run_->context.REGID.Assign("R-9");
     run_->log.Write("WinMain", "information", val1, "v2", "v3");
   }
-  std::unique_ptr<app::Run> run_;
+  std::unique_ptr<run::Run> run_;
 };
 
 TEST_F(ActivityLogTest, EachDayGetsItsOwnFileAndHeader) {
@@ -62,7 +64,7 @@ TEST_F(ActivityLogTest, UnwritableFolderLosesTheLineAndNothingElse) {
 
 TEST_F(ActivityLogTest, PathsLongerThanTheLimitAreNotWritten) {
   SetClock("2026-12-07 10:00:00");
-  run_ = std::make_unique<app::Run>(Open());
+  run_ = std::make_unique<run::Run>(Open(), report::MakeActivityLog);
   std::string folder = "C:", host = "drive_c";
   for (int i = 0; i < 20; ++i) {
     folder += "\\" + std::string(48, 'd');

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "power/scheme_lookup.h"
+#include "report/activity_log.h"
 #include "support/job_machine.h"
 
 namespace zrt::test {
@@ -17,8 +18,8 @@ using ::testing::ElementsAre;
 
 class SchemeTest : public JobMachineTest {
  protected:
-  app::Run& StartRun(bool vista = false) {
-    run_ = std::make_unique<app::Run>(Open());
+  run::Run& StartRun(bool vista = false) {
+    run_ = std::make_unique<run::Run>(Open(), report::MakeActivityLog);
     run_->context.vistaOrLater = vista;
     run_->context.dataFolder.Assign(
         "C:\\Documents and Settings\\All Users\\Application Data\\Merqel");
@@ -38,14 +39,14 @@ class SchemeTest : public JobMachineTest {
     return lines;
   }
 
-  std::unique_ptr<app::Run> run_;
+  std::unique_ptr<run::Run> run_;
 };
 
 TEST_F(SchemeTest, LookupMatchesNamesIgnoringCaseNeverDescriptions) {
   WriteSchemes(R"([{"index": 0, "name": "Desk", "description": "Quiet"},
                    {"index": 7, "name": "Quiet Night", "description": "x"},
                    {"index": 3, "name": "quiet night", "description": "the later one"}])");
-  app::Run& run = StartRun();
+  run::Run& run = StartRun();
   EXPECT_TRUE(power::LookUpScheme(run, "QUIET NIGHT"));
   EXPECT_EQ(run.lookup.foundIndex, 3u);
   EXPECT_EQ(run.lookup.foundDescription, "the later one");
@@ -59,7 +60,7 @@ TEST_F(SchemeTest, LookupMatchesNamesIgnoringCaseNeverDescriptions) {
 
 TEST_F(SchemeTest, HighestIndexIsKeptAcrossLookupsOfOneRun) {
   WriteSchemes(R"([{"index": 0, "name": "A"}, {"index": 9, "name": "B"}])");
-  app::Run& run = StartRun();
+  run::Run& run = StartRun();
   power::LookUpScheme(run, "A");
   WriteSchemes(R"([{"index": 2, "name": "C"}])");
   EXPECT_FALSE(power::LookUpScheme(run, "A"));
@@ -74,7 +75,7 @@ TEST_F(SchemeTest, MoreSchemesThanTheTableHoldsAreStillFoundAndNothingOverflows)
                std::string(40, 'x') + "\"}";
   }
   WriteSchemes(schemes + "]", 0);
-  app::Run& run = StartRun();
+  run::Run& run = StartRun();
   const std::string last = "s129" + std::string(40, 'X');
   EXPECT_TRUE(power::LookUpScheme(run, last));
   EXPECT_EQ(run.lookup.schemeCount, 100);

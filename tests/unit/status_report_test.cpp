@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "report/activity_log.h"
 #include "support/job_machine.h"
 
 namespace zrt::test {
@@ -23,8 +24,8 @@ class StatusReportTest : public JobMachineTest {
       "tfr_wpdcmscriptjobinstancestatus.asp?mmid=M-77&sid=S-5&rid=R-1001&"
       "rty=WKS";
 
-  app::Run& StartRun() {
-    run_ = std::make_unique<app::Run>(Open());
+  run::Run& StartRun() {
+    run_ = std::make_unique<run::Run>(Open(), report::MakeActivityLog);
     auto& c = run_->context;
     c.dataFolder.Assign("C:\\Documents and Settings\\All Users\\Application Data\\Merqel");
     c.REGID.Assign("R-1001");
@@ -49,7 +50,7 @@ class StatusReportTest : public JobMachineTest {
     return urls;
   }
 
-  std::unique_ptr<app::Run> run_;
+  std::unique_ptr<run::Run> run_;
 };
 
 TEST_F(StatusReportTest, AcceptedAtTheConfiguredAddress) {
@@ -68,7 +69,7 @@ TEST_F(StatusReportTest, RefusedThereThenAcceptedAtTheDefault) {
 
 TEST_F(StatusReportTest, RefusedAtBothLeavesAFallbackFileWithCrLf) {
   WritePostLibrary(R"([{"result": "0", "error": "busy", "further": "try later"}])");
-  app::Run& run = StartRun();
+  run::Run& run = StartRun();
   run.buffers.failureMessage.Assign("Scheme Is Currently Active hence not Deleted.");
   EXPECT_TRUE(report::SendStatus(run, "0"));
   EXPECT_EQ(Posts().size(), 2u);
@@ -127,7 +128,7 @@ TEST_F(StatusReportTest, NoEntryPointMeansNoPostAndAFallbackFile) {
 
 TEST_F(StatusReportTest, FallbackFilesOfTheSameMillisecondNeverReplaceEachOther) {
   WritePostLibrary(R"([{"result": "0"}])");
-  app::Run& run = StartRun();
+  run::Run& run = StartRun();
   EXPECT_TRUE(report::SendStatus(run, "1"));
   run.buffers.failureMessage.Assign("second");
   EXPECT_TRUE(report::SendStatus(run, "0"));

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run.h"
+#include "run/run.h"
 #include "sim_machine_fixture.h"
 
 namespace zrt::test {

@@ -6,7 +6,7 @@
 
 #include "platform/fixed_text.h"
 
-namespace zrt::power {
+namespace zrt::run {
 
 struct SchemeLookupState {
   static constexpr int kMaxSchemes = 100;
@@ -21,4 +21,4 @@ struct SchemeLookupState {
   std::uint32_t highestIndex = 0;  // kept across lookups for the whole run
 };
 
-}  // namespace zrt::power
+}  // namespace zrt::run

@@ -1,16 +1,24 @@
 // The process-wide state of one job run, passed by reference to every part.
 #pragma once
 
-#include "app/job_arguments.h"
-#include "app/job_context.h"
-#include "platform/port/platform.h"
-#include "power/scheme_lookup_state.h"
-#include "report/activity_log.h"
+#include <memory>
 
-namespace zrt::app {
+#include "platform/port/platform.h"
+#include "run/job_arguments.h"
+#include "run/job_context.h"
+#include "run/log_writer.h"
+#include "run/scheme_lookup_state.h"
+
+namespace zrt::run {
+
+// Makes the run's log writer over the platform and the job context it reads
+// (the folder, REGID and bitness of the log header).
+using LogWriterFactory = std::unique_ptr<LogWriter> (*)(port::Platform& platform,
+                                                        const JobContext& context);
 
 struct Run {
-  explicit Run(port::Platform& platformRef) : platform(platformRef), log(platformRef, context) {}
+  Run(port::Platform& platformRef, LogWriterFactory makeLog)
+      : platform(platformRef), logWriter(makeLog(platformRef, context)), log(*logWriter) {}
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
 
@@ -18,17 +26,22 @@ struct Run {
   JobContext context;
   JobArguments args;
   SharedBuffers buffers;
-  power::SchemeLookupState lookup;
-  report::ActivityLog log;
+  SchemeLookupState lookup;
+
+ private:
+  std::unique_ptr<LogWriter> logWriter;
+
+ public:
+  LogWriter& log;
 };
 
 // Error capture: the thread's last error code as decimal text and the
 // system's message text for it, into the shared buffers.
 void CaptureLastError(Run& run);
 
-}  // namespace zrt::app
+}  // namespace zrt::run
 
-namespace zrt::app {
+namespace zrt::run {
 
 // Thrown after an operation has logged an exception it caught: the process
 // ends at once with exit code 0, without an "End" line or a status report.
@@ -51,4 +64,4 @@ auto GuardOperation(Run& run, const char* module, Body&& body) -> decltype(body(
   }
 }
 
-}  // namespace zrt::app
+}  // namespace zrt::run

@@ -7,7 +7,7 @@
 #include "platform/fixed_text.h"
 #include "platform/port/processes.h"
 
-namespace zrt::app {
+namespace zrt::run {
 
 struct JobContext {
   FixedText<32> REGID;
@@ -31,4 +31,4 @@ struct SharedBuffers {
   FixedText<1024> commandBuffer;
 };
 
-}  // namespace zrt::app
+}  // namespace zrt::run

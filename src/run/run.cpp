@@ -1,10 +1,10 @@
-#include "app/run.h"
+#include "run/run.h"
 
 #include <string>
 
 #include "platform/system_facts.h"
 
-namespace zrt::app {
+namespace zrt::run {
 
 void CaptureLastError(Run& run) {
   run.buffers.errorNumberText.Clear();
@@ -14,4 +14,4 @@ void CaptureLastError(Run& run) {
       SystemErrorText(run.platform.system, run.platform.system.GetLastError()));
 }
 
-}  // namespace zrt::app
+}  // namespace zrt::run

@@ -3,7 +3,7 @@
 
 #include "platform/fixed_text.h"
 
-namespace zrt::app {
+namespace zrt::run {
 
 struct JobArguments {
   FixedText<512> OD;
@@ -17,4 +17,4 @@ struct JobArguments {
   FixedText<32> ScriptJobId;
 };
 
-}  // namespace zrt::app
+}  // namespace zrt::run
