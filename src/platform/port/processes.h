@@ -1,5 +1,6 @@
 // Processes and tokens: the process snapshot, OpenProcess,
-// OpenProcessToken, impersonation and the current user's name.
+// OpenProcessToken, impersonation, the current user's name, and starting a
+// process as a user and waiting for it.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,41 @@ class KernelHandle {
 struct ProcessEntry {
   std::uint32_t processId = 0;
   std::string exeFile;  // image name as PROCESSENTRY32::szExeFile
+};
+
+// STARTUPINFOA as far as a started process sees it; every other member is
+// zero (so the standard handles are null).
+struct StartupInfo {
+  std::uint32_t cb = 0;
+  std::uint32_t dwFlags = 0;
+  std::uint16_t wShowWindow = 0;
+  std::string desktop;  // lpDesktop
+};
+
+constexpr std::uint32_t kStartupInfoSize = 68;  // sizeof(STARTUPINFOA), 32-bit
+constexpr std::uint32_t kStartfUseShowWindow = 0x00000001;
+constexpr std::uint32_t kStartfUseStdHandles = 0x00000100;
+constexpr std::uint16_t kSwHide = 0;
+constexpr std::uint32_t kCreateNewConsole = 0x00000010;
+
+// WaitForSingleObject.
+constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
+constexpr std::uint32_t kWaitObject0 = 0x00000000;
+constexpr std::uint32_t kWaitTimeout = 0x00000102;
+constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
+
+// PROCESS_INFORMATION: destroying it closes the thread handle, then the
+// process handle.
+struct ProcessInformation {
+  std::unique_ptr<KernelHandle> process;
+  std::unique_ptr<KernelHandle> thread;
+  std::uint32_t processId = 0;
+  std::uint32_t threadId = 0;
+
+  ProcessInformation() = default;
+  ProcessInformation(ProcessInformation&&) = default;
+  ProcessInformation& operator=(ProcessInformation&&) = default;
+  ~ProcessInformation() { thread.reset(); }  // then `process`, as a member
 };
 
 class Processes {
@@ -46,6 +82,27 @@ class Processes {
   // GetUserNameA into a buffer of `capacity` bytes: the account of the
   // security context the thread runs in.
   virtual bool GetUserNameA(std::string& name, std::size_t capacity) = 0;
+
+  // CreateProcessAsUserA(token, NULL, commandLine, NULL, NULL,
+  // inheritHandles, creationFlags, NULL, NULL, startup, started): no
+  // application name (the program is searched for as the platform searches
+  // the first word of the command line), the caller's environment and
+  // current folder. `commandLine` is a writable zero-terminated buffer, as
+  // the call requires. False with the last error set when nothing started.
+  virtual bool CreateProcessAsUserA(const KernelHandle& token, char* commandLine,
+                                    bool inheritHandles, std::uint32_t creationFlags,
+                                    const StartupInfo& startup, ProcessInformation& started) = 0;
+
+  // WaitForSingleObject on a process: kWaitObject0 when it has ended,
+  // kWaitTimeout when `milliseconds` passed first, kWaitFailed (last error
+  // set) otherwise.
+  virtual std::uint32_t WaitForSingleObject(const KernelHandle& process,
+                                            std::uint32_t milliseconds) = 0;
+
+  virtual bool GetExitCodeProcess(const KernelHandle& process, std::uint32_t& exitCode) = 0;
+
+  // TerminateProcess: ends a process that is still running.
+  virtual bool TerminateProcess(const KernelHandle& process, std::uint32_t exitCode) = 0;
 };
 
 }  // namespace zrt::port

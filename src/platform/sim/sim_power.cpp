@@ -110,4 +110,23 @@ bool SimPowerProfile::DeletePwrScheme(std::uint32_t index) {
   return Fail(port::err::kFileNotFound);
 }
 
+bool SimPowerProfile::ReadPwrScheme(std::uint32_t, port::POWER_POLICY&) {
+  return Fail(port::err::kCallNotImplemented);
+}
+bool SimPowerProfile::WritePwrScheme(std::uint32_t&, const port::WideText&, const port::WideText&,
+                                     const port::POWER_POLICY&) {
+  return Fail(port::err::kCallNotImplemented);
+}
+bool SimPowerProfile::GetCurrentPowerPolicies(port::GLOBAL_POWER_POLICY&, port::POWER_POLICY&) {
+  return Fail(port::err::kCallNotImplemented);
+}
+bool SimPowerProfile::WriteGlobalPwrPolicy(const port::GLOBAL_POWER_POLICY&) {
+  return Fail(port::err::kCallNotImplemented);
+}
+bool SimPowerProfile::GetPwrCapabilities(port::SYSTEM_POWER_CAPABILITIES&) {
+  return Fail(port::err::kCallNotImplemented);
+}
+port::BOOLEAN SimPowerProfile::IsPwrHibernateAllowed() { return 0; }
+port::BOOLEAN SimPowerProfile::IsPwrSuspendAllowed() { return 0; }
+
 }  // namespace zrt::sim

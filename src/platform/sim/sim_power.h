@@ -27,6 +27,16 @@ class SimPowerProfile : public port::PowerProfile {
   // Removes the scheme from power.json. Error 2 when there is no scheme of
   // that index, 5 when the user may not write schemes.
   bool DeletePwrScheme(std::uint32_t index) override;
+  // Not simulated yet: false with error 120.
+  bool ReadPwrScheme(std::uint32_t index, port::POWER_POLICY& policy) override;
+  bool WritePwrScheme(std::uint32_t& index, const port::WideText& name,
+                      const port::WideText& description, const port::POWER_POLICY& policy) override;
+  bool GetCurrentPowerPolicies(port::GLOBAL_POWER_POLICY& global,
+                               port::POWER_POLICY& policy) override;
+  bool WriteGlobalPwrPolicy(const port::GLOBAL_POWER_POLICY& global) override;
+  bool GetPwrCapabilities(port::SYSTEM_POWER_CAPABILITIES& capabilities) override;
+  port::BOOLEAN IsPwrHibernateAllowed() override;
+  port::BOOLEAN IsPwrSuspendAllowed() override;
 
  private:
   Json Load() const;

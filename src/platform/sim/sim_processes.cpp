@@ -126,4 +126,22 @@ bool SimProcesses::GetUserNameA(std::string& name, std::size_t capacity) {
   return true;
 }
 
+bool SimProcesses::CreateProcessAsUserA(const port::KernelHandle&, char*, bool, std::uint32_t,
+                                        const port::StartupInfo&, port::ProcessInformation&) {
+  machine_.SetLastError(port::err::kFileNotFound);
+  return false;
+}
+std::uint32_t SimProcesses::WaitForSingleObject(const port::KernelHandle&, std::uint32_t) {
+  machine_.SetLastError(port::err::kInvalidHandle);
+  return port::kWaitFailed;
+}
+bool SimProcesses::GetExitCodeProcess(const port::KernelHandle&, std::uint32_t&) {
+  machine_.SetLastError(port::err::kInvalidHandle);
+  return false;
+}
+bool SimProcesses::TerminateProcess(const port::KernelHandle&, std::uint32_t) {
+  machine_.SetLastError(port::err::kInvalidHandle);
+  return false;
+}
+
 }  // namespace zrt::sim

@@ -38,6 +38,14 @@ class SimProcesses : public port::Processes {
   // The impersonated user, or the agent's own account; error 122 when the
   // name and its terminator do not fit in `capacity`.
   bool GetUserNameA(std::string& name, std::size_t capacity) override;
+  // Not simulated yet: no process starts (error 2).
+  bool CreateProcessAsUserA(const port::KernelHandle& token, char* commandLine, bool inheritHandles,
+                            std::uint32_t creationFlags, const port::StartupInfo& startup,
+                            port::ProcessInformation& started) override;
+  std::uint32_t WaitForSingleObject(const port::KernelHandle& process,
+                                    std::uint32_t milliseconds) override;
+  bool GetExitCodeProcess(const port::KernelHandle& process, std::uint32_t& exitCode) override;
+  bool TerminateProcess(const port::KernelHandle& process, std::uint32_t exitCode) override;
 
  private:
   SimMachine& machine_;

@@ -1,15 +1,63 @@
-// The power-profile API (powrprof): EnumPwrSchemes, CanUserWritePwrScheme,
-// GetActivePwrScheme, DeletePwrScheme.
+// The power-profile API (powrprof): one forward per call. The port's records
+// are the platform's own layout, checked member by member below, so they are
+// passed through as they are.
 #include <windows.h>
 // Headers that expect the Windows types to be declared already.
 #include <powrprof.h>
 
+#include <cstddef>
+#include <cstring>
 #include <exception>
+#include <type_traits>
 
 #include "platform/win32/win32_adapters.h"
 
 namespace zrt::win32 {
 namespace {
+
+// The port's records must be the platform's, byte for byte.
+#define ZRT_SAME_LAYOUT(type)                                 \
+  static_assert(sizeof(port::type) == sizeof(::type), #type); \
+  static_assert(alignof(port::type) == alignof(::type), #type)
+#define ZRT_SAME_OFFSET(type, member) \
+  static_assert(offsetof(port::type, member) == offsetof(::type, member), #type "::" #member)
+
+ZRT_SAME_LAYOUT(POWER_ACTION_POLICY);
+ZRT_SAME_LAYOUT(USER_POWER_POLICY);
+ZRT_SAME_LAYOUT(MACHINE_POWER_POLICY);
+ZRT_SAME_LAYOUT(POWER_POLICY);
+ZRT_SAME_LAYOUT(SYSTEM_POWER_LEVEL);
+ZRT_SAME_LAYOUT(GLOBAL_USER_POWER_POLICY);
+ZRT_SAME_LAYOUT(GLOBAL_MACHINE_POWER_POLICY);
+ZRT_SAME_LAYOUT(GLOBAL_POWER_POLICY);
+ZRT_SAME_LAYOUT(SYSTEM_POWER_CAPABILITIES);
+ZRT_SAME_OFFSET(USER_POWER_POLICY, IdleTimeoutAc);
+ZRT_SAME_OFFSET(USER_POWER_POLICY, VideoTimeoutAc);
+ZRT_SAME_OFFSET(USER_POWER_POLICY, SpindownTimeoutDc);
+ZRT_SAME_OFFSET(USER_POWER_POLICY, ForcedThrottleDc);
+ZRT_SAME_OFFSET(MACHINE_POWER_POLICY, DozeS4TimeoutAc);
+ZRT_SAME_OFFSET(MACHINE_POWER_POLICY, OverThrottledDc);
+ZRT_SAME_OFFSET(GLOBAL_USER_POWER_POLICY, PowerButtonAc);
+ZRT_SAME_OFFSET(GLOBAL_USER_POWER_POLICY, LidCloseDc);
+ZRT_SAME_OFFSET(GLOBAL_USER_POWER_POLICY, GlobalFlags);
+ZRT_SAME_OFFSET(SYSTEM_POWER_CAPABILITIES, ProcessorThrottle);
+ZRT_SAME_OFFSET(SYSTEM_POWER_CAPABILITIES, SystemBatteriesPresent);
+ZRT_SAME_OFFSET(SYSTEM_POWER_CAPABILITIES, BatteryScale);
+ZRT_SAME_OFFSET(SYSTEM_POWER_CAPABILITIES, DefaultLowLatencyWake);
+#undef ZRT_SAME_OFFSET
+#undef ZRT_SAME_LAYOUT
+
+template <typename Platform, typename Port>
+Platform* AsPlatform(Port& record) {
+  static_assert(sizeof(Platform) == sizeof(Port) && std::is_trivially_copyable_v<Port>);
+  return reinterpret_cast<Platform*>(&record);
+}
+
+// The system takes the scheme texts as UTF-16 although the MinGW header
+// declares them narrow; it does not change them.
+LPTSTR AsSystemText(const port::WideText& text) {
+  return reinterpret_cast<LPTSTR>(const_cast<char16_t*>(text.c_str()));
+}
 
 // What the enumeration callback needs: the caller's callback, and the
 // exception it threw, carried out of the system's call to be rethrown there.
@@ -60,6 +108,39 @@ class Win32PowerProfile final : public port::PowerProfile {
   }
 
   bool DeletePwrScheme(std::uint32_t index) override { return ::DeletePwrScheme(index) != FALSE; }
+
+  bool ReadPwrScheme(std::uint32_t index, port::POWER_POLICY& policy) override {
+    return ::ReadPwrScheme(index, AsPlatform<::POWER_POLICY>(policy)) != FALSE;
+  }
+
+  bool WritePwrScheme(std::uint32_t& index, const port::WideText& name,
+                      const port::WideText& description,
+                      const port::POWER_POLICY& policy) override {
+    UINT id = index;
+    port::POWER_POLICY copy = policy;  // the call takes a non-const pointer
+    const BOOLEAN ok = ::WritePwrScheme(&id, AsSystemText(name), AsSystemText(description),
+                                        AsPlatform<::POWER_POLICY>(copy));
+    index = id;
+    return ok != FALSE;
+  }
+
+  bool GetCurrentPowerPolicies(port::GLOBAL_POWER_POLICY& global,
+                               port::POWER_POLICY& policy) override {
+    return ::GetCurrentPowerPolicies(AsPlatform<::GLOBAL_POWER_POLICY>(global),
+                                     AsPlatform<::POWER_POLICY>(policy)) != FALSE;
+  }
+
+  bool WriteGlobalPwrPolicy(const port::GLOBAL_POWER_POLICY& global) override {
+    port::GLOBAL_POWER_POLICY copy = global;
+    return ::WriteGlobalPwrPolicy(AsPlatform<::GLOBAL_POWER_POLICY>(copy)) != FALSE;
+  }
+
+  bool GetPwrCapabilities(port::SYSTEM_POWER_CAPABILITIES& capabilities) override {
+    return ::GetPwrCapabilities(AsPlatform<::SYSTEM_POWER_CAPABILITIES>(capabilities)) != FALSE;
+  }
+
+  port::BOOLEAN IsPwrHibernateAllowed() override { return ::IsPwrHibernateAllowed(); }
+  port::BOOLEAN IsPwrSuspendAllowed() override { return ::IsPwrSuspendAllowed(); }
 };
 
 }  // namespace

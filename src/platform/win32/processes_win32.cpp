@@ -1,5 +1,6 @@
 // Processes and tokens: the toolhelp process snapshot, OpenProcess,
-// OpenProcessToken, ImpersonateLoggedOnUser, RevertToSelf, GetUserNameA.
+// OpenProcessToken, ImpersonateLoggedOnUser, RevertToSelf, GetUserNameA,
+// CreateProcessAsUserA and the calls on the process it started.
 #include <windows.h>
 // The toolhelp header expects the Windows types to be declared already.
 #include <tlhelp32.h>
@@ -75,6 +76,45 @@ class Win32Processes final : public port::Processes {
     buffer.back() = '\0';
     name = buffer.data();
     return true;
+  }
+
+  bool CreateProcessAsUserA(const port::KernelHandle& token, char* commandLine, bool inheritHandles,
+                            std::uint32_t creationFlags, const port::StartupInfo& startup,
+                            port::ProcessInformation& started) override {
+    std::vector<char> desktop(startup.desktop.begin(), startup.desktop.end());
+    desktop.push_back('\0');
+    STARTUPINFOA info = {};
+    info.cb = startup.cb;
+    info.dwFlags = startup.dwFlags;
+    info.wShowWindow = startup.wShowWindow;
+    info.lpDesktop = startup.desktop.empty() ? nullptr : desktop.data();
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessAsUserA(Raw(&token), nullptr, commandLine, nullptr, nullptr,
+                                inheritHandles ? TRUE : FALSE, creationFlags, nullptr, nullptr,
+                                &info, &process)) {
+      return false;
+    }
+    started.process = std::make_unique<Win32KernelHandle>(process.hProcess);
+    started.thread = std::make_unique<Win32KernelHandle>(process.hThread);
+    started.processId = process.dwProcessId;
+    started.threadId = process.dwThreadId;
+    return true;
+  }
+
+  std::uint32_t WaitForSingleObject(const port::KernelHandle& process,
+                                    std::uint32_t milliseconds) override {
+    return ::WaitForSingleObject(Raw(&process), milliseconds);
+  }
+
+  bool GetExitCodeProcess(const port::KernelHandle& process, std::uint32_t& exitCode) override {
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(Raw(&process), &code)) return false;
+    exitCode = code;
+    return true;
+  }
+
+  bool TerminateProcess(const port::KernelHandle& process, std::uint32_t exitCode) override {
+    return ::TerminateProcess(Raw(&process), exitCode) != FALSE;
   }
 };
 
