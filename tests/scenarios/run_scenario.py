@@ -33,8 +33,10 @@ ANSI = "cp1252"
 
 TOP_LEVEL_KEYS = {
     "description", "targets", "machine", "machine_settings", "registry", "files",
-    "post_library", "power", "processes", "wine", "argument", "vars", "expect",
+    "post_library", "power", "processes", "wine", "job", "argument", "vars", "expect",
 }
+PRELUDES = pathlib.Path(__file__).resolve().parent / "preludes.json"
+INSTANCE_ATTRIBUTES = ("scriptid", "scriptver", "category", "fncname", "logonuser")
 EXPECT_KEYS = {"log", "posts", "fallback", "schemes"}
 LOG_KEYS = {"location", "header", "records", "end_line"}
 
@@ -77,7 +79,7 @@ def load_scenario(path):
     unknown = set(scenario) - TOP_LEVEL_KEYS
     if unknown:
         raise ScenarioError(f"unknown members: {sorted(unknown)}")
-    for member in ("machine", "argument", "expect"):
+    for member in ("machine", "expect"):
         if member not in scenario:
             raise ScenarioError(f"missing member {member!r}")
     expect = scenario["expect"]
@@ -94,6 +96,53 @@ def load_scenario(path):
 
 def scenario_targets(scenario):
     return scenario.get("targets", ["linux", "wine"])
+
+
+def load_preludes():
+    with open(PRELUDES, encoding="utf-8") as f:
+        return json.load(f)
+
+
+def scenario_vars(scenario, preludes):
+    """The variables expected values use: the shared defaults, then the job's
+    script-instance attributes and the argument, then the scenario's own."""
+    values = dict(preludes["vars"])
+    values.update(scenario.get("job", {}).get("scriptinstance", {}))
+    if "argument" in scenario:
+        values["argument"] = Lit(scenario["argument"])
+    values.update(scenario.get("vars", {}))
+    return values
+
+
+def scenario_argument(scenario, preludes):
+    return scenario.get("argument", preludes["vars"]["argument"])
+
+
+def xml_escape(text, quote=False):
+    text = text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+    return text.replace('"', "&quot;") if quote else text
+
+
+def job_document(job, preludes):
+    """The job document a scenario's 'job' describes: one script instance
+    (attributes from the shared defaults, replaced by the job's own) holding
+    the steps, each an object of option elements in order; a member "@value"
+    gives the step's value attribute (default: its position)."""
+    if set(job) - {"scriptinstance", "steps"}:
+        raise ScenarioError(f"unknown members of job: {sorted(set(job))}")
+    attributes = {name: preludes["vars"][name] for name in INSTANCE_ATTRIBUTES}
+    attributes.update(job.get("scriptinstance", {}))
+    lines = ['<?xml version="1.0" encoding="UTF-8"?>', "<job>",
+             "  <scriptinstance " + " ".join(f'{k}="{xml_escape(v, True)}"'
+                                             for k, v in attributes.items()) + ">"]
+    for position, step in enumerate(job.get("steps", []), 1):
+        lines.append(f'    <step value="{xml_escape(step.get("@value", str(position)), True)}">')
+        for name, text in step.items():
+            if not name.startswith("@"):
+                lines.append(f"      <{name}>{xml_escape(text)}</{name}>")
+        lines.append("    </step>")
+    lines += ["  </scriptinstance>", "</job>"]
+    return {"lines": lines}
 
 
 # --------------------------------------------------------------------------
@@ -132,6 +181,8 @@ class Expander:
 
     def pick(self, value, where):
         """The value for this target: None when any value is accepted here."""
+        if isinstance(value, Lit):
+            return value
         if isinstance(value, dict):
             if "why" not in value:
                 raise ScenarioError(f"{where}: a per-target value needs a 'why'")
@@ -144,6 +195,8 @@ class Expander:
 
     def regex(self, value, where, depth=0):
         """Regular expression source for a text that may hold placeholders."""
+        if isinstance(value, Lit):
+            return re.escape(value)
         if depth > 5:
             raise ScenarioError(f"{where}: placeholders nest too deep")
         parts = []
@@ -290,7 +343,7 @@ def is_64bit(machine_dir, machine):
         for f in machine.get("folders", []))
 
 
-def prepare_machine(scenario, folder):
+def prepare_machine(scenario, folder, preludes):
     """Copies the base machine into `folder` and applies the overrides."""
     base = MACHINES / scenario["machine"]
     if not (base / "machine.json").is_file():
@@ -331,7 +384,13 @@ def prepare_machine(scenario, folder):
         processes.update(scenario["processes"])
         write_json(folder / "processes.json", processes)
 
-    for windows_path, entry in scenario.get("files", {}).items():
+    files = dict(scenario.get("files", {}))
+    if "job" in scenario:
+        job_path = scenario.get("vars", {}).get("job_path", preludes["vars"]["job_path"])
+        if job_path in files:
+            raise ScenarioError(f"both 'job' and 'files' give {job_path}")
+        files[job_path] = job_document(scenario["job"], preludes)
+    for windows_path, entry in files.items():
         target = host_path(folder, machine, windows_path)
         if entry is None:
             if target.is_dir():
@@ -360,6 +419,15 @@ def prepare_machine(scenario, folder):
     return machine
 
 
+def scheme_names(folder, registry_order=False):
+    """The names of the machine's schemes in the order the power profile
+    enumerates them: stored order, or (Wine's registry) by index as text."""
+    schemes = read_json(folder / "power.json", {}).get("schemes", [])
+    if registry_order:
+        schemes = sorted(schemes, key=lambda s: str(s.get("index", 0)))
+    return [s.get("name", "") for s in schemes]
+
+
 # --------------------------------------------------------------------------
 # What a run leaves behind
 
@@ -372,6 +440,7 @@ class Observed:
         self.posts = []           # the seven texts of each post
         self.fallback_files = []  # (windows folder, file name, bytes)
         self.schemes = None       # {"active": ..., "list": [[index, name], ...]}
+        self.schemes_before = []  # scheme names in enumeration order, before the run
 
 
 def windows_path_of(root_host, root_windows, host):
@@ -406,16 +475,17 @@ class LinuxTarget:
             raise Skip(f"the Linux program is not built: {self.program}")
         self.keep = args.keep
 
-    def run(self, scenario, default_url):
+    def run(self, scenario, default_url, preludes):
         work = pathlib.Path(tempfile.mkdtemp(prefix="zrt-scenario-"))
         try:
             folder = work / "machine"
-            machine = prepare_machine(scenario, folder)
+            machine = prepare_machine(scenario, folder, preludes)
             builtins = self._builtins(folder, machine, default_url)
-            env = dict(os.environ, ZRT_SIM_MACHINE=str(folder))
-            proc = subprocess.run([str(self.program), scenario["argument"]], env=env,
-                                  capture_output=True, timeout=60)
             observed = Observed()
+            observed.schemes_before = scheme_names(folder)
+            env = dict(os.environ, ZRT_SIM_MACHINE=str(folder))
+            proc = subprocess.run([str(self.program), scenario_argument(scenario, preludes)],
+                                  env=env, capture_output=True, timeout=60)
             observed.exit_code = proc.returncode
             observed.stderr = proc.stderr.decode("utf-8", "replace")
             for letter, drive in machine.get("drives", {"C": "drive_c"}).items():
@@ -761,8 +831,8 @@ class WineTarget:
 
     # -- the run -----------------------------------------------------------
 
-    def run(self, scenario, default_url):
-        argument = scenario["argument"]
+    def run(self, scenario, default_url, preludes):
+        argument = scenario_argument(scenario, preludes)
         if any(c in argument for c in '"\t') or "  " in argument or argument != argument.strip():
             raise ScenarioError("under Wine the argument may not hold quotation marks, tabs, "
                                 "or leading, trailing or doubled blanks")
@@ -771,13 +841,15 @@ class WineTarget:
         work = pathlib.Path(tempfile.mkdtemp(prefix="zrt-scenario-"))
         try:
             folder = work / "machine"
-            machine = prepare_machine(scenario, folder)
+            machine = prepare_machine(scenario, folder, preludes)
+            schemes_before = scheme_names(folder, registry_order=True)
             program_path, doubles = self.setup(scenario, folder, machine)
             # The current drive is C: (the drive-root log folder lands there).
             cwd = self.drive_c / "windows" / "system32"
             proc = self.wine(program_path, *argument.split(" "),
                              overrides="powrprof=n" if doubles else "", cwd=cwd)
             observed = Observed()
+            observed.schemes_before = schemes_before
             observed.exit_code = proc.returncode
             observed.stderr = proc.stderr.decode("utf-8", "replace")
             collect_files(self.drive_c, "C", observed)
@@ -905,6 +977,33 @@ def align(expected, actual, match):
     return pairs
 
 
+def expand_records(expected, preludes, schemes_before):
+    """Replaces each "@name" (or {"prelude": name, ...}) by the records it
+    stands for: a named run of preludes.json, or "enum", one enumeration line
+    per scheme of the machine before the run ("without" leaves names out,
+    "with" adds names at the end)."""
+    out = []
+    for k, record in enumerate(expected):
+        if isinstance(record, str) and record.startswith("@"):
+            record = {"prelude": record[1:]}
+        if not isinstance(record, dict):
+            out.append(record)
+            continue
+        name = record.get("prelude")
+        if set(record) - {"prelude", "without", "with"} or not isinstance(name, str):
+            raise ScenarioError(f"expect.log.records[{k}]: a prelude is "
+                                '{"prelude": name} with optional "without" and "with"')
+        if name == "enum":
+            names = [n for n in schemes_before if n not in record.get("without", [])]
+            out += [["${user}", "SCHEMESENUMPROC", "SUCCESS", "EnumPwrSchemes", "", Lit(n)]
+                    for n in names + record.get("with", [])]
+        elif name in preludes["records"] and set(record) == {"prelude"}:
+            out += preludes["records"][name]
+        else:
+            raise ScenarioError(f"expect.log.records[{k}]: no prelude {name!r}")
+    return out
+
+
 def compare_records(exp, expected, actual, report):
     for k, record in enumerate(expected):
         if not isinstance(record, list) or len(record) not in (5, 6):
@@ -942,8 +1041,8 @@ def compare_records(exp, expected, actual, report):
     report.fail("activity log records differ", lines)
 
 
-def compare(scenario, target, observed, builtins, report):
-    exp = Expander(target, builtins, scenario.get("vars"))
+def compare(scenario, target, observed, builtins, report, preludes):
+    exp = Expander(target, builtins, scenario_vars(scenario, preludes))
     expect = scenario["expect"]
 
     if observed.exit_code != 0:
@@ -992,7 +1091,8 @@ def compare(scenario, target, observed, builtins, report):
         report.fail(f"activity log header has {len(header)} lines, expected 6",
                     [visible(h) for h in header])
 
-    compare_records(exp, log.get("records", []), records, report)
+    compare_records(exp, expand_records(log.get("records", []), preludes,
+                                        observed.schemes_before), records, report)
 
     if "end_line" in log:
         ends = [r for r in records if r[1:5] == ["WinMain", "INFO", "Application", "End"]]
@@ -1119,11 +1219,12 @@ def main():
         cache = read_cache(args.build_dir)
         default_url = cache.get("ZRT_DEFAULT_STATUS_URL", "https://status.server.invalid")
         target = (LinuxTarget if args.target == "linux" else WineTarget)(args, cache)
-        observed, builtins = target.run(scenario, default_url)
+        preludes = load_preludes()
+        observed, builtins = target.run(scenario, default_url, preludes)
         if args.show:
             print_observed(observed)
         report = Report(args.target)
-        compare(scenario, args.target, observed, builtins, report)
+        compare(scenario, args.target, observed, builtins, report, preludes)
     except Skip as e:
         print(f"SKIP [{args.target}] {name}: {e}")
         return EXIT_SKIP
