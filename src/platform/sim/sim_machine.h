@@ -47,6 +47,7 @@ constexpr const char* kPower = "power.json";
 constexpr const char* kPosts = "posts.jsonl";
 constexpr const char* kDebugOutput = "debug_output.txt";
 constexpr const char* kSleep = "sleep.json";
+constexpr const char* kCommands = "commands.jsonl";
 }  // namespace machine_file
 
 class SimMachine {

@@ -1,10 +1,12 @@
 #include "platform/sim/sim_power.h"
 
+#include <algorithm>
 #include <exception>
 #include <set>
 #include <vector>
 
 #include "platform/sim/sim_code_page.h"
+#include "platform/sim/sim_power_file.h"
 
 namespace zrt::sim {
 namespace {
@@ -36,17 +38,23 @@ std::vector<Scheme> ReadSchemes(const Json& power) {
   return schemes;
 }
 
+// The stored scheme of this index, or null.
+const Json* FindScheme(const Json& power, std::uint32_t index) {
+  const Json* list = Member(power, "schemes");
+  if (list == nullptr) return nullptr;
+  for (const Json& scheme : *list) {
+    if (Uint32Member(scheme, "index", 0, kWhere) == index) return &scheme;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 SimPowerProfile::SimPowerProfile(SimMachine& machine) : machine_(machine) {
   ReadSchemes(Load());  // a malformed file is reported when the machine opens
 }
 
-Json SimPowerProfile::Load() const {
-  Json power = ReadJsonFile(machine_.File(machine_file::kPower), Json::object());
-  if (!power.is_object()) throw MachineError(kWhere + " must hold a JSON object");
-  return power;
-}
+Json SimPowerProfile::Load() const { return LoadPowerFile(machine_); }
 
 bool SimPowerProfile::Fail(port::ErrorCode code) {
   machine_.SetLastError(code);
@@ -54,11 +62,19 @@ bool SimPowerProfile::Fail(port::ErrorCode code) {
 }
 
 bool SimPowerProfile::Forced(const Json& power, const char* call) {
+  const std::size_t number = ++calls_[call];
   const Json* failures = Member(power, "failures");
-  if (failures == nullptr) return false;
-  const Json* code = Member(*failures, call);
-  if (code == nullptr) return false;
-  Fail(Uint32Value(*code, kWhere + ": failures: " + call));
+  const Json* entry = failures == nullptr ? nullptr : Member(*failures, call);
+  if (entry == nullptr) return false;
+  const std::string where = kWhere + ": failures: " + call;
+  if (entry->is_array()) {
+    // One code per call in turn; 0 and the calls past the list go through.
+    if (number > entry->size()) return false;
+    entry = &(*entry)[number - 1];
+  }
+  const port::ErrorCode code = Uint32Value(*entry, where);
+  if (code == 0) return false;
+  Fail(code);
   return true;
 }
 
@@ -103,30 +119,74 @@ bool SimPowerProfile::DeletePwrScheme(std::uint32_t index) {
   for (auto it = list->begin(); it != list->end(); ++it) {
     if (Uint32Member(*it, "index", 0, kWhere) == index) {
       list->erase(it);
-      WriteJsonFile(machine_.File(machine_file::kPower), power);
+      SavePowerFile(machine_, power);
       return true;
     }
   }
   return Fail(port::err::kFileNotFound);
 }
 
-bool SimPowerProfile::ReadPwrScheme(std::uint32_t, port::POWER_POLICY&) {
-  return Fail(port::err::kCallNotImplemented);
+bool SimPowerProfile::ReadPwrScheme(std::uint32_t index, port::POWER_POLICY& policy) {
+  const Json power = Load();
+  if (Forced(power, "ReadPwrScheme")) return false;
+  const Json* scheme = FindScheme(power, index);
+  if (scheme == nullptr) return Fail(port::err::kFileNotFound);
+  policy = ReadPowerPolicy(Member(*scheme, "policy"), kWhere + ": scheme policy");
+  return true;
 }
-bool SimPowerProfile::WritePwrScheme(std::uint32_t&, const port::WideText&, const port::WideText&,
-                                     const port::POWER_POLICY&) {
-  return Fail(port::err::kCallNotImplemented);
+
+bool SimPowerProfile::WritePwrScheme(std::uint32_t& index, const port::WideText& name,
+                                     const port::WideText& description,
+                                     const port::POWER_POLICY& policy) {
+  Json power = Load();
+  if (Forced(power, "WritePwrScheme")) return false;
+  if (!BoolMember(power, "user_may_write", true, kWhere)) return Fail(port::err::kAccessDenied);
+  ReadSchemes(power);  // validates the list before it is changed
+  Json& list = power["schemes"];
+  if (list.is_null()) list = Json::array();
+  auto scheme = std::find_if(list.begin(), list.end(), [&](const Json& entry) {
+    return Uint32Member(entry, "index", 0, kWhere) == index;
+  });
+  if (scheme == list.end()) scheme = list.insert(list.end(), Json{{"index", index}});
+  (*scheme)["name"] = Utf16ToUtf8(name);
+  (*scheme)["description"] = Utf16ToUtf8(description);
+  WritePowerPolicy((*scheme)["policy"], policy);
+  SavePowerFile(machine_, power);
+  return true;
 }
-bool SimPowerProfile::GetCurrentPowerPolicies(port::GLOBAL_POWER_POLICY&, port::POWER_POLICY&) {
-  return Fail(port::err::kCallNotImplemented);
+
+bool SimPowerProfile::GetCurrentPowerPolicies(port::GLOBAL_POWER_POLICY& global,
+                                              port::POWER_POLICY& policy) {
+  const Json power = Load();
+  if (Forced(power, "GetCurrentPowerPolicies")) return false;
+  const Json* active = FindScheme(power, Uint32Member(power, "active_scheme", 0, kWhere));
+  if (active == nullptr) return Fail(port::err::kFileNotFound);
+  global = ReadGlobalPolicy(Member(power, "global_policy"), kWhere + ": global_policy");
+  policy = ReadPowerPolicy(Member(*active, "policy"), kWhere + ": scheme policy");
+  return true;
 }
-bool SimPowerProfile::WriteGlobalPwrPolicy(const port::GLOBAL_POWER_POLICY&) {
-  return Fail(port::err::kCallNotImplemented);
+
+bool SimPowerProfile::WriteGlobalPwrPolicy(const port::GLOBAL_POWER_POLICY& global) {
+  Json power = Load();
+  if (Forced(power, "WriteGlobalPwrPolicy")) return false;
+  WriteGlobalPolicy(power["global_policy"], global);
+  SavePowerFile(machine_, power);
+  return true;
 }
-bool SimPowerProfile::GetPwrCapabilities(port::SYSTEM_POWER_CAPABILITIES&) {
-  return Fail(port::err::kCallNotImplemented);
+
+bool SimPowerProfile::GetPwrCapabilities(port::SYSTEM_POWER_CAPABILITIES& capabilities) {
+  const Json power = Load();
+  if (Forced(power, "GetPwrCapabilities")) return false;
+  capabilities = ReadCapabilities(Member(power, "capabilities"), kWhere + ": capabilities");
+  return true;
 }
-port::BOOLEAN SimPowerProfile::IsPwrHibernateAllowed() { return 0; }
-port::BOOLEAN SimPowerProfile::IsPwrSuspendAllowed() { return 0; }
+
+port::BOOLEAN SimPowerProfile::IsPwrHibernateAllowed() {
+  return TruthMember(Load(), "hibernation_allowed", kWhere);
+}
+
+port::BOOLEAN SimPowerProfile::IsPwrSuspendAllowed() {
+  return TruthMember(Load(), "standby_allowed", kWhere);
+}
 
 }  // namespace zrt::sim

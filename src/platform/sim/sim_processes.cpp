@@ -1,12 +1,14 @@
 #include "platform/sim/sim_processes.h"
 
 #include "platform/sim/sim_code_page.h"
+#include "platform/sim/sim_powercfg.h"
 
 namespace zrt::sim {
 namespace {
 
 const std::string kWhere = machine_file::kProcesses;
 constexpr port::ErrorCode kInsufficientBuffer = 122;
+constexpr std::uint32_t kStillActive = 259;
 
 std::optional<port::ErrorCode> OptionalCode(const Json& object, const char* name,
                                             const std::string& where) {
@@ -15,18 +17,48 @@ std::optional<port::ErrorCode> OptionalCode(const Json& object, const char* name
   return Uint32Value(*value, where + ": \"" + name + "\"");
 }
 
-// A handle to a process or to its token; both carry what the next call
-// needs to know about the process.
+// A process the program started. Its record goes into commands.jsonl when
+// the program has closed its last handle to it.
+struct StartedProcess {
+  StartedProcess(std::filesystem::path recordFile, Json startRecord, bool never)
+      : file(std::move(recordFile)), record(std::move(startRecord)), running(never) {}
+  StartedProcess(const StartedProcess&) = delete;
+  StartedProcess& operator=(const StartedProcess&) = delete;
+  ~StartedProcess() {
+    try {
+      record["exit_code"] = running ? Json() : Json(exitCode);
+      record["waits"] = waits;
+      record["terminated"] = terminated;
+      AppendToFile(file, record.dump() + "\n");
+    } catch (...) {
+      // the record is lost; the run goes on
+    }
+  }
+
+  std::filesystem::path file;
+  Json record;
+  bool running;  // a process that never ends runs until it is terminated
+  std::uint32_t exitCode = 0;
+  Json waits = Json::array();  // the time-out of every wait, in milliseconds
+  bool terminated = false;
+};
+
+// A handle to a process, its token or its thread; each carries what the
+// next call needs to know about the process.
 class SimHandle : public port::KernelHandle {
  public:
-  enum class Kind { Process, Token };
-  SimHandle(Kind kind, const SimProcess& process) : kind_(kind), process_(process) {}
+  enum class Kind { Process, Token, Thread };
+  SimHandle(Kind kind, const SimProcess& process, std::shared_ptr<StartedProcess> started = nullptr)
+      : kind_(kind), process_(process), started_(std::move(started)) {}
   Kind kind() const { return kind_; }
   const SimProcess& process() const { return process_; }
+  // The process the program started, or null for one of processes.json.
+  StartedProcess* started() const { return started_.get(); }
 
  private:
   Kind kind_;
   SimProcess process_;
+  std::shared_ptr<StartedProcess> started_;
 };
 
 const SimHandle* AsHandle(const port::KernelHandle* handle, SimHandle::Kind kind) {
@@ -126,22 +158,85 @@ bool SimProcesses::GetUserNameA(std::string& name, std::size_t capacity) {
   return true;
 }
 
-bool SimProcesses::CreateProcessAsUserA(const port::KernelHandle&, char*, bool, std::uint32_t,
-                                        const port::StartupInfo&, port::ProcessInformation&) {
-  machine_.SetLastError(port::err::kFileNotFound);
-  return false;
+bool SimProcesses::CreateProcessAsUserA(const port::KernelHandle& token, char* commandLine,
+                                        bool inheritHandles, std::uint32_t creationFlags,
+                                        const port::StartupInfo& startup,
+                                        port::ProcessInformation& started) {
+  const SimHandle* user = AsHandle(&token, SimHandle::Kind::Token);
+  if (user == nullptr) {
+    machine_.SetLastError(port::err::kInvalidHandle);
+    return false;
+  }
+  if (commandLine == nullptr) {
+    machine_.SetLastError(port::err::kInvalidParameter);
+    return false;
+  }
+  const PowercfgOutcome outcome = RunPowercfg(machine_, commandLine);
+  if (outcome.startError) {
+    machine_.SetLastError(*outcome.startError);
+    return false;
+  }
+  const Json record = {{"command_line", AnsiToUtf8(commandLine)},
+                       {"account", user->process().user},
+                       {"desktop", AnsiToUtf8(startup.desktop)},
+                       {"show_window", startup.wShowWindow},
+                       {"flags", startup.dwFlags},
+                       {"creation_flags", creationFlags},
+                       {"inherit_handles", inheritHandles}};
+  auto process = std::make_shared<StartedProcess>(machine_.File(machine_file::kCommands), record,
+                                                  outcome.neverEnds);
+  process->exitCode = outcome.exitCode;
+  const SimProcess child{nextProcessId_, "powercfg.exe", user->process().user, {}, {}, {}};
+  started.process = std::make_unique<SimHandle>(SimHandle::Kind::Process, child, process);
+  started.thread = std::make_unique<SimHandle>(SimHandle::Kind::Thread, child, process);
+  started.processId = nextProcessId_;
+  started.threadId = nextProcessId_ + 4;
+  nextProcessId_ += 8;
+  return true;
 }
-std::uint32_t SimProcesses::WaitForSingleObject(const port::KernelHandle&, std::uint32_t) {
-  machine_.SetLastError(port::err::kInvalidHandle);
-  return port::kWaitFailed;
+
+std::uint32_t SimProcesses::WaitForSingleObject(const port::KernelHandle& process,
+                                                std::uint32_t milliseconds) {
+  const SimHandle* handle = AsHandle(&process, SimHandle::Kind::Process);
+  if (handle == nullptr) {
+    machine_.SetLastError(port::err::kInvalidHandle);
+    return port::kWaitFailed;
+  }
+  StartedProcess* started = handle->started();
+  if (started != nullptr) started->waits.push_back(milliseconds);
+  if (started != nullptr && !started->running) return port::kWaitObject0;
+  if (milliseconds == port::kInfinite) {
+    throw MachineError("the program waits without end for a process that never ends");
+  }
+  return port::kWaitTimeout;  // at once: the simulated clock does not wait
 }
-bool SimProcesses::GetExitCodeProcess(const port::KernelHandle&, std::uint32_t&) {
-  machine_.SetLastError(port::err::kInvalidHandle);
-  return false;
+
+bool SimProcesses::GetExitCodeProcess(const port::KernelHandle& process, std::uint32_t& exitCode) {
+  const SimHandle* handle = AsHandle(&process, SimHandle::Kind::Process);
+  if (handle == nullptr) {
+    machine_.SetLastError(port::err::kInvalidHandle);
+    return false;
+  }
+  const StartedProcess* started = handle->started();
+  exitCode = started != nullptr && !started->running ? started->exitCode : kStillActive;
+  return true;
 }
-bool SimProcesses::TerminateProcess(const port::KernelHandle&, std::uint32_t) {
-  machine_.SetLastError(port::err::kInvalidHandle);
-  return false;
+
+bool SimProcesses::TerminateProcess(const port::KernelHandle& process, std::uint32_t exitCode) {
+  const SimHandle* handle = AsHandle(&process, SimHandle::Kind::Process);
+  if (handle == nullptr) {
+    machine_.SetLastError(port::err::kInvalidHandle);
+    return false;
+  }
+  StartedProcess* started = handle->started();
+  if (started == nullptr || !started->running) {
+    machine_.SetLastError(port::err::kAccessDenied);
+    return false;
+  }
+  started->running = false;
+  started->exitCode = exitCode;
+  started->terminated = true;
+  return true;
 }
 
 }  // namespace zrt::sim

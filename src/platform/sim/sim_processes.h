@@ -38,13 +38,21 @@ class SimProcesses : public port::Processes {
   // The impersonated user, or the agent's own account; error 122 when the
   // name and its terminator do not fit in `capacity`.
   bool GetUserNameA(std::string& name, std::size_t capacity) override;
-  // Not simulated yet: no process starts (error 2).
+  // Starts the machine's Powercfg.exe (see sim_powercfg.h) as the token's
+  // user: error 6 for a handle that is not a token, the tool's start error
+  // otherwise. The command is recorded in commands.jsonl once the program
+  // has closed both handles.
   bool CreateProcessAsUserA(const port::KernelHandle& token, char* commandLine, bool inheritHandles,
                             std::uint32_t creationFlags, const port::StartupInfo& startup,
                             port::ProcessInformation& started) override;
+  // A started command has ended already, unless it never ends: then every
+  // finite wait times out at once, and a wait without end throws
+  // MachineError (the run would hang).
   std::uint32_t WaitForSingleObject(const port::KernelHandle& process,
                                     std::uint32_t milliseconds) override;
+  // 259 (STILL_ACTIVE) while the process runs.
   bool GetExitCodeProcess(const port::KernelHandle& process, std::uint32_t& exitCode) override;
+  // Ends a started process that still runs; error 5 otherwise.
   bool TerminateProcess(const port::KernelHandle& process, std::uint32_t exitCode) override;
 
  private:
@@ -53,6 +61,7 @@ class SimProcesses : public port::Processes {
   std::optional<port::ErrorCode> snapshotError_;
   std::vector<SimProcess> processes_;
   std::optional<std::string> impersonated_;
+  std::uint32_t nextProcessId_ = 3000;
 };
 
 }  // namespace zrt::sim

@@ -1,0 +1,33 @@
+// power.json, the power state of the simulated machine: reading and writing
+// the file, and its power-profile records. A record is an object with one
+// member per field, named as the platform names the field; an action policy
+// is an object {"Action", "Flags", "EventCode"}. Fields a record leaves out
+// are zero; members this part does not know are kept when it writes.
+#pragma once
+
+#include "platform/port/power_policy.h"
+#include "platform/sim/sim_json_file.h"
+#include "platform/sim/sim_machine.h"
+
+namespace zrt::sim {
+
+// The file's contents (an empty object when it is missing). Throws
+// MachineError when it is not a JSON object.
+Json LoadPowerFile(const SimMachine& machine);
+void SavePowerFile(const SimMachine& machine, const Json& power);
+
+// A truth value given as true/false or as a number (kept as it is, so a
+// machine can answer 2 where callers ask for exactly 1).
+std::uint8_t TruthMember(const Json& object, const char* name, const std::string& where);
+
+// The record from `object` (null: all zero). Throws MachineError when a
+// field has the wrong form.
+port::POWER_POLICY ReadPowerPolicy(const Json* object, const std::string& where);
+port::GLOBAL_POWER_POLICY ReadGlobalPolicy(const Json* object, const std::string& where);
+port::SYSTEM_POWER_CAPABILITIES ReadCapabilities(const Json* object, const std::string& where);
+
+// Sets the record's fields in `object`, keeping its other members.
+void WritePowerPolicy(Json& object, const port::POWER_POLICY& policy);
+void WriteGlobalPolicy(Json& object, const port::GLOBAL_POWER_POLICY& global);
+
+}  // namespace zrt::sim

@@ -1,0 +1,127 @@
+#include "platform/sim/sim_powercfg.h"
+
+#include <cctype>
+
+#include "platform/sim/powercfg_tool.h"
+#include "platform/sim/sim_code_page.h"
+#include "platform/sim/sim_command_line.h"
+#include "platform/sim/sim_power_file.h"
+
+namespace zrt::sim {
+namespace {
+
+const std::string kWhere = machine_file::kPower;
+
+bool IsPowercfg(std::string program) {
+  program = program.substr(program.find_last_of("\\/") + 1);  // npos + 1 is 0
+  for (char& c : program) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return program == "powercfg" || program == "powercfg.exe";
+}
+
+powercfg::BatteryAlarm ReadAlarm(const Json* alarms, const char* which) {
+  powercfg::BatteryAlarm alarm;
+  const Json* object = alarms == nullptr ? nullptr : Member(*alarms, which);
+  if (object == nullptr) return alarm;
+  const std::string where = kWhere + ": battery_alarms: " + which;
+  alarm.activate = BoolMember(*object, "activate", false, where);
+  alarm.level = static_cast<int>(Uint32Member(*object, "level", 0, where));
+  alarm.text = BoolMember(*object, "text", false, where);
+  alarm.sound = BoolMember(*object, "sound", false, where);
+  alarm.action = StringMember(*object, "action", "none", where);
+  alarm.forceAction = BoolMember(*object, "forceaction", false, where);
+  alarm.program = BoolMember(*object, "program", false, where);
+  return alarm;
+}
+
+Json AlarmJson(const powercfg::BatteryAlarm& alarm) {
+  return Json{{"activate", alarm.activate}, {"level", alarm.level},
+              {"text", alarm.text},         {"sound", alarm.sound},
+              {"action", alarm.action},     {"forceaction", alarm.forceAction},
+              {"program", alarm.program}};
+}
+
+powercfg::State ReadState(const Json& power) {
+  powercfg::State state;
+  state.hibernation = TruthMember(power, "hibernation_allowed", kWhere) != 0;
+  state.activeScheme = Uint32Member(power, "active_scheme", 0, kWhere);
+  if (const Json* schemes = Member(power, "schemes")) {
+    for (const Json& entry : *schemes) {
+      const auto policy = ReadPowerPolicy(Member(entry, "policy"), kWhere + ": scheme policy");
+      state.schemes.push_back({Uint32Member(entry, "index", 0, kWhere),
+                               Utf8ToAnsi(StringMember(entry, "name", "", kWhere)),
+                               policy.user.ThrottlePolicyAc, policy.user.ThrottlePolicyDc});
+    }
+  }
+  state.low = ReadAlarm(Member(power, "battery_alarms"), "low");
+  state.critical = ReadAlarm(Member(power, "battery_alarms"), "critical");
+  if (const Json* flags = Member(power, "global_flags")) {
+    for (std::size_t i = 0; i < powercfg::kGlobalFlags.size(); ++i) {
+      state.globalFlags[i] = BoolMember(*flags, powercfg::kGlobalFlags[i], false, kWhere);
+    }
+  }
+  return state;
+}
+
+// Stores what the tool changed; the alarms and flags are its own record.
+void StoreState(Json& power, const powercfg::State& before, const powercfg::State& after) {
+  if (after.hibernation != before.hibernation) power["hibernation_allowed"] = after.hibernation;
+  if (after.activeScheme != before.activeScheme) power["active_scheme"] = after.activeScheme;
+  for (std::size_t i = 0; i < after.schemes.size(); ++i) {
+    const powercfg::Scheme& was = before.schemes[i];
+    const powercfg::Scheme& is = after.schemes[i];
+    if (is.throttleAc == was.throttleAc && is.throttleDc == was.throttleDc) continue;
+    Json& policy = power["schemes"][i]["policy"];
+    if (!policy.is_object()) policy = Json::object();
+    policy["ThrottlePolicyAc"] = is.throttleAc;
+    policy["ThrottlePolicyDc"] = is.throttleDc;
+  }
+  power["battery_alarms"] =
+      Json{{"low", AlarmJson(after.low)}, {"critical", AlarmJson(after.critical)}};
+  Json& flags = power["global_flags"];
+  for (std::size_t i = 0; i < powercfg::kGlobalFlags.size(); ++i) {
+    flags[powercfg::kGlobalFlags[i]] = after.globalFlags[i];
+  }
+}
+
+}  // namespace
+
+PowercfgOutcome RunPowercfg(const SimMachine& machine, const std::string& commandLine) {
+  Json power = LoadPowerFile(machine);
+  const Json* tool = Member(power, "powercfg");
+  const std::string where = kWhere + ": powercfg";
+  const SplitCommand split = SplitCommandLine(commandLine);
+  PowercfgOutcome outcome;
+  if (!IsPowercfg(split.program) ||
+      (tool != nullptr && !BoolMember(*tool, "installed", true, where))) {
+    outcome.startError = port::err::kFileNotFound;
+    return outcome;
+  }
+  const Json* commands = tool == nullptr ? nullptr : Member(*tool, "commands");
+  const Json* told =
+      commands == nullptr ? nullptr : Member(*commands, AnsiToUtf8(commandLine).c_str());
+  for (const Json* settings : {told, tool}) {
+    if (settings == nullptr) continue;
+    if (const Json* error = Member(*settings, "start_error")) {
+      outcome.startError = Uint32Value(*error, where + ": start_error");
+      return outcome;
+    }
+  }
+  if (told != nullptr) {
+    outcome.neverEnds = BoolMember(*told, "never_ends", false, where);
+    outcome.exitCode = Uint32Member(*told, "exit_code", 0, where);
+    return outcome;
+  }
+
+  const powercfg::State before = ReadState(power);
+  powercfg::State after = before;
+  outcome.exitCode = static_cast<std::uint32_t>(powercfg::Run(
+      split.arguments, after,
+      [](const std::string& a, const std::string& b) { return EqualAnsiNoCase(a, b); }));
+  if (outcome.exitCode == powercfg::kExitSuccess) {
+    StoreState(power, before, after);
+    SavePowerFile(machine, power);
+  }
+  return outcome;
+}
+
+}  // namespace zrt::sim

@@ -1,0 +1,27 @@
+// The power configuration tool of the simulated machine (Powercfg.exe) as a
+// started process meets it: whether the program can be started, what
+// power.json's "powercfg" member says about the command, and the tool's
+// effect on the power state kept in power.json.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/port/platform_types.h"
+#include "platform/sim/sim_machine.h"
+
+namespace zrt::sim {
+
+struct PowercfgOutcome {
+  std::optional<port::ErrorCode> startError;  // the program could not be started
+  bool neverEnds = false;                     // it started and runs until ended
+  std::uint32_t exitCode = 0;                 // otherwise: it ran to its end
+};
+
+// Runs `commandLine` (ANSI, program name first) on the machine. Any program
+// but Powercfg.exe (with or without ".exe" and a folder) is not found
+// (error 2). The tool's changes are written into power.json at once.
+PowercfgOutcome RunPowercfg(const SimMachine& machine, const std::string& commandLine);
+
+}  // namespace zrt::sim
