@@ -1,18 +1,11 @@
 #include "app/step_dispatch.h"
 
+#include "power/scheme_creation.h"
 #include "power/scheme_deletion.h"
+#include "power/scheme_modification.h"
 
 namespace zrt::app {
 namespace {
-
-// Creation and modification are not part of this build yet: such a step
-// must fail the job rather than pass as if it had been done.
-bool NotAvailable(run::Run& run, const char* module, const char* action) {
-  const std::string message = std::string(action) + " is not available in this build.";
-  run.log.Write(module, "Failed", action, "", message);
-  run.buffers.failureMessage.Assign(message);
-  return false;
-}
 
 struct Operation {
   const char* action;
@@ -22,12 +15,12 @@ struct Operation {
 
 const Operation kOperations[] = {
     {"Create Scheme", "Create",
-     [](run::Run& r, const jobdoc::PowerRequest&) {
-       return NotAvailable(r, "CreatePowerScheme", "Create Scheme");
+     [](run::Run& r, const jobdoc::PowerRequest& request) {
+       return power::CreatePowerScheme(r, request);
      }},
     {"Modify Scheme", "Modify",
-     [](run::Run& r, const jobdoc::PowerRequest&) {
-       return NotAvailable(r, "ModifyPowerScheme", "Modify Scheme");
+     [](run::Run& r, const jobdoc::PowerRequest& request) {
+       return power::ModifyPowerScheme(r, request);
      }},
     {"Delete Scheme", "Delete",
      [](run::Run& r, const jobdoc::PowerRequest& request) {

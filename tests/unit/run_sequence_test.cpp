@@ -200,7 +200,7 @@ TEST_F(RunSequenceTest, FailingSecondStepKeepsTheFirstAndReportsFailureAsTheUser
   EXPECT_EQ(LogRecords().back().user, "jsmith");
 }
 
-TEST_F(RunSequenceTest, UnknownActionsAreSkippedAndCreationIsNotPassedOverAsDone) {
+TEST_F(RunSequenceTest, UnknownActionsAreSkippedAndModificationIsNotPassedOverAsDone) {
   WriteJob(
       "<step value=\"1\"><action>Delete Shceme</action><schemename>Night Shift</schemename>"
       "</step>");
@@ -209,7 +209,9 @@ TEST_F(RunSequenceTest, UnknownActionsAreSkippedAndCreationIsNotPassedOverAsDone
   ASSERT_EQ(Posts().size(), 1u);
   EXPECT_NE(Posts()[0].second.find("<status>Success</status>"), std::string::npos);
 
-  WriteJob("<step value=\"1\"><action>create scheme</action><schemename>New</schemename></step>");
+  WriteJob(
+      "<step value=\"1\"><action>modify scheme</action><schemename>Night Shift</schemename>"
+      "</step>");
   RunProgram();
   ASSERT_EQ(Posts().size(), 2u);
   EXPECT_NE(Posts()[1].second.find("<status>Fail</status>"), std::string::npos);

@@ -1,0 +1,141 @@
+#include "power/policy_steps.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+namespace zrt::power {
+namespace {
+
+constexpr port::ULONG kQueryAndUi = port::kPowerActionQueryAllowed | port::kPowerActionUiAllowed;
+
+struct ButtonAction {
+  const char* code;
+  port::POWER_ACTION_POLICY policy;
+  const char* powerButtonWord;
+  const char* word;
+};
+
+const ButtonAction kButtonActions[] = {
+    {"1",
+     {port::kPowerActionNone, kQueryAndUi, port::kPowerForceTriggerReset},
+     "Do nothing",
+     "Do Nothing"},
+    {"2",
+     {port::kPowerActionNone, kQueryAndUi, port::kPowerUserNotifyButton},
+     "Ask me what to do",
+     "Ask Me What To Do"},
+    {"3", {port::kPowerActionSleep, kQueryAndUi, 0}, "StandBy", "StandBy"},
+    {"4", {port::kPowerActionHibernate, kQueryAndUi, 0}, "Hibernate", "Hibernate"},
+    {"5",
+     {port::kPowerActionShutdown, kQueryAndUi, port::kPowerUserNotifyShutdown},
+     "Shut down",
+     "ShutDown"},
+};
+
+struct Button {
+  const char* capability;
+  port::BOOLEAN port::SYSTEM_POWER_CAPABILITIES::*present;
+  const char* field;
+  const char* label;
+  port::POWER_ACTION_POLICY port::GLOBAL_USER_POWER_POLICY::*ac;
+  port::POWER_ACTION_POLICY port::GLOBAL_USER_POWER_POLICY::*dc;
+};
+
+const Button kButtons[] = {
+    {"PowerButtonPresent", &port::SYSTEM_POWER_CAPABILITIES::PowerButtonPresent, "powerbtn",
+     "Power Button Action", &port::GLOBAL_USER_POWER_POLICY::PowerButtonAc,
+     &port::GLOBAL_USER_POWER_POLICY::PowerButtonDc},
+    {"SleepButtonPresent", &port::SYSTEM_POWER_CAPABILITIES::SleepButtonPresent, "sleepbtn",
+     "Sleep Button Action", &port::GLOBAL_USER_POWER_POLICY::SleepButtonAc,
+     &port::GLOBAL_USER_POWER_POLICY::SleepButtonDc},
+    {"LidPresent", &port::SYSTEM_POWER_CAPABILITIES::LidPresent, "closelid", "Lid Button Action",
+     &port::GLOBAL_USER_POWER_POLICY::LidCloseAc, &port::GLOBAL_USER_POWER_POLICY::LidCloseDc},
+};
+
+bool Is(run::Run& run, std::string_view value, const char* literal) {
+  return run.platform.system.lstrcmpiA(std::string(value).c_str(), literal) == 0;
+}
+
+// Sets `field` from `text` and logs (Info, label, "", text).
+void SetTimeout(run::Run& run, const char* module, const char* label, std::string_view text,
+                port::ULONG& field) {
+  field = TimeoutValue(text);
+  run.log.Write(module, "Info", label, "", text);
+}
+
+}  // namespace
+
+std::uint32_t TimeoutValue(std::string_view text) {
+  const long long value = std::strtoll(std::string(text).c_str(), nullptr, 10);
+  const long long inRange = std::clamp<long long>(value, std::numeric_limits<std::int32_t>::min(),
+                                                  std::numeric_limits<std::int32_t>::max());
+  return static_cast<std::uint32_t>(static_cast<std::int32_t>(inRange));
+}
+
+void SetDiskAndMonitorTimeouts(run::Run& run, const char* module,
+                               const jobdoc::PowerRequest& request, port::POWER_POLICY& policy) {
+  SetTimeout(run, module, "Turn_off_HardDisk_AC", request.tohdpi.view(),
+             policy.user.SpindownTimeoutAc);
+  SetTimeout(run, module, "Turn_off_HardDisk_DC", request.tohdrb.view(),
+             policy.user.SpindownTimeoutDc);
+  SetTimeout(run, module, "Turn_off_Monitor_AC", request.turnoffpi.view(),
+             policy.user.VideoTimeoutAc);
+  SetTimeout(run, module, "Turn_off_Monitor_DC", request.turnoffrb.view(),
+             policy.user.VideoTimeoutDc);
+}
+
+void SetStandby(run::Run& run, const char* module, const jobdoc::PowerRequest& request,
+                port::POWER_POLICY& policy, bool logRefusal) {
+  if (run.platform.power.IsPwrSuspendAllowed() != 1) {
+    if (logRefusal) run.log.Write(module, "Info", "Is Sleep", "", "No");
+    return;
+  }
+  run.log.Write(module, "Info", "Is Sleep", "", "Yes");
+  for (port::POWER_ACTION_POLICY* idle : {&policy.user.IdleAc, &policy.user.IdleDc}) {
+    idle->Action = port::kPowerActionSleep;
+    idle->Flags = port::kPowerActionQueryAllowed;
+  }
+  SetTimeout(run, module, "System_StandBy_Ac", request.sysstandpi.view(),
+             policy.user.IdleTimeoutAc);
+  SetTimeout(run, module, "System_StandBy_Dc", request.sysstandrb.view(),
+             policy.user.IdleTimeoutDc);
+}
+
+bool SetHibernation(SettingsRun& settings, port::POWER_POLICY& policy) {
+  run::Run& run = settings.run;
+  const jobdoc::PowerRequest& request = settings.request;
+  const bool allowed = run.platform.power.IsPwrHibernateAllowed() == 1;
+  const bool wanted = Is(run, request.hibsupp.view(), "1");
+  if (!wanted && !Is(run, request.hibsupp.view(), "0")) return true;
+  run.log.Write(settings.module, "Info", "Is Hibernate", request.hibsupp.view(),
+                allowed ? "Yes" : "No");
+  if (allowed != wanted && !SwitchHibernation(settings, wanted)) return false;
+  SetTimeout(run, settings.module, "System_Hibernate_AC", request.syshibpi.view(),
+             policy.mach.DozeS4TimeoutAc);
+  SetTimeout(run, settings.module, "System_Hibernate_DC", request.syshibrb.view(),
+             policy.mach.DozeS4TimeoutDc);
+  return true;
+}
+
+void SetButtonActions(run::Run& run, const char* module, const jobdoc::PowerRequest& request,
+                      const port::SYSTEM_POWER_CAPABILITIES& capabilities,
+                      port::GLOBAL_POWER_POLICY& global, bool ownPowerButtonWords) {
+  for (const Button& button : kButtons) {
+    const bool present = capabilities.*button.present == 1;
+    run.log.Write(module, "Success", button.capability, "", present ? "Yes" : "No");
+    if (!present) continue;
+    const std::string_view code = jobdoc::FindField(button.field)->read(request);
+    for (const ButtonAction& action : kButtonActions) {
+      if (!Is(run, code, action.code)) continue;
+      const bool powerButtonWord = ownPowerButtonWords && &button == &kButtons[0];
+      run.log.Write(module, "Info", button.label, "",
+                    powerButtonWord ? action.powerButtonWord : action.word);
+      global.user.*button.ac = action.policy;
+      global.user.*button.dc = action.policy;
+    }
+  }
+}
+
+}  // namespace zrt::power

@@ -1,0 +1,98 @@
+// The settings applied by running Powercfg.exe as the logged-on user:
+// hibernation (group A), the active scheme (B), processor throttling (C),
+// the low and the critical battery alarm (D) and the five global power flags
+// (E). Each command is a row of a table: its command line, the request field
+// and value that choose it, its log lines and its failure report. Creation
+// reports failures in each row's own style; an operation that reports them
+// otherwise passes its own FailureReport.
+#pragma once
+
+#include <string_view>
+
+#include "jobdoc/power_request.h"
+#include "platform/port/power_policy.h"
+#include "run/run.h"
+
+namespace zrt::power {
+
+// The failure message that replaces some failures' own from Windows Vista on.
+inline constexpr const char* kVistaFailureMessage =
+    "Os Type is Windows Vista/Windows 2008/Windows 7";
+
+enum class FailureStyle {
+  // (Failed, label, "Action", word); the message; (Failed, label, might-be,
+  // hint); the operation ends.
+  FixedText,
+  // Error capture; (Failed, label, "Action", word); the message prefix and
+  // the error text; (Failed, final label, number, text); the operation ends.
+  SystemError,
+  // The message; (Failed, label, might-be, hint); the operation ends.
+  SingleLine,
+  // From Windows Vista on the Vista text ends the operation without a line;
+  // before, the message and (Failed, label, might-be, hint), and it goes on.
+  Hibernation,
+};
+
+// What "%s" in a command line stands for.
+enum class Insert { Nothing, SchemeName, Level };
+
+// The line logged before the command: none, (Info, label, "", word) or
+// (Success, label, "", word).
+enum class Before { Nothing, InfoWord, SuccessWord };
+
+// The line logged after success: (Success, label, "", word), (Success,
+// label, "Action", word) or (Success, label, "", "").
+enum class After { Word, ActionWord, Empty };
+
+struct PowercfgCommand {
+  const char* commandLine;
+  Insert insert;
+  const char* label;
+  const char* word;  // the state word; null: the inserted level
+  Before before;
+  After after;
+  FailureStyle style;
+  const char* message;  // the whole message, or the prefix the error text follows
+  const char* mightBe;
+  const char* hint;                  // null: the hint names the command line itself
+  bool noActionOnFailure = false;    // the first failure line has "" for "Action"
+  const char* finalLabel = nullptr;  // the last failure line's label, when not `label`
+};
+
+struct SettingsRun;
+
+// Reports a failed command; true when the operation goes on.
+using FailureReport = bool (*)(SettingsRun& settings, const PowercfgCommand& command,
+                               std::string_view word);
+
+// One operation applying the settings of one request.
+struct SettingsRun {
+  run::Run& run;
+  const char* module;  // the operation's log module
+  const jobdoc::PowerRequest& request;
+  FailureReport reportFailure;
+  const char* notActiveLabel;  // label of the line for a scheme not made active
+};
+
+// Reports a failure in the command's own style.
+bool ReportInRowStyle(SettingsRun& settings, const PowercfgCommand& command, std::string_view word);
+
+// Group A: switches hibernation on or off. True when the operation goes on.
+bool SwitchHibernation(SettingsRun& settings, bool on);
+
+// Group B: makes the request's scheme the active one when it asks for it.
+bool ApplyActiveScheme(SettingsRun& settings);
+
+// Groups C, D and E, gated by the capabilities read just before. True when
+// every command that ran succeeded.
+bool ApplyMachineSettings(SettingsRun& settings,
+                          const port::SYSTEM_POWER_CAPABILITIES& capabilities);
+
+// Runs one command of the table with `inserted` for "%s". The scheme name or
+// level is refused, and the command not run, when it could change the
+// arguments Powercfg.exe sees; so is a command line longer than the command
+// buffer. A refusal is logged and reported like a failed command.
+bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
+                        std::string_view inserted = {});
+
+}  // namespace zrt::power

@@ -1,0 +1,158 @@
+#include "power/scheme_creation.h"
+
+#include <string>
+
+#include "platform/text_conversion.h"
+#include "power/policy_steps.h"
+#include "power/powercfg_settings.h"
+#include "power/scheme_lookup.h"
+#include "power/scheme_modification.h"
+
+namespace zrt::power {
+namespace {
+constexpr const char* kModule = "CreatePowerScheme";
+
+class Creation {
+ public:
+  Creation(run::Run& run, const jobdoc::PowerRequest& request)
+      : run_(run),
+        request_(request),
+        name_(request.schemename.view()),
+        settings_{run, kModule, request, ReportInRowStyle, "Set Activ"} {}
+
+  bool Run() {
+    run_.buffers.commandBuffer.Clear();
+    Log("Info444", "1", "", name_);
+    if (FindScheme()) return KeepOrHandOver();
+    Log("Info", "Scheme Not Present", "", name_);
+
+    auto& power = run_.platform.power;
+    if (!power.CanUserWritePwrScheme()) {
+      run::CaptureLastError(run_);
+      Log("Info", "CanUserWritePwrScheme - No", Number(), Text());
+      run_.buffers.failureMessage.Assign(
+          "The current user does not have sufficient privilege to Create a power scheme.");
+      return FailWithVistaRule();
+    }
+    Log("Success", "CanUserWritePwrScheme", "", "Yes");
+
+    port::WideText name, description;
+    ToWide(run_.platform.system, name_, name);
+    ToWide(run_.platform.system, request_.schemeDesc.view(), description);
+    Log("Info", "Scheme Desc", "", request_.schemeDesc.view());
+
+    port::GLOBAL_POWER_POLICY global = {};
+    port::POWER_POLICY policy = {};
+    if (!power.GetCurrentPowerPolicies(global, policy)) {
+      run::CaptureLastError(run_);
+      Log("Failed", "GetCurrentPowerPolicies", Number(), Text());
+      Fail("Failed to Get Current Power Policies : ");
+      return FailWithVistaRule();
+    }
+    Log("Success", "GetCurrentPowerPolicies", "", "");
+
+    SetDiskAndMonitorTimeouts(run_, kModule, request_, policy);
+    SetStandby(run_, kModule, request_, policy, true);
+    if (!SetHibernation(settings_, policy)) return false;
+
+    std::uint32_t index = run_.lookup.highestIndex + 1;
+    if (!power.WritePwrScheme(index, name, description, policy)) {
+      run::CaptureLastError(run_);  // before a log line can change the last error
+      Log("Failed", "WritePwrScheme", "", "");
+      Fail("Failed to Write New Power Scheme : ");
+      Log("Failed", "WritePwrScheme", Number(), Text());
+      return FailWithVistaRule();
+    }
+    Log("Success", "WritePwrScheme", "", "");
+
+    port::SYSTEM_POWER_CAPABILITIES buttons = {};
+    if (!power.GetPwrCapabilities(buttons)) {
+      run::CaptureLastError(run_);
+      Fail("Failed to Get Power Capabilities : ");
+      Log("Failed", "GetPwrCapabilities", Number(), Text());
+      return false;
+    }
+    Log("Success", "GetPwrCapabilities", "", "");
+    SetButtonActions(run_, kModule, request_, buttons, global, true);
+
+    if (!power.WriteGlobalPwrPolicy(global)) {
+      run::CaptureLastError(run_);
+      Log("Failed", "WriteGlobalPwrPolicy", "", "");
+      Fail("Failed to set Global Power Policy while Creating scheme : ");
+      Log("Failed", "WriteGlobalPwrPolicy", Number(), Text());
+      return false;
+    }
+    Log("Success", "WriteGlobalPwrPolicy", "", "");
+
+    if (!ApplyActiveScheme(settings_)) return false;
+
+    port::SYSTEM_POWER_CAPABILITIES machine = {};
+    if (!power.GetPwrCapabilities(machine)) {
+      run::CaptureLastError(run_);
+      Log("Failed", "GetPwrCapabilities", "", "");
+      Fail("Failed to Get Power capabilities : ");
+      Log("Failed", "GetPwrCapabilities", Number(), Text());
+      return false;
+    }
+    return ApplyMachineSettings(settings_, machine);
+  }
+
+ private:
+  void Log(std::string_view type, std::string_view val1, std::string_view val2,
+           std::string_view val3) {
+    run_.log.Write(kModule, type, val1, val2, val3);
+  }
+  std::string_view Number() const { return run_.buffers.errorNumberText.view(); }
+  std::string_view Text() const { return run_.buffers.errorText.view(); }
+
+  // The failure message: `prefix` followed by the captured error text.
+  void Fail(const char* prefix) {
+    run_.buffers.failureMessage.Assign(prefix);
+    run_.buffers.failureMessage.Append(Text());
+  }
+
+  bool FailWithVistaRule() {
+    if (run_.context.vistaOrLater) run_.buffers.failureMessage.Assign(kVistaFailureMessage);
+    return false;
+  }
+
+  // Enumerates the schemes and logs every name recorded while looking for
+  // the requested one among them.
+  bool FindScheme() {
+    LookUpScheme(run_, name_);
+    const run::SchemeLookupState& lookup = run_.lookup;
+    const std::string wanted(name_);
+    bool found = lookup.matchedPastTable;
+    for (std::int32_t i = 0; i < lookup.schemeCount; ++i) {
+      Log("", lookup.schemeNames[i].view(), "", name_);
+      if (run_.platform.system.lstrcmpiA(lookup.schemeNames[i].c_str(), wanted.c_str()) == 0) {
+        found = true;
+      }
+    }
+    return found;
+  }
+
+  bool KeepOrHandOver() {
+    Log("Info", "Scheme Already Present", "", name_);
+    if (run_.platform.system.lstrcmpiA(request_.overwriteifexst.c_str(), "1") != 0) {
+      Log("Info", name_, "OverWriteIfExist", "No");
+      return true;
+    }
+    Log("Info", name_, "OverWriteIfExist", "Yes");
+    Log("Info", name_, "", "Modifying Scheme");
+    return ModifyPowerScheme(run_, request_);
+  }
+
+  run::Run& run_;
+  const jobdoc::PowerRequest& request_;
+  const std::string_view name_;
+  SettingsRun settings_;
+};
+
+}  // namespace
+
+bool CreatePowerScheme(run::Run& run, jobdoc::PowerRequest request) {
+  return run::GuardOperation(run, kModule, [&] { return Creation(run, request).Run(); });
+}
+
+}  // namespace zrt::power
