@@ -1,5 +1,6 @@
 // The simulated power profile: enumeration order and stopping, forced
-// failures, and deletion written back into the machine folder.
+// failures, the policy records, and changes written back into the machine
+// folder.
 #include <stdexcept>
 #include <vector>
 
@@ -117,6 +118,67 @@ TEST_F(SimPowerTest, UserWithoutTheRightCannotDelete) {
   EXPECT_FALSE(Power().DeletePwrScheme(3));
   EXPECT_EQ(LastError(), 5u);
   EXPECT_EQ(PowerFile()["schemes"].size(), 1u);
+}
+
+TEST_F(SimPowerTest, PoliciesAreReadAndWrittenFieldByFieldKeepingOtherMembers) {
+  Write("power.json", R"({"active_scheme": 7, "hibernation_allowed": 2,
+      "capabilities": {"LidPresent": true, "ProcessorThrottle": 1},
+      "global_policy": {"Note": "kept", "LidCloseDc": {"Action": 3, "Flags": 3}},
+      "schemes": [{"index": 7, "name": "A", "policy": {"keep": 1, "VideoTimeoutAc": 300,
+                   "IdleAc": {"Action": 2, "EventCode": 9}, "ThrottlePolicyDc": 2}}]})");
+  Open();
+  port::GLOBAL_POWER_POLICY global = {};
+  port::POWER_POLICY policy = {};
+  ASSERT_TRUE(Power().GetCurrentPowerPolicies(global, policy));
+  EXPECT_EQ(policy.user.VideoTimeoutAc, 300u);
+  EXPECT_EQ(policy.user.IdleAc.Action, 2u);
+  EXPECT_EQ(policy.user.IdleAc.EventCode, 9u);
+  EXPECT_EQ(policy.user.ThrottlePolicyDc, 2);
+  EXPECT_EQ(global.user.LidCloseDc.Action, 3u);
+  port::SYSTEM_POWER_CAPABILITIES capabilities = {};
+  ASSERT_TRUE(Power().GetPwrCapabilities(capabilities));
+  EXPECT_EQ(capabilities.LidPresent, 1);
+  EXPECT_EQ(capabilities.SystemBatteriesPresent, 0);
+  EXPECT_EQ(Power().IsPwrHibernateAllowed(), 2);
+  EXPECT_EQ(Power().IsPwrSuspendAllowed(), 0);
+
+  policy.user.VideoTimeoutAc = 60;
+  std::uint32_t index = 7;
+  ASSERT_TRUE(Power().WritePwrScheme(index, u"B", u"desc", policy));
+  index = 8;
+  ASSERT_TRUE(Power().WritePwrScheme(index, u"C", u"", policy));
+  global.user.PowerButtonAc = {4, 3, 16};
+  ASSERT_TRUE(Power().WriteGlobalPwrPolicy(global));
+
+  const sim::Json file = PowerFile();
+  ASSERT_EQ(file["schemes"].size(), 2u);
+  EXPECT_EQ(file["schemes"][0]["name"], "B");
+  EXPECT_EQ(file["schemes"][0]["policy"]["keep"], 1);
+  EXPECT_EQ(file["schemes"][0]["policy"]["VideoTimeoutAc"], 60);
+  EXPECT_EQ(file["schemes"][1]["index"], 8);
+  EXPECT_EQ(file["global_policy"]["Note"], "kept");
+  EXPECT_EQ(file["global_policy"]["PowerButtonAc"]["EventCode"], 16);
+  ASSERT_TRUE(Power().ReadPwrScheme(8, policy));
+  EXPECT_EQ(policy.user.VideoTimeoutAc, 60u);
+  EXPECT_FALSE(Power().ReadPwrScheme(9, policy));
+  EXPECT_EQ(LastError(), 2u);
+}
+
+TEST_F(SimPowerTest, FailureListsFailTheCallsInTurnAndAMissingActiveSchemeHasNoPolicy) {
+  Write("power.json", R"({"active_scheme": 4, "schemes": [{"index": 0, "name": "A"}],
+      "failures": {"GetPwrCapabilities": [0, 87], "WriteGlobalPwrPolicy": 5}})");
+  Open();
+  port::SYSTEM_POWER_CAPABILITIES capabilities = {};
+  EXPECT_TRUE(Power().GetPwrCapabilities(capabilities));
+  EXPECT_FALSE(Power().GetPwrCapabilities(capabilities));
+  EXPECT_EQ(LastError(), 87u);
+  EXPECT_TRUE(Power().GetPwrCapabilities(capabilities));
+  EXPECT_FALSE(Power().WriteGlobalPwrPolicy({}));
+  EXPECT_EQ(LastError(), 5u);
+  port::GLOBAL_POWER_POLICY global = {};
+  port::POWER_POLICY policy = {};
+  EXPECT_FALSE(Power().GetCurrentPowerPolicies(global, policy));
+  EXPECT_EQ(LastError(), 2u);
 }
 
 }  // namespace
