@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The demo: builds the Linux program and runs a sample "Delete Scheme" job on
+# The demo: builds the Linux program and runs a sample "Create Scheme" job on
 # a copy of the bundled simulated Windows XP laptop, then shows the power
-# schemes before and after, the activity log and the status document.
+# schemes before and after, the activity log, the Powercfg.exe commands run
+# and the status document.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +14,7 @@ work=$(mktemp -d)
 machine="$work/xp-laptop"
 cp -r examples/machines/xp-laptop "$machine"
 mkdir -p "$machine/drive_c/Jobs"
-cp examples/jobs/delete-night-shift.xml "$machine/drive_c/Jobs/"
+cp examples/jobs/create-field-work.xml "$machine/drive_c/Jobs/"
 
 schemes() {
   python3 - "$machine/power.json" <<'PY'
@@ -25,11 +26,11 @@ for s in power["schemes"]:
 PY
 }
 
-job='OD@#@5012@#@C:\Jobs\delete-night-shift.xml@#@JOB-77@#@jsmith@#@12/07/2026 10:30:00@#@88231@#@0@#@4411'
+job='OD@#@5012@#@C:\Jobs\create-field-work.xml@#@JOB-77@#@jsmith@#@12/07/2026 10:30:00@#@88231@#@0@#@4411'
 
 echo "== Machine: $machine (simulated Windows XP laptop)"
-echo "== Job document C:\\Jobs\\delete-night-shift.xml:"
-sed 's/^/  /' examples/jobs/delete-night-shift.xml
+echo "== Job document C:\\Jobs\\create-field-work.xml:"
+sed 's/^/  /' examples/jobs/create-field-work.xml
 echo
 echo "== Power schemes before:"
 schemes
@@ -40,6 +41,14 @@ echo "   exit code $?"
 echo
 echo "== Activity log:"
 find "$machine/drive_c" -name 'zReTessalyXP_*.Log' -exec cat {} \; | tr -d '\r'
+echo
+echo "== Powercfg.exe commands run as the logged-on user:"
+python3 - "$machine/commands.jsonl" <<'PY'
+import json, sys
+for line in open(sys.argv[1]):
+    c = json.loads(line)
+    print(f'  [{c["account"]} on {c["desktop"]}, exit code {c["exit_code"]}]  {c["command_line"]}')
+PY
 echo
 echo "== Status document received by the post library:"
 python3 - "$machine/posts.jsonl" <<'PY'

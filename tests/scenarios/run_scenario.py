@@ -37,7 +37,7 @@ TOP_LEVEL_KEYS = {
 }
 PRELUDES = pathlib.Path(__file__).resolve().parent / "preludes.json"
 INSTANCE_ATTRIBUTES = ("scriptid", "scriptver", "category", "fncname", "logonuser")
-EXPECT_KEYS = {"log", "posts", "fallback", "schemes"}
+EXPECT_KEYS = {"log", "posts", "fallback", "schemes", "commands", "power"}
 LOG_KEYS = {"location", "header", "records", "end_line"}
 
 
@@ -441,6 +441,8 @@ class Observed:
         self.fallback_files = []  # (windows folder, file name, bytes)
         self.schemes = None       # {"active": ..., "list": [[index, name], ...]}
         self.schemes_before = []  # scheme names in enumeration order, before the run
+        self.commands = []        # the records of the commands started, in order
+        self.power = None         # the power state after the run, in power.json's form
 
 
 def windows_path_of(root_host, root_windows, host):
@@ -498,6 +500,11 @@ class LinuxTarget:
                 "active": power.get("active_scheme", 0),
                 "list": sorted([s["index"], s["name"]] for s in power.get("schemes", [])),
             }
+            observed.power = power
+            commands = folder / "commands.jsonl"
+            if commands.exists():
+                observed.commands = [json.loads(line) for line in
+                                     commands.read_text("utf-8").splitlines() if line]
             return observed, builtins
         finally:
             if self.keep:
@@ -833,6 +840,9 @@ class WineTarget:
 
     def run(self, scenario, default_url, preludes):
         argument = scenario_argument(scenario, preludes)
+        if {"commands", "power"} & set(scenario["expect"]):
+            raise ScenarioError("the Wine target does not read back the commands run and the "
+                                "power state yet")
         if any(c in argument for c in '"\t') or "  " in argument or argument != argument.strip():
             raise ScenarioError("under Wine the argument may not hold quotation marks, tabs, "
                                 "or leading, trailing or doubled blanks")
@@ -1154,6 +1164,8 @@ def compare(scenario, target, observed, builtins, report, preludes):
         if lines:
             report.fail("fallback status files differ", lines)
 
+    compare_machine_state(exp, expect, observed, report)
+
     # The power schemes after the run.
     if "schemes" in expect:
         want = expect["schemes"]
@@ -1165,6 +1177,59 @@ def compare(scenario, target, observed, builtins, report, preludes):
             report.fail("schemes after the run differ",
                         [f"expected {sorted(list(x) for x in want['list'])}",
                          f"actual   {got.get('list')}"])
+
+
+def is_per_target(value):
+    return isinstance(value, dict) and "why" in value and set(value) <= {"linux", "wine", "why"}
+
+
+def differences(exp, want, got, where):
+    """Where `got` does not hold `want`: an object holds the members it
+    names (others are ignored), a list has as many entries, each holding
+    its counterpart; a text may use placeholders; anything else is equal."""
+    if isinstance(want, dict) and not is_per_target(want):
+        if not isinstance(got, dict):
+            return [f"{where}: expected an object, got {json.dumps(got)}"]
+        out = []
+        for key, value in want.items():
+            if key not in got:
+                out.append(f"{where}.{key}: missing")
+            else:
+                out += differences(exp, value, got[key], f"{where}.{key}")
+        return out
+    if isinstance(want, list):
+        if not isinstance(got, list) or len(got) != len(want):
+            return [f"{where}: expected {len(want)} entries, got {json.dumps(got)}"]
+        return [d for k, (w, g) in enumerate(zip(want, got))
+                for d in differences(exp, w, g, f"{where}[{k}]")]
+    if isinstance(want, str) or is_per_target(want):
+        if isinstance(got, str) and exp.matches(want, got, where):
+            return []
+        return [f"{where}: expected {exp.show(want, where)}, got {visible(json.dumps(got))}"]
+    if want == got and isinstance(want, bool) == isinstance(got, bool):
+        return []
+    return [f"{where}: expected {json.dumps(want)}, got {json.dumps(got)}"]
+
+
+def compare_machine_state(exp, expect, observed, report):
+    """The commands run and the power state after the run."""
+    if "commands" in expect:
+        want = expect["commands"]
+        if set(want) - {"each", "list"}:
+            raise ScenarioError("expect.commands holds 'each' and 'list'")
+        listed = [{"command_line": c} if isinstance(c, str) else c for c in want.get("list", [])]
+        lines = differences(exp, listed, observed.commands, "commands")
+        for k, command in enumerate(observed.commands):
+            lines += differences(exp, want.get("each", {}), command, f"commands[{k}]")
+        if lines:
+            report.fail("commands differ", lines + ["commands run:"] + [
+                "  " + visible(c.get("command_line", "")) for c in observed.commands])
+    if "power" in expect:
+        power = dict(observed.power or {})
+        power["schemes"] = {str(s.get("index")): s for s in power.get("schemes", [])}
+        lines = differences(exp, expect["power"], power, "power")
+        if lines:
+            report.fail("power state after the run differs", lines)
 
 
 def print_observed(observed):
@@ -1184,6 +1249,8 @@ def print_observed(observed):
     for folder, name, raw in observed.fallback_files:
         print(f"== fallback {folder}\\{name}: {visible(raw.decode(ANSI))}")
     print("== schemes:", json.dumps(observed.schemes))
+    for command in observed.commands:
+        print("== command:", json.dumps(command, ensure_ascii=False))
 
 
 def read_cache(build_dir):
