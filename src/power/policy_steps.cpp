@@ -1,8 +1,6 @@
 #include "power/policy_steps.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <limits>
 #include <string>
 
 namespace zrt::power {
@@ -68,10 +66,17 @@ void SetTimeout(run::Run& run, const char* module, const char* label, std::strin
 }  // namespace
 
 std::uint32_t TimeoutValue(std::string_view text) {
-  const long long value = std::strtoll(std::string(text).c_str(), nullptr, 10);
-  const long long inRange = std::clamp<long long>(value, std::numeric_limits<std::int32_t>::min(),
-                                                  std::numeric_limits<std::int32_t>::max());
-  return static_cast<std::uint32_t>(static_cast<std::int32_t>(inRange));
+  constexpr long long kBeyond = 1LL << 31;  // the magnitude past which the value saturates
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  const bool negative = i < text.size() && text[i] == '-';
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  long long magnitude = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    magnitude = std::min(magnitude * 10 + (text[i] - '0'), kBeyond);
+  }
+  const long long value = negative ? -magnitude : std::min(magnitude, kBeyond - 1);
+  return static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
 }
 
 void SetDiskAndMonitorTimeouts(run::Run& run, const char* module,
