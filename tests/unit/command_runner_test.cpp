@@ -71,7 +71,9 @@ TEST_F(CommandRunnerTest, EachOutcomeIsLoggedAndTheLastErrorTellsWhyACommandDidN
     run::Run& run = StartRun();
     run.platform.system.SetLastError(0);
     EXPECT_EQ(power::ExecuteCMD(run, row.command), row.result);
-    if (!row.result) EXPECT_EQ(run.platform.system.GetLastError(), row.lastError);
+    if (!row.result) {
+      EXPECT_EQ(run.platform.system.GetLastError(), row.lastError);
+    }
     EXPECT_EQ(LinesOf("ExecuteCMD"), std::vector<std::string>{row.line});
     const auto commands = Commands();
     if (row.record.is_null()) {
