@@ -39,17 +39,19 @@ struct Button {
   const char* label;
   port::POWER_ACTION_POLICY port::GLOBAL_USER_POWER_POLICY::*ac;
   port::POWER_ACTION_POLICY port::GLOBAL_USER_POWER_POLICY::*dc;
+  bool isPowerButton;
 };
 
 const Button kButtons[] = {
     {"PowerButtonPresent", &port::SYSTEM_POWER_CAPABILITIES::PowerButtonPresent, "powerbtn",
      "Power Button Action", &port::GLOBAL_USER_POWER_POLICY::PowerButtonAc,
-     &port::GLOBAL_USER_POWER_POLICY::PowerButtonDc},
+     &port::GLOBAL_USER_POWER_POLICY::PowerButtonDc, true},
     {"SleepButtonPresent", &port::SYSTEM_POWER_CAPABILITIES::SleepButtonPresent, "sleepbtn",
      "Sleep Button Action", &port::GLOBAL_USER_POWER_POLICY::SleepButtonAc,
-     &port::GLOBAL_USER_POWER_POLICY::SleepButtonDc},
+     &port::GLOBAL_USER_POWER_POLICY::SleepButtonDc, false},
     {"LidPresent", &port::SYSTEM_POWER_CAPABILITIES::LidPresent, "closelid", "Lid Button Action",
-     &port::GLOBAL_USER_POWER_POLICY::LidCloseAc, &port::GLOBAL_USER_POWER_POLICY::LidCloseDc},
+     &port::GLOBAL_USER_POWER_POLICY::LidCloseAc, &port::GLOBAL_USER_POWER_POLICY::LidCloseDc,
+     false},
 };
 
 bool Is(run::Run& run, std::string_view value, const char* literal) {
@@ -134,7 +136,7 @@ void SetButtonActions(run::Run& run, const char* module, const jobdoc::PowerRequ
     const std::string_view code = jobdoc::FindField(button.field)->read(request);
     for (const ButtonAction& action : kButtonActions) {
       if (!Is(run, code, action.code)) continue;
-      const bool powerButtonWord = ownPowerButtonWords && &button == &kButtons[0];
+      const bool powerButtonWord = ownPowerButtonWords && button.isPowerButton;
       run.log.Write(module, "Info", button.label, "",
                     powerButtonWord ? action.powerButtonWord : action.word);
       global.user.*button.ac = action.policy;

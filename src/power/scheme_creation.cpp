@@ -44,9 +44,7 @@ class Creation {
     port::GLOBAL_POWER_POLICY global = {};
     port::POWER_POLICY policy = {};
     if (!power.GetCurrentPowerPolicies(global, policy)) {
-      run::CaptureLastError(run_);
-      Log("Failed", "GetCurrentPowerPolicies", Number(), Text());
-      Fail("Failed to Get Current Power Policies : ");
+      CallFailed("GetCurrentPowerPolicies", "Failed to Get Current Power Policies : ", false);
       return FailWithVistaRule();
     }
     Log("Success", "GetCurrentPowerPolicies", "", "");
@@ -57,30 +55,21 @@ class Creation {
 
     std::uint32_t index = run_.lookup.highestIndex + 1;
     if (!power.WritePwrScheme(index, name, description, policy)) {
-      run::CaptureLastError(run_);  // before a log line can change the last error
-      Log("Failed", "WritePwrScheme", "", "");
-      Fail("Failed to Write New Power Scheme : ");
-      Log("Failed", "WritePwrScheme", Number(), Text());
+      CallFailed("WritePwrScheme", "Failed to Write New Power Scheme : ", true);
       return FailWithVistaRule();
     }
     Log("Success", "WritePwrScheme", "", "");
 
     port::SYSTEM_POWER_CAPABILITIES buttons = {};
     if (!power.GetPwrCapabilities(buttons)) {
-      run::CaptureLastError(run_);
-      Fail("Failed to Get Power Capabilities : ");
-      Log("Failed", "GetPwrCapabilities", Number(), Text());
-      return false;
+      return CallFailed("GetPwrCapabilities", "Failed to Get Power Capabilities : ", false);
     }
     Log("Success", "GetPwrCapabilities", "", "");
     SetButtonActions(run_, kModule, request_, buttons, global, true);
 
     if (!power.WriteGlobalPwrPolicy(global)) {
-      run::CaptureLastError(run_);
-      Log("Failed", "WriteGlobalPwrPolicy", "", "");
-      Fail("Failed to set Global Power Policy while Creating scheme : ");
-      Log("Failed", "WriteGlobalPwrPolicy", Number(), Text());
-      return false;
+      return CallFailed("WriteGlobalPwrPolicy",
+                        "Failed to set Global Power Policy while Creating scheme : ", true);
     }
     Log("Success", "WriteGlobalPwrPolicy", "", "");
 
@@ -88,11 +77,7 @@ class Creation {
 
     port::SYSTEM_POWER_CAPABILITIES machine = {};
     if (!power.GetPwrCapabilities(machine)) {
-      run::CaptureLastError(run_);
-      Log("Failed", "GetPwrCapabilities", "", "");
-      Fail("Failed to Get Power capabilities : ");
-      Log("Failed", "GetPwrCapabilities", Number(), Text());
-      return false;
+      return CallFailed("GetPwrCapabilities", "Failed to Get Power capabilities : ", true);
     }
     return ApplyMachineSettings(settings_, machine);
   }
@@ -105,10 +90,17 @@ class Creation {
   std::string_view Number() const { return run_.buffers.errorNumberText.view(); }
   std::string_view Text() const { return run_.buffers.errorText.view(); }
 
-  // The failure message: `prefix` followed by the captured error text.
-  void Fail(const char* prefix) {
+  // A failed platform call: the error texts of its failure, taken before a
+  // log line can change the thread's last error; the failure message, the
+  // prefix followed by the error text; (Failed, call, number, text), after
+  // (Failed, call, "", "") when `lineBefore`. Always false.
+  bool CallFailed(const char* call, const char* prefix, bool lineBefore) {
+    run::CaptureLastError(run_);
+    if (lineBefore) Log("Failed", call, "", "");
     run_.buffers.failureMessage.Assign(prefix);
     run_.buffers.failureMessage.Append(Text());
+    Log("Failed", call, Number(), Text());
+    return false;
   }
 
   bool FailWithVistaRule() {
