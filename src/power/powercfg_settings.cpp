@@ -11,7 +11,6 @@ namespace {
 
 constexpr const char* kHintPrefix = "Kindly check by fireing the command:- ";
 constexpr const char* kNoSupport = "Might be System Does Not Support The Option";
-constexpr port::ErrorCode kInvalidParameter = 87;
 // The settings' command buffer holds at most this many characters.
 constexpr std::size_t kMaxCommandLine = decltype(run::SharedBuffers::commandBuffer)::kMaxLength;
 
@@ -402,7 +401,7 @@ bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
   if (refusal != nullptr) {
     Log(settings, "Failed", command.label, refusal,
         command.insert == Insert::Nothing ? std::string_view(line) : inserted);
-    run.platform.system.SetLastError(kInvalidParameter);
+    run.platform.system.SetLastError(port::err::kInvalidParameter);
     return settings.reportFailure(settings, command, word);
   }
   run.buffers.commandBuffer.Clear();
