@@ -39,6 +39,20 @@ TEST_F(SimFilesTest, PathComponentsMatchHostNamesIgnoringCase) {
   EXPECT_EQ(sim_->Machine().HostPath("Q:\\nowhere"), "");
 }
 
+TEST_F(SimFilesTest, PathsFollowFilesChangedBehindTheMachinesBack) {
+  const auto host = [this](const char* path) { return sim_->Machine().HostPath(path); };
+  EXPECT_EQ(host("C:\\DATA\\REPORT.XML"), (root_ / "drive_c/Data/report.xml").string());
+  std::filesystem::rename(root_ / "drive_c/Data", root_ / "drive_c/DATA");
+  EXPECT_EQ(host("C:\\data\\report.xml"), (root_ / "drive_c/DATA/report.xml").string());
+
+  EXPECT_EQ(host("C:\\DATA\\new.log"), (root_ / "drive_c/DATA/new.log").string());
+  Write("drive_c/DATA/NEW.LOG", "");
+  EXPECT_EQ(host("C:\\DATA\\new.log"), (root_ / "drive_c/DATA/NEW.LOG").string());
+  EXPECT_TRUE(Files().FindFirstFileA("C:\\data\\new.log"));
+  std::filesystem::remove(root_ / "drive_c/DATA/NEW.LOG");
+  EXPECT_FALSE(Files().FindFirstFileA("C:\\data\\new.log"));
+}
+
 TEST_F(SimFilesTest, FindFirstFileFindsFilesFoldersAndPatterns) {
   EXPECT_TRUE(Files().FindFirstFileA("C:\\data\\REPORT.XML"));
   EXPECT_TRUE(Files().FindFirstFileA("C:\\Program Files"));

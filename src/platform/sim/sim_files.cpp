@@ -27,11 +27,6 @@ bool IsDirectory(const fs::path& path) {
   return fs::is_directory(path, ec);
 }
 
-bool Exists(const fs::path& path) {
-  std::error_code ec;
-  return fs::exists(path, ec);
-}
-
 // The error a missing file gives: "file not found" when its folder exists,
 // "path not found" otherwise.
 port::ErrorCode MissingError(const ResolvedPath& path) {
@@ -200,12 +195,12 @@ bool SimFileSystem::FindFirstFileA(const char* path) {
   if (!HasWildcard(lastName)) {
     const auto resolved = machine_.Paths().Resolve(text);
     if (!resolved) return Fail(port::err::kPathNotFound);
-    if (Exists(resolved->host)) return true;
+    if (resolved->Exists()) return true;
     return Fail(MissingError(*resolved));
   }
 
   const auto folder = machine_.Paths().Resolve(folderPart.empty() ? "." : folderPart);
-  if (!folder || !IsDirectory(folder->host)) return Fail(port::err::kPathNotFound);
+  if (!folder || !folder->IsFolder()) return Fail(port::err::kPathNotFound);
   if (!folder->IsRoot() && (MatchesPattern(".", lastName) || MatchesPattern("..", lastName))) {
     return true;
   }
@@ -220,7 +215,7 @@ bool SimFileSystem::FindFirstFileA(const char* path) {
 bool SimFileSystem::GetFileSize(const char* path, std::uint64_t& size) {
   const auto resolved = Resolve(path);
   if (!resolved) return Fail(port::err::kPathNotFound);
-  if (resolved->trailingSeparator && !IsDirectory(resolved->host)) {
+  if (resolved->trailingSeparator && !resolved->IsFolder()) {
     return Fail(MissingError(*resolved));
   }
   std::error_code ec;
@@ -233,7 +228,7 @@ bool SimFileSystem::GetFileSize(const char* path, std::uint64_t& size) {
 bool SimFileSystem::CreateDirectoryA(const char* path) {
   const auto resolved = Resolve(path);
   if (!resolved) return Fail(port::err::kPathNotFound);
-  if (resolved->IsRoot() || Exists(resolved->host)) return Fail(port::err::kAlreadyExists);
+  if (resolved->IsRoot() || resolved->Exists()) return Fail(port::err::kAlreadyExists);
   if (!IsDirectory(resolved->Parent().host)) return Fail(port::err::kPathNotFound);
   if (const auto denied = machine_.WriteDenied(*resolved)) return Fail(*denied);
   std::error_code ec;
@@ -249,7 +244,7 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
   };
   const auto resolved = Resolve(path);
   if (!resolved) return fail(port::err::kPathNotFound);
-  if (resolved->IsRoot() || IsDirectory(resolved->host)) return fail(port::err::kAccessDenied);
+  if (resolved->IsRoot() || resolved->IsFolder()) return fail(port::err::kAccessDenied);
   if (resolved->trailingSeparator) return fail(kInvalidName);
   if (const auto denied = machine_.WriteDenied(*resolved)) {
     return fail(IsDirectory(resolved->Parent().host) ? *denied : port::err::kPathNotFound);
@@ -302,7 +297,7 @@ std::string SimFileSystem::GetPrivateProfileStringA(const char* section, const c
   }
   const auto resolved = Resolve(file.c_str());
   std::ifstream in;
-  if (resolved && !IsDirectory(resolved->host)) in.open(resolved->host, std::ios::binary);
+  if (resolved && !resolved->IsFolder()) in.open(resolved->host, std::ios::binary);
   if (!in) {
     machine_.SetLastError(port::err::kFileNotFound);
   } else if (section != nullptr && key != nullptr) {

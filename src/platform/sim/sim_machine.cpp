@@ -172,6 +172,7 @@ std::string SimMachine::HostPath(const std::string& windowsPath) const {
 }
 
 std::optional<port::ErrorCode> SimMachine::WriteDenied(const ResolvedPath& path) const {
+  if (deniedFolded_.empty()) return std::nullopt;
   const std::u16string folded = path.FoldedPath();
   for (const auto& [denied, code] : deniedFolded_) {
     const bool same = folded == denied;
