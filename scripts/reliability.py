@@ -85,12 +85,15 @@ class Target:
             self.drive_c = os.path.join(prefix, "drive_c")
 
     def start(self, program, arguments, machine=None):
+        """Starts a program; its error output goes to a file, since Wine's
+        services started on the way keep a pipe open."""
         env = dict(self.env)
         if machine is not None:
             env["ZRT_SIM_MACHINE"] = machine
         command = (["wine"] if self.name == "wine" else []) + [program] + arguments
+        errors = tempfile.TemporaryFile()
         return subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.PIPE)
+                                stderr=errors), errors
 
 
 def cache_value(build, name):
@@ -104,13 +107,21 @@ def cache_value(build, name):
     return None
 
 
-def wait_all(processes):
-    """Waits for every process; the error output of those that failed."""
+def wait_all(started, timeout=600):
+    """Waits for every started program; the error output of those that
+    failed."""
     failed = []
-    for process in processes:
-        _, err = process.communicate()
+    for process, errors in started:
+        try:
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
         if process.returncode != 0:
-            failed.append(f"exit {process.returncode}: {err.decode(errors='replace').strip()}")
+            errors.seek(0)
+            text = errors.read().decode(errors="replace").strip()
+            failed.append(f"exit {process.returncode}: {text}")
+        errors.close()
     return failed
 
 
