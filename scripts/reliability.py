@@ -82,7 +82,6 @@ class Target:
                            check=True, stdout=subprocess.DEVNULL)
             self.env.update(WINEPREFIX=prefix, WINEARCH="win32",
                             WINEDEBUG=self.env.get("WINEDEBUG", "-all"))
-            self.drive_c = os.path.join(prefix, "drive_c")
 
     def start(self, program, arguments, machine=None):
         """Starts a program; its error output goes to a file, since Wine's
@@ -194,21 +193,18 @@ def log_writers(target, args):
     scratch = tempfile.mkdtemp(prefix="zrt-reliability-")
     try:
         if target.name == "wine":
-            name = os.path.basename(scratch)
-            folder, machine = f"C:\\{name}", None
-            log_folder = os.path.join(target.drive_c, name, "ApplicationLog", "zQTVLog")
+            # Wine's drive Z: is the host's root: nothing is left in the prefix.
+            folder, machine, data = "Z:" + scratch.replace("/", "\\"), None, scratch
         else:
             folder, machine = "C:\\Data\\Merqel", new_machine(scratch)
-            log_folder = os.path.join(machine, "drive_c", "Data", "Merqel", "ApplicationLog",
-                                      "zQTVLog")
+            data = os.path.join(machine, "drive_c", "Data", "Merqel")
         writers = [target.start(target.log_lines, [folder, f"P{k}", str(args.lines)], machine)
                    for k in range(1, args.processes + 1)]
         table.failures += wait_all(writers)
-        f = analyse_log(read_files(log_folder).values(), args.processes, args.lines)
+        logs = read_files(os.path.join(data, "ApplicationLog", "zQTVLog"))
+        f = analyse_log(logs.values(), args.processes, args.lines)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
-        if target.name == "wine":
-            shutil.rmtree(os.path.dirname(os.path.dirname(log_folder)), ignore_errors=True)
     table.rows.append([args.processes * args.lines, f["intact"], f["torn"], f["lost"],
                        f["duplicated"], f["out_of_order"], f["headers"],
                        "yes" if f["header_first"] else "no"])
