@@ -284,10 +284,16 @@ bool JobDocument::ReadNextStep(PowerRequest& request, DocText& error) {
 
   for (std::int32_t i = 0; i < childCount; ++i) {
     std::unique_ptr<port::XmlNode> child;
+    port::XmlNodeType type = port::XmlNodeType::Element;
+    if (!Call(children->get_item(i, child)) || !child || !Call(child->get_nodeType(type))) {
+      error.Assign(kContentNotValid);
+      return false;
+    }
+    // Only elements are fields: a processing instruction's target is no name.
+    if (type != port::XmlNodeType::Element) continue;
     WideText name;
     WideText value;
-    if (!Call(children->get_item(i, child)) || !child || !Call(child->get_baseName(name)) ||
-        !Call(child->get_nodeTypedValue(value))) {
+    if (!Call(child->get_baseName(name)) || !Call(child->get_nodeTypedValue(value))) {
       error.Assign(kContentNotValid);
       return false;
     }

@@ -42,12 +42,12 @@ TEST_F(ReadNextStepTest, ChildrenThatFillNothingOrOverwrite) {
       <schemename>first</schemename><promptasstandby>Yes</promptasstandby>
       <!-- sysstandpi -->text<?sysstandpi 5?><value>child</value><bogus>b</bogus>
       <group><tohdpi>7</tohdpi></group><sysstandpi>10</sysstandpi>
-      <schemename>second</schemename></step></job>)"));
+      <schemename>second</schemename><?tohdpi 9?></step></job>)"));
   EXPECT_EQ(request_.schemename, "second");  // the later element wins
   EXPECT_EQ(request_.promptasstandby, "Yes");
   EXPECT_EQ(request_.sysstandpi, "10");
   EXPECT_EQ(request_.value, "v");        // an element named "value" fills nothing
-  EXPECT_TRUE(request_.tohdpi.empty());  // only the step's own children count
+  EXPECT_TRUE(request_.tohdpi.empty());  // only the step's own element children count
 }
 
 TEST_F(ReadNextStepTest, StepWithoutAttributesGivesTheSystemText) {
