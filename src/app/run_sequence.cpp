@@ -198,7 +198,9 @@ class RunSequence {
       RevertAndCloseToken();
       return false;
     }
-    if (system.lstrcmpiA(h.scriptId.c_str(), run_.args.ScriptId.c_str()) != 0) {
+    // A script id that was cut to its field is another id: it matches none.
+    if (h.scriptId.WasCut() || run_.args.ScriptId.WasCut() ||
+        system.lstrcmpiA(h.scriptId.c_str(), run_.args.ScriptId.c_str()) != 0) {
       Log("Failed", "Data comapare", "", "");
       RevertAndCloseToken();
       return false;

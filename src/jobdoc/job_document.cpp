@@ -297,13 +297,15 @@ bool JobDocument::ReadNextStep(PowerRequest& request, DocText& error) {
       error.Assign(kContentNotValid);
       return false;
     }
+    // A name that loses characters in the conversion names no field.
     std::string narrowName;
-    if (!ToNarrow(system_, name, narrowName)) continue;
+    bool lossy = false;
+    if (!ToNarrow(system_, name, narrowName, &lossy) || lossy) continue;
     // Later elements of the same name overwrite earlier ones.
     if (const PowerRequestField* field = FindElementField(narrowName)) {
       std::string narrowValue;
-      ToNarrow(system_, value, narrowValue);
-      field->assign(request, narrowValue);
+      ToNarrow(system_, value, narrowValue, &lossy);
+      request.Fill(*field, narrowValue, lossy);
     }
   }
 

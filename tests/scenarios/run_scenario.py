@@ -692,7 +692,9 @@ class WineTarget:
             raise ScenarioError(f"the Wine target cannot report Windows {version}")
 
         placed = []
-        reg = ["REGEDIT4", ""]
+        # The Unicode form of the file, so that names beyond the ANSI code
+        # page (scheme names, say) reach the registry unchanged.
+        reg = ["Windows Registry Editor Version 5.00", ""]
         reg += [f"[-{key}]" for key in WINE_RESET_KEYS]
         reg.append("")
         if wine_version != "winxp":
@@ -756,7 +758,7 @@ class WineTarget:
 
         run_folder = self.drive_c / RUN_FOLDER
         reg_file = run_folder / "machine.reg"
-        reg_file.write_bytes("\r\n".join(reg + [""]).encode(ANSI))
+        reg_file.write_bytes("\r\n".join(reg + [""]).encode("utf-16"))
         proc = self.wine("reg", "import", "C:\\" + RUN_FOLDER + "\\machine.reg")
         if proc.returncode != 0:
             raise ScenarioError("wine reg import failed: "

@@ -74,18 +74,29 @@ TEST_F(ReadNextStepTest, WalkEndsWithoutErrorText) {
   EXPECT_TRUE(request_.value.empty());  // the request is cleared even then
 }
 
-TEST_F(ReadNextStepTest, ValuesAreConvertedAndCutToTheirFields) {
+TEST_F(ReadNextStepTest, ValuesAreConvertedAndCutToTheirFieldsAndSaySo) {
+  const std::string tooLongThenWhole = "<critbatlevel>" + std::string(60, 'c') +
+                                       "</critbatlevel><critbatlevel>\xC3\x89" +
+                                       std::string(48, 'c') + "</critbatlevel>";
   ASSERT_TRUE(ReadFirst("<job><step value='1'><schemename>" + std::string(60, 'n') +
                         "</schemename><schemeDesc>" + std::string(3000, 'd') +
                         "</schemeDesc><overwriteifexst>" + std::string(30, 'o') +
                         "</overwriteifexst><modifyoption>" + std::string(200, 'm') +
-                        "</modifyoption><lowbatlev>\xC3\x89nergie \xE2\x82\xAC</lowbatlev>"
-                        "</step></job>"));
+                        "</modifyoption><lowbatlev>\xC3\x89nergie \xE2\x82\xAC</lowbatlev>" +
+                        tooLongThenWhole + "</step></job>"));
   EXPECT_EQ(request_.schemename.view(), std::string(49, 'n'));
   EXPECT_EQ(request_.schemeDesc.view(), std::string(2047, 'd'));
   EXPECT_EQ(request_.overwriteifexst.view(), std::string(20, 'o'));
   EXPECT_EQ(request_.modifyoption.view(), std::string(123, 'm'));
   EXPECT_EQ(request_.lowbatlev, "\xC9nergie ?");  // in the ANSI code page
+
+  using jobdoc::ValueFit;
+  EXPECT_EQ(request_.Fit("schemename"), ValueFit::TooLong);
+  EXPECT_EQ(request_.Fit("lowbatlev"), ValueFit::Lossy);
+  EXPECT_EQ(request_.Fit("critbatlevel"), ValueFit::Whole);  // the later element's fit
+  EXPECT_EQ(request_.Fit("tohdpi"), ValueFit::Whole);        // no element
+  ASSERT_FALSE(document_->ReadNextStep(request_, error_));
+  EXPECT_EQ(request_.Fit("schemename"), ValueFit::Whole);  // cleared with the request
 }
 
 }  // namespace

@@ -145,6 +145,14 @@ TEST_F(RunSequenceTest, FunctionNameAndScriptIdAreComparedIgnoringCase) {
   lines = LogLines();
   EXPECT_EQ(lines[lines.size() - 2], "WinMain|FAILED|Data comapare||");
   EXPECT_EQ(LogRecords().back().user, "SYSTEM");
+
+  // Ids that differ only beyond the 511 characters their fields hold.
+  const std::string longId(511, '7');
+  WriteJob("<step value=\"1\"><action>none</action></step>", "Power Management", longId + "A");
+  std::string argument = JobArgument();
+  RunProgram(argument.replace(argument.find("5012"), 4, longId + "B"));
+  lines = LogLines();
+  EXPECT_EQ(lines[lines.size() - 2], "WinMain|FAILED|Data comapare||");
 }
 
 TEST_F(RunSequenceTest, EmptyStepListTakesTheHeaderFromChildElementsAndReportsSuccess) {
