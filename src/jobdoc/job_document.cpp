@@ -87,6 +87,7 @@ bool JobDocument::Load(std::string_view path, DocText& rootName, DocText& error)
   instanceIndex_ = 0;
   stepBound_ = 0;
   stepIndex_ = 0;
+  stepCount_ = 0;
   instanceChildren_.reset();
   steps_.reset();
   scriptInstances_.reset();
@@ -129,6 +130,7 @@ bool JobDocument::Load(std::string_view path, DocText& rootName, DocText& error)
     }
     instanceCount_ = stepCount;
     stepBound_ = stepCount;
+    stepCount_ = stepCount;
     instanceIndex_ = 0;
     stepIndex_ = 0;
   }

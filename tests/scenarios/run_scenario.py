@@ -127,7 +127,8 @@ def job_document(job, preludes):
     """The job document a scenario's 'job' describes: one script instance
     (attributes from the shared defaults, replaced by the job's own) holding
     the steps, each an object of option elements in order; a member "@value"
-    gives the step's value attribute (default: its position)."""
+    gives the step's value attribute (default: its position; null: a step
+    without attributes)."""
     if set(job) - {"scriptinstance", "steps"}:
         raise ScenarioError(f"unknown members of job: {sorted(set(job))}")
     attributes = {name: preludes["vars"][name] for name in INSTANCE_ATTRIBUTES}
@@ -136,7 +137,8 @@ def job_document(job, preludes):
              "  <scriptinstance " + " ".join(f'{k}="{xml_escape(v, True)}"'
                                              for k, v in attributes.items()) + ">"]
     for position, step in enumerate(job.get("steps", []), 1):
-        lines.append(f'    <step value="{xml_escape(step.get("@value", str(position)), True)}">')
+        value = step.get("@value", str(position))
+        lines.append("    <step>" if value is None else f'    <step value="{xml_escape(value, True)}">')
         for name, text in step.items():
             if not name.startswith("@"):
                 lines.append(f"      <{name}>{xml_escape(text)}</{name}>")

@@ -208,6 +208,38 @@ TEST_F(RunSequenceTest, FailingSecondStepKeepsTheFirstAndReportsFailureAsTheUser
   EXPECT_EQ(LogRecords().back().user, "jsmith");
 }
 
+TEST_F(RunSequenceTest, SuccessOnlyWhenEveryStepWasRead) {
+  const std::string first =
+      "<step value='1'><action>Delete Scheme</action><schemename>Night Shift</schemename></step>";
+  const std::string second =
+      "<step value='2'><action>Delete Scheme</action><schemename>Presentation</schemename></step>";
+  const struct {
+    std::string steps, desc, line;
+  } cases[] = {
+      {first + "<step><action>Delete Scheme</action></step>" + second,
+       "Step 2 of 3 could not be read.", "WinMain|FAILED|ReadNextStep|2|"},
+      {"<group>" + first + second + "</group>",
+       "Only 1 of 2 steps ran: the script instance bounds the step list.",
+       "WinMain|FAILED|ReadNextStep||Only 1 of 2 steps ran"},
+      // Other children besides the steps: the walk runs off the end as usual.
+      {"<instanceid>9</instanceid>" + first + second, "", ""},
+  };
+  for (const auto& c : cases) {
+    WriteSchemes(R"([{"index": 1, "name": "Portable/Laptop"}, {"index": 2, "name": "Presentation"},
+                     {"index": 6, "name": "Night Shift"}])");
+    WriteJob(c.steps);
+    RunProgram();
+    EXPECT_NE(Posts().back().second.find("<desc><![CDATA[" + c.desc + "]]>"), std::string::npos)
+        << c.steps;
+    EXPECT_EQ(SchemeNames().size(), c.desc.empty() ? 1u : 2u);
+    const auto lines = LogLines();
+    EXPECT_EQ(lines.back(), kEnd);
+    if (!c.line.empty()) {
+      EXPECT_EQ(lines[lines.size() - 4].rfind(c.line, 0), 0u) << c.steps;
+    }
+  }
+}
+
 TEST_F(RunSequenceTest, UnknownActionsAreSkippedAndCreationIsNotPassedOverAsDone) {
   WriteJob(
       "<step value=\"1\"><action>Delete Shceme</action><schemename>Night Shift</schemename>"
