@@ -67,7 +67,7 @@ TEST_F(SimFilesTest, CreateDirectoryReportsExistingAndMissingParents) {
   EXPECT_EQ(LastError(), 3u);
 }
 
-TEST_F(SimFilesTest, CreateNewRefusesAnExistingFileAndKeepsIt) {
+TEST_F(SimFilesTest, CreateNewRefusesAnExistingFileAndDeleteRemovesFilesOnly) {
   EXPECT_EQ(Files().CreateFileA("C:\\Data\\Report.xml", port::OpenMode::CreateNew), nullptr);
   EXPECT_EQ(LastError(), 80u);
   EXPECT_EQ(Read("drive_c/Data/report.xml"), "12345");
@@ -77,6 +77,14 @@ TEST_F(SimFilesTest, CreateNewRefusesAnExistingFileAndKeepsIt) {
   EXPECT_EQ(LastError(), 0u);
   EXPECT_TRUE(file->WriteFile("ab", 2));
   EXPECT_EQ(Read("drive_c/Data/fresh.txt"), "ab") << "written through at once";
+
+  file.reset();
+  EXPECT_TRUE(Files().DeleteFileA("C:\\Data\\FRESH.txt"));
+  EXPECT_FALSE(HostExists("drive_c/Data/fresh.txt"));
+  EXPECT_FALSE(Files().DeleteFileA("C:\\Data\\fresh.txt"));
+  EXPECT_EQ(LastError(), 2u);
+  EXPECT_FALSE(Files().DeleteFileA("C:\\Data"));
+  EXPECT_EQ(LastError(), 5u);
 }
 
 TEST_F(SimFilesTest, AppendAddsAtTheEndAndReplaceStartsAfresh) {
