@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/system_facts.h"
 #include "sim_machine_fixture.h"
 
 namespace zrt::test {
@@ -159,6 +160,16 @@ TEST_F(SimFilesTest, WindowsFolderAndCommonApplicationData) {
   Open();
   EXPECT_EQ(Files().SHGetFolderPathA(port::kCsidlCommonAppData, data), port::kE_FAIL);
   EXPECT_EQ(data, "");
+}
+
+TEST_F(SimFilesTest, SixtyFourBitMarkerIsLookedForOnlyBesideTheWindowsFolder) {
+  Write("drive_c/Program Files (x86)/.keep", "");
+  EXPECT_TRUE(IsSixtyFourBitMachine(Files()));
+  // A Windows folder too long for its buffer: no probe of the current folder.
+  Write("machine.json", R"({"windows_folder": "C:\\)" + std::string(600, 'W') +
+                            R"(", "current_directory": "C:\\"})");
+  Open();
+  EXPECT_FALSE(IsSixtyFourBitMachine(Files()));
 }
 
 TEST(SimFilePatternTest, WildcardsFollowWindowsRules) {
