@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "support/job_machine.h"
 
 namespace zrt::test {
@@ -238,6 +240,36 @@ TEST_F(RunSequenceTest, SuccessOnlyWhenEveryStepWasRead) {
       EXPECT_EQ(lines[lines.size() - 4].rfind(c.line, 0), 0u) << c.steps;
     }
   }
+}
+
+TEST_F(RunSequenceTest, ExceptionsAreLoggedWhereTheyAriseAndEndTheRunAtOnce) {
+  const struct {
+    const char* call;
+    int at;
+    std::string line, last;
+  } cases[] = {
+      // The first field's debugger output: ParseInput's own handler.
+      {"OutputDebugStringA", 1, "ParseInput|ERROR|Exception Occured|",
+       kEnd + std::string("ParseInput")},
+      // Reading the script header: the entry point's handler.
+      {"OutputDebugStringA", 10, "WinMain|ERROR|Exception Occured|", ""},
+      // Inside the deletion: the operation's guard.
+      {"GetActivePwrScheme", 1, "DeletePowerScheme|ERROR|Exception Occured|", ""},
+  };
+  for (const auto& c : cases) {
+    auto machine = nlohmann::json::parse(Read("machine.json"));
+    machine["raises"] = {{c.call, c.at}};
+    Write("machine.json", machine.dump());
+    EXPECT_EQ(RunProgram(), 0);
+    auto lines = LogLines();
+    if (!c.last.empty()) {
+      EXPECT_EQ(lines.back(), c.last);
+      lines.pop_back();
+    }
+    EXPECT_EQ(lines.back().rfind(c.line, 0), 0u) << lines.back();
+  }
+  EXPECT_THAT(Posts(), IsEmpty());
+  EXPECT_EQ(SchemeNames().size(), 4u);
 }
 
 TEST_F(RunSequenceTest, UnknownActionsAreSkippedAndCreationIsNotPassedOverAsDone) {

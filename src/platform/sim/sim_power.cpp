@@ -54,6 +54,7 @@ bool SimPowerProfile::Fail(port::ErrorCode code) {
 }
 
 bool SimPowerProfile::Forced(const Json& power, const char* call) {
+  machine_.RaiseIfDue(call);
   const Json* failures = Member(power, "failures");
   if (failures == nullptr) return false;
   const Json* code = Member(*failures, call);

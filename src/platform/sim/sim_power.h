@@ -41,6 +41,7 @@ class SimPowerProfile : public port::PowerProfile {
  private:
   Json Load() const;
   // The forced failure of `call` in "failures", if any; sets the last error.
+  // Raises first when machine.json's "raises" says so.
   bool Forced(const Json& power, const char* call);
   bool Fail(port::ErrorCode code);
 

@@ -73,6 +73,7 @@ bool SimSystem::GetVersionExA(port::OsVersion& version, bool extended) {
 }
 
 void SimSystem::OutputDebugStringA(const char* text) {
+  machine_.RaiseIfDue("OutputDebugStringA");
   if (text == nullptr) return;
   AppendToFile(machine_.File(machine_file::kDebugOutput), AnsiToUtf8(text));
 }
