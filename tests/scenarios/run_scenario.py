@@ -127,7 +127,8 @@ def job_document(job, preludes):
     """The job document a scenario's 'job' describes: one script instance
     (attributes from the shared defaults, replaced by the job's own) holding
     the steps, each an object of option elements in order; a member "@value"
-    gives the step's value attribute (default: its position)."""
+    gives the step's value attribute (default: its position; null: a step
+    without attributes)."""
     if set(job) - {"scriptinstance", "steps"}:
         raise ScenarioError(f"unknown members of job: {sorted(set(job))}")
     attributes = {name: preludes["vars"][name] for name in INSTANCE_ATTRIBUTES}
@@ -136,7 +137,8 @@ def job_document(job, preludes):
              "  <scriptinstance " + " ".join(f'{k}="{xml_escape(v, True)}"'
                                              for k, v in attributes.items()) + ">"]
     for position, step in enumerate(job.get("steps", []), 1):
-        lines.append(f'    <step value="{xml_escape(step.get("@value", str(position)), True)}">')
+        value = step.get("@value", str(position))
+        lines.append("    <step>" if value is None else f'    <step value="{xml_escape(value, True)}">')
         for name, text in step.items():
             if not name.startswith("@"):
                 lines.append(f"      <{name}>{xml_escape(text)}</{name}>")
@@ -699,7 +701,9 @@ class WineTarget:
             raise ScenarioError(f"the Wine target cannot report Windows {version}")
 
         placed = []
-        reg = ["REGEDIT4", ""]
+        # The Unicode form of the file, so that names beyond the ANSI code
+        # page (scheme names, say) reach the registry unchanged.
+        reg = ["Windows Registry Editor Version 5.00", ""]
         reg += [f"[-{key}]" for key in WINE_RESET_KEYS]
         reg.append("")
         if wine_version != "winxp":
@@ -763,7 +767,7 @@ class WineTarget:
 
         run_folder = self.drive_c / RUN_FOLDER
         reg_file = run_folder / "machine.reg"
-        reg_file.write_bytes("\r\n".join(reg + [""]).encode(ANSI))
+        reg_file.write_bytes("\r\n".join(reg + [""]).encode("utf-16"))
         proc = self.wine("reg", "import", "C:\\" + RUN_FOLDER + "\\machine.reg")
         if proc.returncode != 0:
             raise ScenarioError("wine reg import failed: "

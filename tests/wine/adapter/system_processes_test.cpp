@@ -25,9 +25,9 @@ TEST_F(SystemAdapterTest, ConversionsHonourTheCapacityIncludingTheTerminator) {
   EXPECT_FALSE(system_->MultiByteToWideChar("abc", wide, 0));
 
   std::string narrow;
-  EXPECT_TRUE(system_->WideCharToMultiByte(u"Power Management", narrow, 17));
+  EXPECT_TRUE(system_->WideCharToMultiByte(u"Power Management", narrow, 17, nullptr));
   EXPECT_EQ(narrow, "Power Management");
-  EXPECT_FALSE(system_->WideCharToMultiByte(u"Power Management", narrow, 16));
+  EXPECT_FALSE(system_->WideCharToMultiByte(u"Power Management", narrow, 16, nullptr));
   EXPECT_TRUE(narrow.empty());
 
   // The whole zero-terminated text is converted, and no further.
@@ -40,8 +40,16 @@ TEST_F(SystemAdapterTest, ConversionsUseTheAnsiCodePage) {
   // from the Linux locale (C and English locales give 1252).
   if (::GetACP() != 1252) GTEST_SKIP() << "ANSI code page " << ::GetACP() << ", not 1252";
   std::string narrow;
-  EXPECT_TRUE(system_->WideCharToMultiByte(u"Pr\u00e4sentation", narrow, 26));
+  bool usedDefault = true;
+  EXPECT_TRUE(system_->WideCharToMultiByte(u"Pr\u00e4sentation", narrow, 26, &usedDefault));
   EXPECT_EQ(narrow, "Pr\xe4sentation");
+  EXPECT_FALSE(usedDefault);
+  // Without a best fit, a letter the code page lacks becomes the default
+  // character, and the platform says so.
+  std::string lossy;
+  EXPECT_TRUE(system_->WideCharToMultiByte(u"\u0100\u7bc0", lossy, 6, &usedDefault));
+  EXPECT_EQ(lossy, "??");
+  EXPECT_TRUE(usedDefault);
   port::WideText wide;
   EXPECT_TRUE(system_->MultiByteToWideChar(narrow, wide, 26));
   EXPECT_EQ(wide, u"Pr\u00e4sentation");
