@@ -126,14 +126,15 @@ void WriteRecord(Json& object, const std::vector<Field>& fields, const Record& r
 
 }  // namespace
 
-Json LoadPowerFile(const SimMachine& machine) {
-  Json power = ReadJsonFile(machine.File(machine_file::kPower), Json::object());
+const Json& LoadPowerFile(SimMachine& machine) {
+  const Json& power = machine.PowerFile().Read();
   if (!power.is_object()) throw MachineError(kWhere + " must hold a JSON object");
   return power;
 }
 
-void SavePowerFile(const SimMachine& machine, const Json& power) {
-  WriteJsonFile(machine.File(machine_file::kPower), power);
+void UpdatePowerFile(SimMachine& machine, const std::function<void(Json&)>& change) {
+  LoadPowerFile(machine);
+  machine.PowerFile().Update(change);
 }
 
 std::uint8_t TruthMember(const Json& object, const char* name, const std::string& where) {

@@ -85,8 +85,8 @@ void StoreState(Json& power, const powercfg::State& before, const powercfg::Stat
 
 }  // namespace
 
-PowercfgOutcome RunPowercfg(const SimMachine& machine, const std::string& commandLine) {
-  Json power = LoadPowerFile(machine);
+PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine) {
+  const Json& power = LoadPowerFile(machine);
   const Json* tool = Member(power, "powercfg");
   const std::string where = kWhere + ": powercfg";
   const SplitCommand split = SplitCommandLine(commandLine);
@@ -118,8 +118,7 @@ PowercfgOutcome RunPowercfg(const SimMachine& machine, const std::string& comman
       split.arguments, after,
       [](const std::string& a, const std::string& b) { return EqualAnsiNoCase(a, b); }));
   if (outcome.exitCode == powercfg::kExitSuccess) {
-    StoreState(power, before, after);
-    SavePowerFile(machine, power);
+    UpdatePowerFile(machine, [&](Json& changed) { StoreState(changed, before, after); });
   }
   return outcome;
 }
