@@ -126,6 +126,15 @@ TEST_F(SchemeModificationTest, EachRowOfTheFailureTableOnXpAndFromVistaOn) {
        "Failed to Set power scheme as active : " + kDenied + "\n",
        nullptr,
        {"INFO|Set Active||Yes", "FAILED|SetActivePwrScheme|5|" + kDenied}},
+      // A name that would change Powercfg.exe's arguments is refused unrun.
+      {R"({"schemes": [{"index": 1, "name": "Portable/Laptop"}, {"index": 6, "name": "A\" -x \"b"}]})",
+       {{"schemename", "a\" -x \"B"}, {"actpowesch", "1"}},
+       false,
+       "Failed to Set power scheme as active : " + kInvalid + "\n",
+       nullptr,
+       {"FAILED|SetActivePwrScheme|Refused: a scheme name with a quotation mark or a control "
+        "character, or ending in a backslash|a\" -x \"B",
+        "FAILED|SetActivePwrScheme|87|" + kInvalid}},
       {R"({"failures": {"GetPwrCapabilities": [0, 87]}})",
        {},
        false,
