@@ -55,14 +55,8 @@ class Creation {
 
   bool KeepOrHandOver() {
     settings_.Log("Info", "Scheme Already Present", "", name_);
-    if (run_.platform.system.lstrcmpiA(request_.overwriteifexst.c_str(), "1") != 0) {
-      settings_.Log("Info", name_, "OverWriteIfExist", "No");
-      return true;
-    }
-    if (handOver_ == HandOver::Received) return RefuseHandBack(settings_);
-    settings_.Log("Info", name_, "OverWriteIfExist", "Yes");
-    settings_.Log("Info", name_, "", "Modifying Scheme");
-    return ModifyPowerScheme(run_, request_, HandOver::Received);
+    return HandOverIfAsked(settings_, handOver_, "OverWriteIfExist", "Modifying Scheme",
+                           ModifyPowerScheme);
   }
 
   run::Run& run_;

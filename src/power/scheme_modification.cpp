@@ -22,7 +22,7 @@ class Modification {
   bool Run() {
     if (!LookUpScheme(run_, name_)) return CreateIfAsked();
     settings_.Log("Info", "Scheme Already Present", "", name_);
-    if (!MayChange()) return true;
+    if (!OverwriteAsked(settings_)) return true;
     if (!CheckWriteRight(settings_)) return false;
 
     const std::uint32_t index = run_.lookup.foundIndex;
@@ -42,20 +42,10 @@ class Modification {
   }
 
  private:
-  bool MayChange() {
-    return run_.platform.system.lstrcmpiA(request_.overwriteifexst.c_str(), "1") == 0;
-  }
-
   bool CreateIfAsked() {
     settings_.Log("Info", "Scheme Not Present", "", name_);
-    if (!MayChange()) {
-      settings_.Log("Info", name_, "Create If Not Exist", "No");
-      return true;
-    }
-    if (handOver_ == HandOver::Received) return RefuseHandBack(settings_);
-    settings_.Log("Info", name_, "Create If Not Exist", "Yes");
-    settings_.Log("Info", name_, "", "Creating Scheme");
-    return CreatePowerScheme(run_, request_, HandOver::Received);
+    return HandOverIfAsked(settings_, handOver_, "Create If Not Exist", "Creating Scheme",
+                           CreatePowerScheme);
   }
 
   run::Run& run_;

@@ -10,15 +10,29 @@ namespace {
 constexpr CallFailure kCapabilities = {"Failed to Get Power Capabilities : ", false, false, false};
 }  // namespace
 
-bool RefuseHandBack(SettingsRun& settings) {
+bool OverwriteAsked(SettingsRun& settings) {
+  return settings.run.platform.system.lstrcmpiA(settings.request.overwriteifexst.c_str(), "1") == 0;
+}
+
+bool HandOverIfAsked(SettingsRun& settings, HandOver handOver, const char* option,
+                     const char* handingOver, SchemeOperation other) {
   const std::string_view name = settings.request.schemename.view();
-  settings.Log("Failed", name, "Hand Back",
-               "Refused: the power schemes changed between two look-ups");
-  auto& message = settings.run.buffers.failureMessage;
-  message.Assign("Power scheme \"");
-  message.Append(name);
-  message.Append("\" appeared or disappeared between two look-ups; nothing was changed.");
-  return false;
+  if (!OverwriteAsked(settings)) {
+    settings.Log("Info", name, option, "No");
+    return true;
+  }
+  if (handOver == HandOver::Received) {
+    settings.Log("Failed", name, "Hand Back",
+                 "Refused: the power schemes changed between two look-ups");
+    auto& message = settings.run.buffers.failureMessage;
+    message.Assign("Power scheme \"");
+    message.Append(name);
+    message.Append("\" appeared or disappeared between two look-ups; nothing was changed.");
+    return false;
+  }
+  settings.Log("Info", name, option, "Yes");
+  settings.Log("Info", name, "", handingOver);
+  return other(settings.run, settings.request, HandOver::Received);
 }
 
 bool CallFailed(SettingsRun& settings, const char* call, const CallFailure& failure) {

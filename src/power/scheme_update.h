@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "jobdoc/power_request.h"
 #include "platform/port/power_policy.h"
 #include "power/operation_rules.h"
+#include "run/run.h"
 
 namespace zrt::power {
 
@@ -17,9 +19,20 @@ namespace zrt::power {
 // back, even when the schemes changed between the two look-ups.
 enum class HandOver { Allowed, Received };
 
-// The received request would go back to the operation that handed it over:
-// logged, the failure message set, nothing changed. Always false.
-bool RefuseHandBack(SettingsRun& settings);
+// Creation or modification.
+using SchemeOperation = bool (*)(run::Run& run, jobdoc::PowerRequest request, HandOver handOver);
+
+// Whether the request's `overwriteifexst` is "1".
+bool OverwriteAsked(SettingsRun& settings);
+
+// For a scheme the operation cannot take itself: when `overwriteifexst` is
+// "1", logs (Info, name, `option`, "Yes") and (Info, name, "", `handingOver`)
+// and hands the request to `other`; otherwise logs (Info, name, `option`,
+// "No") and succeeds with nothing changed. A request received from the
+// other operation is not handed back: that is logged and fails, as the
+// schemes changed between the two look-ups.
+bool HandOverIfAsked(SettingsRun& settings, HandOver handOver, const char* option,
+                     const char* handingOver, SchemeOperation other);
 
 // Reports the failed power-profile call `call` as `failure` says. Always
 // false.
