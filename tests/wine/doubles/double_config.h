@@ -111,31 +111,34 @@ inline std::wstring ConfigKey(const wchar_t* component) {
   return std::wstring(kConfigRoot) + component;
 }
 
-inline std::string ToUtf8(const wchar_t* text, std::size_t length) {
+// UTF-16 to a code page (CP_UTF8, CP_ACP) and back.
+inline std::string Narrow(const wchar_t* text, std::size_t length, UINT codePage = CP_UTF8) {
   if (length == 0) return {};
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
+  const int size = ::WideCharToMultiByte(codePage, 0, text, static_cast<int>(length), nullptr, 0,
                                          nullptr, nullptr);
   std::string result(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
   if (size > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), result.data(), size, nullptr,
+    ::WideCharToMultiByte(codePage, 0, text, static_cast<int>(length), result.data(), size, nullptr,
                           nullptr);
   }
   return result;
 }
 
-inline std::string ToUtf8(const std::wstring& text) { return ToUtf8(text.data(), text.size()); }
-
-inline std::wstring FromUtf8(const std::string& text) {
+inline std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8) {
   if (text.empty()) return {};
   const int size =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+      ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring result(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
   if (size > 0) {
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
+    ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), result.data(),
                           size);
   }
   return result;
 }
+
+inline std::string ToUtf8(const wchar_t* text, std::size_t length) { return Narrow(text, length); }
+inline std::string ToUtf8(const std::wstring& text) { return Narrow(text.data(), text.size()); }
+inline std::wstring FromUtf8(const std::string& text) { return Widen(text); }
 
 // The full path of a module, or empty.
 inline std::wstring ModulePath(HMODULE module) {

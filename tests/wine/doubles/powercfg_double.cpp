@@ -52,27 +52,10 @@ namespace tool = zrt::powercfg;
 
 std::wstring Config() { return ConfigKey(L"Powercfg"); }
 
-std::wstring FromAnsi(const std::string& text) {
-  if (text.empty()) return {};
-  const int size =
-      ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-  if (size > 0) {
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-  }
-  return wide;
-}
+std::wstring FromAnsi(const std::string& text) { return zrt::doubles::Widen(text, CP_ACP); }
 
 std::string ToAnsi(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) {
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
-                          size, nullptr, nullptr);
-  }
-  return narrow;
+  return zrt::doubles::Narrow(text.data(), text.size(), CP_ACP);
 }
 
 // A configured JSON value; null when it is missing.
