@@ -1,6 +1,7 @@
 #include "report/activity_log.h"
 
 #include <cstdio>
+#include <thread>
 
 #include "platform/system_facts.h"
 #include "platform/user_context.h"
@@ -11,6 +12,8 @@ namespace {
 constexpr std::size_t kMaxPathLength = 999;
 constexpr std::size_t kMaxTypeLength = 99;
 constexpr std::size_t kUserNameCapacity = 1024;
+// How often the open is tried while other jobs make the file at that moment.
+constexpr int kOpenAttempts = 1000;
 
 std::string Format(const char* format, int a, int b, int c) {
   char buffer[32];
@@ -24,6 +27,38 @@ std::string FileDate(const port::SystemTime& t) {
 
 std::string LineDate(const port::SystemTime& t) {
   return Format("%02d/%02d/%04d", t.day, t.month, t.year);
+}
+
+// Opens the day's file for one line; `created` tells whether this open made
+// it, and so whether the header is due. Several jobs may write the file at
+// once: an existing file is opened to append, sharing it with every other
+// writer, and the kernel puts each write whole at the end of the file (an
+// append-only handle on Windows, O_APPEND in the simulation), so lines of
+// different jobs never tear or interleave. A missing file is made as one
+// step, held alone: until its header and first line are written and it is
+// closed, other jobs' opens fail with a sharing violation and try again, so
+// the header always comes first, and only the job that made the file writes
+// it.
+std::unique_ptr<port::OutputFile> OpenLogFile(port::Platform& platform, const std::string& path,
+                                              bool& created) {
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    if (auto file = platform.files.CreateFileA(path.c_str(), port::OpenMode::AppendExisting)) {
+      created = false;
+      return file;
+    }
+    port::ErrorCode error = platform.system.GetLastError();
+    if (error == port::err::kFileNotFound) {
+      if (auto file = platform.files.CreateFileA(path.c_str(), port::OpenMode::CreateNewAlone)) {
+        created = true;
+        return file;
+      }
+      error = platform.system.GetLastError();
+      if (error == port::err::kFileExists) continue;  // another job made it first
+    }
+    if (error != port::err::kSharingViolation) return nullptr;
+    std::this_thread::yield();
+  }
+  return nullptr;
 }
 }  // namespace
 
@@ -78,12 +113,12 @@ void ActivityLog::WriteLine(std::string_view software, std::string_view module,
 
   const std::string path = LogFilePath(software, now);
   if (path.size() > kMaxPathLength) return;
-  const bool existed = FileExists(platform_.files, path);
-  auto file = platform_.files.CreateFileA(path.c_str(), port::OpenMode::Append);
+  bool created = false;
+  auto file = OpenLogFile(platform_, path, created);
   if (!file) return;
 
   std::string text;
-  if (!existed) {
+  if (created) {
     text += "#Software: " + std::string(software) + "\n";
     text += "#Version: 2.0.0.5\n";
     text += "#Regid : " + context_.REGID.str() + "\n";

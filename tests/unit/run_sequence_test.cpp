@@ -29,7 +29,7 @@ TEST_F(RunSequenceTest, DeleteJobRunsFromStartToSuccessReport) {
                   "zLocatorINI|INFO|URL Name is |https://status.example.test|",
                   "WinMain|INFO|Input||" + commandLine, "ParseInput|INFO|Input||" + commandLine,
                   "WinMain|SUCCESS|Xml||Initialize", "WinMain|SUCCESS|load Xml||C:\\Jobs\\job.xml",
-                  "WinMain|INFO|load Xml||job", "WinMain|ERROR|OpenProcessToken||183",
+                  "WinMain|INFO|load Xml||job", "WinMain|ERROR|OpenProcessToken||0",
                   "WinMain|SUCCESS|OpenProcessToken||", "WinMain|SUCCESS|ImpersonateLoggedOnUser||",
                   "WinMain|INFO|Xml Data|ScriptID|5012", "WinMain|INFO|Xml Data|ScriptVer|1.0",
                   "WinMain|INFO|Xml Data|Category|Power",

@@ -39,6 +39,20 @@ TEST_F(SimFilesTest, PathComponentsMatchHostNamesIgnoringCase) {
   EXPECT_EQ(sim_->Machine().HostPath("Q:\\nowhere"), "");
 }
 
+TEST_F(SimFilesTest, PathsFollowFilesChangedBehindTheMachinesBack) {
+  const auto host = [this](const char* path) { return sim_->Machine().HostPath(path); };
+  EXPECT_EQ(host("C:\\DATA\\REPORT.XML"), (root_ / "drive_c/Data/report.xml").string());
+  std::filesystem::rename(root_ / "drive_c/Data", root_ / "drive_c/DATA");
+  EXPECT_EQ(host("C:\\data\\report.xml"), (root_ / "drive_c/DATA/report.xml").string());
+
+  EXPECT_EQ(host("C:\\DATA\\new.log"), (root_ / "drive_c/DATA/new.log").string());
+  Write("drive_c/DATA/NEW.LOG", "");
+  EXPECT_EQ(host("C:\\DATA\\new.log"), (root_ / "drive_c/DATA/NEW.LOG").string());
+  EXPECT_TRUE(Files().FindFirstFileA("C:\\data\\new.log"));
+  std::filesystem::remove(root_ / "drive_c/DATA/NEW.LOG");
+  EXPECT_FALSE(Files().FindFirstFileA("C:\\data\\new.log"));
+}
+
 TEST_F(SimFilesTest, FindFirstFileFindsFilesFoldersAndPatterns) {
   EXPECT_TRUE(Files().FindFirstFileA("C:\\data\\REPORT.XML"));
   EXPECT_TRUE(Files().FindFirstFileA("C:\\Program Files"));
@@ -80,27 +94,50 @@ TEST_F(SimFilesTest, CreateNewRefusesAnExistingFileAndKeepsIt) {
 }
 
 TEST_F(SimFilesTest, AppendAddsAtTheEndAndReplaceStartsAfresh) {
-  auto appended = Files().CreateFileA("c:\\data\\report.XML", port::OpenMode::Append);
+  auto appended = Files().CreateFileA("c:\\data\\report.XML", port::OpenMode::AppendExisting);
   ASSERT_NE(appended, nullptr);
-  EXPECT_EQ(LastError(), 183u) << "an existing file is reported as such";
   appended->WriteFile("67", 2);
   appended.reset();
   EXPECT_EQ(Read("drive_c/Data/report.xml"), "1234567");
+  EXPECT_EQ(Files().CreateFileA("C:\\Data\\new.log", port::OpenMode::AppendExisting), nullptr);
+  EXPECT_EQ(LastError(), 2u);
+  EXPECT_FALSE(HostExists("drive_c/Data/new.log"));
 
   auto replaced = Files().CreateFileA("C:\\Data\\report.xml", port::OpenMode::Replace);
   ASSERT_NE(replaced, nullptr);
+  EXPECT_EQ(LastError(), 183u) << "an existing file is reported as such";
   replaced->WriteFile("x", 1);
   replaced.reset();
   EXPECT_EQ(Read("drive_c/Data/report.xml"), "x");
-
-  ASSERT_NE(Files().CreateFileA("C:\\Data\\new.log", port::OpenMode::Append), nullptr);
+  ASSERT_NE(Files().CreateFileA("C:\\Data\\new.log", port::OpenMode::Replace), nullptr);
   EXPECT_EQ(LastError(), 0u);
+}
+
+TEST_F(SimFilesTest, AFileMadeAloneKeepsEveryOtherWriterOutUntilClosed) {
+  auto alone = Files().CreateFileA("C:\\Data\\day.log", port::OpenMode::CreateNewAlone);
+  ASSERT_NE(alone, nullptr);
+  for (const auto mode : {port::OpenMode::AppendExisting, port::OpenMode::Replace}) {
+    EXPECT_EQ(Files().CreateFileA("C:\\DATA\\DAY.LOG", mode), nullptr);
+    EXPECT_EQ(LastError(), 32u);
+  }
+  alone->WriteFile("head", 4);
+  alone.reset();
+
+  // Appenders share the file, and each write lands at its end.
+  auto first = Files().CreateFileA("C:\\Data\\day.log", port::OpenMode::AppendExisting);
+  auto second = Files().CreateFileA("C:\\Data\\day.log", port::OpenMode::AppendExisting);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  first->WriteFile("+a", 2);
+  second->WriteFile("+b", 2);
+  first->WriteFile("+c", 2);
+  EXPECT_EQ(Read("drive_c/Data/day.log"), "head+a+b+c");
 }
 
 TEST_F(SimFilesTest, CreateFileFailsForMissingFoldersAndFolders) {
   EXPECT_EQ(Files().CreateFileA("C:\\Nope\\x.txt", port::OpenMode::Replace), nullptr);
   EXPECT_EQ(LastError(), 3u);
-  EXPECT_EQ(Files().CreateFileA("C:\\Data", port::OpenMode::Append), nullptr);
+  EXPECT_EQ(Files().CreateFileA("C:\\Data", port::OpenMode::AppendExisting), nullptr);
   EXPECT_EQ(LastError(), 5u);
 }
 
@@ -108,7 +145,7 @@ TEST_F(SimFilesTest, WriteDeniedFoldersRefuseEverythingBelowThem) {
   Write("machine.json", R"({"drives": {"C": "drive_c"},
       "write_denied": ["C:\\Data", {"path": "C:\\Full", "error": 112}]})");
   Open();
-  EXPECT_EQ(Files().CreateFileA("C:\\DATA\\report.xml", port::OpenMode::Append), nullptr);
+  EXPECT_EQ(Files().CreateFileA("C:\\DATA\\report.xml", port::OpenMode::AppendExisting), nullptr);
   EXPECT_EQ(LastError(), 5u);
   EXPECT_FALSE(Files().CreateDirectoryA("C:\\Data\\Sub"));
   EXPECT_EQ(LastError(), 5u);

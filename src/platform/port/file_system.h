@@ -19,10 +19,22 @@ class OutputFile {
   virtual bool WriteFile(const void* data, std::size_t size) = 0;
 };
 
+// How CreateFileA opens a file for writing. Every mode but CreateNewAlone
+// shares reading and writing with other handles; a mode whose sharing clashes
+// with a handle open elsewhere fails with ERROR_SHARING_VIOLATION (32).
 enum class OpenMode {
-  Append,     // OPEN_ALWAYS, positioned at the end
-  CreateNew,  // CREATE_NEW: fails with ERROR_FILE_EXISTS (80) if present
-  Replace,    // CREATE_ALWAYS
+  // OPEN_EXISTING with append-only access (FILE_APPEND_DATA): each WriteFile
+  // lands whole at the end of the file, whatever other writers do meanwhile.
+  // ERROR_FILE_NOT_FOUND (2) when the file is missing.
+  AppendExisting,
+  // CREATE_NEW: fails with ERROR_FILE_EXISTS (80) if present.
+  CreateNew,
+  // CREATE_NEW with append-only access, sharing reading only: until it is
+  // closed, every other open for writing fails with 32.
+  CreateNewAlone,
+  // CREATE_ALWAYS; the last error is ERROR_ALREADY_EXISTS (183) when the
+  // file existed, else 0.
+  Replace,
 };
 
 constexpr int kCsidlCommonAppData = 0x23;
@@ -41,8 +53,8 @@ class FileSystem {
   // CreateDirectoryA with default security.
   virtual bool CreateDirectoryA(const char* path) = 0;
 
-  // CreateFileA(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE). Null with
-  // the thread's last error set when the file cannot be opened.
+  // CreateFileA as `mode` says. Null with the thread's last error set when
+  // the file cannot be opened.
   virtual std::unique_ptr<OutputFile> CreateFileA(const char* path, OpenMode mode) = 0;
 
   // GetWindowsDirectoryA into a buffer of `capacity` bytes; false on failure.

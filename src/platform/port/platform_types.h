@@ -26,6 +26,7 @@ constexpr ErrorCode kPathNotFound = 3;
 constexpr ErrorCode kAccessDenied = 5;
 constexpr ErrorCode kInvalidHandle = 6;
 constexpr ErrorCode kNotEnoughMemory = 8;
+constexpr ErrorCode kSharingViolation = 32;
 constexpr ErrorCode kFileExists = 80;
 constexpr ErrorCode kInvalidParameter = 87;
 constexpr ErrorCode kCallNotImplemented = 120;

@@ -1,5 +1,10 @@
 #include "platform/sim/sim_files.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -20,11 +25,6 @@ bool HasWildcard(std::string_view text) { return text.find_first_of("*?") != std
 bool IsDirectory(const fs::path& path) {
   std::error_code ec;
   return fs::is_directory(path, ec);
-}
-
-bool Exists(const fs::path& path) {
-  std::error_code ec;
-  return fs::exists(path, ec);
 }
 
 // The error a missing file gives: "file not found" when its folder exists,
@@ -59,24 +59,77 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
+// A file open for writing: each WriteFile is one write of the host file (for
+// a file opened to append, the kernel puts it whole at the end).
 class SimOutputFile : public port::OutputFile {
  public:
-  SimOutputFile(SimMachine& machine, std::ofstream out) : machine_(machine), out_(std::move(out)) {}
+  SimOutputFile(SimMachine& machine, UniqueFd fd) : machine_(machine), fd_(std::move(fd)) {}
 
   bool WriteFile(const void* data, std::size_t size) override {
-    out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    out_.flush();  // on disk at once, however the process ends
-    if (!out_) {
-      machine_.SetLastError(kWriteFault);
-      return false;
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+      const ssize_t written = ::write(fd_.get(), bytes, size);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) {
+        machine_.SetLastError(kWriteFault);
+        return false;
+      }
+      bytes += written;
+      size -= static_cast<std::size_t>(written);
     }
     return true;
   }
 
  private:
   SimMachine& machine_;
-  std::ofstream out_;
+  UniqueFd fd_;
 };
+
+int OpenFlags(port::OpenMode mode) {
+  switch (mode) {
+    case port::OpenMode::AppendExisting:
+      return O_WRONLY | O_APPEND;
+    case port::OpenMode::CreateNew:
+      return O_WRONLY | O_CREAT | O_EXCL;
+    case port::OpenMode::CreateNewAlone:
+      return O_WRONLY | O_APPEND | O_CREAT | O_EXCL;
+    case port::OpenMode::Replace:
+      break;
+  }
+  return O_WRONLY;  // truncated once the sharing allows it
+}
+
+// Opens the host file as the mode's disposition says, in one step of the
+// host's file system; `existed` tells whether the file was there before.
+UniqueFd OpenHostFile(const std::filesystem::path& host, port::OpenMode mode, bool& existed) {
+  const int flags = OpenFlags(mode) | O_CLOEXEC;
+  existed = (flags & O_CREAT) == 0;
+  for (;;) {
+    UniqueFd fd(::open(host.c_str(), flags, 0666));
+    if (fd || errno != ENOENT || mode != port::OpenMode::Replace) return fd;
+    // CREATE_ALWAYS of a missing file: create it, unless another process
+    // has just done so (then open that one).
+    fd = UniqueFd(::open(host.c_str(), flags | O_CREAT | O_EXCL, 0666));
+    if (fd || errno != EEXIST) {
+      existed = false;
+      return fd;
+    }
+  }
+}
+
+// The Windows error of a failed open of `path`.
+port::ErrorCode OpenError(int error, const ResolvedPath& path) {
+  switch (error) {
+    case EEXIST:
+      return port::err::kFileExists;
+    case ENOENT:
+      return MissingError(path);
+    case ENOTDIR:
+      return port::err::kPathNotFound;
+    default:
+      return port::err::kAccessDenied;
+  }
+}
 
 }  // namespace
 
@@ -142,12 +195,12 @@ bool SimFileSystem::FindFirstFileA(const char* path) {
   if (!HasWildcard(lastName)) {
     const auto resolved = machine_.Paths().Resolve(text);
     if (!resolved) return Fail(port::err::kPathNotFound);
-    if (Exists(resolved->host)) return true;
+    if (resolved->Exists()) return true;
     return Fail(MissingError(*resolved));
   }
 
   const auto folder = machine_.Paths().Resolve(folderPart.empty() ? "." : folderPart);
-  if (!folder || !IsDirectory(folder->host)) return Fail(port::err::kPathNotFound);
+  if (!folder || !folder->IsFolder()) return Fail(port::err::kPathNotFound);
   if (!folder->IsRoot() && (MatchesPattern(".", lastName) || MatchesPattern("..", lastName))) {
     return true;
   }
@@ -162,7 +215,7 @@ bool SimFileSystem::FindFirstFileA(const char* path) {
 bool SimFileSystem::GetFileSize(const char* path, std::uint64_t& size) {
   const auto resolved = Resolve(path);
   if (!resolved) return Fail(port::err::kPathNotFound);
-  if (resolved->trailingSeparator && !IsDirectory(resolved->host)) {
+  if (resolved->trailingSeparator && !resolved->IsFolder()) {
     return Fail(MissingError(*resolved));
   }
   std::error_code ec;
@@ -175,7 +228,7 @@ bool SimFileSystem::GetFileSize(const char* path, std::uint64_t& size) {
 bool SimFileSystem::CreateDirectoryA(const char* path) {
   const auto resolved = Resolve(path);
   if (!resolved) return Fail(port::err::kPathNotFound);
-  if (resolved->IsRoot() || Exists(resolved->host)) return Fail(port::err::kAlreadyExists);
+  if (resolved->IsRoot() || resolved->Exists()) return Fail(port::err::kAlreadyExists);
   if (!IsDirectory(resolved->Parent().host)) return Fail(port::err::kPathNotFound);
   if (const auto denied = machine_.WriteDenied(*resolved)) return Fail(*denied);
   std::error_code ec;
@@ -185,42 +238,33 @@ bool SimFileSystem::CreateDirectoryA(const char* path) {
 
 std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
                                                              port::OpenMode mode) {
+  const auto fail = [this](port::ErrorCode code) {
+    Fail(code);
+    return nullptr;
+  };
   const auto resolved = Resolve(path);
-  if (!resolved) {
-    Fail(port::err::kPathNotFound);
-    return nullptr;
-  }
-  if (resolved->IsRoot() || IsDirectory(resolved->host)) {
-    Fail(port::err::kAccessDenied);
-    return nullptr;
-  }
-  if (resolved->trailingSeparator) {
-    Fail(kInvalidName);
-    return nullptr;
-  }
-  if (!IsDirectory(resolved->Parent().host)) {
-    Fail(port::err::kPathNotFound);
-    return nullptr;
-  }
+  if (!resolved) return fail(port::err::kPathNotFound);
+  if (resolved->IsRoot() || resolved->IsFolder()) return fail(port::err::kAccessDenied);
+  if (resolved->trailingSeparator) return fail(kInvalidName);
   if (const auto denied = machine_.WriteDenied(*resolved)) {
-    Fail(*denied);
-    return nullptr;
+    return fail(IsDirectory(resolved->Parent().host) ? *denied : port::err::kPathNotFound);
   }
-  const bool existed = Exists(resolved->host);
-  if (mode == port::OpenMode::CreateNew && existed) {
-    Fail(port::err::kFileExists);
-    return nullptr;
+
+  // The open and the sharing it asks for are one step for every process on
+  // the machine, as one CreateFileA is on Windows: a file made alone is held
+  // alone before anyone else can open it.
+  const auto lock = machine_.LockMachine();
+  bool existed = false;
+  UniqueFd fd = OpenHostFile(resolved->host, mode, existed);
+  if (!fd) return fail(OpenError(errno, *resolved));
+  const int sharing = mode == port::OpenMode::CreateNewAlone ? LOCK_EX : LOCK_SH;
+  if (::flock(fd.get(), sharing | LOCK_NB) != 0) return fail(port::err::kSharingViolation);
+  if (mode == port::OpenMode::Replace && ::ftruncate(fd.get(), 0) != 0) {
+    return fail(port::err::kAccessDenied);
   }
-  const auto flags = std::ios::binary | std::ios::out |
-                     (mode == port::OpenMode::Append ? std::ios::app : std::ios::trunc);
-  std::ofstream out(resolved->host, flags);
-  if (!out) {
-    Fail(port::err::kAccessDenied);
-    return nullptr;
-  }
-  machine_.SetLastError(existed && mode != port::OpenMode::CreateNew ? port::err::kAlreadyExists
-                                                                     : port::err::kSuccess);
-  return std::make_unique<SimOutputFile>(machine_, std::move(out));
+  machine_.SetLastError(existed && mode == port::OpenMode::Replace ? port::err::kAlreadyExists
+                                                                   : port::err::kSuccess);
+  return std::make_unique<SimOutputFile>(machine_, std::move(fd));
 }
 
 bool SimFileSystem::GetWindowsDirectoryA(std::string& path, std::size_t capacity) {
@@ -253,7 +297,7 @@ std::string SimFileSystem::GetPrivateProfileStringA(const char* section, const c
   }
   const auto resolved = Resolve(file.c_str());
   std::ifstream in;
-  if (resolved && !IsDirectory(resolved->host)) in.open(resolved->host, std::ios::binary);
+  if (resolved && !resolved->IsFolder()) in.open(resolved->host, std::ios::binary);
   if (!in) {
     machine_.SetLastError(port::err::kFileNotFound);
   } else if (section != nullptr && key != nullptr) {

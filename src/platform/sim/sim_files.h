@@ -19,9 +19,12 @@ class SimFileSystem : public port::FileSystem {
   // Error 183 when the path exists, 3 when its parent folder is missing,
   // the configured code when writing there is refused.
   bool CreateDirectoryA(const char* path) override;
-  // Error 80 (CreateNew on an existing file), 3 (missing folder), 5 (a
-  // folder), or the configured code when writing is refused. Append and
-  // Replace leave the last error at 183 when the file existed, else at 0.
+  // Each mode is one atomic step of the host's file system, and sharing is
+  // kept between every handle of every process on the machine. Error 80
+  // (a create-new of an existing file), 2 (AppendExisting of a missing
+  // file), 3 (missing folder), 5 (a folder), 32 (the sharing clashes with a
+  // handle open elsewhere), or the configured code when writing is refused.
+  // Replace leaves the last error at 183 when the file existed, else at 0.
   std::unique_ptr<port::OutputFile> CreateFileA(const char* path, port::OpenMode mode) override;
   bool GetWindowsDirectoryA(std::string& path, std::size_t capacity) override;
   port::HResult SHGetFolderPathA(int csidl, std::string& path) override;

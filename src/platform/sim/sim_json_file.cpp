@@ -1,5 +1,7 @@
 #include "platform/sim/sim_json_file.h"
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <fstream>
 #include <sstream>
@@ -22,8 +24,9 @@ Json ReadJsonFile(const std::filesystem::path& file, const Json& fallback) {
 }
 
 void WriteJsonFile(const std::filesystem::path& file, const Json& content) {
+  // A name of this process's own: another process may be writing the file too.
   std::filesystem::path temporary = file;
-  temporary += ".new";
+  temporary += ".new" + std::to_string(::getpid());
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << content.dump(2) << '\n';

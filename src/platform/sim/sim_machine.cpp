@@ -1,6 +1,10 @@
 #include "platform/sim/sim_machine.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+
 #include <cctype>
+#include <cerrno>
 #include <system_error>
 
 #include "platform/sim/sim_clock.h"
@@ -146,6 +150,8 @@ SimMachine::SimMachine(std::filesystem::path folder)
     std::filesystem::create_directories(resolved->host, ec);
     if (ec) throw MachineError("cannot create folder " + path + ": " + ec.message());
   }
+  lockFile_ = UniqueFd(::open((folder_ / machine_file::kMachine).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!lockFile_) throw MachineError("cannot open " + (folder_ / machine_file::kMachine).string());
   for (const auto& [path, code] : settings_.writeDenied) {
     const auto resolved = paths_.Resolve(path);
     if (!resolved) throw MachineError(kWhere + ": write_denied path " + path + " lies on no drive");
@@ -153,12 +159,20 @@ SimMachine::SimMachine(std::filesystem::path folder)
   }
 }
 
+SimMachine::Lock::Lock(int fd) : fd_(fd) {
+  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+SimMachine::Lock::~Lock() { ::flock(fd_, LOCK_UN); }
+
 std::string SimMachine::HostPath(const std::string& windowsPath) const {
   const auto resolved = paths_.Resolve(windowsPath);
   return resolved ? resolved->host.string() : std::string();
 }
 
 std::optional<port::ErrorCode> SimMachine::WriteDenied(const ResolvedPath& path) const {
+  if (deniedFolded_.empty()) return std::nullopt;
   const std::u16string folded = path.FoldedPath();
   for (const auto& [denied, code] : deniedFolded_) {
     const bool same = folded == denied;

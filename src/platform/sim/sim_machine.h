@@ -17,6 +17,7 @@
 #include "platform/port/platform_types.h"
 #include "platform/sim/sim_json_file.h"
 #include "platform/sim/sim_paths.h"
+#include "platform/sim/sim_unique_fd.h"
 
 namespace zrt::sim {
 
@@ -68,6 +69,22 @@ class SimMachine {
   // The error code with which writing at `path` is refused, if it is.
   std::optional<port::ErrorCode> WriteDenied(const ResolvedPath& path) const;
 
+  // Held while it lives: the lock every process using this machine folder
+  // shares (an flock on machine.json). What is done under it, such as a
+  // file's open together with its sharing or the rewrite of a record file,
+  // is one step for every other process.
+  class Lock {
+   public:
+    explicit Lock(int fd);
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+   private:
+    int fd_;
+  };
+  [[nodiscard]] Lock LockMachine() const { return Lock(lockFile_.get()); }
+
   // The calling thread's last error code, shared by every part of the
   // machine.
   port::ErrorCode LastError() const { return lastError_; }
@@ -78,6 +95,7 @@ class SimMachine {
   MachineSettings settings_;
   PathResolver paths_;
   std::vector<std::pair<std::u16string, port::ErrorCode>> deniedFolded_;
+  UniqueFd lockFile_;
   port::ErrorCode lastError_ = 0;
 };
 

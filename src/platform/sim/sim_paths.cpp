@@ -36,6 +36,22 @@ bool SplitDrive(std::string_view path, char& drive, std::string_view& rest) {
   return false;
 }
 
+// The type of the host entry at `path`; not_found when there is none, or
+// when it cannot be looked at (as a listing would not show it).
+std::filesystem::file_type TypeOnHost(const std::filesystem::path& path) {
+  std::error_code ec;
+  const std::filesystem::file_type type = std::filesystem::status(path, ec).type();
+  return type == std::filesystem::file_type::none ? std::filesystem::file_type::not_found : type;
+}
+
+// The host path of the first `count` names below `root`.
+std::filesystem::path Below(const std::filesystem::path& root,
+                            const std::vector<std::string>& names, std::size_t count) {
+  std::string path = root.native();
+  for (std::size_t i = 0; i < count; ++i) (path += '/') += names[i];
+  return path;
+}
+
 }  // namespace
 
 std::string ResolvedPath::WindowsPath() const {
@@ -52,6 +68,7 @@ std::u16string ResolvedPath::FoldedPath() const { return FoldUtf16(Utf8ToUtf16(W
 ResolvedPath ResolvedPath::Parent() const {
   ResolvedPath parent = *this;
   parent.trailingSeparator = false;
+  parent.type = std::filesystem::file_type::none;
   if (!parent.components.empty()) {
     parent.components.pop_back();
     parent.host = host.parent_path();
@@ -120,24 +137,59 @@ std::optional<ResolvedPath> PathResolver::Resolve(std::string_view windowsPath) 
     logical.push_back(std::move(part));
   }
 
-  // Walk down from the drive root, taking each name as it is spelt on disk.
-  std::filesystem::path host = DriveRoot(resolved.drive);
-  bool onDisk = true;
-  for (const std::string& part : logical) {
-    std::string name = part;
-    if (onDisk) {
-      const std::string found = FindNameNoCase(host, part);
-      if (found.empty()) {
-        onDisk = false;
-      } else {
-        name = found;
-      }
-    }
-    resolved.components.push_back(name);
-    host /= name;
-  }
-  resolved.host = host;
+  resolved.components = Walk(resolved.drive, logical, resolved.type);
+  resolved.host = Below(DriveRoot(resolved.drive), resolved.components, logical.size());
   return resolved;
+}
+
+std::vector<std::string> PathResolver::Walk(char drive, const std::vector<std::string>& logical,
+                                            std::filesystem::file_type& type) const {
+  namespace fs = std::filesystem;
+  const fs::path root = DriveRoot(drive);
+  // A path spelt as it is on disk, as the program spells what it made, is
+  // settled by one look: an exact name is the one a listing would pick.
+  type = TypeOnHost(Below(root, logical, logical.size()));
+  if (type != fs::file_type::not_found) return logical;
+
+  // Else start below the longest prefix that exists: as found by an earlier
+  // listing, or spelt exactly.
+  std::vector<std::u16string> keys{std::u16string(1, static_cast<char16_t>(drive))};
+  for (const std::string& part : logical) {
+    keys.push_back(keys.back() + u'\\' + FoldUtf16(Utf8ToUtf16(part)));
+  }
+  const auto exists = [](const fs::path& path) {
+    return TypeOnHost(path) != fs::file_type::not_found;
+  };
+  std::vector<std::string> names;
+  std::size_t known = logical.size();
+  for (; known > 0; --known) {
+    const auto it = found_.find(keys[known]);
+    if (it != found_.end() && exists(Below(root, it->second, known))) {
+      names = it->second;
+      break;
+    }
+    if (known < logical.size() && exists(Below(root, logical, known))) {
+      names.assign(logical.begin(), logical.begin() + static_cast<std::ptrdiff_t>(known));
+      break;
+    }
+  }
+
+  // List each folder from there, taking each name as it is spelt on disk;
+  // from the first missing name on, the names stay as given.
+  fs::path host = Below(root, names, names.size());
+  for (std::size_t i = known; i < logical.size(); ++i) {
+    const std::string found = FindNameNoCase(host, logical[i]);
+    if (found.empty()) {
+      names.insert(names.end(), logical.begin() + static_cast<std::ptrdiff_t>(i), logical.end());
+      type = fs::file_type::not_found;
+      return names;
+    }
+    names.push_back(found);
+    host /= found;
+    found_[keys[i + 1]] = names;
+  }
+  type = TypeOnHost(host);
+  return names;
 }
 
 }  // namespace zrt::sim

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zrt::sim {
@@ -19,8 +20,13 @@ struct ResolvedPath {
   std::vector<std::string> components;  // below the drive root; existing ones as named on disk
   std::filesystem::path host;           // the file or folder on the host
   bool trailingSeparator = false;       // the path as given ended in a backslash
+  // What `host` was when the path was resolved: not_found when missing,
+  // none when not looked at (a Parent()).
+  std::filesystem::file_type type = std::filesystem::file_type::none;
 
   bool IsRoot() const { return components.empty(); }
+  bool Exists() const { return type != std::filesystem::file_type::not_found; }
+  bool IsFolder() const { return type == std::filesystem::file_type::directory; }
   // "C:\Program Files\Merqel" with the names as resolved.
   std::string WindowsPath() const;
   // The same, case-folded: equal for paths naming the same file.
@@ -45,11 +51,19 @@ class PathResolver {
 
  private:
   std::filesystem::path DriveRoot(char drive) const;
+  // The names on disk of `logical` below the root of `drive`, and the type
+  // of the entry they name; names past the first missing one stay as given.
+  std::vector<std::string> Walk(char drive, const std::vector<std::string>& logical,
+                                std::filesystem::file_type& type) const;
 
   std::filesystem::path machineFolder_;
   std::map<char, std::string> drives_;
   char currentDrive_ = 'C';
   std::vector<std::string> currentComponents_;
+  // Folded path of an entry found by listing folders -> its names on disk.
+  // Files may change under the machine at any time, so an entry is only
+  // used after its host path has been seen to exist.
+  mutable std::unordered_map<std::u16string, std::vector<std::string>> found_;
 };
 
 // The name in `folder` that equals `name` ignoring case; empty when none.

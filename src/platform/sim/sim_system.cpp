@@ -92,7 +92,12 @@ std::string SimSystem::GetTimeFormatA(const port::SystemTime& time, const char* 
 }
 
 void SimSystem::Sleep(std::uint32_t milliseconds) {
-  // sleep.json: {"total_ms": sum of all sleeps, "calls": [each sleep]}.
+  if (machine_.Settings().sleepWaits) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+  // sleep.json: {"total_ms": sum of all sleeps, "calls": [each sleep]}; jobs
+  // running at once on the machine each add theirs.
+  const auto lock = machine_.LockMachine();
   const auto file = machine_.File(machine_file::kSleep);
   const Json before = ReadJsonFile(file, Json::object());
   const Json* total = Member(before, "total_ms");
@@ -104,9 +109,6 @@ void SimSystem::Sleep(std::uint32_t milliseconds) {
   record["calls"] = calls != nullptr && calls->is_array() ? *calls : Json::array();
   record["calls"].push_back(milliseconds);
   WriteJsonFile(file, record);
-  if (machine_.Settings().sleepWaits) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-  }
 }
 
 }  // namespace zrt::sim

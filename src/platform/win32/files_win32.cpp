@@ -37,16 +37,36 @@ class Win32OutputFile final : public port::OutputFile {
   UniqueFileHandle file_;
 };
 
-DWORD Disposition(port::OpenMode mode) {
+// How each mode calls CreateFileA.
+struct OpenParameters {
+  DWORD access;
+  DWORD share;
+  DWORD disposition;
+};
+
+// A handle with FILE_APPEND_DATA but without FILE_WRITE_DATA writes only at
+// the end of the file: for each WriteFile the file system finds the end and
+// writes there as one step, so the records of several processes appending
+// to one file never overwrite, tear or interleave one another. This is the
+// platform's counterpart of O_APPEND, on which the simulated machine's
+// appends rest.
+constexpr DWORD kAppendOnly = FILE_APPEND_DATA | SYNCHRONIZE;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+OpenParameters Parameters(port::OpenMode mode) {
   switch (mode) {
-    case port::OpenMode::Append:
-      return OPEN_ALWAYS;
+    case port::OpenMode::AppendExisting:
+      return {kAppendOnly, kShareAll, OPEN_EXISTING};
     case port::OpenMode::CreateNew:
-      return CREATE_NEW;
+      return {GENERIC_WRITE, kShareAll, CREATE_NEW};
+    case port::OpenMode::CreateNewAlone:
+      // No FILE_SHARE_WRITE: every other open for writing fails with
+      // ERROR_SHARING_VIOLATION until this handle is closed.
+      return {kAppendOnly, FILE_SHARE_READ, CREATE_NEW};
     case port::OpenMode::Replace:
       break;
   }
-  return CREATE_ALWAYS;
+  return {GENERIC_WRITE, kShareAll, CREATE_ALWAYS};
 }
 
 // Buffers handed to the system are limited to what a DWORD or int counts.
@@ -74,15 +94,10 @@ class Win32FileSystem final : public port::FileSystem {
   }
 
   std::unique_ptr<port::OutputFile> CreateFileA(const char* path, port::OpenMode mode) override {
-    UniqueFileHandle file(::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, Disposition(mode), FILE_ATTRIBUTE_NORMAL,
-                                        nullptr));
+    const OpenParameters open = Parameters(mode);
+    UniqueFileHandle file(::CreateFileA(path, open.access, open.share, nullptr, open.disposition,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
-    if (mode == port::OpenMode::Append &&
-        ::SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
-        ::GetLastError() != NO_ERROR) {
-      return nullptr;
-    }
     return std::make_unique<Win32OutputFile>(std::move(file));
   }
 

@@ -101,11 +101,14 @@ TEST_F(FileSystemAdapterTest, OpenModesCreateAppendAndReplace) {
   EXPECT_EQ(::GetLastError(), port::err::kFileExists);
 
   {
-    auto file = files_->CreateFileA(path.c_str(), port::OpenMode::Append);
+    auto file = files_->CreateFileA(path.c_str(), port::OpenMode::AppendExisting);
     ASSERT_NE(file, nullptr);
     EXPECT_TRUE(file->WriteFile("two\r\n", 5));
   }
   EXPECT_EQ(ReadFileBytes(path), "one\r\ntwo\r\n");
+  EXPECT_EQ(files_->CreateFileA(folder_.File("none.txt").c_str(), port::OpenMode::AppendExisting),
+            nullptr);
+  EXPECT_EQ(::GetLastError(), port::err::kFileNotFound);
 
   {
     auto file = files_->CreateFileA(path.c_str(), port::OpenMode::Replace);
@@ -118,6 +121,28 @@ TEST_F(FileSystemAdapterTest, OpenModesCreateAppendAndReplace) {
       files_->CreateFileA(folder_.File("no\\such\\folder.txt").c_str(), port::OpenMode::Replace),
       nullptr);
   EXPECT_EQ(::GetLastError(), port::err::kPathNotFound);
+}
+
+TEST_F(FileSystemAdapterTest, AFileMadeAloneKeepsOtherWritersOutAndAppendsShare) {
+  const std::string path = folder_.File("day.log");
+  auto alone = files_->CreateFileA(path.c_str(), port::OpenMode::CreateNewAlone);
+  ASSERT_NE(alone, nullptr);
+  EXPECT_EQ(files_->CreateFileA(path.c_str(), port::OpenMode::AppendExisting), nullptr);
+  EXPECT_EQ(::GetLastError(), port::err::kSharingViolation);
+  EXPECT_TRUE(alone->WriteFile("head\r\n", 6));
+  alone.reset();
+
+  // Two append-only handles: each write lands at the end, never over the other's.
+  auto first = files_->CreateFileA(path.c_str(), port::OpenMode::AppendExisting);
+  auto second = files_->CreateFileA(path.c_str(), port::OpenMode::AppendExisting);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(first->WriteFile("a\r\n", 3));
+  EXPECT_TRUE(second->WriteFile("b\r\n", 3));
+  EXPECT_TRUE(first->WriteFile("c\r\n", 3));
+  first.reset();
+  second.reset();
+  EXPECT_EQ(ReadFileBytes(path), "head\r\na\r\nb\r\nc\r\n");
 }
 
 TEST_F(FileSystemAdapterTest, FindsFilesFoldersAndPatternsAndTellsSizes) {

@@ -1,0 +1,307 @@
+#!/usr/bin/env python3
+"""Measures the job program's reliability and prints the figures as Markdown.
+
+    scripts/reliability.py [options] SECTION...
+
+Sections (`all` runs every one):
+  concurrency  several jobs at once on one machine: processes appending to
+               one day's activity log (torn, lost, duplicated and reordered
+               lines, header blocks), and jobs started in the same millisecond
+               without a post library (fallback status files kept, replaced
+               and lost)
+
+Options:
+  --target linux|wine  the Linux program on a simulated machine (default), or
+                       the Windows program under Wine (log part only: Wine has
+                       no fixed clock to start jobs in one millisecond)
+  --build-dir DIR      the build to measure (default build/linux or build/win32)
+  --prefix DIR         the Wine prefix (default: the build's ZRT_WINE_PREFIX)
+  --processes N        log writers at once (default 8)
+  --lines N            lines each writer logs (default 1000)
+  --jobs N             jobs started at once (default 8)
+  --check              exit with 1 when a figure breaks its bound
+
+Each section is a function below that returns its tables; add a section by
+writing one and naming it in SECTIONS. Only the Python standard library is
+used.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+from dataclasses import dataclass, field
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+FILLER = "x" * 120  # what the log writer puts in val3 (tests/tools/log_lines.cpp)
+HEADER_STARTS = ("#Software:", "#Version:", "#Regid :", "#Operating System :", "#Date:",
+                 "#Fields:")
+RECORD = re.compile(r"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d [AP]M\t[^\t]*\tConcurrency\tINFO\t"
+                    r"P(\d+)\t(\d+)\t" + FILLER)
+
+
+@dataclass
+class Table:
+    title: str
+    columns: list
+    rows: list = field(default_factory=list)
+    notes: list = field(default_factory=list)
+    failures: list = field(default_factory=list)  # figures that break their bound
+
+    def markdown(self):
+        lines = [f"## {self.title}", "", "| " + " | ".join(self.columns) + " |",
+                 "|" + "---|" * len(self.columns)]
+        lines += ["| " + " | ".join(str(cell) for cell in row) + " |" for row in self.rows]
+        lines += [""] + [f"- {note}" for note in self.notes + self.failures]
+        return "\n".join(lines).rstrip() + "\n"
+
+
+class Target:
+    """Runs the programs of one build: on simulated machines, or under Wine."""
+
+    def __init__(self, args):
+        self.name = args.target
+        self.build = os.path.abspath(args.build_dir or os.path.join(
+            REPO, "build", "linux" if self.name == "linux" else "win32"))
+        suffix = ".exe" if self.name == "wine" else ""
+        self.program = os.path.join(self.build, "zReTessalyXP" + suffix)
+        self.log_lines = os.path.join(self.build, "tests", "tools", "zrt_log_lines" + suffix)
+        for path in (self.program, self.log_lines):
+            if not os.path.exists(path):
+                sys.exit(f"reliability: {path} is missing; build the {self.name} preset first")
+        self.env = dict(os.environ)
+        if self.name == "wine":
+            prefix = args.prefix or cache_value(self.build, "ZRT_WINE_PREFIX") or os.path.join(
+                self.build, "wineprefix")
+            subprocess.run([os.path.join(REPO, "scripts", "wine-prefix.sh"), "start", prefix],
+                           check=True, stdout=subprocess.DEVNULL)
+            self.env.update(WINEPREFIX=prefix, WINEARCH="win32",
+                            WINEDEBUG=self.env.get("WINEDEBUG", "-all"))
+
+    def start(self, program, arguments, machine=None):
+        """Starts a program; its error output goes to a file, since Wine's
+        services started on the way keep a pipe open."""
+        env = dict(self.env)
+        if machine is not None:
+            env["ZRT_SIM_MACHINE"] = machine
+        command = (["wine"] if self.name == "wine" else []) + [program] + arguments
+        errors = tempfile.TemporaryFile()
+        return subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+                                stderr=errors), errors
+
+
+def cache_value(build, name):
+    try:
+        with open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8") as cache:
+            for line in cache:
+                if line.startswith(name + ":"):
+                    return line.split("=", 1)[1].strip()
+    except OSError:
+        pass
+    return None
+
+
+def wait_all(started, timeout=600):
+    """Waits for every started program; the error output of those that
+    failed."""
+    failed = []
+    for process, errors in started:
+        try:
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+        if process.returncode != 0:
+            errors.seek(0)
+            text = errors.read().decode(errors="replace").strip()
+            failed.append(f"exit {process.returncode}: {text}")
+        errors.close()
+    return failed
+
+
+def read_files(folder):
+    """The contents of each file in `folder` (none when it is missing)."""
+    if not os.path.isdir(folder):
+        return {}
+    contents = {}
+    for name in sorted(os.listdir(folder)):
+        with open(os.path.join(folder, name), "rb") as file:
+            contents[name] = file.read()
+    return contents
+
+
+def new_machine(scratch, base=None):
+    """A simulated machine folder: a copy of a bundled one, or an empty one
+    with a fixed clock."""
+    machine = os.path.join(scratch, "machine")
+    if base:
+        shutil.copytree(os.path.join(REPO, "examples", "machines", base), machine)
+    else:
+        os.makedirs(machine)
+        with open(os.path.join(machine, "machine.json"), "w", encoding="utf-8") as file:
+            json.dump({"drives": {"C": "drive_c"}, "local_time": "2026-12-07 14:05:09.123"}, file)
+    return machine
+
+
+# ---------------------------------------------------------------------------
+# concurrency
+
+
+def analyse_log(texts, processes, lines):
+    """Counts what became of `processes` x `lines` records in the day's log
+    files `texts` (bytes each)."""
+    seen = {}
+    figures = dict(torn=0, headers=0, header_first=True, out_of_order=0)
+    for text in texts:
+        rows = text.decode("latin-1").split("\r\n")
+        if rows[-1] == "":
+            rows.pop()  # the file ends with a line end
+        figures["header_first"] &= len(rows) >= len(HEADER_STARTS) and all(
+            row.startswith(start) for row, start in zip(rows, HEADER_STARTS))
+        for row in rows:
+            if row.startswith("#"):
+                figures["headers"] += row.startswith("#Software:")
+                figures["torn"] += not row.startswith(HEADER_STARTS)
+                continue
+            match = RECORD.fullmatch(row)
+            if not match:
+                figures["torn"] += 1
+                continue
+            writer, number = int(match.group(1)), int(match.group(2))
+            order = seen.setdefault(writer, [])
+            figures["out_of_order"] += bool(order) and number <= order[-1]
+            order.append(number)
+    expected = {(p, i) for p in range(1, processes + 1) for i in range(lines)}
+    found = [(p, i) for p, numbers in seen.items() for i in numbers]
+    figures["intact"] = len(set(found) & expected)
+    figures["lost"] = len(expected - set(found))
+    figures["duplicated"] = len(found) - len(set(found))
+    return figures
+
+
+def log_writers(target, args):
+    table = Table(
+        f"Concurrency: {args.processes} processes x {args.lines} lines into one day's log "
+        f"({target.name})",
+        ["lines expected", "intact", "torn or interleaved", "lost", "duplicated", "out of order",
+         "header blocks", "header first"])
+    scratch = tempfile.mkdtemp(prefix="zrt-reliability-")
+    try:
+        if target.name == "wine":
+            # Wine's drive Z: is the host's root: nothing is left in the prefix.
+            folder, machine, data = "Z:" + scratch.replace("/", "\\"), None, scratch
+        else:
+            folder, machine = "C:\\Data\\Merqel", new_machine(scratch)
+            data = os.path.join(machine, "drive_c", "Data", "Merqel")
+        writers = [target.start(target.log_lines, [folder, f"P{k}", str(args.lines)], machine)
+                   for k in range(1, args.processes + 1)]
+        table.failures += wait_all(writers)
+        logs = read_files(os.path.join(data, "ApplicationLog", "zQTVLog"))
+        f = analyse_log(logs.values(), args.processes, args.lines)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+    table.rows.append([args.processes * args.lines, f["intact"], f["torn"], f["lost"],
+                       f["duplicated"], f["out_of_order"], f["headers"],
+                       "yes" if f["header_first"] else "no"])
+    if f["headers"] != 1 or not f["header_first"]:
+        table.failures.append("the log must hold exactly one header block, at its start")
+    atomic = ("torn", "lost", "duplicated", "out_of_order")
+    if target.name == "wine":
+        table.notes.append(
+            "Wine writes an append-only handle by reading the file's size and then writing "
+            "there (fstat, pwrite), two steps that other processes can come between, so lines "
+            "of processes writing at once may overwrite one another under Wine; on Windows the "
+            "file system appends each write whole. Only the header figures are bounds here.")
+    elif any(f[name] for name in atomic):
+        table.failures.append("every line must reach the log whole, once and in order")
+    return table
+
+
+def same_millisecond_jobs(target, args):
+    table = Table(
+        f"Concurrency: {args.jobs} jobs in the same millisecond without a post library",
+        ["jobs", "fallback files", "kept", "replaced", "lost"])
+    scratch = tempfile.mkdtemp(prefix="zrt-reliability-")
+    try:
+        machine = new_machine(scratch, "xp-laptop")  # a fixed clock
+        os.remove(os.path.join(machine, "drive_c", "Program Files", "Merqel", "zCourier.dll"))
+        os.makedirs(os.path.join(machine, "drive_c", "Jobs"))
+        with open(os.path.join(REPO, "examples", "jobs", "delete-night-shift.xml"),
+                  encoding="utf-8") as source:
+            job = source.read().replace("Night Shift", "No Such Scheme")  # nothing to change
+        with open(os.path.join(machine, "drive_c", "Jobs", "job.xml"), "w",
+                  encoding="utf-8") as file:
+            file.write(job)
+        jobs = [target.start(target.program, [
+            f"OD@#@5012@#@C:\\Jobs\\job.xml@#@J-{k}@#@jsmith@#@07/12/2026 14:05:09@#@I-{k}"
+            "@#@0@#@SJ-3"], machine) for k in range(1, args.jobs + 1)]
+        table.failures += wait_all(jobs)
+        merqel = os.path.join(machine, "drive_c", "Documents and Settings", "All Users",
+                              "Application Data", "Merqel")
+        files = read_files(os.path.join(merqel, "QTVPostLogs"))
+        logs = b"".join(read_files(os.path.join(merqel, "ApplicationLog", "zQTVLog")).values())
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+    # A file is kept when it holds one whole status document; the jobs it
+    # belongs to are told apart by their job id.
+    kept = {}
+    for name, text in files.items():
+        ids = re.findall(rb"<jobid>(J-\d+)</jobid>", text)
+        whole = text.startswith(b"<wpdcmscriptjobinstancestatus>") and text.count(
+            b"</wpdcmscriptjobinstancestatus>") == 1
+        if len(ids) == 1 and whole:
+            kept[ids[0]] = name
+    claimed = len(re.findall(rb"\tCreated File \t", logs))
+    replaced = max(claimed - len(files), 0)  # two jobs reported making one file
+    lost = args.jobs - len(kept)
+    table.rows.append([args.jobs, len(files), len(kept), replaced, lost])
+    if replaced or lost:
+        table.failures.append("every job's status must be kept in a file of its own")
+    return table
+
+
+def concurrency(target, args):
+    tables = [log_writers(target, args)]
+    if target.name == "linux":
+        tables.append(same_millisecond_jobs(target, args))
+    return tables
+
+
+SECTIONS = {"concurrency": concurrency}
+
+
+def main():
+    parser = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("sections", nargs="+", metavar="SECTION",
+                        choices=list(SECTIONS) + ["all"])
+    parser.add_argument("--target", choices=["linux", "wine"], default="linux")
+    parser.add_argument("--build-dir")
+    parser.add_argument("--prefix")
+    parser.add_argument("--processes", type=int, default=8)
+    parser.add_argument("--lines", type=int, default=1000)
+    parser.add_argument("--jobs", type=int, default=8)
+    parser.add_argument("--check", action="store_true")
+    args = parser.parse_args()
+
+    target = Target(args)
+    names = list(SECTIONS) if "all" in args.sections else dict.fromkeys(args.sections)
+    commit = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"],
+                            capture_output=True, text=True).stdout.strip() or "unknown"
+    print(f"# Reliability ({target.name})\n")
+    print(f"Measured {datetime.date.today().isoformat()} on commit {commit}.\n")
+    failures = 0
+    for name in names:
+        for table in SECTIONS[name](target, args):
+            print(table.markdown())
+            failures += len(table.failures)
+    return 1 if args.check and failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
