@@ -198,7 +198,9 @@ class RunSequence {
       RevertAndCloseToken();
       return false;
     }
-    if (system.lstrcmpiA(h.scriptId.c_str(), run_.args.ScriptId.c_str()) != 0) {
+    // A script id that was cut to its field is another id: it matches none.
+    if (h.scriptId.WasCut() || run_.args.ScriptId.WasCut() ||
+        system.lstrcmpiA(h.scriptId.c_str(), run_.args.ScriptId.c_str()) != 0) {
       Log("Failed", "Data comapare", "", "");
       RevertAndCloseToken();
       return false;
@@ -207,7 +209,8 @@ class RunSequence {
     return true;
   }
 
-  // The step loop. False when an operation failed (its status was sent).
+  // The step loop. False when a step failed or could not be read (its
+  // status was sent).
   bool RunSteps() {
     Text512 error;
     while (document_->ReadNextStep(request_, error)) {
@@ -216,10 +219,34 @@ class RunSequence {
         return false;
       }
     }
+    if (!EveryStepRead(error)) {
+      report::SendStatus(run_, "0");
+      return false;
+    }
     run_.platform.system.Sleep(kPause);
     report::SendStatus(run_, "1");
     RevertAndCloseToken();
     return true;
+  }
+
+  // Whether the walk ended because every step was read. A step the reader
+  // could not read, or steps left beyond the cursor's bound, mean the job was
+  // not done: that is logged and left as the failure message.
+  bool EveryStepRead(const Text512& readerError) {
+    const std::int32_t read = document_->StepsRead();
+    const std::int32_t count = document_->StepCount();
+    if (read >= count) return true;
+    auto& message = run_.buffers.failureMessage;
+    if (document_->StepBoundReached()) {
+      message.Assign("Only " + std::to_string(read) + " of " + std::to_string(count) +
+                     " steps ran: the script instance bounds the step list.");
+      Log("Failed", "ReadNextStep", "", message.view());
+    } else {
+      const std::string position = std::to_string(read + 1);
+      message.Assign("Step " + position + " of " + std::to_string(count) + " could not be read.");
+      Log("Failed", "ReadNextStep", position, readerError.view());
+    }
+    return false;
   }
 
   run::Run& run_;

@@ -87,6 +87,7 @@ bool JobDocument::Load(std::string_view path, DocText& rootName, DocText& error)
   instanceIndex_ = 0;
   stepBound_ = 0;
   stepIndex_ = 0;
+  stepCount_ = 0;
   instanceChildren_.reset();
   steps_.reset();
   scriptInstances_.reset();
@@ -129,6 +130,7 @@ bool JobDocument::Load(std::string_view path, DocText& rootName, DocText& error)
     }
     instanceCount_ = stepCount;
     stepBound_ = stepCount;
+    stepCount_ = stepCount;
     instanceIndex_ = 0;
     stepIndex_ = 0;
   }
@@ -284,20 +286,28 @@ bool JobDocument::ReadNextStep(PowerRequest& request, DocText& error) {
 
   for (std::int32_t i = 0; i < childCount; ++i) {
     std::unique_ptr<port::XmlNode> child;
-    WideText name;
-    WideText value;
-    if (!Call(children->get_item(i, child)) || !child || !Call(child->get_baseName(name)) ||
-        !Call(child->get_nodeTypedValue(value))) {
+    port::XmlNodeType type = port::XmlNodeType::Element;
+    if (!Call(children->get_item(i, child)) || !child || !Call(child->get_nodeType(type))) {
       error.Assign(kContentNotValid);
       return false;
     }
+    // Only elements are fields: a processing instruction's target is no name.
+    if (type != port::XmlNodeType::Element) continue;
+    WideText name;
+    WideText value;
+    if (!Call(child->get_baseName(name)) || !Call(child->get_nodeTypedValue(value))) {
+      error.Assign(kContentNotValid);
+      return false;
+    }
+    // A name that loses characters in the conversion names no field.
     std::string narrowName;
-    if (!ToNarrow(system_, name, narrowName)) continue;
+    bool lossy = false;
+    if (!ToNarrow(system_, name, narrowName, &lossy) || lossy) continue;
     // Later elements of the same name overwrite earlier ones.
     if (const PowerRequestField* field = FindElementField(narrowName)) {
       std::string narrowValue;
-      ToNarrow(system_, value, narrowValue);
-      field->assign(request, narrowValue);
+      ToNarrow(system_, value, narrowValue, &lossy);
+      request.Fill(*field, narrowValue, lossy);
     }
   }
 

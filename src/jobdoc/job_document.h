@@ -67,6 +67,15 @@ class JobDocument {
   // cannot be read; the cursor then stays where it was.
   bool ReadNextStep(PowerRequest& request, DocText& error);
 
+  // The number of "step" elements Load found, and how many ReadNextStep has
+  // read so far.
+  std::int32_t StepCount() const { return stepCount_; }
+  std::int32_t StepsRead() const { return stepIndex_; }
+  // True when the step cursor has reached its bound, which may lie before the
+  // last step when the script instance has fewer child nodes than there are
+  // steps.
+  bool StepBoundReached() const { return stepIndex_ >= stepBound_; }
+
   // The result code of the last parser call.
   port::HResult LastResult() const { return lastResult_; }
 
@@ -91,6 +100,7 @@ class JobDocument {
   std::int32_t childCount_ = 0;
   std::int32_t stepBound_ = 0;
   std::int32_t stepIndex_ = 0;
+  std::int32_t stepCount_ = 0;
 };
 
 }  // namespace zrt::jobdoc

@@ -86,9 +86,31 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
                                             [&](char x, char y) { return lower(x) == lower(y); });
 }
 
+// The position in record order of the field of this exact name; the number
+// of fields when there is none.
+std::size_t PositionOf(std::string_view fieldName) {
+  return static_cast<std::size_t>(
+      std::find_if(kFields.begin(), kFields.end(),
+                   [&](const auto& field) { return field.name == fieldName; }) -
+      kFields.begin());
+}
+
 }  // namespace
 
 void PowerRequest::Clear() { *this = PowerRequest{}; }
+
+void PowerRequest::Fill(const PowerRequestField& field, std::string_view text, bool lossy) {
+  field.assign(*this, text);
+  const bool cut = field.read(*this).size() < text.size();
+  const std::size_t position = PositionOf(field.name);
+  if (position == kFields.size()) return;
+  fits_[position] = lossy ? ValueFit::Lossy : (cut ? ValueFit::TooLong : ValueFit::Whole);
+}
+
+ValueFit PowerRequest::Fit(std::string_view fieldName) const {
+  const std::size_t position = PositionOf(fieldName);
+  return position == kFields.size() ? ValueFit::Whole : fits_[position];
+}
 
 const std::array<PowerRequestField, kPowerRequestFieldCount>& PowerRequestFields() {
   return kFields;
@@ -103,9 +125,8 @@ const PowerRequestField* FindElementField(std::string_view elementName) {
 }
 
 const PowerRequestField* FindField(std::string_view fieldName) {
-  const auto found = std::find_if(kFields.begin(), kFields.end(),
-                                  [&](const auto& field) { return field.name == fieldName; });
-  return found == kFields.end() ? nullptr : &*found;
+  const std::size_t position = PositionOf(fieldName);
+  return position == kFields.size() ? nullptr : &kFields[position];
 }
 
 }  // namespace zrt::jobdoc

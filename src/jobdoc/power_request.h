@@ -10,6 +10,16 @@
 
 namespace zrt::jobdoc {
 
+// How an element's text reached its field.
+enum class ValueFit {
+  Whole,    // stored exactly
+  TooLong,  // longer than the field: stored cut
+  Lossy,    // characters lost in the code-page conversion
+};
+
+struct PowerRequestField;
+constexpr std::size_t kPowerRequestFieldCount = 41;
+
 struct PowerRequest {
   FixedText<50> value;  // the step's first attribute, when it is named "value"
   FixedText<50> ostype;
@@ -55,6 +65,17 @@ struct PowerRequest {
 
   // Every field back to the empty text.
   void Clear();
+
+  // Stores `text` into `field` (cut to its width) and records how it fitted;
+  // `lossy` says the text lost characters when it was converted.
+  void Fill(const PowerRequestField& field, std::string_view text, bool lossy);
+
+  // How the value of the field named `fieldName` arrived; Whole for a field
+  // no element filled. Text that is compared or run must be Whole.
+  ValueFit Fit(std::string_view fieldName) const;
+
+ private:
+  std::array<ValueFit, kPowerRequestFieldCount> fits_{};
 };
 
 // One field of the request, reached by its name.
@@ -64,8 +85,6 @@ struct PowerRequestField {
   void (*assign)(PowerRequest& request, std::string_view text);  // cut to the width
   std::string_view (*read)(const PowerRequest& request);
 };
-
-constexpr std::size_t kPowerRequestFieldCount = 41;
 
 // All fields in record order; the first, `value`, is the only one not filled
 // from an element.

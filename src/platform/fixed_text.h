@@ -1,5 +1,7 @@
 // A zero-terminated narrow text in a field of fixed capacity N (terminator
-// included). Every write is bounded: longer input is cut to N - 1 bytes.
+// included). Every write is bounded: longer input is cut to N - 1 bytes, and
+// the field remembers that it was cut, so text that is compared or run can
+// be refused instead of used cut.
 #pragma once
 
 #include <algorithm>
@@ -25,6 +27,7 @@ class FixedText {
   void Assign(std::string_view text) {
     length_ = 0;
     data_[0] = '\0';
+    cut_ = false;
     Append(text);
   }
   void Append(std::string_view text) {
@@ -34,6 +37,7 @@ class FixedText {
     if (count != 0) std::memcpy(data_ + length_, text.data(), count);
     length_ += count;
     data_[length_] = '\0';
+    cut_ = cut_ || count < text.size();
   }
   void Clear() { Assign({}); }
 
@@ -45,6 +49,8 @@ class FixedText {
   std::string str() const { return std::string(view()); }
   std::size_t size() const { return length_; }
   bool empty() const { return length_ == 0; }
+  // True when the last Assign, or an Append since, had to cut its text.
+  bool WasCut() const { return cut_; }
 
   friend bool operator==(const FixedText& a, std::string_view b) { return a.view() == b; }
   friend bool operator!=(const FixedText& a, std::string_view b) { return !(a == b); }
@@ -52,6 +58,7 @@ class FixedText {
  private:
   char data_[N] = {};
   std::size_t length_ = 0;
+  bool cut_ = false;
 };
 
 }  // namespace zrt

@@ -16,8 +16,10 @@ bool IsVistaOrLater(port::System& system) {
 }
 
 bool IsSixtyFourBitMachine(port::FileSystem& files) {
+  // Without the Windows folder there is no drive to look at: a relative
+  // path would probe the current folder instead.
   std::string windows;
-  if (!files.GetWindowsDirectoryA(windows, kWindowsFolderCapacity)) windows.clear();
+  if (!files.GetWindowsDirectoryA(windows, kWindowsFolderCapacity)) return false;
   const std::size_t slash = windows.rfind('\\');
   if (slash != std::string::npos) windows.resize(slash + 1);
   return FileExists(files, windows + "Program Files (x86)");

@@ -11,7 +11,8 @@ namespace zrt {
 // The Windows major version is above 5 (Vista and later).
 bool IsVistaOrLater(port::System& system);
 
-// A "Program Files (x86)" folder stands at the root of the Windows drive.
+// A "Program Files (x86)" folder stands at the root of the Windows drive;
+// false when the Windows folder cannot be had.
 bool IsSixtyFourBitMachine(port::FileSystem& files);
 
 // The path names an existing file or folder (or a pattern matches one).

@@ -8,10 +8,11 @@ bool ToWide(port::System& system, std::string_view narrow, port::WideText& wide)
   return system.MultiByteToWideChar(std::string(narrow), wide, capacity);
 }
 
-bool ToNarrow(port::System& system, const port::WideText& wide, std::string& narrow) {
+bool ToNarrow(port::System& system, const port::WideText& wide, std::string& narrow, bool* lossy) {
   narrow.clear();
   const std::size_t capacity = 2 * (wide.size() + 1);
-  if (!system.WideCharToMultiByte(wide, narrow, capacity)) {
+  if (lossy) *lossy = true;
+  if (!system.WideCharToMultiByte(wide, narrow, capacity, lossy)) {
     narrow.clear();
     return false;
   }

@@ -13,8 +13,11 @@ namespace zrt {
 bool ToWide(port::System& system, std::string_view narrow, port::WideText& wide);
 
 // UTF-16 to ANSI with a destination sized from the source, as above. False
-// when conversion fails; `narrow` is then empty.
-bool ToNarrow(port::System& system, const port::WideText& wide, std::string& narrow);
+// when conversion fails; `narrow` is then empty. With `lossy`, characters the
+// code page lacks are not mapped to look-alikes but to the default character,
+// and `*lossy` tells whether any was (a failed conversion counts as lossy).
+bool ToNarrow(port::System& system, const port::WideText& wide, std::string& narrow,
+              bool* lossy = nullptr);
 
 // UTF-16 to ANSI, stored into a fixed field (cut to its width). An
 // unconvertible text is stored empty.

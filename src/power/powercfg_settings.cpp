@@ -5,6 +5,7 @@
 #include <string>
 
 #include "power/command_runner.h"
+#include "power/exact_value.h"
 #include "power/operation_rules.h"
 
 namespace zrt::power {
@@ -309,7 +310,11 @@ bool ApplyBatteryAlarm(SettingsRun& settings, const BatteryAlarmSettings& alarm)
   const bool on = Is(settings, alarm.activate.field, "1");
   if (!RunOnOff(settings, alarm.activate)) return false;
   if (!on) return true;
-  if (!RunPowercfgCommand(settings, alarm.level, Field(settings, alarm.levelField))) return false;
+  if (!RequireExactValue(settings.run, settings.rules.module, settings.request, alarm.levelField,
+                         alarm.level.label) ||
+      !RunPowercfgCommand(settings, alarm.level, Field(settings, alarm.levelField))) {
+    return false;
+  }
   if (!RunOnOff(settings, alarm.sound) || !RunOnOff(settings, alarm.text)) return false;
 
   bool actionSet = false;

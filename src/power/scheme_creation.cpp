@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/text_conversion.h"
+#include "power/exact_value.h"
 #include "power/scheme_lookup.h"
 #include "power/scheme_modification.h"
 
@@ -21,6 +22,9 @@ class Creation {
   bool Run() {
     run_.buffers.commandBuffer.Clear();
     settings_.Log("Info444", "1", "", name_);
+    if (!RequireExactValue(run_, kCreationRules.module, request_, "schemename", "scheme name")) {
+      return false;
+    }
     if (FindScheme()) return KeepOrHandOver();
     settings_.Log("Info", "Scheme Not Present", "", name_);
     if (!CheckWriteRight(settings_)) return false;
@@ -42,13 +46,10 @@ class Creation {
   bool FindScheme() {
     LookUpScheme(run_, name_);
     const run::SchemeLookupState& lookup = run_.lookup;
-    const std::string wanted(name_);
     bool found = lookup.matchedPastTable;
     for (std::int32_t i = 0; i < lookup.schemeCount; ++i) {
       settings_.Log("", lookup.schemeNames[i].view(), "", name_);
-      if (run_.platform.system.lstrcmpiA(lookup.schemeNames[i].c_str(), wanted.c_str()) == 0) {
-        found = true;
-      }
+      if (SchemeEntryMatches(run_, i, name_)) found = true;
     }
     return found;
   }

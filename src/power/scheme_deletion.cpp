@@ -1,5 +1,6 @@
 #include "power/scheme_deletion.h"
 
+#include "power/exact_value.h"
 #include "power/scheme_lookup.h"
 
 namespace zrt::power {
@@ -12,6 +13,7 @@ bool Delete(run::Run& run, const jobdoc::PowerRequest& request) {
   auto& buffers = run.buffers;
   const std::string_view name = request.schemename.view();
 
+  if (!RequireExactValue(run, kModule, request, "schemename", "scheme name")) return false;
   const bool present = LookUpScheme(run, name);
 
   if (!power.CanUserWritePwrScheme()) {

@@ -11,14 +11,22 @@ bool SchemesEnumProc(run::Run& run, std::uint32_t index, const port::WideText& n
   run::SchemeLookupState& state = run.lookup;
   if (index > state.highestIndex) state.highestIndex = index;
 
+  // A name with characters the code page lacks is listed and logged, but
+  // its narrow form is not its name, so it never matches.
   std::string narrowName;
-  ToNarrow(run.platform.system, name, narrowName);
+  bool lossy = false;
+  ToNarrow(run.platform.system, name, narrowName, &lossy);
   const bool tableFull = state.schemeCount >= run::SchemeLookupState::kMaxSchemes;
-  if (!tableFull) state.schemeNames[state.schemeCount].Assign(narrowName);
+  if (!tableFull) {
+    auto& entry = state.schemeNames[state.schemeCount];
+    entry.Assign(narrowName);
+    state.nameInexact[state.schemeCount] = lossy || entry.WasCut();
+  }
 
   run.log.Write("SCHEMESENUMPROC", "Success", "EnumPwrSchemes", "", narrowName);
 
-  if (run.platform.system.lstrcmpiA(state.requestedName.c_str(), narrowName.c_str()) == 0) {
+  if (!lossy &&
+      run.platform.system.lstrcmpiA(state.requestedName.c_str(), narrowName.c_str()) == 0) {
     state.foundIndex = index;
     ToNarrow(run.platform.system, description, state.foundDescription);
     state.storedDescription = description;
@@ -29,13 +37,17 @@ bool SchemesEnumProc(run::Run& run, std::uint32_t index, const port::WideText& n
   return true;
 }
 
-bool IsSchemePresent(run::Run& run, std::string_view schemeName) {
+bool SchemeEntryMatches(run::Run& run, std::int32_t entry, std::string_view schemeName) {
   const run::SchemeLookupState& state = run.lookup;
   const std::string wanted(schemeName);
+  return !state.nameInexact[entry] &&
+         run.platform.system.lstrcmpiA(state.schemeNames[entry].c_str(), wanted.c_str()) == 0;
+}
+
+bool IsSchemePresent(run::Run& run, std::string_view schemeName) {
+  const run::SchemeLookupState& state = run.lookup;
   for (std::int32_t i = 0; i < state.schemeCount; ++i) {
-    if (run.platform.system.lstrcmpiA(state.schemeNames[i].c_str(), wanted.c_str()) == 0) {
-      return true;
-    }
+    if (SchemeEntryMatches(run, i, schemeName)) return true;
   }
   return state.matchedPastTable;
 }
@@ -43,6 +55,7 @@ bool IsSchemePresent(run::Run& run, std::string_view schemeName) {
 bool LookUpScheme(run::Run& run, std::string_view schemeName) {
   run::SchemeLookupState& state = run.lookup;
   for (auto& entry : state.schemeNames) entry.Clear();
+  state.nameInexact.fill(false);
   state.schemeCount = 0;
   state.foundIndex = 0;
   state.matchedPastTable = false;

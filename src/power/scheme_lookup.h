@@ -16,6 +16,10 @@ bool SchemesEnumProc(run::Run& run, std::uint32_t index, const port::WideText& n
 // returns whether one is named `schemeName` (ignoring case).
 bool LookUpScheme(run::Run& run, std::string_view schemeName);
 
+// Whether entry `entry` of the last enumeration's name table is the scheme
+// named `schemeName` (ignoring case); an inexact entry never is.
+bool SchemeEntryMatches(run::Run& run, std::int32_t entry, std::string_view schemeName);
+
 // Whether the last enumeration saw a scheme named `schemeName`.
 bool IsSchemePresent(run::Run& run, std::string_view schemeName);
 

@@ -1,13 +1,30 @@
 #include "report/status_document.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zrt::report {
+namespace {
+
+// Control characters other than tab, line feed and carriage return may not
+// appear in an XML 1.0 document, not even escaped.
+bool IsForbiddenInXml(char c) {
+  return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
+}
+
+// Characters Windows does not allow in a file name.
+bool IsForbiddenInFileName(char c) {
+  return static_cast<unsigned char>(c) < 0x20 ||
+         std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
+}
+
+}  // namespace
 
 std::string EscapeXmlText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
+    if (IsForbiddenInXml(c)) c = '?';
     switch (c) {
       case '&':
         out += "&amp;";
@@ -35,6 +52,7 @@ std::string EscapeCdata(std::string_view text) {
     out += "]]><![CDATA[";
   }
   out.append(text.substr(start));
+  std::replace_if(out.begin(), out.end(), IsForbiddenInXml, '?');
   return out;
 }
 
@@ -69,7 +87,9 @@ std::string FallbackFileName(std::string_view regid, const port::SystemTime& t) 
   char stamp[40];
   std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d%03d", t.year, t.month, t.day, t.hour,
                 t.minute, t.second, t.milliseconds);
-  return "wpdcmscriptjobinstancestatus.asp_N_" + std::string(regid) + "_PER_" + stamp;
+  std::string name = "wpdcmscriptjobinstancestatus.asp_N_" + std::string(regid) + "_PER_" + stamp;
+  std::replace_if(name.begin(), name.end(), IsForbiddenInFileName, '_');
+  return name;
 }
 
 port::SystemTime NextMillisecond(port::SystemTime t) {

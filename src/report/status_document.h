@@ -23,12 +23,14 @@ struct StatusFields {
 
 // The document, with element values escaped and "]]>" split inside the
 // description's CDATA section so a reader recovers every text exactly.
+// Control characters XML does not allow become "?".
 std::string BuildStatusDocument(const StatusFields& fields);
 
 std::string BuildStatusUrl(std::string_view base, std::string_view memberId,
                            std::string_view siteId, std::string_view regid, std::string_view type);
 
-// "wpdcmscriptjobinstancestatus.asp_N_<regid>_PER_<17-digit local time>".
+// "wpdcmscriptjobinstancestatus.asp_N_<regid>_PER_<17-digit local time>",
+// with every character Windows forbids in a file name made "_".
 std::string FallbackFileName(std::string_view regid, const port::SystemTime& time);
 
 // The same moment plus one millisecond, carried into the larger units.

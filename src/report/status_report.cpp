@@ -35,7 +35,11 @@ FileResult CreatePostFile(run::Run& run, const std::string& path, const std::str
                                                                         : FileResult::Failed;
   }
   const std::string bytes = ToTextMode(document);
-  return file->WriteFile(bytes.data(), bytes.size()) ? FileResult::Created : FileResult::Failed;
+  if (file->WriteFile(bytes.data(), bytes.size())) return FileResult::Created;
+  // A part of a status is no status: the file is closed and removed.
+  file.reset();
+  run.platform.files.DeleteFileA(path.c_str());
+  return FileResult::Failed;
 }
 }  // namespace
 
@@ -87,12 +91,14 @@ bool PostStatus(run::Run& run, const std::string& url, const std::string& docume
   return false;
 }
 
-bool WritePostFile(run::Run& run, port::SystemTime time, const std::string& document) {
+bool WritePostFile(run::Run& run, port::SystemTime time, const std::string& document,
+                   std::string& name) {
   const std::string folder = run.context.dataFolder.str() + "\\QTVPostLogs";
   CreateDirectoryPath(run.platform.files, folder);
   std::string path;
   for (int attempt = 0; attempt < kMaxFallbackNames; ++attempt) {
-    path = folder + "\\" + FallbackFileName(run.context.REGID.view(), time) + ".xml";
+    name = FallbackFileName(run.context.REGID.view(), time);
+    path = folder + "\\" + name + ".xml";
     switch (CreatePostFile(run, path, document)) {
       case FileResult::Created:
         run.log.Write("SendWebpost", "INFO", "Created File ", path, "");
@@ -125,9 +131,9 @@ bool SendStatus(run::Run& run, std::string_view outcome) {
     if (PostStatus(run, url, document)) return true;
     run.log.Write(kPostModule, kPostType, "Info", "Failed To Send the Webpost", url);
   }
-  if (WritePostFile(run, began, document)) return true;
-  run.log.Write(kPostModule, kPostType, "Info", "Failed To Send to the QTV Folder",
-                FallbackFileName(c.REGID.view(), began));
+  std::string fileName;
+  if (WritePostFile(run, began, document, fileName)) return true;
+  run.log.Write(kPostModule, kPostType, "Info", "Failed To Send to the QTV Folder", fileName);
   return false;
 }
 

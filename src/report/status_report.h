@@ -22,9 +22,11 @@ bool SendStatus(run::Run& run, std::string_view outcome);
 // One post through the post library; true when it accepted the post.
 bool PostStatus(run::Run& run, const std::string& url, const std::string& document);
 
-// Writes the document into the post-log folder under `name` + ".xml"
-// without ever replacing an existing file: when the name is taken, the next
-// millisecond of `time` is tried. True when written.
-bool WritePostFile(run::Run& run, port::SystemTime time, const std::string& document);
+// Writes the document into the post-log folder as the fallback file of
+// `time` without ever replacing an existing file: when the name is taken, the
+// next millisecond is tried. A file whose write fails is removed. True when
+// written; `name` is the file name (without ".xml") last tried.
+bool WritePostFile(run::Run& run, port::SystemTime time, const std::string& document,
+                   std::string& name);
 
 }  // namespace zrt::report

@@ -14,6 +14,9 @@ struct SchemeLookupState {
 
   FixedText<100> requestedName;
   std::array<FixedText<100>, kMaxSchemes> schemeNames;
+  // Entries that are not the scheme's real name (characters lost in the
+  // code-page conversion, or cut to the width): they never match.
+  std::array<bool, kMaxSchemes> nameInexact{};
   std::int32_t schemeCount = 0;
   std::uint32_t foundIndex = 0;
   FixedText<1024> foundDescription;

@@ -153,6 +153,9 @@ TEST_F(JobDocumentTest, ChildCountBoundsTheStepWalk) {
   EXPECT_TRUE(document->ReadNextStep(request, error_));
   EXPECT_FALSE(document->ReadNextStep(request, error_));
   EXPECT_EQ(error_, "input file content is not valid");
+  // Past the last step, not at an unreadable one.
+  EXPECT_EQ(document->StepsRead(), 2);
+  EXPECT_EQ(document->StepCount(), 2);
   // The cursor stays: the next call fails the same way.
   error_.Assign("");
   EXPECT_FALSE(document->ReadNextStep(request, error_));

@@ -42,12 +42,12 @@ TEST_F(ReadNextStepTest, ChildrenThatFillNothingOrOverwrite) {
       <schemename>first</schemename><promptasstandby>Yes</promptasstandby>
       <!-- sysstandpi -->text<?sysstandpi 5?><value>child</value><bogus>b</bogus>
       <group><tohdpi>7</tohdpi></group><sysstandpi>10</sysstandpi>
-      <schemename>second</schemename></step></job>)"));
+      <schemename>second</schemename><?tohdpi 9?></step></job>)"));
   EXPECT_EQ(request_.schemename, "second");  // the later element wins
   EXPECT_EQ(request_.promptasstandby, "Yes");
   EXPECT_EQ(request_.sysstandpi, "10");
   EXPECT_EQ(request_.value, "v");        // an element named "value" fills nothing
-  EXPECT_TRUE(request_.tohdpi.empty());  // only the step's own children count
+  EXPECT_TRUE(request_.tohdpi.empty());  // only the step's own element children count
 }
 
 TEST_F(ReadNextStepTest, StepWithoutAttributesGivesTheSystemText) {
@@ -74,18 +74,29 @@ TEST_F(ReadNextStepTest, WalkEndsWithoutErrorText) {
   EXPECT_TRUE(request_.value.empty());  // the request is cleared even then
 }
 
-TEST_F(ReadNextStepTest, ValuesAreConvertedAndCutToTheirFields) {
+TEST_F(ReadNextStepTest, ValuesAreConvertedAndCutToTheirFieldsAndSaySo) {
+  const std::string tooLongThenWhole = "<critbatlevel>" + std::string(60, 'c') +
+                                       "</critbatlevel><critbatlevel>\xC3\x89" +
+                                       std::string(48, 'c') + "</critbatlevel>";
   ASSERT_TRUE(ReadFirst("<job><step value='1'><schemename>" + std::string(60, 'n') +
                         "</schemename><schemeDesc>" + std::string(3000, 'd') +
                         "</schemeDesc><overwriteifexst>" + std::string(30, 'o') +
                         "</overwriteifexst><modifyoption>" + std::string(200, 'm') +
-                        "</modifyoption><lowbatlev>\xC3\x89nergie \xE2\x82\xAC</lowbatlev>"
-                        "</step></job>"));
+                        "</modifyoption><lowbatlev>\xC3\x89nergie \xE2\x82\xAC</lowbatlev>" +
+                        tooLongThenWhole + "</step></job>"));
   EXPECT_EQ(request_.schemename.view(), std::string(49, 'n'));
   EXPECT_EQ(request_.schemeDesc.view(), std::string(2047, 'd'));
   EXPECT_EQ(request_.overwriteifexst.view(), std::string(20, 'o'));
   EXPECT_EQ(request_.modifyoption.view(), std::string(123, 'm'));
   EXPECT_EQ(request_.lowbatlev, "\xC9nergie ?");  // in the ANSI code page
+
+  using jobdoc::ValueFit;
+  EXPECT_EQ(request_.Fit("schemename"), ValueFit::TooLong);
+  EXPECT_EQ(request_.Fit("lowbatlev"), ValueFit::Lossy);
+  EXPECT_EQ(request_.Fit("critbatlevel"), ValueFit::Whole);  // the later element's fit
+  EXPECT_EQ(request_.Fit("tohdpi"), ValueFit::Whole);        // no element
+  ASSERT_FALSE(document_->ReadNextStep(request_, error_));
+  EXPECT_EQ(request_.Fit("schemename"), ValueFit::Whole);  // cleared with the request
 }
 
 }  // namespace

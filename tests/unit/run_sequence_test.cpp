@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "support/job_machine.h"
 
 namespace zrt::test {
@@ -145,6 +147,14 @@ TEST_F(RunSequenceTest, FunctionNameAndScriptIdAreComparedIgnoringCase) {
   lines = LogLines();
   EXPECT_EQ(lines[lines.size() - 2], "WinMain|FAILED|Data comapare||");
   EXPECT_EQ(LogRecords().back().user, "SYSTEM");
+
+  // Ids that differ only beyond the 511 characters their fields hold.
+  const std::string longId(511, '7');
+  WriteJob("<step value=\"1\"><action>none</action></step>", "Power Management", longId + "A");
+  std::string argument = JobArgument();
+  RunProgram(argument.replace(argument.find("5012"), 4, longId + "B"));
+  lines = LogLines();
+  EXPECT_EQ(lines[lines.size() - 2], "WinMain|FAILED|Data comapare||");
 }
 
 TEST_F(RunSequenceTest, EmptyStepListTakesTheHeaderFromChildElementsAndReportsSuccess) {
@@ -198,6 +208,68 @@ TEST_F(RunSequenceTest, FailingSecondStepKeepsTheFirstAndReportsFailureAsTheUser
             std::string::npos);
   EXPECT_EQ(LogLines().back(), kEnd);
   EXPECT_EQ(LogRecords().back().user, "jsmith");
+}
+
+TEST_F(RunSequenceTest, SuccessOnlyWhenEveryStepWasRead) {
+  const std::string first =
+      "<step value='1'><action>Delete Scheme</action><schemename>Night Shift</schemename></step>";
+  const std::string second =
+      "<step value='2'><action>Delete Scheme</action><schemename>Presentation</schemename></step>";
+  const struct {
+    std::string steps, desc, line;
+  } cases[] = {
+      {first + "<step><action>Delete Scheme</action></step>" + second,
+       "Step 2 of 3 could not be read.", "WinMain|FAILED|ReadNextStep|2|"},
+      {"<group>" + first + second + "</group>",
+       "Only 1 of 2 steps ran: the script instance bounds the step list.",
+       "WinMain|FAILED|ReadNextStep||Only 1 of 2 steps ran"},
+      // Other children besides the steps: the walk runs off the end as usual.
+      {"<instanceid>9</instanceid>" + first + second, "", ""},
+  };
+  for (const auto& c : cases) {
+    WriteSchemes(R"([{"index": 1, "name": "Portable/Laptop"}, {"index": 2, "name": "Presentation"},
+                     {"index": 6, "name": "Night Shift"}])");
+    WriteJob(c.steps);
+    RunProgram();
+    EXPECT_NE(Posts().back().second.find("<desc><![CDATA[" + c.desc + "]]>"), std::string::npos)
+        << c.steps;
+    EXPECT_EQ(SchemeNames().size(), c.desc.empty() ? 1u : 2u);
+    const auto lines = LogLines();
+    EXPECT_EQ(lines.back(), kEnd);
+    if (!c.line.empty()) {
+      EXPECT_EQ(lines[lines.size() - 4].rfind(c.line, 0), 0u) << c.steps;
+    }
+  }
+}
+
+TEST_F(RunSequenceTest, ExceptionsAreLoggedWhereTheyAriseAndEndTheRunAtOnce) {
+  const struct {
+    const char* call;
+    int at;
+    std::string line, last;
+  } cases[] = {
+      // The first field's debugger output: ParseInput's own handler.
+      {"OutputDebugStringA", 1, "ParseInput|ERROR|Exception Occured|",
+       kEnd + std::string("ParseInput")},
+      // Reading the script header: the entry point's handler.
+      {"OutputDebugStringA", 10, "WinMain|ERROR|Exception Occured|", ""},
+      // Inside the deletion: the operation's guard.
+      {"GetActivePwrScheme", 1, "DeletePowerScheme|ERROR|Exception Occured|", ""},
+  };
+  for (const auto& c : cases) {
+    auto machine = nlohmann::json::parse(Read("machine.json"));
+    machine["raises"] = {{c.call, c.at}};
+    Write("machine.json", machine.dump());
+    EXPECT_EQ(RunProgram(), 0);
+    auto lines = LogLines();
+    if (!c.last.empty()) {
+      EXPECT_EQ(lines.back(), c.last);
+      lines.pop_back();
+    }
+    EXPECT_EQ(lines.back().rfind(c.line, 0), 0u) << lines.back();
+  }
+  EXPECT_THAT(Posts(), IsEmpty());
+  EXPECT_EQ(SchemeNames().size(), 4u);
 }
 
 TEST_F(RunSequenceTest, UnknownActionsAreSkippedAndKnownOnesMatchIgnoringCase) {

@@ -155,6 +155,46 @@ TEST_F(SchemeTest, PlatformRefusingTheDeletionIsReportedWithItsText) {
   EXPECT_EQ(lines.back(), "FAILED|Scheme Deleted|5|Access is denied.\r");
 }
 
+TEST_F(SchemeTest, OnlyExactNamesAreLookedUpOrMatched) {
+  const std::string longest(49, 'N');
+  WriteSchemes(R"([{"index": 0, "name": "Desk"}, {"index": 2, "name": "??"},
+                   {"index": 3, "name": "\u7701\u96fb"}, {"index": 4, "name": ")" +
+                   longest + R"("}])",
+               0);
+  run::Run& run = StartRun();
+  // A request value that did not reach its field whole fails the step
+  // before anything is looked up.
+  const struct {
+    std::string text;
+    bool lossy;
+    std::string failure;
+  } refused[] = {
+      {longest + "X", false, "The scheme name is longer than 49 characters."},
+      {"\x8A?", true, "The scheme name holds characters outside the machine's code page."},
+  };
+  for (const auto& c : refused) {
+    jobdoc::PowerRequest request;
+    request.Fill(*jobdoc::FindElementField("schemename"), c.text, c.lossy);
+    EXPECT_FALSE(power::DeletePowerScheme(run, request));
+    EXPECT_EQ(Failure(), c.failure);
+    EXPECT_EQ(DeletionLines().back(),
+              "FAILED|schemename|" + request.schemename.str() + "|" + c.failure);
+  }
+  EXPECT_THAT(DeletionLines(), ::testing::SizeIs(2));
+  EXPECT_EQ(SchemeNames().size(), 4u);
+
+  // A name that lost characters is listed, but never matches: "??" finds
+  // only the scheme really named so.
+  EXPECT_TRUE(power::LookUpScheme(run, "??"));
+  EXPECT_EQ(run.lookup.schemeNames[2], "??");
+  EXPECT_EQ(run.lookup.foundIndex, 2u);
+  EXPECT_TRUE(Delete("??"));
+  EXPECT_TRUE(Delete("??"));
+  EXPECT_EQ(DeletionLines().back(), "INFO|Scheme Not Present||??");
+  EXPECT_TRUE(Delete(longest));
+  EXPECT_THAT(SchemeNames(), ElementsAre("Desk", "\xE7\x9C\x81\xE9\x9B\xBB"));
+}
+
 TEST_F(SchemeTest, FailedEnumerationCountsAsNotPresent) {
   WriteSchemes(R"([{"index": 0, "name": "A"}, {"index": 2, "name": "B"}])", 0,
                R"("failures": {"EnumPwrSchemes": 5})");

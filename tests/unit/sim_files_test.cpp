@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/system_facts.h"
 #include "sim_machine_fixture.h"
 
 namespace zrt::test {
@@ -81,7 +82,7 @@ TEST_F(SimFilesTest, CreateDirectoryReportsExistingAndMissingParents) {
   EXPECT_EQ(LastError(), 3u);
 }
 
-TEST_F(SimFilesTest, CreateNewRefusesAnExistingFileAndKeepsIt) {
+TEST_F(SimFilesTest, CreateNewRefusesAnExistingFileAndDeleteRemovesFilesOnly) {
   EXPECT_EQ(Files().CreateFileA("C:\\Data\\Report.xml", port::OpenMode::CreateNew), nullptr);
   EXPECT_EQ(LastError(), 80u);
   EXPECT_EQ(Read("drive_c/Data/report.xml"), "12345");
@@ -91,6 +92,14 @@ TEST_F(SimFilesTest, CreateNewRefusesAnExistingFileAndKeepsIt) {
   EXPECT_EQ(LastError(), 0u);
   EXPECT_TRUE(file->WriteFile("ab", 2));
   EXPECT_EQ(Read("drive_c/Data/fresh.txt"), "ab") << "written through at once";
+
+  file.reset();
+  EXPECT_TRUE(Files().DeleteFileA("C:\\Data\\FRESH.txt"));
+  EXPECT_FALSE(HostExists("drive_c/Data/fresh.txt"));
+  EXPECT_FALSE(Files().DeleteFileA("C:\\Data\\fresh.txt"));
+  EXPECT_EQ(LastError(), 2u);
+  EXPECT_FALSE(Files().DeleteFileA("C:\\Data"));
+  EXPECT_EQ(LastError(), 5u);
 }
 
 TEST_F(SimFilesTest, AppendAddsAtTheEndAndReplaceStartsAfresh) {
@@ -188,6 +197,16 @@ TEST_F(SimFilesTest, WindowsFolderAndCommonApplicationData) {
   Open();
   EXPECT_EQ(Files().SHGetFolderPathA(port::kCsidlCommonAppData, data), port::kE_FAIL);
   EXPECT_EQ(data, "");
+}
+
+TEST_F(SimFilesTest, SixtyFourBitMarkerIsLookedForOnlyBesideTheWindowsFolder) {
+  Write("drive_c/Program Files (x86)/.keep", "");
+  EXPECT_TRUE(IsSixtyFourBitMachine(Files()));
+  // A Windows folder too long for its buffer: no probe of the current folder.
+  Write("machine.json", R"({"windows_folder": "C:\\)" + std::string(600, 'W') +
+                            R"(", "current_directory": "C:\\"})");
+  Open();
+  EXPECT_FALSE(IsSixtyFourBitMachine(Files()));
 }
 
 TEST(SimFilePatternTest, WildcardsFollowWindowsRules) {

@@ -35,11 +35,15 @@ TEST_F(SimSystemTest, AnsiToWideUsesWindows1252AndChecksCapacity) {
   EXPECT_EQ(wide, u"ab") << "the source ends at its first zero byte";
 }
 
-TEST_F(SimSystemTest, WideToAnsiReplacesWhatTheCodePageLacks) {
+TEST_F(SimSystemTest, WideToAnsiReplacesWhatTheCodePageLacksAndSaysSo) {
   std::string narrow;
-  ASSERT_TRUE(System().WideCharToMultiByte(u"\u00e9\u20ac\u4e2d\u0160", narrow, 5));
+  bool usedDefault = false;
+  ASSERT_TRUE(System().WideCharToMultiByte(u"\u00e9\u20ac\u4e2d\u0160", narrow, 5, &usedDefault));
   EXPECT_EQ(narrow, "\xE9\x80?\x8A");
-  EXPECT_FALSE(System().WideCharToMultiByte(u"abcde", narrow, 5));
+  EXPECT_TRUE(usedDefault);
+  ASSERT_TRUE(System().WideCharToMultiByte(u"\u00e9\u20ac\u0081?", narrow, 5, &usedDefault));
+  EXPECT_FALSE(usedDefault) << "an undefined byte's C1 control and a real '?' are exact";
+  EXPECT_FALSE(System().WideCharToMultiByte(u"abcde", narrow, 5, nullptr));
   EXPECT_EQ(System().GetLastError(), 122u);
 }
 

@@ -61,6 +61,19 @@ TEST(StatusDocument, MarkupInValuesSurvivesAnXmlReaderUnchanged) {
   EXPECT_EQ(desc, "a ]]> b ]]]]> c <&> ]]");
 }
 
+TEST(StatusDocument, ControlCharactersBecomeQuestionMarksAndNamesLoseWhatWindowsForbids) {
+  StatusFields fields = SampleFields("0", "a\x01]]>\x1F\tb\r\n");
+  fields.jobId = "J\x02-77";
+  fields.regid = "R/1";
+  const std::string doc = BuildStatusDocument(fields);
+  EXPECT_NE(doc.find("<regid>R/1</regid>"), std::string::npos);
+  EXPECT_NE(doc.find("<jobid>J?-77</jobid>"), std::string::npos);
+  EXPECT_NE(doc.find("<desc><![CDATA[a?]]]]><![CDATA[>?\tb\r\n]]></desc>"), std::string::npos);
+
+  EXPECT_EQ(FallbackFileName("R\\/:*?\"<>|\x7F\x01-1", {2026, 12, 1, 7, 9, 5, 3, 7}),
+            "wpdcmscriptjobinstancestatus.asp_N_R_________\x7F_-1_PER_20261207090503007");
+}
+
 TEST(StatusUrl, InsertsTheFieldsInOrderAndKeepsAnEmptyBase) {
   EXPECT_EQ(
       BuildStatusUrl("https://status.example", "M1", "S2", "R3", "T4"),

@@ -157,5 +157,48 @@ TEST_F(StatusReportTest, UnwritableFallbackFolderLosesTheStatusAndSaysSo) {
   EXPECT_EQ(lines[lines.size() - 2].substr(0, 41), "SendWebpost|ERROR|Creating File Failed|C:");
 }
 
+// The machine's files, except that a write into the post-log folder stops
+// half way and fails.
+class HalfWritingFiles : public sim::SimFileSystem {
+ public:
+  using SimFileSystem::SimFileSystem;
+
+  std::unique_ptr<port::OutputFile> CreateFileA(const char* path, port::OpenMode mode) override {
+    struct HalfFile : port::OutputFile {
+      std::unique_ptr<port::OutputFile> file;
+      bool WriteFile(const void* data, std::size_t size) override {
+        file->WriteFile(data, size / 2);
+        return false;
+      }
+    };
+    auto file = SimFileSystem::CreateFileA(path, mode);
+    if (!file || std::string_view(path).find("QTVPostLogs") == std::string_view::npos) return file;
+    auto half = std::make_unique<HalfFile>();
+    half->file = std::move(file);
+    return half;
+  }
+};
+
+TEST_F(StatusReportTest, HalfWrittenFallbackIsRemovedAndTheLastNameTriedIsLogged) {
+  const std::string folder =
+      "drive_c/Documents and Settings/All Users/Application Data/Merqel/QTVPostLogs/";
+  Write(folder + "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123.xml", "older");
+  port::Platform& sim = Open();
+  HalfWritingFiles files(sim_->Machine());
+  port::Platform platform{sim.registry, files,    sim.processes, sim.power,
+                          sim.xml,      sim.post, sim.system};
+  run::Run run(platform, report::MakeActivityLog);
+  run.context.dataFolder.Assign("C:\\Documents and Settings\\All Users\\Application Data\\Merqel");
+  run.context.REGID.Assign("R-1001");
+
+  EXPECT_FALSE(report::SendStatus(run, "1"));  // no post library: straight to the file
+  const auto remaining = FallbackFiles();
+  ASSERT_EQ(remaining.size(), 1u);
+  EXPECT_EQ(remaining[0].substr(remaining[0].find('\n')), "\nolder");
+  EXPECT_EQ(LogLines().back(),
+            "1.0|CREATEWEBPOST|Info|Failed To Send to the QTV Folder|"
+            "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509124");
+}
+
 }  // namespace
 }  // namespace zrt::test

@@ -122,6 +122,15 @@ TEST_F(PugiDomTest, RefusesWhatThePlatformParserWouldNotLoad) {
     EXPECT_EQ(document_->get_documentElement(root), kS_FALSE) << bytes;
     EXPECT_EQ(root, nullptr);
   }
+
+  // Elements nest at most 256 deep, as the Windows adapter allows.
+  const auto nested = [](int depth) {
+    std::string open, close;
+    for (int i = 0; i < depth; ++i) open += "<d>t", close += "</d>";
+    return open + close;
+  };
+  EXPECT_EQ(Load(nested(256)), kS_OK);
+  EXPECT_EQ(Load(nested(257)), kS_FALSE);
 }
 
 TEST_F(PugiDomTest, MissingAndOversizedFilesAreRefused) {
@@ -174,6 +183,15 @@ TEST_F(PugiDomTest, ChildNodesLeaveOutWhiteSpaceOnlyText) {
   // Element, text, comment, processing instruction, CDATA; the names of
   // nameless nodes are empty.
   EXPECT_EQ(NamesOf(*Children(*root)), (std::vector<WideText>{u"step", u"", u"", u"target", u""}));
+  using T = port::XmlNodeType;
+  std::vector<T> types;
+  std::unique_ptr<XmlNode> child;
+  for (auto children = Children(*root); children->nextNode(child) == kS_OK;) {
+    types.emplace_back();
+    EXPECT_EQ(child->get_nodeType(types.back()), kS_OK);
+  }
+  EXPECT_EQ(types,
+            (std::vector<T>{T::Element, T::Text, T::Comment, T::ProcessingInstruction, T::CData}));
   std::unique_ptr<XmlNode> comment;
   ASSERT_EQ(Children(*root)->get_item(2, comment), kS_OK);
   EXPECT_EQ(TextOf(comment), u"note");

@@ -1,5 +1,6 @@
 // Files and folders: FindFirstFileA, CreateDirectoryA, CreateFileA and
-// WriteFile, GetWindowsDirectoryA, SHGetFolderPathA, GetPrivateProfileStringA.
+// WriteFile, DeleteFileA, GetWindowsDirectoryA, SHGetFolderPathA,
+// GetPrivateProfileStringA.
 #pragma once
 
 #include <cstddef>
@@ -56,6 +57,10 @@ class FileSystem {
   // CreateFileA as `mode` says. Null with the thread's last error set when
   // the file cannot be opened.
   virtual std::unique_ptr<OutputFile> CreateFileA(const char* path, OpenMode mode) = 0;
+
+  // DeleteFileA: removes a file (not a folder); false with the thread's last
+  // error set when it cannot.
+  virtual bool DeleteFileA(const char* path) = 0;
 
   // GetWindowsDirectoryA into a buffer of `capacity` bytes; false on failure.
   virtual bool GetWindowsDirectoryA(std::string& path, std::size_t capacity) = 0;

@@ -22,14 +22,16 @@ class System {
   // has none. `languageId` 0 or 0x400.
   virtual std::string FormatMessageA(ErrorCode code, std::uint32_t languageId) = 0;
 
-  // MultiByteToWideChar / WideCharToMultiByte with CP_THREAD_ACP, flags 0,
-  // no default character. The destination holds at most `capacity` units
-  // (terminator included); false when the text does not fit or cannot be
-  // converted.
+  // MultiByteToWideChar / WideCharToMultiByte with CP_THREAD_ACP, no default
+  // character. The destination holds at most `capacity` units (terminator
+  // included); false when the text does not fit or cannot be converted.
   virtual bool MultiByteToWideChar(const std::string& source, WideText& destination,
                                    std::size_t capacity) = 0;
+  // Flags 0 when `usedDefaultChar` is null. Otherwise WC_NO_BEST_FIT_CHARS,
+  // and `*usedDefaultChar` (lpUsedDefaultChar) tells whether a character
+  // without an exact equivalent in the code page became the default one.
   virtual bool WideCharToMultiByte(const WideText& source, std::string& destination,
-                                   std::size_t capacity) = 0;
+                                   std::size_t capacity, bool* usedDefaultChar) = 0;
 
   // lstrcmpiA: locale-aware, case-insensitive comparison.
   virtual int lstrcmpiA(const char* left, const char* right) = 0;

@@ -12,10 +12,24 @@ namespace zrt::port {
 
 class XmlNodeList;
 
+// The DOM's node types (DOMNodeType values); other values may occur.
+enum class XmlNodeType : std::int32_t {
+  Element = 1,
+  Attribute = 2,
+  Text = 3,
+  CData = 4,
+  ProcessingInstruction = 7,
+  Comment = 8,
+  Document = 9,
+  DocumentType = 10,
+};
+
 // A node of the document (element, attribute, text, comment, ...).
 class XmlNode {
  public:
   virtual ~XmlNode() = default;
+
+  virtual HResult get_nodeType(XmlNodeType& type) = 0;
 
   // Local name without prefix; empty for nodes without a name (text).
   virtual HResult get_baseName(WideText& name) = 0;

@@ -100,13 +100,17 @@ std::u16string AnsiToUtf16(std::string_view ansi) {
   return wide;
 }
 
-std::string Utf16ToAnsi(std::u16string_view wide) {
+std::string Utf16ToAnsi(std::u16string_view wide, bool* usedDefault) {
   std::string ansi;
   ansi.reserve(wide.size());
+  bool replaced = false;
   for (char16_t unit : wide) {
     unsigned char byte = 0;
-    ansi.push_back(UnitToAnsi(unit, byte) ? static_cast<char>(byte) : '?');
+    const bool exact = UnitToAnsi(unit, byte);
+    replaced = replaced || !exact;
+    ansi.push_back(exact ? static_cast<char>(byte) : '?');
   }
+  if (usedDefault != nullptr) *usedDefault = replaced;
   return ansi;
 }
 

@@ -16,9 +16,10 @@ char16_t AnsiToUnit(unsigned char byte);
 // The Windows-1252 byte of a UTF-16 unit; false when the code page has none.
 bool UnitToAnsi(char16_t unit, unsigned char& byte);
 
-// Whole-text conversions. Units without a Windows-1252 byte become '?'.
+// Whole-text conversions. Units without a Windows-1252 byte become '?';
+// `usedDefault`, when given, tells whether any did.
 std::u16string AnsiToUtf16(std::string_view ansi);
-std::string Utf16ToAnsi(std::u16string_view wide);
+std::string Utf16ToAnsi(std::u16string_view wide, bool* usedDefault = nullptr);
 
 // UTF-8 <-> UTF-16. Malformed UTF-8 bytes are read as Windows-1252 bytes;
 // unpaired surrogates become U+FFFD.

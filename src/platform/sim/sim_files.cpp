@@ -267,6 +267,16 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
   return std::make_unique<SimOutputFile>(machine_, std::move(fd));
 }
 
+bool SimFileSystem::DeleteFileA(const char* path) {
+  const auto resolved = Resolve(path);
+  if (!resolved) return Fail(port::err::kPathNotFound);
+  if (!resolved->Exists()) return Fail(MissingError(*resolved));
+  if (resolved->IsRoot() || resolved->IsFolder()) return Fail(port::err::kAccessDenied);
+  if (const auto denied = machine_.WriteDenied(*resolved)) return Fail(*denied);
+  std::error_code ec;
+  return fs::remove(resolved->host, ec) || Fail(port::err::kAccessDenied);
+}
+
 bool SimFileSystem::GetWindowsDirectoryA(std::string& path, std::size_t capacity) {
   const std::string folder = Utf8ToAnsi(machine_.Settings().windowsFolder);
   if (folder.size() + 1 > capacity) return Fail(kInsufficientBuffer);

@@ -26,6 +26,9 @@ class SimFileSystem : public port::FileSystem {
   // handle open elsewhere), or the configured code when writing is refused.
   // Replace leaves the last error at 183 when the file existed, else at 0.
   std::unique_ptr<port::OutputFile> CreateFileA(const char* path, port::OpenMode mode) override;
+  // Error 2 or 3 when the file is missing, 5 for a folder, or the configured
+  // code when writing is refused.
+  bool DeleteFileA(const char* path) override;
   bool GetWindowsDirectoryA(std::string& path, std::size_t capacity) override;
   port::HResult SHGetFolderPathA(int csidl, std::string& path) override;
   // Reads the INI file as it is on disk (texts in the ANSI code page).

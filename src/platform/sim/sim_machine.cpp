@@ -99,6 +99,12 @@ MachineSettings ParseMachineSettings(const Json& machine) {
   settings.programPath = StringMember(machine, "program_path", settings.programPath, kWhere);
   settings.sleepWaits = BoolMember(machine, "sleep_waits", false, kWhere);
   settings.xmlParserInstalled = BoolMember(machine, "xml_parser_installed", true, kWhere);
+  if (const Json* raises = Member(machine, "raises")) {
+    if (!raises->is_object()) throw MachineError(kWhere + ": \"raises\" must be an object");
+    for (const auto& [call, count] : raises->items()) {
+      settings.raises[call] = Uint32Value(count, kWhere + ": raises: " + call);
+    }
+  }
   if (const Json* folders = Member(machine, "folders")) {
     if (!folders->is_array()) throw MachineError(kWhere + ": \"folders\" must be a list");
     for (const Json& folder : *folders) {
@@ -169,6 +175,13 @@ SimMachine::Lock::~Lock() { ::flock(fd_, LOCK_UN); }
 std::string SimMachine::HostPath(const std::string& windowsPath) const {
   const auto resolved = paths_.Resolve(windowsPath);
   return resolved ? resolved->host.string() : std::string();
+}
+
+void SimMachine::RaiseIfDue(const std::string& call) {
+  const auto due = settings_.raises.find(call);
+  if (due != settings_.raises.end() && ++callCounts_[call] == due->second) {
+    throw SimulatedFault("simulated fault in " + call);
+  }
 }
 
 std::optional<port::ErrorCode> SimMachine::WriteDenied(const ResolvedPath& path) const {

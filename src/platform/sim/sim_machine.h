@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,6 +38,15 @@ struct MachineSettings {
   std::optional<port::SystemTime> fixedLocalTime;  // none: the host's clock
   bool sleepWaits = false;
   bool xmlParserInstalled = true;
+  // Calls that raise a SimulatedFault at their n-th call (1 for the first).
+  std::map<std::string, std::uint32_t> raises;
+};
+
+// The exception a call named in "raises" throws, as a platform call that
+// fails to allocate would.
+class SimulatedFault : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 // Names of the files inside a machine folder.
@@ -90,6 +100,10 @@ class SimMachine {
   port::ErrorCode LastError() const { return lastError_; }
   void SetLastError(port::ErrorCode code) { lastError_ = code; }
 
+  // Counts a call of `call`; throws SimulatedFault when "raises" names this
+  // call and count.
+  void RaiseIfDue(const std::string& call);
+
  private:
   std::filesystem::path folder_;
   MachineSettings settings_;
@@ -97,6 +111,7 @@ class SimMachine {
   std::vector<std::pair<std::u16string, port::ErrorCode>> deniedFolded_;
   UniqueFd lockFile_;
   port::ErrorCode lastError_ = 0;
+  std::map<std::string, std::uint32_t> callCounts_;
 };
 
 // Reads machine.json's contents; throws MachineError on a malformed member.

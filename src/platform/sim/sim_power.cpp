@@ -62,6 +62,7 @@ bool SimPowerProfile::Fail(port::ErrorCode code) {
 }
 
 bool SimPowerProfile::Forced(const Json& power, const char* call) {
+  machine_.RaiseIfDue(call);
   const std::size_t number = ++calls_[call];
   const Json* failures = Member(power, "failures");
   const Json* entry = failures == nullptr ? nullptr : Member(*failures, call);

@@ -49,6 +49,7 @@ class SimPowerProfile : public port::PowerProfile {
   Json Load() const;
   // The forced failure of this call of `call` in "failures", if any; sets
   // the last error.
+  // Raises first when machine.json's "raises" says so.
   bool Forced(const Json& power, const char* call);
   bool Fail(port::ErrorCode code);
 

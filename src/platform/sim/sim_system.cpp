@@ -40,13 +40,13 @@ bool SimSystem::MultiByteToWideChar(const std::string& source, port::WideText& d
 }
 
 bool SimSystem::WideCharToMultiByte(const port::WideText& source, std::string& destination,
-                                    std::size_t capacity) {
+                                    std::size_t capacity, bool* usedDefaultChar) {
   const std::u16string_view text(source.c_str());
   if (text.size() + 1 > capacity) {
     machine_.SetLastError(kInsufficientBuffer);
     return false;
   }
-  destination = Utf16ToAnsi(text);
+  destination = Utf16ToAnsi(text, usedDefaultChar);
   return true;
 }
 
@@ -73,6 +73,7 @@ bool SimSystem::GetVersionExA(port::OsVersion& version, bool extended) {
 }
 
 void SimSystem::OutputDebugStringA(const char* text) {
+  machine_.RaiseIfDue("OutputDebugStringA");
   if (text == nullptr) return;
   AppendToFile(machine_.File(machine_file::kDebugOutput), AnsiToUtf8(text));
 }

@@ -25,11 +25,12 @@ class SimSystem : public port::System {
 
   // Windows-1252. The source counts up to its first zero byte; the
   // destination needs room for the text and its terminator, else false with
-  // error 122. Units without a Windows-1252 byte become '?'.
+  // error 122. Units without a Windows-1252 byte become '?' and, when asked,
+  // are reported as the default character used.
   bool MultiByteToWideChar(const std::string& source, port::WideText& destination,
                            std::size_t capacity) override;
   bool WideCharToMultiByte(const port::WideText& source, std::string& destination,
-                           std::size_t capacity) override;
+                           std::size_t capacity, bool* usedDefaultChar) override;
 
   // Ignores the case of ASCII and Windows-1252 letters; returns -1, 0 or 1.
   // A null text sorts before every other.

@@ -6,6 +6,7 @@
 #include <new>
 #include <pugixml.hpp>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -156,17 +157,27 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
 // ---------------------------------------------------------------------------
 // Tree walks (iterative: document depth must not turn into stack depth)
 
-// Visits every node below `root` (not `root` itself) in document order.
+// Visits every node below `root` (not `root` itself) in document order, with
+// its depth below `root` (1 for `root`'s children) when `visit` takes it.
 template <typename Visit>
 void ForEachDescendant(pugi::xml_node root, Visit&& visit) {
   pugi::xml_node node = root.first_child();
+  int depth = 1;
   while (node) {
-    visit(node);
+    if constexpr (std::is_invocable_v<Visit, pugi::xml_node, int>) {
+      visit(node, depth);
+    } else {
+      visit(node);
+    }
     if (node.first_child()) {
       node = node.first_child();
+      ++depth;
       continue;
     }
-    while (node != root && !node.next_sibling()) node = node.parent();
+    while (node != root && !node.next_sibling()) {
+      node = node.parent();
+      --depth;
+    }
     if (node == root) break;
     node = node.next_sibling();
   }
@@ -197,6 +208,27 @@ std::string ElementText(pugi::xml_node element) {
     if (CountsAsText(node)) text += node.value();
   });
   return std::string(TrimXmlSpace(text));
+}
+
+// The DOM's type of a pugixml node; the XML declaration is a processing
+// instruction there.
+port::XmlNodeType NodeTypeOf(pugi::xml_node_type type) {
+  switch (type) {
+    case pugi::node_element:
+      return port::XmlNodeType::Element;
+    case pugi::node_pcdata:
+      return port::XmlNodeType::Text;
+    case pugi::node_cdata:
+      return port::XmlNodeType::CData;
+    case pugi::node_comment:
+      return port::XmlNodeType::Comment;
+    case pugi::node_doctype:
+      return port::XmlNodeType::DocumentType;
+    case pugi::node_document:
+      return port::XmlNodeType::Document;
+    default:  // processing instructions and the declaration
+      return port::XmlNodeType::ProcessingInstruction;
+  }
 }
 
 std::string_view LocalName(std::string_view qualified) {
@@ -311,14 +343,19 @@ bool IsSoundMarkup(const pugi::xml_document& raw) {
   return sound;
 }
 
-// Checks the final tree: legal characters everywhere, no repeated attribute.
+// Checks the final tree: legal characters everywhere, no repeated attribute,
+// elements nested no deeper than the Windows parser accepts.
 bool IsSoundContent(const pugi::xml_document& tree) {
   bool sound = true;
   std::vector<std::string_view> names;
-  ForEachDescendant(tree, [&sound, &names](pugi::xml_node node) {
+  ForEachDescendant(tree, [&sound, &names](pugi::xml_node node, int depth) {
     if (!sound) return;
     sound = IsSoundXmlText(node.name()) && IsSoundXmlText(node.value());
     if (!sound || node.type() != pugi::node_element) return;
+    if (depth > PugiXmlParser::kMaxElementDepth) {
+      sound = false;
+      return;
+    }
     names.clear();
     for (const pugi::xml_attribute attribute : node.attributes()) {
       if (!IsSoundXmlText(attribute.name()) || !IsSoundXmlText(attribute.value())) {
@@ -399,6 +436,11 @@ HResult ToWideResult(std::string_view text, WideText& wide) {
 class PugiNode final : public port::XmlNode {
  public:
   PugiNode(Tree tree, pugi::xpath_node node) : tree_(std::move(tree)), node_(node) {}
+
+  HResult get_nodeType(port::XmlNodeType& type) override {
+    type = node_.attribute() ? port::XmlNodeType::Attribute : NodeTypeOf(node_.node().type());
+    return kS_OK;
+  }
 
   HResult get_baseName(WideText& name) override {
     name.clear();

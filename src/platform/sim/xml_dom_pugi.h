@@ -7,14 +7,16 @@
 //   expanded and nothing but the one file is read. Well-formedness that
 //   pugixml leaves unchecked is checked here: a single root element, no text
 //   outside it, only the predefined and numeric character references, no
-//   repeated attribute, well-formed UTF-8 and legal XML characters.
+//   repeated attribute, well-formed UTF-8 and legal XML characters. As on
+//   Windows, elements nested deeper than kMaxElementDepth are refused.
 // - Encodings: pugixml detects UTF-8, UTF-16 and UTF-32 (by byte-order mark
 //   or by the shape of the declaration). A document declared "windows-1252",
 //   "cp1252", "ISO-8859-1" or "latin1" is decoded with the Windows-1252
 //   table, as Windows does for these documents. "US-ASCII" is read as UTF-8.
 //   Any other declared encoding is refused (S_FALSE).
 // - Child nodes are elements, text that is not white space only, CDATA
-//   sections, comments and processing instructions.
+//   sections, comments and processing instructions. `nodeType` gives the
+//   DOM's type; the XML declaration counts as a processing instruction.
 // - `baseName`: the local name of an element or attribute (the part after a
 //   prefix), the target of a processing instruction, and the empty text with
 //   S_OK for text, CDATA and comment nodes.
@@ -54,6 +56,8 @@ class PugiXmlParser : public port::XmlParser {
   // refused by `load` (the job document reader has a smaller limit of its
   // own and normally never asks for more).
   static constexpr std::uint64_t kMaxDocumentBytes = 16u * 1024u * 1024u;
+  // The deepest element nesting accepted (the root element is at depth 1).
+  static constexpr int kMaxElementDepth = 256;
 
   // COM results the simulation gives.
   static constexpr port::HResult kCoENotInitialized = static_cast<port::HResult>(0x800401F0u);

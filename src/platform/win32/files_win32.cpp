@@ -1,5 +1,5 @@
 // Files and folders: FindFirstFileA, GetFileAttributesExA, CreateDirectoryA,
-// CreateFileA/WriteFile, GetWindowsDirectoryA, SHGetFolderPathA,
+// CreateFileA/WriteFile, DeleteFileA, GetWindowsDirectoryA, SHGetFolderPathA,
 // GetPrivateProfileStringA.
 #include <windows.h>
 // The shell header expects the Windows types to be declared already.
@@ -100,6 +100,8 @@ class Win32FileSystem final : public port::FileSystem {
     if (!file) return nullptr;
     return std::make_unique<Win32OutputFile>(std::move(file));
   }
+
+  bool DeleteFileA(const char* path) override { return ::DeleteFileA(path) != FALSE; }
 
   bool GetWindowsDirectoryA(std::string& path, std::size_t capacity) override {
     path.clear();

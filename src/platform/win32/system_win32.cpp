@@ -58,17 +58,20 @@ class Win32System final : public port::System {
   }
 
   bool WideCharToMultiByte(const port::WideText& source, std::string& destination,
-                           std::size_t capacity) override {
+                           std::size_t capacity, bool* usedDefaultChar) override {
     destination.clear();
     if (capacity == 0) {
       ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
       return false;
     }
     std::vector<char> buffer(capacity, '\0');
-    const int written =
-        ::WideCharToMultiByte(CP_THREAD_ACP, 0, reinterpret_cast<const wchar_t*>(source.c_str()),
-                              -1, buffer.data(), BoundedCount(capacity), nullptr, nullptr);
+    BOOL usedDefault = FALSE;
+    const int written = ::WideCharToMultiByte(
+        CP_THREAD_ACP, usedDefaultChar ? WC_NO_BEST_FIT_CHARS : 0,
+        reinterpret_cast<const wchar_t*>(source.c_str()), -1, buffer.data(), BoundedCount(capacity),
+        nullptr, usedDefaultChar ? &usedDefault : nullptr);
     if (written <= 0) return false;
+    if (usedDefaultChar) *usedDefaultChar = usedDefault != FALSE;
     destination.assign(buffer.data(), written - 1);
     return true;
   }

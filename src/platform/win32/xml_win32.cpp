@@ -24,7 +24,7 @@ constexpr IID kIidXmlDomDocument2 = {
 constexpr IID kIidXmlDomElement = {
     0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
-// Deepest element nesting accepted, where the parser supports the limit.
+// Deepest element nesting accepted (the root element is at depth 1).
 constexpr long kMaxElementDepth = 256;
 
 UniqueBstr ToBstr(const port::WideText& text) {
@@ -82,6 +82,13 @@ std::unique_ptr<port::XmlNodeList> WrapList(List* list) {
 class DomNode final : public port::XmlNode {
  public:
   explicit DomNode(ComPtr<IXMLDOMNode> node) : node_(std::move(node)) {}
+
+  port::HResult get_nodeType(port::XmlNodeType& type) override {
+    DOMNodeType value = NODE_INVALID;
+    const HRESULT hr = node_->get_nodeType(&value);
+    type = static_cast<port::XmlNodeType>(value);
+    return hr;
+  }
 
   port::HResult get_baseName(port::WideText& name) override {
     UniqueBstr value;
@@ -177,9 +184,10 @@ class DomDocument final : public port::XmlDocument {
     VARIANT_BOOL loaded = VARIANT_FALSE;
     hr = document_->load(source.value(), &loaded);
     if (hr != S_OK) return hr;
-    if (HasDoctype()) {
-      // A DTD slipped past a parser that does not know ProhibitDTD: the
-      // document is dropped and the load counts as failed.
+    // A DTD that slipped past a parser that does not know ProhibitDTD, or
+    // nesting that a parser without MaxElementDepth (or with its own limit)
+    // let through: the document is dropped and the load counts as failed.
+    if (HasDoctype() || NestsTooDeep()) {
       VARIANT_BOOL emptied = VARIANT_FALSE;
       UniqueBstr nothing(::SysAllocString(L""));
       document_->loadXML(nothing.get(), &emptied);
@@ -222,6 +230,37 @@ class DomDocument final : public port::XmlDocument {
   bool HasDoctype() {
     ComPtr<IXMLDOMDocumentType> doctype;
     return SUCCEEDED(document_->get_doctype(doctype.put())) && doctype;
+  }
+
+  // Whether an element lies deeper than kMaxElementDepth: a walk in
+  // document order that keeps no stack of its own.
+  bool NestsTooDeep() {
+    IXMLDOMElement* root = nullptr;
+    if (FAILED(document_->get_documentElement(&root)) || root == nullptr) return false;
+    ComPtr<IXMLDOMNode> node = ComPtr<IXMLDOMNode>::Attach(root);
+    long depth = 1;
+    for (;;) {
+      DOMNodeType type = NODE_INVALID;
+      if (depth > kMaxElementDepth && SUCCEEDED(node->get_nodeType(&type)) &&
+          type == NODE_ELEMENT) {
+        return true;
+      }
+      ComPtr<IXMLDOMNode> next;
+      if (node->get_firstChild(next.put()) == S_OK && next) {
+        node = std::move(next);
+        ++depth;
+        continue;
+      }
+      // Up to the nearest ancestor with a next sibling; done at the root.
+      while (depth > 1 && (node->get_nextSibling(next.put()) != S_OK || !next)) {
+        ComPtr<IXMLDOMNode> parent;
+        if (node->get_parentNode(parent.put()) != S_OK || !parent) return false;
+        node = std::move(parent);
+        --depth;
+      }
+      if (depth == 1) return false;
+      node = std::move(next);
+    }
   }
 
   ComPtr<IXMLDOMDocument> document_;

@@ -19,6 +19,7 @@ class HostFileSystem : public port::FileSystem {
   std::unique_ptr<port::OutputFile> CreateFileA(const char*, port::OpenMode) override {
     return nullptr;
   }
+  bool DeleteFileA(const char*) override { return false; }
   bool GetWindowsDirectoryA(std::string&, std::size_t) override { return false; }
   port::HResult SHGetFolderPathA(int, std::string&) override { return port::kE_FAIL; }
   std::string GetPrivateProfileStringA(const char*, const char*, const char* defaultValue,

@@ -1,5 +1,6 @@
 #include "support/recording_system.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace zrt::test {
@@ -25,10 +26,14 @@ bool RecordingSystem::MultiByteToWideChar(const std::string& source, port::WideT
 }
 
 bool RecordingSystem::WideCharToMultiByte(const port::WideText& source, std::string& destination,
-                                          std::size_t capacity) {
+                                          std::size_t capacity, bool* usedDefaultChar) {
   destination.clear();
   if (source.size() + 1 > capacity) return false;
   for (const char16_t unit : source) destination += ToByte(unit);
+  if (usedDefaultChar) {
+    *usedDefaultChar =
+        std::any_of(source.begin(), source.end(), [](char16_t u) { return u > 0xFF; });
+  }
   return true;
 }
 

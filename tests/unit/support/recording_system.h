@@ -24,7 +24,7 @@ class RecordingSystem : public port::System {
   bool MultiByteToWideChar(const std::string& source, port::WideText& destination,
                            std::size_t capacity) override;
   bool WideCharToMultiByte(const port::WideText& source, std::string& destination,
-                           std::size_t capacity) override;
+                           std::size_t capacity, bool* usedDefaultChar) override;
   int lstrcmpiA(const char* left, const char* right) override;
   std::string GetCommandLineA() override { return {}; }
   bool GetVersionExA(port::OsVersion& version, bool) override;

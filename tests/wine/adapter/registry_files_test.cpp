@@ -90,7 +90,7 @@ class FileSystemAdapterTest : public ::testing::Test {
   std::unique_ptr<port::FileSystem> files_ = MakeFileSystem();
 };
 
-TEST_F(FileSystemAdapterTest, OpenModesCreateAppendAndReplace) {
+TEST_F(FileSystemAdapterTest, OpenModesCreateAppendAndReplaceAndFilesCanBeDeleted) {
   const std::string path = folder_.File("log.txt");
   {
     auto file = files_->CreateFileA(path.c_str(), port::OpenMode::CreateNew);
@@ -121,6 +121,10 @@ TEST_F(FileSystemAdapterTest, OpenModesCreateAppendAndReplace) {
       files_->CreateFileA(folder_.File("no\\such\\folder.txt").c_str(), port::OpenMode::Replace),
       nullptr);
   EXPECT_EQ(::GetLastError(), port::err::kPathNotFound);
+
+  EXPECT_TRUE(files_->DeleteFileA(path.c_str()));
+  EXPECT_FALSE(files_->DeleteFileA(path.c_str()));
+  EXPECT_EQ(::GetLastError(), port::err::kFileNotFound);
 }
 
 TEST_F(FileSystemAdapterTest, AFileMadeAloneKeepsOtherWritersOutAndAppendsShare) {

@@ -2,6 +2,9 @@
 // uses, and the refusal of DTDs.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/win32/win32_adapters.h"
 #include "wine_test_support.h"
 
@@ -174,6 +177,31 @@ TEST_F(XmlAdapterTest, MissingAndMalformedFilesFailToLoad) {
   std::unique_ptr<port::XmlNode> root;
   EXPECT_EQ(document_->get_documentElement(root), port::kS_FALSE);
   EXPECT_EQ(root, nullptr);
+}
+
+TEST_F(XmlAdapterTest, NodeTypesAndTheNestingLimit) {
+  ASSERT_EQ(Load("types.xml", "<job><e/>t<!--c--><?pi d?><![CDATA[x]]></job>"), port::kS_OK);
+  std::unique_ptr<port::XmlNodeList> children;
+  ASSERT_EQ(Root()->get_childNodes(children), port::kS_OK);
+  std::vector<port::XmlNodeType> types;
+  std::unique_ptr<port::XmlNode> child;
+  while (children->nextNode(child) == port::kS_OK && child != nullptr) {
+    port::XmlNodeType type{};
+    EXPECT_EQ(child->get_nodeType(type), port::kS_OK);
+    types.push_back(type);
+  }
+  using T = port::XmlNodeType;
+  EXPECT_EQ(types,
+            (std::vector<T>{T::Element, T::Text, T::Comment, T::ProcessingInstruction, T::CData}));
+
+  // Elements nest at most 256 deep, whatever limit the parser has itself.
+  const auto nested = [](int depth) {
+    std::string open, close;
+    for (int i = 0; i < depth; ++i) open += "<d>t", close += "</d>";
+    return open + close;
+  };
+  EXPECT_EQ(Load("deep.xml", nested(256)), port::kS_OK);
+  EXPECT_EQ(Load("deeper.xml", nested(257)), port::kS_FALSE);
 }
 
 TEST_F(XmlAdapterTest, DocumentsWithADtdAreRefusedAndLeaveNothingLoaded) {

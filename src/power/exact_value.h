@@ -1,0 +1,21 @@
+// The check every power operation makes before it acts on a request value
+// that it compares, looks up or puts into a command line: such a value must
+// have reached its field whole, since a cut or converted-away text names
+// something else.
+#pragma once
+
+#include <string_view>
+
+#include "jobdoc/power_request.h"
+#include "run/run.h"
+
+namespace zrt::power {
+
+// True when the field `fieldName` of `request` holds its element's text
+// exactly. Otherwise logs ("Failed", fieldName, the stored value, reason)
+// under `module`, sets run.buffers.failureMessage to the reason, which names
+// the value by `label` ("scheme name"), and returns false.
+bool RequireExactValue(run::Run& run, const char* module, const jobdoc::PowerRequest& request,
+                       std::string_view fieldName, std::string_view label);
+
+}  // namespace zrt::power
