@@ -1,6 +1,7 @@
 #include "power/scheme_modification.h"
 
 #include "platform/text_conversion.h"
+#include "power/exact_value.h"
 #include "power/scheme_creation.h"
 #include "power/scheme_lookup.h"
 
@@ -20,6 +21,10 @@ class Modification {
         settings_{run, request, kModificationRules} {}
 
   bool Run() {
+    if (!RequireExactValue(run_, kModificationRules.module, request_, "schemename",
+                           "scheme name")) {
+      return false;
+    }
     if (!LookUpScheme(run_, name_)) return CreateIfAsked();
     settings_.Log("Info", "Scheme Already Present", "", name_);
     if (!OverwriteAsked(settings_)) return true;

@@ -50,7 +50,17 @@ TEST_F(SchemeModificationTest, EachRowOfTheFailureTableOnXpAndFromVistaOn) {
   };
   const std::string hibernateOn = R"({"hibernation_allowed": false, "powercfg": {"commands":
       {"Powercfg.exe \"-HIBERNATE\" \"on\"": {"exit_code": 1}}}})";
+  const std::string longName(50, 'N');
   const std::vector<Row> rows = {
+      // A name cut to its field would be another name: refused before the look-up.
+      {"{}",
+       {{"schemename", longName.c_str()}},
+       false,
+       "The scheme name is longer than 49 characters.",
+       nullptr,
+       {"FAILED|schemename|" + longName.substr(1) +
+        "|The scheme name is longer than 49 characters."},
+       true},
       {"{}",
        {{"schemename", "Field Work"}, {"overwriteifexst", "0"}},
        true,
