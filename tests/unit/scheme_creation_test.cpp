@@ -262,7 +262,16 @@ TEST_F(SchemeCreationTest, ValuesThatWouldChangeTheArgumentsAreRefusedUnrun) {
       "Refused: a scheme name with a quotation mark or a control character, "
       "or ending in a backslash";
   const std::string setActive = "Failed to Set power scheme as active : Scheme Not Found";
+  const std::string longName(60, 'N'), longLevel(60, '1');
+  const std::string nameTooLong = "The scheme name is longer than 49 characters.";
+  const std::string levelTooLong = "The Low Battery Level is longer than 49 characters.";
   const std::vector<Row> rows = {
+      {{{"schemename", longName.c_str()}},
+       "FAILED|schemename|" + longName.substr(0, 49) + "|" + nameTooLong,
+       nameTooLong},
+      {{{"lowbatactivate", "1"}, {"lowbatlev", longLevel.c_str()}},
+       "FAILED|lowbatlev|" + longLevel.substr(0, 49) + "|" + levelTooLong,
+       levelTooLong},
       {{{"schemename", "Work\" -x \"y"}, {"actpowesch", "1"}},
        "FAILED|SetActivePwrScheme|" + name + "|Work\" -x \"y",
        setActive},
@@ -307,14 +316,15 @@ TEST_F(SchemeCreationTest, ExistingSchemeIsKeptUnlessOverwritingIsAsked) {
   EXPECT_EQ(Power()["schemes"].size(), 4u);
   EXPECT_TRUE(Commands().empty());
 
-  EXPECT_FALSE(power::CreatePowerScheme(
+  EXPECT_TRUE(power::CreatePowerScheme(
       *run_, MakeRequest({{"schemename", "NIGHT SHIFT"}, {"overwriteifexst", "1"}})));
   const auto lines = LinesOf("CreatePowerScheme");
   EXPECT_THAT(
       std::vector<std::string>(lines.end() - 3, lines.end()),
       ElementsAre("INFO|Scheme Already Present||NIGHT SHIFT",
                   "INFO|NIGHT SHIFT|OverWriteIfExist|Yes", "INFO|NIGHT SHIFT||Modifying Scheme"));
-  EXPECT_EQ(Failure(), "Modify Scheme is not available in this build.");
+  EXPECT_EQ(Scheme(6)["name"], "NIGHT SHIFT");  // modified, not added
+  EXPECT_EQ(Power()["schemes"].size(), 4u);
 }
 
 }  // namespace
