@@ -88,8 +88,8 @@ TEST_F(CommandRunnerTest, EachOutcomeIsLoggedAndTheLastErrorTellsWhyACommandDidN
     }
     ASSERT_EQ(commands.size(), 1u);
     sim::Json command = commands[0];
-    EXPECT_TRUE(command["run_us"].is_number_unsigned());  // the child's time, counted apart
-    command.erase("run_us");
+    EXPECT_TRUE(command["time_us"].is_number_unsigned());  // the child's time, counted apart
+    command.erase("time_us");
     sim::Json expected = {{"command_line", row.command},
                           {"account", "jsmith"},
                           {"desktop", "winsta0\\default"},

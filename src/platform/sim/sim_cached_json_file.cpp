@@ -48,20 +48,20 @@ const void* Storage(const Json& value) {
   return nullptr;
 }
 
-// The whole file; `size` is what the host said it holds.
-std::string ReadAll(int fd, off_t size, const std::filesystem::path& file) {
-  std::string text(static_cast<std::size_t>(size) + 1, '\0');
+// The whole file, read into `buffer` (kept from read to read); `size` is
+// what the host said it holds.
+std::string_view ReadAll(int fd, off_t size, const std::filesystem::path& file,
+                         std::string& buffer) {
+  if (buffer.size() <= static_cast<std::size_t>(size)) buffer.resize(size + 1);
   std::size_t length = 0;
   for (;;) {
-    if (length == text.size()) text.resize(2 * text.size());
-    const ssize_t count = ::read(fd, &text[length], text.size() - length);
+    if (length == buffer.size()) buffer.resize(2 * buffer.size());
+    const ssize_t count = ::read(fd, &buffer[length], buffer.size() - length);
     if (count < 0 && errno == EINTR) continue;
     if (count < 0) throw MachineError("cannot read " + file.string());
-    if (count == 0) break;
+    if (count == 0) return std::string_view(buffer).substr(0, length);
     length += static_cast<std::size_t>(count);
   }
-  text.resize(length);
-  return text;
 }
 
 }  // namespace
@@ -98,12 +98,12 @@ void CachedJsonFile::Load() {
   }
   struct stat status = {};
   if (::fstat(in.get(), &status) != 0) throw MachineError("cannot read " + file_.string());
-  std::string text = ReadAll(in.get(), status.st_size, file_);
+  const std::string_view text = ReadAll(in.get(), status.st_size, file_, buffer_);
   if (!kept_ || text != bytes_) {
     kept_ = false;
-    content_ = ParseJsonText(text, file_);
+    bytes_ = text;
+    content_ = ParseJsonText(bytes_, file_);
     ++version_;
-    bytes_ = std::move(text);
   }
   Keep(StampOf(status), Settled(status.st_mtim, lookedAt));
 }

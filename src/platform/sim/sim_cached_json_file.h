@@ -58,7 +58,8 @@ class CachedJsonFile {
   bool kept_ = false;
   Json content_;
   std::uint64_t version_ = 0;
-  std::string bytes_;  // the file's text as last read or written
+  std::string bytes_;   // the file's text as last read or written
+  std::string buffer_;  // what a read is read into
   Stamp stamp_;
   // The file's time lies so far before the moment its bytes were last seen
   // that any later change gives it a later time: the stamp alone tells a

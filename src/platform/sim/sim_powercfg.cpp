@@ -45,8 +45,9 @@ powercfg::State ReadState(const Json& power) {
   state.hibernation = TruthMember(power, "hibernation_allowed", kWhere) != 0;
   state.activeScheme = Uint32Member(power, "active_scheme", 0, kWhere);
   if (const Json* schemes = Member(power, "schemes")) {
+    const std::string where = kWhere + ": scheme policy";
     for (const Json& entry : *schemes) {
-      const auto policy = ReadPowerPolicy(Member(entry, "policy"), kWhere + ": scheme policy");
+      const auto policy = ReadPowerPolicy(Member(entry, "policy"), where);
       state.schemes.push_back({Uint32Member(entry, "index", 0, kWhere),
                                Utf8ToAnsi(StringMember(entry, "name", "", kWhere)),
                                policy.user.ThrottlePolicyAc, policy.user.ThrottlePolicyDc});

@@ -191,7 +191,7 @@ bool SimProcesses::CreateProcessAsUserA(const port::KernelHandle& token, char* c
                        {"flags", startup.dwFlags},
                        {"creation_flags", creationFlags},
                        {"inherit_handles", inheritHandles},
-                       {"run_us", ran.count()}};
+                       {"time_us", ran.count()}};
   auto process = std::make_shared<StartedProcess>(machine_.File(machine_file::kCommands), record,
                                                   outcome.neverEnds);
   process->exitCode = outcome.exitCode;
