@@ -6,9 +6,10 @@
 Sections (`all` runs every one):
   concurrency  several jobs at once on one machine: processes appending to
                one day's activity log (torn, lost, duplicated and reordered
-               lines, header blocks), and jobs started in the same millisecond
+               lines, header blocks), jobs started in the same millisecond
                without a post library (fallback status files kept, replaced
-               and lost)
+               and lost), and jobs deleting or creating one scheme each
+               (changes lost, indices taken twice)
 
 Options:
   --target linux|wine  the Linux program on a simulated machine (default), or
@@ -265,10 +266,84 @@ def same_millisecond_jobs(target, args):
     return table
 
 
+def run_scheme_jobs(target, args, machine, steps):
+    """Runs one job per step (`action`, `schemename`) at once on `machine`;
+    the ids of the jobs that reported Success, and the machine's schemes."""
+    for k, (action, name) in enumerate(steps, 1):
+        with open(os.path.join(machine, "drive_c", "Jobs", f"job{k}.xml"), "w",
+                  encoding="utf-8") as file:
+            file.write(SCHEME_JOB.format(action=action, name=name))
+    jobs = [target.start(target.program, [
+        f"OD@#@5012@#@C:\\Jobs\\job{k}.xml@#@J-{k}@#@jsmith@#@07/12/2026 14:05:09@#@I-{k}"
+        "@#@0@#@SJ-3"], machine) for k in range(1, len(steps) + 1)]
+    failures = wait_all(jobs)
+    with open(os.path.join(machine, "posts.jsonl"), encoding="utf-8") as file:
+        posts = [json.loads(line)["texts"][1] for line in file if line.strip()]
+    succeeded = {int(m.group(1)) for post in posts for m in [re.search(
+        r"<jobid>J-(\d+)</jobid>.*<status>Success</status>", post, re.S)] if m}
+    with open(os.path.join(machine, "power.json"), encoding="utf-8") as file:
+        schemes = json.load(file).get("schemes", [])  # a torn file fails here
+    return failures, succeeded, schemes
+
+
+# A job of one step; creation also runs the throttle commands of Powercfg.exe.
+SCHEME_JOB = """<job><scriptinstance scriptid="5012" fncname="Power Management">
+<step value="1"><action>{action}</action><schemename>{name}</schemename>
+<overwriteifexst>0</overwriteifexst><turnoffpi>600</turnoffpi>
+<procthrotac>4</procthrotac><procthrotdc>3</procthrotdc></step>
+</scriptinstance></job>"""
+
+
+def concurrent_scheme_changes(target, args):
+    table = Table(
+        f"Concurrency: {args.jobs} jobs at once on one machine, each deleting or creating one "
+        "scheme",
+        ["jobs", "action", "reported Success", "schemes left as asked", "changes lost",
+         "indices taken twice"])
+    names = [f"Spare {k}" for k in range(1, args.jobs + 1)]
+    for action in ("Delete Scheme", "Create Scheme"):
+        scratch = tempfile.mkdtemp(prefix="zrt-reliability-")
+        try:
+            machine = new_machine(scratch, "xp-laptop")
+            os.makedirs(os.path.join(machine, "drive_c", "Jobs"))
+            if action == "Delete Scheme":
+                with open(os.path.join(machine, "power.json"), encoding="utf-8") as file:
+                    power = json.load(file)
+                power["schemes"] += [{"index": 100 + k, "name": name}
+                                     for k, name in enumerate(names)]
+                with open(os.path.join(machine, "power.json"), "w", encoding="utf-8") as file:
+                    json.dump(power, file)
+            failures, succeeded, schemes = run_scheme_jobs(
+                target, args, machine, [(action, name) for name in names])
+        finally:
+            shutil.rmtree(scratch, ignore_errors=True)
+        table.failures += failures
+        present = [s["name"] for s in schemes if s.get("name") in names]
+        if action == "Delete Scheme":
+            as_asked = len(names) - len(present)
+            lost = sum(1 for k in succeeded if names[k - 1] in present)
+            twice = "-"
+            if len(succeeded) != len(names) or lost:
+                table.failures.append("every deletion must succeed and stay done")
+        else:
+            as_asked = len(present)
+            lost = sum(1 for k in succeeded if names[k - 1] not in present)
+            twice = len(names) - as_asked
+        table.rows.append([len(names), action, len(succeeded), as_asked, lost, twice])
+    table.notes.append(
+        "A job creating a scheme takes the index one above the highest it enumerated, and the "
+        "platform's WritePwrScheme replaces a scheme already at that index: jobs that enumerate "
+        "at the same moment take the same index, and the scheme written last is the one kept. "
+        "The power-profile API has no way to reserve an index, so this is the platform's "
+        "behaviour, measured, not bounded; the job whose scheme was replaced usually fails at its "
+        "next Powercfg.exe command (\"Scheme Not Found\").")
+    return table
+
+
 def concurrency(target, args):
     tables = [log_writers(target, args)]
     if target.name == "linux":
-        tables.append(same_millisecond_jobs(target, args))
+        tables += [same_millisecond_jobs(target, args), concurrent_scheme_changes(target, args)]
     return tables
 
 
