@@ -25,6 +25,9 @@ import subprocess
 import sys
 import tempfile
 
+import wine_power
+from wine_power import reg_string
+
 EXIT_PASS, EXIT_FAIL, EXIT_SKIP = 0, 1, 77
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
@@ -447,6 +450,18 @@ class Observed:
         self.power = None         # the power state after the run, in power.json's form
 
 
+def read_lines(path):
+    """The lines of a record file (UTF-8); none when it does not exist."""
+    return [line for line in path.read_text("utf-8").splitlines() if line] \
+        if path.exists() else []
+
+
+def schemes_of(power):
+    """The active scheme and the [index, name] pairs of a power state."""
+    return {"active": power.get("active_scheme"),
+            "list": sorted([s["index"], s.get("name", "")] for s in power.get("schemes", []))}
+
+
 def windows_path_of(root_host, root_windows, host):
     rel = host.relative_to(root_host)
     return root_windows + "".join("\\" + p for p in rel.parts)
@@ -494,19 +509,13 @@ class LinuxTarget:
             observed.stderr = proc.stderr.decode("utf-8", "replace")
             for letter, drive in machine.get("drives", {"C": "drive_c"}).items():
                 collect_files(folder / drive, letter.upper(), observed)
-            for line in (folder / "posts.jsonl").read_text("utf-8").splitlines() \
-                    if (folder / "posts.jsonl").exists() else []:
+            for line in read_lines(folder / "posts.jsonl"):
                 observed.posts.append(json.loads(line)["texts"])
-            power = read_json(folder / "power.json", {})
-            observed.schemes = {
-                "active": power.get("active_scheme", 0),
-                "list": sorted([s["index"], s["name"]] for s in power.get("schemes", [])),
-            }
-            observed.power = power
-            commands = folder / "commands.jsonl"
-            if commands.exists():
-                observed.commands = [json.loads(line) for line in
-                                     commands.read_text("utf-8").splitlines() if line]
+            observed.power = read_json(folder / "power.json", {})
+            observed.power.setdefault("active_scheme", 0)
+            observed.schemes = schemes_of(observed.power)
+            observed.commands = [json.loads(line) for line in
+                                 read_lines(folder / "commands.jsonl")]
             return observed, builtins
         finally:
             if self.keep:
@@ -556,14 +565,9 @@ DATETIME_PATTERN = r"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d (?:AM|PM)"
 WINE_PRODUCT_KEYS = ("HKEY_LOCAL_MACHINE\\SOFTWARE\\MERQEL",
                      "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\MERQEL")
 WINE_RESET_KEYS = WINE_PRODUCT_KEYS + (
-    "HKEY_CURRENT_USER\\Control Panel\\PowerCfg",
-    "HKEY_LOCAL_MACHINE\\Software\\ZrtTestDoubles",
+    wine_power.POWERCFG, wine_power.DOUBLES,
     "HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\zReTessalyXP.exe",
-    # The machine half of the schemes; the PowerCfg key above it is Wine's
-    # own (plain Wine's CanUserWritePwrScheme needs it).
-    "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\PowerCfg"
-    "\\PowerPolicies",
-)
+) + wine_power.MACHINE_KEYS
 # Windows versions the prefix can report, by (major, minor).
 WINE_VERSIONS = {(5, 1): "winxp", (5, 2): "win2003", (6, 0): "vista", (6, 1): "win7"}
 # machine.json members the Wine target follows; the others are ignored when
@@ -571,11 +575,7 @@ WINE_VERSIONS = {(5, 1): "winxp", (5, 2): "win2003", (6, 0): "vista", (6, 1): "w
 # and refused when a scenario changes them.
 WINE_MACHINE_MEMBERS = {"version", "folders", "program_path", "description"}
 STATE_FILE = ".zrt-scenario-state.json"
-RUN_FOLDER = "zrt-scenario"  # C:\zrt-scenario: the post record
-
-
-def reg_string(text):
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+RUN_FOLDER = "zrt-scenario"  # C:\zrt-scenario: the records of the post library and Powercfg.exe
 
 
 class WineTarget:
@@ -682,8 +682,8 @@ class WineTarget:
         doubles = wine_options.get("doubles", True)
         if set(wine_options) - {"doubles"}:
             raise ScenarioError(f"unknown members of wine: {sorted(wine_options)}")
-        if doubles and not ((self.doubles / "powrprof.dll").is_file()
-                            and (self.doubles / "zCourier.dll").is_file()):
+        if doubles and not all((self.doubles / name).is_file()
+                               for name in ("powrprof.dll", "zCourier.dll", "Powercfg.exe")):
             raise Skip(f"the test doubles are not built in {self.doubles}")
         if "processes" in scenario:
             raise ScenarioError("the Wine target cannot set processes; limit the targets")
@@ -728,26 +728,13 @@ class WineTarget:
                     raise ScenarioError(f"the Wine target writes texts and numbers only: {name}")
             reg.append("")
 
-        # Power schemes, for the power-profile double.
+        # The power state, for the power-profile and Powercfg.exe doubles.
         power = read_json(folder / "power.json", {})
         if doubles:
-            reg.append("[HKEY_CURRENT_USER\\Control Panel\\PowerCfg]")
-            reg.append(f'"CurrentPowerPolicy"="{int(power.get("active_scheme", 0))}"')
-            reg.append("")
-            reg.append("[HKEY_CURRENT_USER\\Control Panel\\PowerCfg\\PowerPolicies]")
-            reg.append("")
-            for scheme in power.get("schemes", []):
-                reg.append("[HKEY_CURRENT_USER\\Control Panel\\PowerCfg\\PowerPolicies\\"
-                           f"{int(scheme['index'])}]")
-                reg.append(f'"Name"={reg_string(scheme.get("name", ""))}')
-                reg.append(f'"Description"={reg_string(scheme.get("description", ""))}')
-                reg.append("")
-            reg.append("[HKEY_LOCAL_MACHINE\\Software\\ZrtTestDoubles\\powrprof]")
-            if not power.get("user_may_write", True):
-                reg.append('"CanUserWrite"=dword:00000000')
-            for call, code in power.get("failures", {}).items():
-                reg.append(f"{reg_string(call)}=dword:{int(code) & 0xFFFFFFFF:08x}")
-            reg.append("")
+            try:
+                reg += wine_power.reg_lines(power, "C:\\" + RUN_FOLDER + "\\commands.jsonl")
+            except (wine_power.PowerError, ValueError, TypeError, KeyError) as e:
+                raise ScenarioError(f"power.json: {e}")
         elif "power" in scenario:
             raise ScenarioError("power settings need the power-profile double")
 
@@ -784,6 +771,7 @@ class WineTarget:
         run_folder = self.drive_c / RUN_FOLDER
         run_folder.mkdir(parents=True, exist_ok=True)
         answers = None
+        power = read_json(folder / "power.json", {})
         drives = machine.get("drives", {"C": "drive_c"})
         if set(k.upper() for k in drives) != {"C"}:
             raise ScenarioError("the Wine target has drive C: only")
@@ -815,10 +803,14 @@ class WineTarget:
         self.place(placed, program)
         program.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(self.program, program)
-        if doubles:
-            double = program.parent / "powrprof.dll"
+        # Beside the program: CreateProcess looks for Powercfg.exe there
+        # first, and Wine has none of its own.
+        beside = ["powrprof.dll"] + (["Powercfg.exe"] if wine_power.powercfg_installed(power)
+                                     else [])
+        for name in beside if doubles else []:
+            double = program.parent / name
             self.place(placed, double)
-            shutil.copyfile(self.doubles / "powrprof.dll", double)
+            shutil.copyfile(self.doubles / name, double)
         return answers
 
     def _place_post_library(self, source, target, doubles):
@@ -844,9 +836,6 @@ class WineTarget:
 
     def run(self, scenario, default_url, preludes):
         argument = scenario_argument(scenario, preludes)
-        if {"commands", "power"} & set(scenario["expect"]):
-            raise ScenarioError("the Wine target does not read back the commands run and the "
-                                "power state yet")
         if any(c in argument for c in '"\t') or "  " in argument or argument != argument.strip():
             raise ScenarioError("under Wine the argument may not hold quotation marks, tabs, "
                                 "or leading, trailing or doubled blanks")
@@ -867,12 +856,14 @@ class WineTarget:
             observed.exit_code = proc.returncode
             observed.stderr = proc.stderr.decode("utf-8", "replace")
             collect_files(self.drive_c, "C", observed)
-            record = self.drive_c / RUN_FOLDER / "posts.jsonl"
-            if record.exists():
-                for line in record.read_text("utf-8").splitlines():
-                    observed.posts.append(json.loads(line)["texts"])
-            if "schemes" in scenario["expect"]:
-                observed.schemes = self.read_schemes()
+            records = self.drive_c / RUN_FOLDER
+            for line in read_lines(records / "posts.jsonl"):
+                observed.posts.append(json.loads(line)["texts"])
+            observed.commands = [json.loads(line) for line in
+                                 read_lines(records / "commands.jsonl")]
+            if {"schemes", "power"} & set(scenario["expect"]):
+                observed.power = self.read_power()
+                observed.schemes = schemes_of(observed.power)
             user = self.wine_user()
             builtins = {
                 "agent": Lit(user), "user": Lit(user),
@@ -887,33 +878,21 @@ class WineTarget:
             else:
                 shutil.rmtree(work, ignore_errors=True)
 
-    def read_schemes(self):
-        out = self.drive_c / RUN_FOLDER / "schemes.reg"
-        proc = self.wine("reg", "export", "HKCU\\Control Panel\\PowerCfg",
-                         "C:\\" + RUN_FOLDER + "\\schemes.reg", "/y")
-        if proc.returncode != 0 or not out.exists():
-            return {"active": None, "list": []}
-        raw = out.read_bytes()
-        text = raw.decode("utf-16") if raw[:2] in (b"\xff\xfe", b"\xfe\xff") else raw.decode(ANSI)
-        active = None
-        schemes = {}
-        key = None
-        for line in text.splitlines():
-            m = re.match(r"^\[(.*)\]$", line)
-            if m:
-                key = m.group(1)
-                continue
-            m = re.match(r'^"((?:[^"\\]|\\.)*)"="((?:[^"\\]|\\.)*)"$', line)
-            if not m or key is None:
-                continue
-            name = m.group(1)
-            value = re.sub(r"\\(.)", r"\1", m.group(2))
-            if key.lower().endswith("\\control panel\\powercfg") and name == "CurrentPowerPolicy":
-                active = int(value) if value.isdigit() else value
-            sm = re.search(r"\\PowerPolicies\\(\d+)$", key)
-            if sm and name == "Name":
-                schemes[int(sm.group(1))] = value
-        return {"active": active, "list": sorted([i, n] for i, n in schemes.items())}
+    def read_power(self):
+        """The power state the doubles keep, read back from the registry."""
+        keys = {}
+        for k, key in enumerate((wine_power.POWERCFG, wine_power.DOUBLES)
+                                + wine_power.MACHINE_KEYS):
+            name = f"export{k}.reg"
+            proc = self.wine("reg", "export", key, f"C:\\{RUN_FOLDER}\\{name}", "/y")
+            out = self.drive_c / RUN_FOLDER / name
+            if proc.returncode != 0 or not out.exists():
+                continue  # no such key
+            raw = out.read_bytes()
+            keys.update(wine_power.parse_export(
+                raw.decode("utf-16") if raw[:2] in (b"\xff\xfe", b"\xfe\xff")
+                else raw.decode(ANSI)))
+        return wine_power.power_from_registry(keys)
 
 
 # --------------------------------------------------------------------------
@@ -991,11 +970,13 @@ def align(expected, actual, match):
     return pairs
 
 
-def expand_records(expected, preludes, schemes_before):
+def expand_records(expected, preludes, schemes_before, depth=0):
     """Replaces each "@name" (or {"prelude": name, ...}) by the records it
-    stands for: a named run of preludes.json, or "enum", one enumeration line
-    per scheme of the machine before the run ("without" leaves names out,
-    "with" adds names at the end)."""
+    stands for: a named run of preludes.json (which may name others), or
+    "enum", one enumeration line per scheme of the machine before the run
+    ("without" leaves names out, "with" adds names at the end)."""
+    if depth > 5:
+        raise ScenarioError("preludes name each other too deep")
     out = []
     for k, record in enumerate(expected):
         if isinstance(record, str) and record.startswith("@"):
@@ -1012,7 +993,8 @@ def expand_records(expected, preludes, schemes_before):
             out += [["${user}", "SCHEMESENUMPROC", "SUCCESS", "EnumPwrSchemes", "", Lit(n)]
                     for n in names + record.get("with", [])]
         elif name in preludes["records"] and set(record) == {"prelude"}:
-            out += preludes["records"][name]
+            out += expand_records(preludes["records"][name], preludes, schemes_before,
+                                  depth + 1)
         else:
             raise ScenarioError(f"expect.log.records[{k}]: no prelude {name!r}")
     return out
@@ -1191,11 +1173,17 @@ def differences(exp, want, got, where):
     """Where `got` does not hold `want`: an object holds the members it
     names (others are ignored), a list has as many entries, each holding
     its counterpart; a text may use placeholders; anything else is equal."""
-    if isinstance(want, dict) and not is_per_target(want):
+    if is_per_target(want):
+        if exp.target not in want:
+            return []
+        want = want[exp.target]
+    if isinstance(want, dict):
         if not isinstance(got, dict):
             return [f"{where}: expected an object, got {json.dumps(got)}"]
         out = []
         for key, value in want.items():
+            if is_per_target(value) and exp.target not in value:
+                continue  # any value, or none, on this target
             if key not in got:
                 out.append(f"{where}.{key}: missing")
             else:
@@ -1206,7 +1194,7 @@ def differences(exp, want, got, where):
             return [f"{where}: expected {len(want)} entries, got {json.dumps(got)}"]
         return [d for k, (w, g) in enumerate(zip(want, got))
                 for d in differences(exp, w, g, f"{where}[{k}]")]
-    if isinstance(want, str) or is_per_target(want):
+    if isinstance(want, str):
         if isinstance(got, str) and exp.matches(want, got, where):
             return []
         return [f"{where}: expected {exp.show(want, where)}, got {visible(json.dumps(got))}"]
@@ -1255,6 +1243,8 @@ def print_observed(observed):
     print("== schemes:", json.dumps(observed.schemes))
     for command in observed.commands:
         print("== command:", json.dumps(command, ensure_ascii=False))
+    if observed.power is not None:
+        print("== power:", json.dumps(observed.power, ensure_ascii=False))
 
 
 def read_cache(build_dir):

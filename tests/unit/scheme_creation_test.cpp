@@ -262,7 +262,16 @@ TEST_F(SchemeCreationTest, ValuesThatWouldChangeTheArgumentsAreRefusedUnrun) {
       "Refused: a scheme name with a quotation mark or a control character, "
       "or ending in a backslash";
   const std::string setActive = "Failed to Set power scheme as active : Scheme Not Found";
+  const std::string longName(60, 'N'), longLevel(60, '1');
+  const std::string nameTooLong = "The scheme name is longer than 49 characters.";
+  const std::string levelTooLong = "The Low Battery Level is longer than 49 characters.";
   const std::vector<Row> rows = {
+      {{{"schemename", longName.c_str()}},
+       "FAILED|schemename|" + longName.substr(0, 49) + "|" + nameTooLong,
+       nameTooLong},
+      {{{"lowbatactivate", "1"}, {"lowbatlev", longLevel.c_str()}},
+       "FAILED|lowbatlev|" + longLevel.substr(0, 49) + "|" + levelTooLong,
+       levelTooLong},
       {{{"schemename", "Work\" -x \"y"}, {"actpowesch", "1"}},
        "FAILED|SetActivePwrScheme|" + name + "|Work\" -x \"y",
        setActive},

@@ -41,7 +41,7 @@ run::Run& PowerRunTest::StartRun(bool vista) {
 
 jobdoc::PowerRequest MakeRequest(const RequestFields& fields) {
   jobdoc::PowerRequest request;
-  for (const auto& [name, value] : fields) jobdoc::FindField(name)->assign(request, value);
+  for (const auto& [name, value] : fields) request.Fill(*jobdoc::FindField(name), value, false);
   return request;
 }
 

@@ -2,6 +2,7 @@
 // schemes in the registry the way Windows XP does.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -18,6 +19,10 @@ using wine_test::RegistryWriter;
 const wchar_t* const kPowerCfg = L"Control Panel\\PowerCfg";
 const wchar_t* const kPolicies = L"Control Panel\\PowerCfg\\PowerPolicies";
 const wchar_t* const kInjection = L"Software\\ZrtTestDoubles\\powrprof";
+// The machine halves of the schemes and of the global policy.
+const wchar_t* const kMachineHalves[] = {
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\PowerCfg\\PowerPolicies",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\PowerCfg\\GlobalPowerPolicy"};
 
 struct Scheme {
   std::uint32_t index;
@@ -33,8 +38,7 @@ class PowerAdapterTest : public ::testing::Test {
     ::GetModuleFileNameA(::GetModuleHandleA("powrprof.dll"), loaded, MAX_PATH);
     ASSERT_EQ(::lstrcmpiA(loaded, (wine_test::ProgramFolder() + "powrprof.dll").c_str()), 0)
         << loaded << ": run with WINEDLLOVERRIDES=powrprof=n and the double beside the program";
-    DeleteKeyTree(HKEY_CURRENT_USER, kPowerCfg);
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, kInjection);
+    TearDown();
     AddScheme(0, L"Home/Office Desk", L"Desk");
     AddScheme(2, L"Pr\u00e4sentation", L"Beamer");
     AddScheme(10, L"Night Shift", L"Overnight jobs");
@@ -43,6 +47,7 @@ class PowerAdapterTest : public ::testing::Test {
   void TearDown() override {
     DeleteKeyTree(HKEY_CURRENT_USER, kPowerCfg);
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kInjection);
+    for (const wchar_t* key : kMachineHalves) DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
   }
 
   static void AddScheme(int index, const std::wstring& name, const std::wstring& description) {
@@ -142,6 +147,68 @@ TEST_F(PowerAdapterTest, InjectedFailuresSetTheLastError) {
   Inject(L"DeletePwrScheme", 5);
   EXPECT_FALSE(power_->DeletePwrScheme(2));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, std::wstring(kPolicies) + L"\\2"));
+}
+
+// Every byte of a record set, none alike with its neighbours.
+template <typename Record>
+Record Pattern(unsigned seed) {
+  Record record;
+  auto* bytes = reinterpret_cast<unsigned char*>(&record);
+  for (std::size_t i = 0; i < sizeof(record); ++i)
+    bytes[i] = static_cast<unsigned char>(seed + i * 7);
+  return record;
+}
+
+template <typename Record>
+bool SameBytes(const Record& a, const Record& b) {
+  return std::memcmp(&a, &b, sizeof(Record)) == 0;
+}
+
+TEST_F(PowerAdapterTest, PolicyRecordsPassThroughByteForByte) {
+  const auto policy = Pattern<port::POWER_POLICY>(1);
+  std::uint32_t index = 11;
+  ASSERT_TRUE(power_->WritePwrScheme(index, u"Field Work", u"Long days", policy));
+  EXPECT_EQ(index, 11u);
+  port::POWER_POLICY read = {};
+  ASSERT_TRUE(power_->ReadPwrScheme(11, read));
+  EXPECT_TRUE(SameBytes(read, policy));
+  EXPECT_EQ(Enumerate().size(), 4u);
+
+  const auto global = Pattern<port::GLOBAL_POWER_POLICY>(2);
+  ASSERT_TRUE(power_->WriteGlobalPwrPolicy(global));
+  RegistryWriter(HKEY_CURRENT_USER, kPowerCfg).SetString(L"CurrentPowerPolicy", L"11");
+  port::GLOBAL_POWER_POLICY currentGlobal = {};
+  port::POWER_POLICY current = {};
+  ASSERT_TRUE(power_->GetCurrentPowerPolicies(currentGlobal, current));
+  EXPECT_TRUE(SameBytes(currentGlobal, global));
+  EXPECT_TRUE(SameBytes(current, policy));
+
+  // Writing an existing index replaces that scheme.
+  ASSERT_TRUE(
+      power_->WritePwrScheme(index, u"Field Work", u"Short days", Pattern<port::POWER_POLICY>(3)));
+  ASSERT_TRUE(power_->ReadPwrScheme(11, read));
+  EXPECT_TRUE(SameBytes(read, Pattern<port::POWER_POLICY>(3)));
+  EXPECT_EQ(Enumerate().size(), 4u);
+
+  EXPECT_FALSE(power_->ReadPwrScheme(12, read));
+  EXPECT_EQ(::GetLastError(), port::err::kFileNotFound);
+}
+
+TEST_F(PowerAdapterTest, CapabilitiesAndAllowedStatesAreTheConfiguredOnes) {
+  const auto capabilities = Pattern<port::SYSTEM_POWER_CAPABILITIES>(4);
+  const auto* bytes = reinterpret_cast<const BYTE*>(&capabilities);
+  RegistryWriter(HKEY_LOCAL_MACHINE, kInjection)
+      .SetBytes(L"Capabilities", REG_BINARY,
+                std::vector<BYTE>(bytes, bytes + sizeof(capabilities)));
+  port::SYSTEM_POWER_CAPABILITIES read = {};
+  ASSERT_TRUE(power_->GetPwrCapabilities(read));
+  EXPECT_TRUE(SameBytes(read, capabilities));
+
+  EXPECT_EQ(power_->IsPwrHibernateAllowed(), 0);  // not configured
+  Inject(L"HibernationAllowed", 2);               // handed out as it is, not as TRUE
+  EXPECT_EQ(power_->IsPwrHibernateAllowed(), 2);
+  Inject(L"StandbyAllowed", 1);
+  EXPECT_EQ(power_->IsPwrSuspendAllowed(), 1);
 }
 
 TEST_F(PowerAdapterTest, NoPowerConfigurationMeansNoSchemes) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "platform/win32/win32_adapters.h"
+#include "wine_test_support.h"
 
 namespace zrt::win32 {
 namespace {
@@ -127,6 +128,95 @@ TEST_F(ProcessesAdapterTest, ImpersonatesTheUserOfTheShellsToken) {
   EXPECT_TRUE(processes_->GetUserNameA(during, 257));
   EXPECT_EQ(during, before);  // one user in a Wine prefix
   EXPECT_TRUE(processes_->RevertToSelf());
+}
+
+// Commands started as the program starts them, on the Powercfg.exe double
+// beside the test program (found first by the search order).
+class CommandAdapterTest : public ProcessesAdapterTest {
+ protected:
+  void SetUp() override {
+    wine_test::DeleteKeyTree(HKEY_LOCAL_MACHINE, kDoubles);
+    wine_test::RegistryWriter(HKEY_LOCAL_MACHINE, kPowercfg)
+        .SetString(L"RecordFile", std::wstring(record_.begin(), record_.end()));
+    ::DeleteFileA(record_.c_str());
+    std::vector<port::ProcessEntry> entries;
+    ASSERT_TRUE(processes_->SnapshotProcesses(entries));
+    for (const auto& entry : entries) {
+      if (::lstrcmpiA(entry.exeFile.c_str(), "explorer.exe") != 0) continue;
+      shell_ = processes_->OpenProcess(entry.processId);
+      token_ = processes_->OpenProcessToken(shell_.get());
+      break;
+    }
+    ASSERT_NE(token_, nullptr) << "no shell's token: is the prefix started?";
+  }
+  void TearDown() override {
+    wine_test::DeleteKeyTree(HKEY_LOCAL_MACHINE, kDoubles);
+    ::DeleteFileA(record_.c_str());
+  }
+
+  bool Start(std::string commandLine, port::ProcessInformation& started) {
+    port::StartupInfo startup;
+    startup.cb = port::kStartupInfoSize;
+    startup.dwFlags = port::kStartfUseShowWindow | port::kStartfUseStdHandles;
+    startup.wShowWindow = port::kSwHide;
+    startup.desktop = "winsta0\\default";
+    return processes_->CreateProcessAsUserA(*token_, commandLine.data(), true,
+                                            port::kCreateNewConsole, startup, started);
+  }
+
+  static constexpr const wchar_t* kDoubles = L"Software\\ZrtTestDoubles";
+  static constexpr const wchar_t* kPowercfg = L"Software\\ZrtTestDoubles\\Powercfg";
+  const std::string record_ = wine_test::ProgramFolder() + "commands-test.jsonl";
+  std::unique_ptr<port::KernelHandle> shell_;
+  std::unique_ptr<port::KernelHandle> token_;
+};
+
+TEST_F(CommandAdapterTest, StartsAHiddenCommandOnTheUsersDesktopAndReadsItsExitCode) {
+  port::ProcessInformation started;
+  ASSERT_TRUE(Start("POWERCFG -HIBERNATE on", started));
+  EXPECT_NE(started.processId, 0u);
+  EXPECT_EQ(processes_->WaitForSingleObject(*started.process, port::kInfinite), port::kWaitObject0);
+  std::uint32_t exitCode = 99;
+  ASSERT_TRUE(processes_->GetExitCodeProcess(*started.process, exitCode));
+  EXPECT_EQ(exitCode, 0u);
+
+  port::ProcessInformation refused;
+  ASSERT_TRUE(Start("Powercfg.exe -HIBERNATE maybe", refused));
+  processes_->WaitForSingleObject(*refused.process, port::kInfinite);
+  ASSERT_TRUE(processes_->GetExitCodeProcess(*refused.process, exitCode));
+  EXPECT_EQ(exitCode, 1u);
+
+  // What the started command saw of itself.
+  std::string user;
+  ASSERT_TRUE(processes_->GetUserNameA(user, 257));
+  const std::string record = wine_test::ReadFileBytes(record_);
+  EXPECT_NE(record.find("\"command_line\":\"POWERCFG -HIBERNATE on\""), std::string::npos)
+      << record;
+  EXPECT_NE(record.find("\"account\":\"" + user + "\""), std::string::npos) << record;
+  EXPECT_NE(record.find("\"desktop\":\"winsta0\\\\default\""), std::string::npos) << record;
+  EXPECT_NE(record.find("\"flags\":257,\"show_window\":0"), std::string::npos) << record;
+}
+
+TEST_F(CommandAdapterTest, ATimedOutWaitLeavesTheCommandRunningUntilItIsEnded) {
+  wine_test::RegistryWriter(HKEY_LOCAL_MACHINE, kPowercfg)
+      .SetString(L"Commands", L"{\"Powercfg.exe -LIST\": {\"never_ends\": true}}");
+  port::ProcessInformation started;
+  ASSERT_TRUE(Start("Powercfg.exe -LIST", started));
+  EXPECT_EQ(processes_->WaitForSingleObject(*started.process, 200), port::kWaitTimeout);
+  std::uint32_t exitCode = 0;
+  ASSERT_TRUE(processes_->GetExitCodeProcess(*started.process, exitCode));
+  EXPECT_EQ(exitCode, 259u);  // STILL_ACTIVE
+  ASSERT_TRUE(processes_->TerminateProcess(*started.process, 1460));
+  EXPECT_EQ(processes_->WaitForSingleObject(*started.process, 10000), port::kWaitObject0);
+  ASSERT_TRUE(processes_->GetExitCodeProcess(*started.process, exitCode));
+  EXPECT_EQ(exitCode, 1460u);
+}
+
+TEST_F(CommandAdapterTest, AProgramThatDoesNotExistIsNotStarted) {
+  port::ProcessInformation started;
+  EXPECT_FALSE(Start("NoSuchTool.exe -LIST", started));
+  EXPECT_EQ(::GetLastError(), port::err::kFileNotFound);
+  EXPECT_EQ(started.process, nullptr);
 }
 
 TEST_F(ProcessesAdapterTest, RefusalsCarryTheSystemsErrors) {

@@ -1,105 +1,131 @@
 // A stand-in for the power-profile library under Wine, whose own is mostly
-// stubs. It keeps the power schemes where Windows XP keeps them, in the
-// current user's registry:
+// stubs. It keeps the schemes and the global policy where Windows XP keeps
+// them (power_store.h) and answers for the system from its configuration
+// under HKLM\Software\ZrtTestDoubles\powrprof:
 //
-//   HKCU\Control Panel\PowerCfg                      CurrentPowerPolicy  REG_SZ  "<index>"
-//   HKCU\Control Panel\PowerCfg\PowerPolicies\<index> Name, Description  REG_SZ
-//                                                     Policies           REG_BINARY (opaque)
+//   <call name>         REG_DWORD  that call fails with this last error
+//                                  (0: it goes through)
+//                       REG_SZ     codes separated by blanks, one per call
+//                                  of this process in turn ("0 87": the
+//                                  first goes through, the second fails
+//                                  with 87, later ones go through)
+//   CanUserWrite        REG_DWORD  0 takes the right to write schemes away
+//                                  (ERROR_ACCESS_DENIED from
+//                                  CanUserWritePwrScheme, WritePwrScheme
+//                                  and DeletePwrScheme)
+//   Capabilities        REG_BINARY the SYSTEM_POWER_CAPABILITIES handed out
+//   HibernationAllowed  REG_DWORD  what IsPwrHibernateAllowed returns
+//   StandbyAllowed      REG_DWORD  what IsPwrSuspendAllowed returns
 //
-// Failures are injected under HKLM\Software\ZrtTestDoubles\powrprof: a
-// REG_DWORD named after a call makes that call fail with the value as the
-// thread's last error; CanUserWrite = 0 denies the right to write schemes
-// (ERROR_ACCESS_DENIED from CanUserWritePwrScheme and DeletePwrScheme).
+// A forced failure comes before anything else the call does; successful
+// calls leave the last error as it was.
 #include <windows.h>
-// Headers that expect the Windows types to be declared already.
-#include <powrprof.h>
 
 #include <cwchar>
-#include <optional>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "double_config.h"
+#include "power_store.h"  // the one include of <powrprof.h> (it has no guard)
 
 namespace {
 
 using zrt::doubles::ConfigKey;
 using zrt::doubles::ReadDword;
 using zrt::doubles::ReadString;
+using zrt::doubles::ReadValue;
 using zrt::doubles::RegKey;
-
-constexpr const wchar_t* kPowerCfgKey = L"Control Panel\\PowerCfg";
-constexpr const wchar_t* kPoliciesKey = L"Control Panel\\PowerCfg\\PowerPolicies";
-// Where XP keeps the machine half of each scheme; removed with the scheme.
-constexpr const wchar_t* kMachinePoliciesKey =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\PowerCfg\\PowerPolicies";
+using zrt::doubles::WriteString;
+namespace store = zrt::doubles::power;
 
 // The system passes the scheme texts as UTF-16.
 using WideSchemesEnumProc = BOOLEAN(CALLBACK*)(UINT index, DWORD nameSize, LPWSTR name,
                                                DWORD descriptionSize, LPWSTR description,
                                                PPOWER_POLICY policy, LPARAM context);
 
-// True (and the last error set) when a failure is configured for `call`.
+std::wstring Config() { return ConfigKey(L"powrprof"); }
+
+BOOLEAN Fail(DWORD code) {
+  ::SetLastError(code);
+  return FALSE;
+}
+
+// The configured failure of this call of `call`, or 0.
+DWORD ForcedFailure(const wchar_t* call) {
+  static std::map<std::wstring, unsigned> calls;  // calls made so far, by name
+  const unsigned number = ++calls[call];
+  DWORD type = 0;
+  const auto bytes = ReadValue(HKEY_LOCAL_MACHINE, Config(), call, &type);
+  if (!bytes) return 0;
+  if (type == REG_DWORD && bytes->size() == sizeof(DWORD)) {
+    return *reinterpret_cast<const DWORD*>(bytes->data());
+  }
+  if (type != REG_SZ) return 0;
+  std::wstring text(reinterpret_cast<const wchar_t*>(bytes->data()),
+                    bytes->size() / sizeof(wchar_t));
+  std::wistringstream codes(text.c_str());
+  DWORD code = 0;
+  for (unsigned i = 0; i < number; ++i) {
+    if (!(codes >> code)) return 0;
+  }
+  return code;
+}
+
+// True (and the last error set) when this call is forced to fail.
 bool InjectedFailure(const wchar_t* call) {
-  const auto code = ReadDword(HKEY_LOCAL_MACHINE, ConfigKey(L"powrprof"), call);
-  if (!code) return false;
-  ::SetLastError(*code);
+  const DWORD code = ForcedFailure(call);
+  if (code == 0) return false;
+  ::SetLastError(code);
   return true;
 }
 
-// CanUserWrite = 0 takes the right to write schemes away.
 bool UserMayNotWrite() {
-  const auto allowed = ReadDword(HKEY_LOCAL_MACHINE, ConfigKey(L"powrprof"), L"CanUserWrite");
+  const auto allowed = ReadDword(HKEY_LOCAL_MACHINE, Config(), L"CanUserWrite");
   return allowed && *allowed == 0;
 }
 
-// A scheme key name is its decimal index.
-std::optional<UINT> ParseIndex(const wchar_t* text) {
-  if (text == nullptr || *text == L'\0') return std::nullopt;
-  wchar_t* end = nullptr;
-  const unsigned long value = std::wcstoul(text, &end, 10);
-  if (end == nullptr || *end != L'\0') return std::nullopt;
-  return static_cast<UINT>(value);
+bool SchemeExists(UINT index) {
+  RegKey key;
+  return ::RegOpenKeyExW(HKEY_CURRENT_USER, store::SchemeKey(index).c_str(), 0, KEY_READ,
+                         key.put()) == ERROR_SUCCESS;
 }
 
-std::wstring SchemeKey(UINT index) {
-  return std::wstring(kPoliciesKey) + L"\\" + std::to_wstring(index);
+POWER_POLICY StoredPolicy(UINT index) {
+  POWER_POLICY policy = {};
+  policy.user = store::ReadRecord<USER_POWER_POLICY>(HKEY_CURRENT_USER, store::SchemeKey(index));
+  policy.mach =
+      store::ReadRecord<MACHINE_POWER_POLICY>(HKEY_LOCAL_MACHINE, store::MachineSchemeKey(index));
+  return policy;
+}
+
+BOOLEAN Written(LONG status) { return status == ERROR_SUCCESS ? TRUE : Fail(status); }
+
+BOOLEAN ConfiguredTruth(const wchar_t* name) {
+  return static_cast<BOOLEAN>(ReadDword(HKEY_LOCAL_MACHINE, Config(), name).value_or(0));
 }
 
 }  // namespace
 
 extern "C" {
 
+// Calls back with each scheme's texts and stored policy, in registry order,
+// until the callback returns FALSE. Without a PowerPolicies key it fails
+// with the registry's status (ERROR_FILE_NOT_FOUND).
 BOOLEAN WINAPI DoubleEnumPwrSchemes(WideSchemesEnumProc callback, LPARAM context) {
   if (InjectedFailure(L"EnumPwrSchemes")) return FALSE;
-  if (callback == nullptr) {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  RegKey policies;
-  const LONG opened = ::RegOpenKeyExW(HKEY_CURRENT_USER, kPoliciesKey, 0, KEY_READ, policies.put());
-  if (opened != ERROR_SUCCESS) {
-    ::SetLastError(opened);
-    return FALSE;
-  }
-  // Registry order, as the system walks the keys: "10" comes before "2".
-  for (DWORD i = 0;; ++i) {
-    wchar_t keyName[256];
-    DWORD keyLength = ARRAYSIZE(keyName);
-    const LONG status =
-        ::RegEnumKeyExW(policies.get(), i, keyName, &keyLength, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status != ERROR_SUCCESS) {
-      ::SetLastError(status);
-      return FALSE;
-    }
-    const auto index = ParseIndex(keyName);
-    if (!index) continue;
-    const std::wstring key = std::wstring(kPoliciesKey) + L"\\" + keyName;
+  if (callback == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  std::vector<UINT> indices;
+  const LONG status = store::SchemeIndices(indices);
+  if (status != ERROR_SUCCESS) return Fail(status);
+  for (const UINT index : indices) {
+    const std::wstring key = store::SchemeKey(index);
     std::wstring name = ReadString(HKEY_CURRENT_USER, key, L"Name").value_or(L"");
     std::wstring description = ReadString(HKEY_CURRENT_USER, key, L"Description").value_or(L"");
-    POWER_POLICY policy = {};
+    POWER_POLICY policy = StoredPolicy(index);
     const BOOLEAN goOn =
-        callback(*index, static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)), name.data(),
+        callback(index, static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)), name.data(),
                  static_cast<DWORD>((description.size() + 1) * sizeof(wchar_t)), description.data(),
                  &policy, context);
     if (!goOn) break;
@@ -110,32 +136,20 @@ BOOLEAN WINAPI DoubleEnumPwrSchemes(WideSchemesEnumProc callback, LPARAM context
 
 BOOLEAN WINAPI DoubleCanUserWritePwrScheme() {
   if (InjectedFailure(L"CanUserWritePwrScheme")) return FALSE;
-  if (UserMayNotWrite()) {
-    ::SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  if (UserMayNotWrite()) return Fail(ERROR_ACCESS_DENIED);
   ::SetLastError(ERROR_SUCCESS);
   return TRUE;
 }
 
+// ERROR_FILE_NOT_FOUND when no active scheme is recorded,
+// ERROR_INVALID_DATA when it is not a number.
 BOOLEAN WINAPI DoubleGetActivePwrScheme(PUINT index) {
   if (InjectedFailure(L"GetActivePwrScheme")) return FALSE;
-  if (index == nullptr) {
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  LONG status = ERROR_SUCCESS;
-  const auto current = ReadString(HKEY_CURRENT_USER, kPowerCfgKey, L"CurrentPowerPolicy", &status);
-  if (!current) {
-    ::SetLastError(status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_INVALID_DATA);
-    return FALSE;
-  }
-  const auto parsed = ParseIndex(current->c_str());
-  if (!parsed) {
-    ::SetLastError(ERROR_INVALID_DATA);
-    return FALSE;
-  }
-  *index = *parsed;
+  if (index == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  UINT active = 0;
+  const LONG status = store::ActiveScheme(active);
+  if (status != ERROR_SUCCESS) return Fail(status);
+  *index = active;
   return TRUE;
 }
 
@@ -144,20 +158,82 @@ BOOLEAN WINAPI DoubleGetActivePwrScheme(PUINT index) {
 // fails with the registry's status.
 BOOLEAN WINAPI DoubleDeletePwrScheme(UINT index) {
   if (InjectedFailure(L"DeletePwrScheme")) return FALSE;
-  if (UserMayNotWrite()) {
-    ::SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  const LONG status = ::RegDeleteKeyW(HKEY_CURRENT_USER, SchemeKey(index).c_str());
-  if (status != ERROR_SUCCESS) {
-    ::SetLastError(status);
-    return FALSE;
-  }
-  const std::wstring machineKey =
-      std::wstring(kMachinePoliciesKey) + L"\\" + std::to_wstring(index);
-  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, machineKey.c_str());
+  if (UserMayNotWrite()) return Fail(ERROR_ACCESS_DENIED);
+  const LONG status = ::RegDeleteKeyW(HKEY_CURRENT_USER, store::SchemeKey(index).c_str());
+  if (status != ERROR_SUCCESS) return Fail(status);
+  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, store::MachineSchemeKey(index).c_str());
   ::SetLastError(ERROR_SUCCESS);
   return TRUE;
 }
+
+// ERROR_FILE_NOT_FOUND when there is no scheme of that index.
+BOOLEAN WINAPI DoubleReadPwrScheme(UINT index, PPOWER_POLICY policy) {
+  if (InjectedFailure(L"ReadPwrScheme")) return FALSE;
+  if (policy == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (!SchemeExists(index)) return Fail(ERROR_FILE_NOT_FOUND);
+  *policy = StoredPolicy(index);
+  return TRUE;
+}
+
+// Replaces the scheme of that index, or adds it.
+BOOLEAN WINAPI DoubleWritePwrScheme(PUINT index, LPWSTR name, LPWSTR description,
+                                    PPOWER_POLICY policy) {
+  if (InjectedFailure(L"WritePwrScheme")) return FALSE;
+  if (index == nullptr || policy == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (UserMayNotWrite()) return Fail(ERROR_ACCESS_DENIED);
+  const std::wstring key = store::SchemeKey(*index);
+  LONG status = WriteString(HKEY_CURRENT_USER, key, L"Name", name != nullptr ? name : L"");
+  if (status == ERROR_SUCCESS) {
+    status = WriteString(HKEY_CURRENT_USER, key, L"Description",
+                         description != nullptr ? description : L"");
+  }
+  if (status == ERROR_SUCCESS) status = store::WriteRecord(HKEY_CURRENT_USER, key, policy->user);
+  if (status == ERROR_SUCCESS) {
+    status = store::WriteRecord(HKEY_LOCAL_MACHINE, store::MachineSchemeKey(*index), policy->mach);
+  }
+  return Written(status);
+}
+
+// The stored global policy and the active scheme's policy; the active
+// scheme's errors are those of GetActivePwrScheme, ERROR_FILE_NOT_FOUND when
+// the scheme does not exist.
+BOOLEAN WINAPI DoubleGetCurrentPowerPolicies(PGLOBAL_POWER_POLICY global, PPOWER_POLICY policy) {
+  if (InjectedFailure(L"GetCurrentPowerPolicies")) return FALSE;
+  UINT active = 0;
+  const LONG status = store::ActiveScheme(active);
+  if (status != ERROR_SUCCESS) return Fail(status);
+  if (!SchemeExists(active)) return Fail(ERROR_FILE_NOT_FOUND);
+  if (global != nullptr) {
+    global->user =
+        store::ReadRecord<GLOBAL_USER_POWER_POLICY>(HKEY_CURRENT_USER, store::kGlobalKey);
+    global->mach = store::ReadRecord<GLOBAL_MACHINE_POWER_POLICY>(HKEY_LOCAL_MACHINE,
+                                                                  store::MachineGlobalKey());
+  }
+  if (policy != nullptr) *policy = StoredPolicy(active);
+  return TRUE;
+}
+
+BOOLEAN WINAPI DoubleWriteGlobalPwrPolicy(PGLOBAL_POWER_POLICY global) {
+  if (InjectedFailure(L"WriteGlobalPwrPolicy")) return FALSE;
+  if (global == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  LONG status = store::WriteRecord(HKEY_CURRENT_USER, store::kGlobalKey, global->user);
+  if (status == ERROR_SUCCESS) {
+    status = store::WriteRecord(HKEY_LOCAL_MACHINE, store::MachineGlobalKey(), global->mach);
+  }
+  return Written(status);
+}
+
+BOOLEAN WINAPI DoubleGetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES capabilities) {
+  if (InjectedFailure(L"GetPwrCapabilities")) return FALSE;
+  if (capabilities == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  *capabilities =
+      store::ReadRecord<SYSTEM_POWER_CAPABILITIES>(HKEY_LOCAL_MACHINE, Config(), L"Capabilities");
+  return TRUE;
+}
+
+// The configured values as they are (0 when missing), so a test can answer
+// 2 where callers ask for exactly 1.
+BOOLEAN WINAPI DoubleIsPwrHibernateAllowed() { return ConfiguredTruth(L"HibernationAllowed"); }
+BOOLEAN WINAPI DoubleIsPwrSuspendAllowed() { return ConfiguredTruth(L"StandbyAllowed"); }
 
 }  // extern "C"

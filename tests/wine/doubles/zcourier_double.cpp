@@ -33,6 +33,7 @@
 namespace {
 
 using Json = nlohmann::json;
+using zrt::doubles::AppendToFile;
 using zrt::doubles::ConfigKey;
 using zrt::doubles::FromUtf8;
 using zrt::doubles::ModulePath;
@@ -43,16 +44,6 @@ using zrt::doubles::ToUtf8;
 constexpr DWORD kRaisedCode = 0xE0C0DE01;
 
 HMODULE g_module = nullptr;
-
-std::wstring RecordFile() {
-  if (auto configured = ReadString(HKEY_LOCAL_MACHINE, ConfigKey(L"zCourier"), L"RecordFile")) {
-    if (!configured->empty()) return *configured;
-  }
-  std::wstring path = ModulePath(g_module);
-  const auto slash = path.find_last_of(L"\\/");
-  path.erase(slash == std::wstring::npos ? 0 : slash + 1);
-  return path + L"zCourier.posts.jsonl";
-}
 
 Json AnswerFor(unsigned call) {
   Json answer = Json::object({{"result", "1"}});
@@ -92,15 +83,6 @@ unsigned RecordedCalls(const std::wstring& path) {
   return lines;
 }
 
-void Append(const std::wstring& path, const std::string& line) {
-  HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  ::CloseHandle(file);
-}
-
 // Fills a result variant from an answer member.
 void Fill(VARIANT* target, const Json& answer, const char* name) {
   if (target == nullptr || !answer.is_object()) return;
@@ -131,7 +113,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
 long __stdcall DoubleWebPostData(VARIANT url, VARIANT document, VARIANT mode, VARIANT extra1,
                                  VARIANT extra2, VARIANT extra3, VARIANT extra4, VARIANT* result,
                                  VARIANT* error, VARIANT* further) {
-  const std::wstring recordFile = RecordFile();
+  const std::wstring recordFile =
+      zrt::doubles::RecordFile(L"zCourier", g_module, L"zCourier.posts.jsonl");
   const unsigned call = RecordedCalls(recordFile) + 1;
   const Json answer = AnswerFor(call);
   const bool raises = RaisesFor(answer);
@@ -143,7 +126,7 @@ long __stdcall DoubleWebPostData(VARIANT url, VARIANT document, VARIANT mode, VA
                                  TextOf(extra2), TextOf(extra3), TextOf(extra4)});
   record["answer"] = answer;
   record["outcome"] = raises ? "raised" : "returned";
-  Append(recordFile, record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
+  AppendToFile(recordFile, record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
 
   if (raises) ::RaiseException(kRaisedCode, 0, 0, nullptr);
   Fill(result, answer, "result");
