@@ -55,7 +55,7 @@ class Table:
     failures: list = field(default_factory=list)  # figures that break their bound
 
     def markdown(self):
-        lines = [f"## {self.title}", "", "| " + " | ".join(self.columns) + " |",
+        lines = [f"### {self.title}", "", "| " + " | ".join(self.columns) + " |",
                  "|" + "---|" * len(self.columns)]
         lines += ["| " + " | ".join(str(cell) for cell in row) + " |" for row in self.rows]
         lines += [""] + [f"- {note}" for note in self.notes + self.failures]
@@ -347,7 +347,147 @@ def concurrency(target, args):
     return tables
 
 
-SECTIONS = {"concurrency": concurrency}
+# ---------------------------------------------------------------------------
+# fuzz
+
+FUZZERS = [
+    ("fuzz_job_argument", "the job argument parser: nine fields exactly, each stored whole or "
+     "marked as cut", []),
+    ("fuzz_job_document", "the job document reader on the Linux DOM: script instance and every "
+     "step into a power request, within its fields, the walk ending",
+     [os.path.join(REPO, "examples", "jobs")]),
+    ("fuzz_status_document", "the status document, URL and fallback file name: every value "
+     "recovered, the name one Windows accepts", []),
+    ("fuzz_powercfg_command", "the Powercfg.exe command lines: a command that would run holds "
+     "exactly the arguments its setting means, by the Windows command-line rules", []),
+]
+FORK_STATS = re.compile(r"^#(\d+): cov: .* oom/timeout/crash: (\d+)/(\d+)/(\d+) time: (\d+)s",
+                        re.M)
+
+
+def fuzz(target, args):
+    build = os.path.abspath(args.fuzz_build_dir or os.path.join(REPO, "build", "fuzz"))
+    bound = (f"{args.fuzz_runs:,} executions" if args.fuzz_runs
+             else f"{args.seconds} seconds").replace(",", " ")
+    table = Table(f"Fuzzing: libFuzzer with ASan and UBSan, each target for {bound}",
+                  ["target", "property", "seconds", "executions", "crashes", "time-outs",
+                   "out of memory", "corpus"])
+    for name, checks, extra_seeds in FUZZERS:
+        program = os.path.join(build, "tests", "fuzz", name)
+        if not os.path.exists(program):
+            sys.exit(f"reliability: {program} is missing; build the fuzz preset first")
+        scratch = tempfile.mkdtemp(prefix="zrt-fuzz-")
+        try:
+            corpus, artifacts = os.path.join(scratch, "corpus"), os.path.join(scratch, "found")
+            os.makedirs(corpus)
+            os.makedirs(artifacts)
+            limit = f"-runs={args.fuzz_runs}" if args.fuzz_runs else \
+                f"-max_total_time={args.seconds}"
+            command = [program, "-fork=1", "-ignore_crashes=1", "-ignore_timeouts=1",
+                       "-ignore_ooms=1", "-timeout=10", "-rss_limit_mb=2048", "-max_len=4096",
+                       limit, f"-artifact_prefix={artifacts}/", corpus,
+                       os.path.join(REPO, "tests", "fuzz", "corpus", name), *extra_seeds]
+            with tempfile.TemporaryFile() as output:
+                subprocess.run(command, cwd=scratch, stdout=output, stderr=output)
+                output.seek(0)
+                text = output.read().decode(errors="replace")
+            stats = FORK_STATS.findall(text)
+            found = sorted(os.listdir(artifacts))
+            units = len(os.listdir(corpus))
+            if found:
+                kept = os.path.join(REPO, "build", "fuzz-findings", name)
+                os.makedirs(kept, exist_ok=True)
+                for finding in found:
+                    shutil.copy(os.path.join(artifacts, finding), kept)
+                table.failures.append(f"{name}: {len(found)} inputs found, kept in {kept}")
+        finally:
+            shutil.rmtree(scratch, ignore_errors=True)
+        if not stats:
+            table.failures.append(f"{name}: libFuzzer printed no figures:\n{text[-2000:]}")
+            continue
+        runs, ooms, timeouts, crashes, seconds = (int(v) for v in stats[-1])
+        table.rows.append([name, checks, seconds, f"{runs:,}".replace(",", " "), crashes,
+                           timeouts, ooms, units])
+        if crashes or timeouts or ooms:
+            table.failures.append(f"{name}: {crashes} crashes, {timeouts} time-outs, "
+                                  f"{ooms} out of memory")
+    table.notes.append(
+        "Each target runs in libFuzzer's fork mode (one worker, -fork=1), going on after any "
+        "crash so every crash is counted, with a fresh corpus seeded from tests/fuzz/corpus "
+        "(and examples/jobs for the job document); inputs up to 4096 bytes, 10 s and 2 GB "
+        "each.")
+    return [table]
+
+
+# ---------------------------------------------------------------------------
+# The report
+
+SECTIONS = {
+    "concurrency": ("Concurrent runs", concurrency),
+    "fuzz": ("Fuzzing", fuzz),
+}
+# Sections that measure the fuzz build, whatever the target.
+TARGETLESS = {"fuzz"}
+
+PREAMBLE = """# Reliability figures
+
+Measured by `scripts/reliability.py`; every figure below is one the script
+measured, on the commit, date and machine its section names. Regenerate the
+whole file with
+
+    scripts/reliability.py all --fuzz-runs 10000000 --write docs/reliability.md
+    scripts/reliability.py all --target wine --write docs/reliability.md
+
+(the first takes hours: it fuzzes each target ten million times); a section
+run on its own (`scripts/reliability.py faults --write docs/reliability.md`)
+replaces its own block and keeps the others with their own dates.
+"""
+
+
+def machine_description(target_name):
+    """The machine the figures were measured on."""
+    def first(path, pattern):
+        try:
+            with open(path, encoding="utf-8") as file:
+                match = re.search(pattern, file.read(), re.M)
+                return match.group(1) if match else ""
+        except OSError:
+            return ""
+    memory = first("/proc/meminfo", r"^MemTotal:\s+(\d+) kB")
+    parts = [first("/etc/os-release", r'^PRETTY_NAME="?([^"\n]*)') or sys.platform,
+             f"Linux {os.uname().release} {os.uname().machine}",
+             f"{os.cpu_count()} CPUs"]
+    if memory:
+        parts.append(f"{int(memory) / 1024 / 1024:.0f} GiB")
+    if target_name == "wine":
+        version = subprocess.run(["wine", "--version"], capture_output=True, text=True)
+        parts.append(version.stdout.strip() or "wine")
+    return ", ".join(parts)
+
+
+def block_key(name, target_name):
+    return name if name in TARGETLESS else f"{name} {target_name}"
+
+
+def write_report(path, blocks):
+    """Replaces the blocks measured now in the report at `path`, keeping the
+    others; blocks stand in the order of SECTIONS, Linux before Wine."""
+    kept = {}
+    try:
+        with open(path, encoding="utf-8") as file:
+            for match in re.finditer(r"<!-- begin (.+?) -->\n(.*?)<!-- end \1 -->\n",
+                                     file.read(), re.S):
+                kept[match.group(1)] = match.group(2)
+    except OSError:
+        pass
+    kept.update(blocks)
+    order = [block_key(name, t) for name in SECTIONS for t in ("linux", "wine")]
+    text = PREAMBLE
+    for key in dict.fromkeys(order):
+        if key in kept:
+            text += f"\n<!-- begin {key} -->\n{kept[key]}<!-- end {key} -->\n"
+    with open(path, "w", encoding="utf-8") as file:
+        file.write(text)
 
 
 def main():
@@ -357,24 +497,44 @@ def main():
                         choices=list(SECTIONS) + ["all"])
     parser.add_argument("--target", choices=["linux", "wine"], default="linux")
     parser.add_argument("--build-dir")
+    parser.add_argument("--fuzz-build-dir")
     parser.add_argument("--prefix")
     parser.add_argument("--processes", type=int, default=8)
     parser.add_argument("--lines", type=int, default=1000)
     parser.add_argument("--jobs", type=int, default=8)
+    parser.add_argument("--seconds", type=int, default=10)
+    parser.add_argument("--fuzz-runs", type=int)
     parser.add_argument("--check", action="store_true")
+    parser.add_argument("--write", metavar="FILE")
     args = parser.parse_args()
 
-    target = Target(args)
-    names = list(SECTIONS) if "all" in args.sections else dict.fromkeys(args.sections)
+    names = list(SECTIONS) if "all" in args.sections else list(dict.fromkeys(args.sections))
+    if args.target == "wine":
+        names = [n for n in names if n not in TARGETLESS or "all" not in args.sections]
+    target = Target(args) if any(n not in TARGETLESS for n in names) else None
     commit = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"],
                             capture_output=True, text=True).stdout.strip() or "unknown"
-    print(f"# Reliability ({target.name})\n")
-    print(f"Measured {datetime.date.today().isoformat()} on commit {commit}.\n")
+    dirty = subprocess.run(["git", "-C", REPO, "status", "--porcelain", "--untracked-files=no"],
+                           capture_output=True, text=True).stdout.strip()
     failures = 0
+    blocks = {}
     for name in names:
-        for table in SECTIONS[name](target, args):
-            print(table.markdown())
+        title, section = SECTIONS[name]
+        where = "the fuzz build" if name in TARGETLESS else (
+            "the Linux program on the simulated machine" if args.target == "linux"
+            else "the Windows program under Wine")
+        head = (f"## {title} ({where})\n\nMeasured {datetime.date.today().isoformat()} on "
+                f"commit {commit}{' with changes not yet committed' if dirty else ''}, "
+                f"{machine_description(args.target if target else 'linux')}.\n\n")
+        print(head, end="", flush=True)
+        text = head
+        for table in section(target, args):
+            print(table.markdown(), flush=True)
+            text += table.markdown() + "\n"
             failures += len(table.failures)
+        blocks[block_key(name, args.target)] = text
+    if args.write:
+        write_report(args.write, blocks)
     return 1 if args.check and failures else 0
 
 

@@ -22,9 +22,12 @@ zrt::port::Platform& FuzzPlatform() {
     return new zrt::sim::SimPlatform(dir, "");
   }();
   static zrt::test::RecordingSystem system;  // debugger output kept in memory
-  static zrt::port::Platform platform{sim->Platform().registry, sim->Platform().files,
-                                      sim->Platform().processes, sim->Platform().power,
-                                      sim->Platform().xml,      sim->Platform().post,
+  static zrt::port::Platform platform{sim->Platform().registry,
+                                      sim->Platform().files,
+                                      sim->Platform().processes,
+                                      sim->Platform().power,
+                                      sim->Platform().xml,
+                                      sim->Platform().post,
                                       system};
   system.debugOutput.clear();
   return platform;

@@ -40,8 +40,7 @@ void CheckDocument(const std::vector<std::string>& parts) {
 
 void CheckUrl(const std::vector<std::string>& parts) {
   const std::string& base = parts[3];
-  const std::string url =
-      zrt::report::BuildStatusUrl(base, parts[4], parts[5], parts[0], parts[6]);
+  const std::string url = zrt::report::BuildStatusUrl(base, parts[4], parts[5], parts[0], parts[6]);
   const std::string head = base + "/tfr_wpdcmscriptjobinstancestatus.asp?";
   Require(url.compare(0, head.size(), head) == 0);
   const std::vector<std::string> values = {parts[4], parts[5], parts[0], parts[6]};

@@ -21,9 +21,9 @@ inline const std::filesystem::path& ScratchFolder() {
     Folder() {
       std::error_code ec;
       const std::filesystem::path shm = "/dev/shm";
-      path = (std::filesystem::is_directory(shm, ec) ? shm
-                                                     : std::filesystem::temp_directory_path()) /
-             ("zrt-fuzz-" + std::to_string(::getpid()));
+      path =
+          (std::filesystem::is_directory(shm, ec) ? shm : std::filesystem::temp_directory_path()) /
+          ("zrt-fuzz-" + std::to_string(::getpid()));
       std::filesystem::create_directories(path);
     }
     ~Folder() {
