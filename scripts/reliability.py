@@ -33,9 +33,11 @@ import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 from dataclasses import dataclass, field
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -79,7 +81,7 @@ class Target:
         if self.name == "wine":
             prefix = args.prefix or cache_value(self.build, "ZRT_WINE_PREFIX") or os.path.join(
                 self.build, "wineprefix")
-            subprocess.run([os.path.join(REPO, "scripts", "wine-prefix.sh"), "start", prefix],
+            subprocess.run([os.path.join(REPO, "scripts", "wine-prefix.sh"), "create", prefix],
                            check=True, stdout=subprocess.DEVNULL)
             self.env.update(WINEPREFIX=prefix, WINEARCH="win32",
                             WINEDEBUG=self.env.get("WINEDEBUG", "-all"))
@@ -348,6 +350,374 @@ def concurrency(target, args):
 
 
 # ---------------------------------------------------------------------------
+# Cases: one job each, run through the scenario runner's targets
+# (tests/scenarios/run_scenario.py), which set a machine up on the simulated
+# machine or in the Wine prefix from a scenario and collect what the run left.
+
+sys.path.insert(0, os.path.join(REPO, "tests", "scenarios"))
+import run_scenario as scenarios  # noqa: E402
+
+END = ("WinMain", "INFO", "Application", "End")
+
+
+@dataclass
+class Expect:
+    """A documented outcome: records the log must hold (module, type, val1,
+    val2, val3; None matches anything, a compiled pattern must match whole),
+    whether the run ends with the End line, the status reported ("Success",
+    "Fail" or None for none) and how (post or fallback), and how the process
+    ends ("exit 0", "crash" for a processor fault, "hang" for one still
+    running at the time-out)."""
+    text: str
+    records: list = field(default_factory=list)
+    end_line: bool = True
+    status: str = None
+    via: str = "post"
+    ends: str = "exit 0"
+
+
+@dataclass
+class Case:
+    name: str
+    scenario: dict
+    expect: Expect
+    targets: tuple = ("linux", "wine")
+    wine: dict = None    # scenario members that differ under Wine
+    around: object = None  # called with drive C:'s host folder before the run (run_scenario)
+    timeout: int = 60
+    slow: bool = False   # left out with --quick
+
+
+def load_failure(text="Unable Load inputfile"):
+    return Expect(f'"load Xml" failure: {text}; End; no status',
+                  [("WinMain", "FAILED", "load Xml", "", text)])
+
+
+def runs(status="Success", *records, text=None, via="post"):
+    return Expect(text or f"runs; status {status} ({via})", list(records), status=status,
+                  via=via)
+
+
+def scenario_runner(target, args, timeout=60):
+    """The scenario runner's target for `target`, and the default status URL."""
+    cache = scenarios.read_cache(target.build)
+    options = argparse.Namespace(build_dir=target.build, program=None, doubles=None,
+                                 prefix=args.prefix, keep=False)
+    runner = (scenarios.LinuxTarget if target.name == "linux" else scenarios.WineTarget)(
+        options, cache)
+    return runner, cache.get("ZRT_DEFAULT_STATUS_URL", "https://status.server.invalid")
+
+
+def matches(expected, actual):
+    return expected is None or (expected.fullmatch(actual) is not None if hasattr(
+        expected, "fullmatch") else expected == actual)
+
+
+def records_of(observed):
+    records = []
+    for _, _, raw in observed.log_files:
+        text = raw.replace(b"\r\n", b"\n").decode(scenarios.ANSI, errors="replace")
+        records += scenarios.parse_log(text)[1]
+    return [tuple(r[1:]) for r in records]  # without the user column
+
+
+def status_of(observed):
+    """The status reported, how, and the text of the document."""
+    documents = [(texts[1], "post") for texts in observed.posts]
+    documents += [(raw.replace(b"\r\n", b"\n").decode(scenarios.ANSI), "fallback")
+                  for _, _, raw in observed.fallback_files]
+    if not documents:
+        return None, None, None
+    # The post the library accepted is the last one made; a fallback file
+    # comes after every post.
+    document, via = documents[-1]
+    word = re.search(r"<status>(\w+)</status>", document)
+    return (word.group(1) if word else "?"), via, document
+
+
+def describe(observed):
+    """What a run did, in a few words."""
+    records = records_of(observed)
+    decisive = [r for r in records if r[1] in ("FAILED", "ERROR") and r[2] != "OpenProcessToken"]
+    parts = []
+    if decisive:
+        module, kind, val1, val2, val3 = decisive[-1]
+        parts.append(f'{kind} "{val1}"' + (f": {val3.strip()[:60]}" if val3.strip() else
+                                           f": {val2.strip()[:60]}" if val2.strip() else ""))
+    parts.append("End" if records and records[-1][:4] == END else "no End")
+    status, via, _ = status_of(observed)
+    parts.append(f"status {status} ({via})" if status else "no status")
+    return "; ".join(parts)
+
+
+def ending(observed):
+    if observed.timed_out:
+        return "hang"
+    if observed.exit_code == 0:
+        return "exit 0"
+    # A processor fault: the Linux program dies of SIGSEGV (128 + 11 as GNU
+    # time reports it); under Wine the process ends with the exception code.
+    if observed.exit_code in (-11, 139, 0xC0000005 & 0xFF, 0xC0000005):
+        return "crash"
+    return f"exit {observed.exit_code}"
+
+
+def check(case, observed):
+    """The ways the run departs from the documented outcome."""
+    problems = []
+    expect = case.expect
+    if ending(observed) != expect.ends:
+        problems.append(f"ended with {ending(observed)}, not {expect.ends}")
+    records = records_of(observed)
+    for wanted in expect.records:
+        if not any(all(matches(w, a) for w, a in zip(wanted, r)) for r in records):
+            problems.append("no line " + "|".join("*" if w is None else getattr(w, "pattern", w)
+                                                  for w in wanted))
+    if expect.ends == "exit 0" and (bool(records) and records[-1][:4] == END) != expect.end_line:
+        problems.append("the End line is missing" if expect.end_line else "an End line")
+    status, via, _ = status_of(observed)
+    if (status, via if status else None) != (expect.status, expect.via if expect.status else None):
+        problems.append(f"status {status} ({via})" if status else "no status")
+    lines = [c.get("command_line") for c in observed.commands]
+    if len(lines) != len(set(lines)):
+        problems.append("a command ran twice")
+    return problems
+
+
+def run_cases(target, args, cases, extra=None):
+    """Runs each case meant for the target; rows of (case, observed, problems)."""
+    runner, _ = scenario_runner(target, args)
+    preludes = scenarios.load_preludes()
+    results = []
+    for case in cases:
+        if target.name not in case.targets or (args.quick and case.slow):
+            continue
+        scenario = dict(case.scenario)
+        if target.name == "wine" and case.wine:
+            scenario.update(case.wine)
+        scenario.setdefault("machine", "xp-laptop")
+        scenario.setdefault("expect", {"log": {}})
+        if target.name == "linux":
+            settings = dict(scenario.get("machine_settings", {}), record_opens="opens.txt")
+            scenario["machine_settings"] = settings
+        runner.timeout = case.timeout
+        runner.around_run = case.around
+        if extra:
+            extra(runner)
+        try:
+            observed, _ = runner.run(scenario, "", preludes)
+        except (scenarios.ScenarioError, scenarios.Skip) as e:
+            results.append((case, None, [f"could not run: {e}"]))
+            continue
+        results.append((case, observed, check(case, observed)))
+    return results
+
+
+def peak_mib(observed):
+    return "-" if observed is None or observed.peak_rss_kib is None else \
+        f"{observed.peak_rss_kib / 1024:.1f}"
+
+
+# ---------------------------------------------------------------------------
+# documents
+
+# Files a run may open, by the end of their host path (lower case): the job
+# document (or what its path names), the INI file, the post library, the
+# program and the doubles beside it, the activity log, fallback status files
+# and the doubles' records.
+EXPECTED_OPENS = re.compile(
+    r".*(/jobs/job\.xml|/jobs|/dev/zero|/zlocator\.ini|/zcourier\.dll|/zretessalyxp\.exe"
+    r"|/powrprof\.dll|/powercfg\.exe|/zqtvlog/[^/]*\.log|/qtvpostlogs/[^/]*\.xml"
+    r"|/zrt-scenario/[^/]*)")
+
+
+def other_opens(observed, scratch, drive_c):
+    """Files the run opened beyond those it needs: on the simulated machine,
+    every file a call of the program opened; under Wine, the files strace saw
+    opened on drive C: (outside C:\\windows, Wine's own) and in the scratch
+    folder holding the files the hostile documents point at."""
+    if observed is None or observed.opened is None:
+        return None
+    others = set()
+    for path in observed.opened:
+        if drive_c is not None:
+            # Wine reaches drive C: and Z: (the host's root) by its own links.
+            path = re.sub(r"^.*/dosdevices/c:(?=/|$)", drive_c, path, flags=re.I)
+            path = re.sub(r"^.*/dosdevices/z:(?=/)", "", path, flags=re.I).rstrip("/")
+            inside = path.startswith(drive_c + "/") and not path.lower().startswith(
+                drive_c.lower() + "/windows/")
+            if not (inside or path.startswith(scratch)) or os.path.isdir(path):
+                continue
+        if not EXPECTED_OPENS.fullmatch(path.lower()):
+            others.add(path)
+    return sorted(others)
+
+
+class Listener:
+    """A TCP listener on the loopback address that counts connections."""
+
+    def __init__(self):
+        self.socket = socket.socket()
+        self.socket.bind(("127.0.0.1", 0))
+        self.socket.listen(16)
+        self.socket.settimeout(0.2)
+        self.port = self.socket.getsockname()[1]
+        self.connections = 0
+        self.stopped = threading.Event()
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        while not self.stopped.is_set():
+            try:
+                connection, _ = self.socket.accept()
+            except OSError:
+                continue
+            self.connections += 1
+            connection.close()
+
+    def close(self):
+        self.stopped.set()
+        self.thread.join()
+        self.socket.close()
+
+
+JOB_HEAD = ('<job><scriptinstance scriptid="5012" scriptver="1.0" category="Power" '
+            'fncname="Power Management" logonuser="jsmith">')
+JOB_TAIL = "</scriptinstance></job>"
+DELETE_STEP = ('<step value="{n}"><action>Delete Scheme</action>'
+               "<schemename>Night Shift</schemename></step>")
+SKIPPED_STEP = '<step value="{n}"><action>Archive Scheme</action><schemename>x</schemename></step>'
+DELETED = ("WinMain", "INFO", "Action", "Delete", "Night Shift")
+
+
+def job_text(body=DELETE_STEP.format(n=1), prolog='<?xml version="1.0" encoding="UTF-8"?>'):
+    return f"{prolog}{JOB_HEAD}{body}{JOB_TAIL}"
+
+
+def document_cases(scratch, listener, target_name):
+    """The hostile documents, each with its defined outcome."""
+    url = f"http://127.0.0.1:{listener.port}"
+    secret = os.path.join(scratch, "secret.txt")
+    file_url = "file:///" + ("Z:" + secret.replace("/", "\\") if target_name == "wine"
+                             else secret.lstrip("/"))
+    laughs = "".join(f'<!ENTITY l{k} "{("&l" + str(k - 1) + ";") * 10}">' for k in range(1, 10))
+    steps = "".join(SKIPPED_STEP.format(n=n) for n in range(1, 10000))
+    doc = job_text()
+    utf16 = job_text(prolog='<?xml version="1.0" encoding="UTF-16"?>')
+
+    def job(data, path="C:\\Jobs\\job.xml"):
+        return {"files": {path: data if isinstance(data, bytes) else data.encode("utf-8")}}
+
+    def at(path):
+        argument = f"OD@#@5012@#@{path}@#@J-77@#@jsmith@#@07/12/2026@#@I-9@#@0@#@SJ-3"
+        return {"argument": argument, "files": {"C:\\Jobs\\other.xml": doc.encode()}}
+
+    # The simulated machine's drive Z: holds the host's /dev/zero, as Wine's
+    # drive Z: (the host's root) does.
+    devices = os.path.join(scratch, "z")
+    os.makedirs(os.path.join(devices, "dev"), exist_ok=True)
+    if not os.path.lexists(os.path.join(devices, "dev", "zero")):
+        os.symlink("/dev/zero", os.path.join(devices, "dev", "zero"))
+    device = at("Z:\\dev\\zero")
+    device["machine_settings"] = {"drives": {"C": "drive_c", "Z": devices}}
+
+    return [
+        Case("billion laughs (10^9 entity expansions)", job(job_text(
+            prolog=f'<?xml version="1.0"?><!DOCTYPE job [<!ENTITY l0 "lol">{laughs}]>',
+            body='<step value="1"><action>Delete Scheme</action><schemename>&l9;</schemename>'
+                 "</step>")), load_failure()),
+        Case("external entity: a file", job(job_text(
+            prolog=f'<?xml version="1.0"?><!DOCTYPE job [<!ENTITY s SYSTEM "{file_url}">]>',
+            body='<step value="1"><action>Delete Scheme</action><schemename>&s;</schemename>'
+                 "</step>")), load_failure()),
+        Case("external entity: the network", job(job_text(
+            prolog=f'<?xml version="1.0"?><!DOCTYPE job [<!ENTITY s SYSTEM "{url}/e">]>',
+            body='<step value="1"><action>Delete Scheme</action><schemename>&s;</schemename>'
+                 "</step>")), load_failure()),
+        Case("external DTD and parameter entity", job(job_text(
+            prolog=f'<?xml version="1.0"?><!DOCTYPE job SYSTEM "{url}/job.dtd" '
+                   f'[<!ENTITY % p SYSTEM "{file_url}"> %p;]>')), load_failure()),
+        Case("internal DTD only", job(job_text(
+            prolog='<?xml version="1.0"?><!DOCTYPE job [<!ELEMENT job ANY>]>')), load_failure()),
+        Case("100 MB document", job(job_text(body=DELETE_STEP.format(n=1) + "<!--" + "x" * (
+            100 * 1024 * 1024) + "-->")), load_failure()),
+        Case("10,000-deep nesting", job(job_text(body="<a>" * 10000 + "</a>" * 10000)),
+             load_failure()),
+        Case("10,000 steps, the last one a deletion", job(job_text(
+            body=steps + DELETE_STEP.format(n=10000))), runs("Success", DELETED)),
+        Case("invalid UTF-8", job(doc.replace("Night", "N\xc3\x28ight").encode("latin-1")),
+             load_failure()),
+        Case("UTF-16 with byte-order mark (LE)", job(utf16.encode("utf-16")),
+             runs("Success", DELETED)),
+        Case("UTF-16 with byte-order mark (BE)", job(b"\xfe\xff" + utf16.encode("utf-16-be")),
+             runs("Success", DELETED)),
+        Case("UTF-16 without byte-order mark (LE, declared)", job(utf16.encode("utf-16-le")),
+             runs("Success", DELETED)),
+        Case("a folder", at("C:\\Jobs"), load_failure()),
+        Case("a device (/dev/zero as Z:\\dev\\zero)", device, load_failure(),
+             wine={"machine_settings": {}}),
+    ]
+
+
+def documents(target, args):
+    table = Table(
+        f"Hostile documents ({target.name})",
+        ["document", "defined outcome", "observed", "exit", "peak RSS (MiB)",
+         "other files opened", "connections", "result"])
+    scratch = tempfile.mkdtemp(prefix="zrt-reliability-")
+    listener = Listener()
+    try:
+        with open(os.path.join(scratch, "secret.txt"), "w", encoding="utf-8") as file:
+            file.write("the external entity's text\n")
+        def trace(runner):
+            runner.trace_opens = True
+        drive_c = str(scenario_runner(target, args)[0].drive_c) if target.name == "wine" \
+            else None
+        for case in document_cases(scratch, listener, target.name):
+            before = listener.connections
+            results = run_cases(target, args, [case], trace if drive_c else None)
+            if not results:
+                continue
+            _, observed, problems = results[0]
+            others = other_opens(observed, scratch, drive_c)
+            if others:
+                problems.append("opened " + ", ".join(others))
+            table.rows.append([case.name, case.expect.text,
+                               describe(observed) if observed else "-",
+                               ending(observed) if observed else "-", peak_mib(observed),
+                               "not recorded" if others is None else len(others),
+                               listener.connections - before,
+                               "ok" if not problems else "FAILED: " + "; ".join(problems)])
+            table.failures += [f"{case.name}: {p}" for p in problems]
+        if listener.connections:
+            table.failures.append(f"{listener.connections} connections to the listener")
+    finally:
+        listener.close()
+        shutil.rmtree(scratch, ignore_errors=True)
+    table.notes.append(
+        "Defined outcome: a document the parser cannot load, or that has a DTD, is larger than "
+        "4 MiB or nests elements deeper than 256 levels, is \"load Xml\" failed with \"Unable Load "
+        "inputfile\", an End line and no status report; a valid job runs.")
+    if target.name == "linux":
+        table.notes.append(
+            "Other files opened: every file a call of the program opened or tried to open on the "
+            "simulated machine (its record of opens), beyond the job document, the INI file, the "
+            "post library, the log and fallback status files.")
+    else:
+        table.notes.append(
+            "Other files opened: strace of the Wine process, counting the files on drive C: "
+            "outside C:\\windows and in the folder of the file the entities point at; what Wine "
+            "opens for itself (its DLLs, registry, fonts) is not counted, so under Wine this "
+            "proves that no file of the machine and no planted file was read, not that Wine read "
+            "nothing else. Peak RSS is that of the Wine process, Wine included.")
+    table.notes.append(
+        "Connections: a listener on 127.0.0.1 that the network entities and the external DTD "
+        "point at.")
+    return [table]
+
+
+# ---------------------------------------------------------------------------
 # fuzz
 
 FUZZERS = [
@@ -424,6 +794,7 @@ def fuzz(target, args):
 
 SECTIONS = {
     "concurrency": ("Concurrent runs", concurrency),
+    "documents": ("Hostile documents", documents),
     "fuzz": ("Fuzzing", fuzz),
 }
 # Sections that measure the fuzz build, whatever the target.
@@ -505,6 +876,7 @@ def main():
     parser.add_argument("--seconds", type=int, default=10)
     parser.add_argument("--fuzz-runs", type=int)
     parser.add_argument("--check", action="store_true")
+    parser.add_argument("--quick", action="store_true")
     parser.add_argument("--write", metavar="FILE")
     args = parser.parse_args()
 
