@@ -374,6 +374,8 @@ class Expect:
     status: str = None
     via: str = "post"
     ends: str = "exit 0"
+    logged: bool = True    # False: no line reaches the log
+    document: str = None   # a pattern the status document must hold
 
 
 @dataclass
@@ -383,6 +385,7 @@ class Case:
     expect: Expect
     targets: tuple = ("linux", "wine")
     wine: dict = None    # scenario members that differ under Wine
+    wine_expect: Expect = None  # the outcome under Wine, where Wine's platform differs
     around: object = None  # called with drive C:'s host folder before the run (run_scenario)
     timeout: int = 60
     slow: bool = False   # left out with --quick
@@ -393,9 +396,9 @@ def load_failure(text="Unable Load inputfile"):
                   [("WinMain", "FAILED", "load Xml", "", text)])
 
 
-def runs(status="Success", *records, text=None, via="post"):
+def runs(status="Success", *records, text=None, via="post", document=None):
     return Expect(text or f"runs; status {status} ({via})", list(records), status=status,
-                  via=via)
+                  via=via, document=document)
 
 
 def scenario_runner(target, args, timeout=60):
@@ -422,15 +425,20 @@ def records_of(observed):
 
 
 def status_of(observed):
-    """The status reported, how, and the text of the document."""
-    documents = [(texts[1], "post") for texts in observed.posts]
-    documents += [(raw.replace(b"\r\n", b"\n").decode(scenarios.ANSI), "fallback")
-                  for _, _, raw in observed.fallback_files]
+    """The status reported (the document of the post the library accepted,
+    else of the fallback file), how, and the text of the document."""
+    records = records_of(observed)
+    # The log tells which post the library accepted; when no line reached
+    # the log, a run that ended normally had its last post accepted (the
+    # cases without a log use a library that accepts every post).
+    accepted = any(r[:4] == ("1.0", "CREATEWEBPOST", "Info", "Success Webpost Return Status")
+                   for r in records) or (not records and ending(observed) == "exit 0")
+    documents = [(texts[1], "post") for texts in observed.posts[-1:] if accepted]
+    documents += [(raw.replace(b"\r\n", b"\n").decode(scenarios.ANSI, errors="replace"),
+                   "fallback") for _, _, raw in observed.fallback_files]
     if not documents:
         return None, None, None
-    # The post the library accepted is the last one made; a fallback file
-    # comes after every post.
-    document, via = documents[-1]
+    document, via = documents[0]
     word = re.search(r"<status>(\w+)</status>", document)
     return (word.group(1) if word else "?"), via, document
 
@@ -462,10 +470,13 @@ def ending(observed):
     return f"exit {observed.exit_code}"
 
 
-def check(case, observed):
+def expected(case, target_name):
+    return case.wine_expect if target_name == "wine" and case.wine_expect else case.expect
+
+
+def check(expect, observed):
     """The ways the run departs from the documented outcome."""
     problems = []
-    expect = case.expect
     if ending(observed) != expect.ends:
         problems.append(f"ended with {ending(observed)}, not {expect.ends}")
     records = records_of(observed)
@@ -473,11 +484,16 @@ def check(case, observed):
         if not any(all(matches(w, a) for w, a in zip(wanted, r)) for r in records):
             problems.append("no line " + "|".join("*" if w is None else getattr(w, "pattern", w)
                                                   for w in wanted))
-    if expect.ends == "exit 0" and (bool(records) and records[-1][:4] == END) != expect.end_line:
+    if not expect.logged:
+        if records:
+            problems.append(f"{len(records)} lines logged")
+    elif expect.ends == "exit 0" and (bool(records) and records[-1][:4] == END) != expect.end_line:
         problems.append("the End line is missing" if expect.end_line else "an End line")
-    status, via, _ = status_of(observed)
+    status, via, document = status_of(observed)
     if (status, via if status else None) != (expect.status, expect.via if expect.status else None):
         problems.append(f"status {status} ({via})" if status else "no status")
+    elif expect.document and not re.search(expect.document, document or ""):
+        problems.append(f"the status document lacks {expect.document}")
     lines = [c.get("command_line") for c in observed.commands]
     if len(lines) != len(set(lines)):
         problems.append("a command ran twice")
@@ -496,6 +512,9 @@ def run_cases(target, args, cases, extra=None):
         if target.name == "wine" and case.wine:
             scenario.update(case.wine)
         scenario.setdefault("machine", "xp-laptop")
+        if "files" not in scenario:
+            scenario.setdefault("job", {"steps": [
+                {"action": "Delete Scheme", "schemename": "Night Shift"}]})
         scenario.setdefault("expect", {"log": {}})
         if target.name == "linux":
             settings = dict(scenario.get("machine_settings", {}), record_opens="opens.txt")
@@ -506,10 +525,11 @@ def run_cases(target, args, cases, extra=None):
             extra(runner)
         try:
             observed, _ = runner.run(scenario, "", preludes)
-        except (scenarios.ScenarioError, scenarios.Skip) as e:
+        except (scenarios.ScenarioError, scenarios.Skip, OSError,
+                subprocess.CalledProcessError) as e:
             results.append((case, None, [f"could not run: {e}"]))
             continue
-        results.append((case, observed, check(case, observed)))
+        results.append((case, observed, check(expected(case, target.name), observed)))
     return results
 
 
@@ -683,7 +703,7 @@ def documents(target, args):
             others = other_opens(observed, scratch, drive_c)
             if others:
                 problems.append("opened " + ", ".join(others))
-            table.rows.append([case.name, case.expect.text,
+            table.rows.append([case.name, expected(case, target.name).text,
                                describe(observed) if observed else "-",
                                ending(observed) if observed else "-", peak_mib(observed),
                                "not recorded" if others is None else len(others),
@@ -715,6 +735,282 @@ def documents(target, args):
         "Connections: a listener on 127.0.0.1 that the network entities and the external DTD "
         "point at.")
     return [table]
+
+
+# ---------------------------------------------------------------------------
+# faults
+
+PRODUCT_KEY = "HKLM\\SOFTWARE\\MERQEL"
+# Where the program keeps its data, below drive C:.
+DATA_FOLDER = {"linux": "Documents and Settings\\All Users\\Application Data\\Merqel",
+               "wine": "ProgramData\\Merqel"}
+LOG_FOLDER = "ApplicationLog\\zQTVLog"
+POST_FOLDER = "QTVPostLogs"
+CREATE_STEP = {"action": "Create Scheme", "schemename": "Field Work", "overwriteifexst": "0",
+               "actpowesch": "1"}
+SET_ACTIVE = 'POWERCFG "-SETACTIVE" "Field Work"'
+TRYING_TO_POST = ("1.0", "CREATEWEBPOST", "Trying To Send The Following status For WebPost",
+                  None, None)
+
+
+def value(kind, data):
+    """A registry value of any type: `data` is its bytes."""
+    return {"type": kind, "hex": data.hex()}
+
+
+def stops_at(name, error):
+    return Expect(f'ERROR "{name}" Not Found: {error}; no End; no status',
+                  [("WinMain", "ERROR", name, "Not Found", re.compile(re.escape(error) + ".*",
+                                                                      re.S))],
+                  end_line=False)
+
+
+def on_host(relative, target_name):
+    return "C:\\" + DATA_FOLDER[target_name] + "\\" + relative
+
+
+def immutable(relative):
+    """A hook that makes the data folder's `relative` folder immutable
+    (chattr +i) for the run: nothing can be created in it, as in a folder
+    the user may not write."""
+    def around(drive_c):
+        folder = os.path.join(drive_c, *(DATA_FOLDER["wine"] + "\\" + relative).split("\\"))
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(["chattr", "+i", folder], check=True, capture_output=True)
+        return lambda: subprocess.run(["chattr", "-i", folder], capture_output=True)
+    return around
+
+
+def full_log(drive_c):
+    """A hook that makes today's log file the host's /dev/full, where every
+    write fails for want of room; removed before the log is read back."""
+    folder = os.path.join(drive_c, *(DATA_FOLDER["wine"] + "\\" + LOG_FOLDER).split("\\"))
+    os.makedirs(folder, exist_ok=True)
+    link = os.path.join(folder, datetime.date.today().strftime("zReTessalyXP_[%d%m%Y].Log"))
+    os.symlink("/dev/full", link)
+    return lambda: os.remove(link)
+
+
+def registry_cases():
+    def regid(data, expect, name=None):
+        kind = data["type"] if isinstance(data, dict) else type(data).__name__
+        return Case(name or f"REGID as {kind}", {"registry": {PRODUCT_KEY: {"REGID": data}}},
+                    expect)
+    text = lambda n: "R" * n
+    sz = lambda raw: value("REG_SZ", raw)
+    cases = [
+        regid(value(kind, raw), runs(document=f"<regid>{re.escape(shown)}</regid>",
+                                     text=f'runs; REGID "{shown}"'))
+        for kind, raw, shown in [
+            ("REG_NONE", b"", ""), ("REG_SZ", b"RG-1\0", "RG-1"),
+            ("REG_EXPAND_SZ", b"%SystemRoot%\0", ""), ("REG_BINARY", b"RG\0\x01\xff", "RG"),
+            ("REG_DWORD", (70000).to_bytes(4, "little"), "70000"),
+            ("REG_DWORD", (0xFFFFFFFF).to_bytes(4, "little"), "-1"),
+            ("REG_DWORD_BIG_ENDIAN", (7).to_bytes(4, "big"), ""),
+            ("REG_LINK", "\\Registry\\x".encode("utf-16-le"), ""),
+            ("REG_MULTI_SZ", b"RG\0x\0\0", ""), ("REG_RESOURCE_LIST", b"\x01\0\0\0", ""),
+            ("REG_FULL_RESOURCE_DESCRIPTOR", b"\x01\0\0\0", ""),
+            ("REG_RESOURCE_REQUIREMENTS_LIST", b"\x01\0\0\0", ""),
+            ("REG_QWORD", (1 << 40).to_bytes(8, "little"), "")]]
+    for size in (31, 32, 1023):
+        cases.append(regid(sz(text(size).encode() + b"\0"), runs(
+            document=f"<regid>{text(min(size, 31))}</regid>",
+            text=f"runs; REGID cut to {min(size, 31)} characters" if size > 31
+            else f"runs; REGID of {size} characters"), f"REGID of {size} characters"))
+    unterminated = regid(sz(text(1024).encode()), runs(
+        document=f"<regid>{text(31)}</regid>", text="runs; REGID cut to 31 characters"),
+        "REGID of 1024 bytes without terminator")
+    unterminated.wine_expect = stops_at("REGID", "RegQueryValueEx [234]")
+    unterminated.wine_expect.text += (" (Wine's RegQueryValueExA wants room for a terminator "
+                                      "it adds; Windows delivers the 1024 bytes as they are)")
+    cases += [
+        unterminated,
+        regid(sz(text(1024).encode() + b"\0"), stops_at("REGID", "RegQueryValueEx [234]"),
+              "REGID of 1024 characters (1025 bytes)"),
+        regid(sz(text(1 << 20).encode() + b"\0"), stops_at("REGID", "RegQueryValueEx [234]"),
+              "REGID of 1 MiB"),
+        regid(None, stops_at("REGID", "RegQueryValueEx [2]"), "REGID missing"),
+        Case("MEMBERID of 1 MiB", {"registry": {PRODUCT_KEY: {"MEMBERID": sz(
+            text(1 << 20).encode() + b"\0")}}}, stops_at("MEMBERID", "RegQueryValueEx [234]")),
+        Case("InstallationPath of 1000 characters", {"registry": {PRODUCT_KEY: {
+            "InstallationPath": "C:\\" + "P" * 997}}}, Expect(
+                "runs; the post library not loaded (its path is longer than 259 characters); "
+                "status Success in a fallback file",
+                [("1.0", "CREATEWEBPOST", "INFO", "ZCourier DLL Loading Failed", "")],
+                status="Success", via="fallback")),
+    ]
+    return cases
+
+
+def log_folder_cases():
+    lost = Expect("runs; no line logged; status Success (post)", logged=False,
+                  status="Success")
+    status_lost = Expect("runs; the status lost, the log says so",
+                         [("1.0", "CREATEWEBPOST", "Info", "Failed To Send to the QTV Folder",
+                           None)])
+    no_library = {"post_library": None}
+    return [
+        Case("log folder read-only", {"machine_settings": {"write_denied": [
+            on_host(LOG_FOLDER, "linux")]}}, lost, wine={"machine_settings": {}},
+             around=None),
+        Case("log folder on a full disk", {"machine_settings": {"disk_full": [
+            on_host(LOG_FOLDER, "linux")]}}, lost, wine={"machine_settings": {}}),
+        Case("fallback folder read-only, no post library", dict(no_library, machine_settings={
+            "write_denied": [on_host(POST_FOLDER, "linux")]}), status_lost,
+             wine={"machine_settings": {}}),
+        Case("fallback folder on a full disk, no post library", dict(
+            no_library, machine_settings={"disk_full": [on_host(POST_FOLDER, "linux")]}),
+             status_lost, targets=("linux",)),
+    ]
+
+
+def post_library_cases():
+    def library(*answers, **members):
+        return {"post_library": {"answers": list(answers)}, **members}
+    fallback = runs("Success", text="runs; both posts failed; status Success in a fallback "
+                    "file", via="fallback")
+    return [
+        Case("post library raises (structured exception)", library({"raises": True}), fallback),
+        Case("post library answers a number", library({"result": 1}), fallback),
+        Case('post library answers "1" with an error of another type',
+             library({"result": "1", "error": 7}), fallback),
+        Case("post library answers 100 KB texts", library(
+            {"result": "1" * 100000, "error": "e" * 100000, "further": "f" * 100000}),
+             fallback),
+        Case("post library answers true", library({"result": True}), fallback),
+        Case("access violation inside WebPostData", library({"crashes": True}), Expect(
+            "the process ends at the fault (not caught, as documented); no End; status lost",
+            [TRYING_TO_POST], end_line=False, ends="crash")),
+        Case("WebPostData never returns", library({"hangs": True}), Expect(
+            "the process waits for ever; killed by the agent's time-out (here 10 s); "
+            "status lost", [TRYING_TO_POST], end_line=False, ends="hang"), timeout=10),
+    ]
+
+
+def powercfg_cases():
+    def step(power):
+        return {"job": {"steps": [CREATE_STEP]}, "power": power}
+    failed = lambda text: Expect(
+        f"{text}; the step fails; status Fail (post)",
+        [("CreatePowerScheme", "FAILED", "SetActivePwrScheme", None, None)], status="Fail")
+    return [
+        Case("Powercfg.exe never ends", step({"powercfg": {"commands": {SET_ACTIVE: {
+            "never_ends": True}}}}), failed("ended after 300 s (Command Timed Out)"),
+             timeout=420, slow=True),
+        Case("Powercfg.exe crashes (exit code 0xC0000005)", step({"powercfg": {"commands": {
+            SET_ACTIVE: {"exit_code": 0xC0000005}}}}), failed("exit code -1073741819")),
+        Case("Powercfg.exe missing", step({"powercfg": {"installed": False}}),
+             failed('"Process as user Failed" 2')),
+    ]
+
+
+def user_context_cases():
+    def processes(**members):
+        return {"processes": members}
+    shell = {"pid": 1640, "name": "explorer.exe", "user": "jsmith"}
+    ended = lambda line: Expect(f"{line}; End; no status", [("WinMain", "ERROR", *line)]
+                                if line else [])
+    return [Case(name, scenario, expect, targets=("linux",)) for name, scenario, expect in [
+        ("no user logged on (no explorer.exe)", processes(processes=[]),
+         Expect("End; no status")),
+        ("process snapshot refused", processes(snapshot_error=5), Expect("End; no status")),
+        ("shell process refused (OpenProcess 5)", processes(processes=[dict(
+            shell, open_error=5)]), ended(("OpenProcessToken", "6", ""))),
+        ("token refused (OpenProcessToken 5)", processes(processes=[dict(
+            shell, token_error=5)]), ended(("OpenProcessToken", "5", ""))),
+        ("impersonation refused (1314)", processes(processes=[dict(
+            shell, impersonate_error=1314)]), ended(("ImpersonateLoggedOnUser", "1314", ""))),
+    ]]
+
+
+def clock_cases():
+    def raises(call, at):
+        return {"machine_settings": {"raises": {call: at}}}
+    aborted = Expect('"Exception Occured" logged; the job ends at once: no End, no status',
+                     [("WinMain", "ERROR", "Exception Occured", None, None)], end_line=False)
+    return [Case(name, scenario, expect, targets=("linux",)) for name, scenario, expect in [
+        ("Sleep raises before the document is read", raises("Sleep", 1), aborted),
+        ("Sleep raises after the last step", raises("Sleep", 2), aborted),
+        ("GetLocalTime raises inside a log line", raises("GetLocalTime", 5),
+         runs(text="the line is lost; runs; status Success (post)")),
+        ("GetTimeFormatA raises inside a log line", raises("GetTimeFormatA", 5),
+         runs(text="the line is lost; runs; status Success (post)")),
+    ]]
+
+
+FAULT_GROUPS = [
+    ("Registry values of every type and size", registry_cases, [
+        "The product key's values are read as text: a REG_SZ as it is (REGID is stored in 31 "
+        "characters, the rest cut), a REG_DWORD as its signed decimal, a REG_BINARY as its bytes "
+        "up to the first zero; every other type leaves the value empty. A value larger than "
+        "the reader's 1024-byte buffer fails with 234 and ends the run with the value named, as "
+        "a missing one does; the data folder is not known yet, so REGID's line goes to the "
+        "log folder at the root of the current drive."]),
+    ("Log and fallback folders", log_folder_cases, [
+        "The log is kept as well as it can be, as documented: a line that cannot be written "
+        "is lost and the job goes on, so the status report still reaches the server. When the "
+        "post library fails and the fallback file cannot be written either, the status is "
+        "lost and the last log line says so.",
+        "Under Wine a read-only folder is an immutable one (chattr +i: the tests run as root, "
+        "whom permissions do not stop), and a full disk is today's log file linked to "
+        "/dev/full; the full fallback folder has no Wine counterpart (its file name is not "
+        "known beforehand)."]),
+    ("The post library", post_library_cases, [
+        "Known limit: an access violation inside WebPostData is a processor fault, which the "
+        "program does not catch, as documented (the guard around the call takes structured "
+        "exceptions only): the process ends at the fault with the exception's code (under "
+        "Linux it dies of SIGSEGV) before its End line, and the status is lost. The log ends "
+        "with the attempted post, so it tells where the job stopped.",
+        "Known limit: a WebPostData that never returns holds the program for ever; the call "
+        "runs on the job's one thread and the program puts no time limit on it. What bounds "
+        "it is the agent's own time-out for the job; the log ends with the attempted post.",
+        "Every other answer that is not a plain \"1\" with an empty error counts as a failed "
+        "post: the default address is tried, then the fallback file is written."]),
+    ("Powercfg.exe", powercfg_cases, [
+        "A command that has not ended after 300 s is ended (TerminateProcess) and counts as "
+        "failed; the simulated machine reports the time-out at once, under Wine the run waits "
+        "the 300 s (left out with --quick). Each command runs at most once: nothing is "
+        "retried."]),
+    ("Token and impersonation refusals", user_context_cases, [
+        "Documented: the run ends with its End line and no status report, the reason logged. "
+        "Simulated machine only: under Wine every process runs as one account and no token is "
+        "refused."]),
+    ("Sleep and the clock", clock_cases, [
+        "Sleep, GetLocalTime and GetTimeFormatA report no failure on Windows; what can happen "
+        "is an exception raised inside them (as a failed allocation would), which the "
+        "simulated machine raises on the call named. Documented: such an exception in the "
+        "run's own steps ends the job at once with \"Exception Occured\", no End line and no "
+        "status; inside a log line it loses that line and the job goes on. Simulated machine "
+        "only."]),
+]
+
+
+def faults(target, args):
+    scenarios.wine_power.ENDLESS_COMMANDS_ALLOWED = not args.quick
+    tables = []
+    for title, make, notes in FAULT_GROUPS:
+        cases = make()
+        if target.name == "wine":
+            for case in cases:
+                wine_hooks = {"log folder read-only": immutable(LOG_FOLDER),
+                              "log folder on a full disk": full_log,
+                              "fallback folder read-only, no post library":
+                                  immutable(POST_FOLDER)}
+                case.around = wine_hooks.get(case.name, case.around)
+        results = run_cases(target, args, cases)
+        if not results:
+            continue
+        table = Table(f"{title} ({target.name})", ["case", "documented outcome", "observed",
+                                                   "exit", "peak RSS (MiB)", "result"],
+                      notes=list(notes))
+        for case, observed, problems in results:
+            table.rows.append([case.name, expected(case, target.name).text,
+                               describe(observed) if observed else "-",
+                               ending(observed) if observed else "-", peak_mib(observed),
+                               "ok" if not problems else "FAILED: " + "; ".join(problems)])
+            table.failures += [f"{case.name}: {p}" for p in problems]
+        tables.append(table)
+    return tables
 
 
 # ---------------------------------------------------------------------------
@@ -795,6 +1091,7 @@ def fuzz(target, args):
 SECTIONS = {
     "concurrency": ("Concurrent runs", concurrency),
     "documents": ("Hostile documents", documents),
+    "faults": ("Faults", faults),
     "fuzz": ("Fuzzing", fuzz),
 }
 # Sections that measure the fuzz build, whatever the target.
