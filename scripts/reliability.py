@@ -666,6 +666,9 @@ def document_cases(scratch, listener, target_name):
              load_failure()),
         Case("10,000 steps, the last one a deletion", job(job_text(
             body=steps + DELETE_STEP.format(n=10000))), runs("Success", DELETED)),
+        Case("the largest accepted: 4 MiB of 90,000 steps", job(job_text(
+            body="".join(f'<step value="{n}"><action>x</action></step>' for n in range(1, 90000))
+            + DELETE_STEP.format(n=90000))), runs("Success", DELETED)),
         Case("invalid UTF-8", job(doc.replace("Night", "N\xc3\x28ight").encode("latin-1")),
              load_failure()),
         Case("UTF-16 with byte-order mark (LE)", job(utf16.encode("utf-16")),
