@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "power/operation_rules.h"
+
 namespace zrt::power {
 namespace {
 
@@ -59,10 +61,10 @@ bool Is(run::Run& run, std::string_view value, const char* literal) {
 }
 
 // Sets `field` from `text` and logs (Info, label, "", text).
-void SetTimeout(run::Run& run, const char* module, const char* label, std::string_view text,
+void SetTimeout(SettingsRun& settings, const char* label, std::string_view text,
                 port::ULONG& field) {
   field = TimeoutValue(text);
-  run.log.Write(module, "Info", label, "", text);
+  settings.Log("Info", label, "", text);
 }
 
 }  // namespace
@@ -81,64 +83,59 @@ std::uint32_t TimeoutValue(std::string_view text) {
   return static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
 }
 
-void SetDiskAndMonitorTimeouts(run::Run& run, const char* module,
-                               const jobdoc::PowerRequest& request, port::POWER_POLICY& policy) {
-  SetTimeout(run, module, "Turn_off_HardDisk_AC", request.tohdpi.view(),
+void SetDiskAndMonitorTimeouts(SettingsRun& settings, port::POWER_POLICY& policy) {
+  const jobdoc::PowerRequest& request = settings.request;
+  SetTimeout(settings, "Turn_off_HardDisk_AC", request.tohdpi.view(),
              policy.user.SpindownTimeoutAc);
-  SetTimeout(run, module, "Turn_off_HardDisk_DC", request.tohdrb.view(),
+  SetTimeout(settings, "Turn_off_HardDisk_DC", request.tohdrb.view(),
              policy.user.SpindownTimeoutDc);
-  SetTimeout(run, module, "Turn_off_Monitor_AC", request.turnoffpi.view(),
-             policy.user.VideoTimeoutAc);
-  SetTimeout(run, module, "Turn_off_Monitor_DC", request.turnoffrb.view(),
-             policy.user.VideoTimeoutDc);
+  SetTimeout(settings, "Turn_off_Monitor_AC", request.turnoffpi.view(), policy.user.VideoTimeoutAc);
+  SetTimeout(settings, "Turn_off_Monitor_DC", request.turnoffrb.view(), policy.user.VideoTimeoutDc);
 }
 
-void SetStandby(run::Run& run, const char* module, const jobdoc::PowerRequest& request,
-                port::POWER_POLICY& policy, bool logRefusal) {
-  if (run.platform.power.IsPwrSuspendAllowed() != 1) {
-    if (logRefusal) run.log.Write(module, "Info", "Is Sleep", "", "No");
+void SetStandby(SettingsRun& settings, port::POWER_POLICY& policy) {
+  if (settings.run.platform.power.IsPwrSuspendAllowed() != 1) {
+    if (settings.rules.logStandbyRefused) settings.Log("Info", "Is Sleep", "", "No");
     return;
   }
-  run.log.Write(module, "Info", "Is Sleep", "", "Yes");
+  settings.Log("Info", "Is Sleep", "", "Yes");
   for (port::POWER_ACTION_POLICY* idle : {&policy.user.IdleAc, &policy.user.IdleDc}) {
     idle->Action = port::kPowerActionSleep;
     idle->Flags = port::kPowerActionQueryAllowed;
   }
-  SetTimeout(run, module, "System_StandBy_Ac", request.sysstandpi.view(),
+  SetTimeout(settings, "System_StandBy_Ac", settings.request.sysstandpi.view(),
              policy.user.IdleTimeoutAc);
-  SetTimeout(run, module, "System_StandBy_Dc", request.sysstandrb.view(),
+  SetTimeout(settings, "System_StandBy_Dc", settings.request.sysstandrb.view(),
              policy.user.IdleTimeoutDc);
 }
 
 bool SetHibernation(SettingsRun& settings, port::POWER_POLICY& policy) {
   run::Run& run = settings.run;
   const jobdoc::PowerRequest& request = settings.request;
-  const bool allowed = run.platform.power.IsPwrHibernateAllowed() == 1;
+  const port::BOOLEAN answer = run.platform.power.IsPwrHibernateAllowed();
+  if (answer > 1 && settings.rules.hibernationNeedsZeroOrOne) return true;
+  const bool allowed = answer == 1;
   const bool wanted = Is(run, request.hibsupp.view(), "1");
   if (!wanted && !Is(run, request.hibsupp.view(), "0")) return true;
-  run.log.Write(settings.module, "Info", "Is Hibernate", request.hibsupp.view(),
-                allowed ? "Yes" : "No");
+  settings.Log("Info", "Is Hibernate", request.hibsupp.view(), allowed ? "Yes" : "No");
   if (allowed != wanted && !SwitchHibernation(settings, wanted)) return false;
-  SetTimeout(run, settings.module, "System_Hibernate_AC", request.syshibpi.view(),
-             policy.mach.DozeS4TimeoutAc);
-  SetTimeout(run, settings.module, "System_Hibernate_DC", request.syshibrb.view(),
-             policy.mach.DozeS4TimeoutDc);
+  SetTimeout(settings, "System_Hibernate_AC", request.syshibpi.view(), policy.mach.DozeS4TimeoutAc);
+  SetTimeout(settings, "System_Hibernate_DC", request.syshibrb.view(), policy.mach.DozeS4TimeoutDc);
   return true;
 }
 
-void SetButtonActions(run::Run& run, const char* module, const jobdoc::PowerRequest& request,
-                      const port::SYSTEM_POWER_CAPABILITIES& capabilities,
-                      port::GLOBAL_POWER_POLICY& global, bool ownPowerButtonWords) {
+void SetButtonActions(SettingsRun& settings, const port::SYSTEM_POWER_CAPABILITIES& capabilities,
+                      port::GLOBAL_POWER_POLICY& global) {
   for (const Button& button : kButtons) {
     const bool present = capabilities.*button.present == 1;
-    run.log.Write(module, "Success", button.capability, "", present ? "Yes" : "No");
+    settings.Log("Success", button.capability, "", present ? "Yes" : "No");
     if (!present) continue;
-    const std::string_view code = jobdoc::FindField(button.field)->read(request);
+    const std::string_view code = jobdoc::FindField(button.field)->read(settings.request);
     for (const ButtonAction& action : kButtonActions) {
-      if (!Is(run, code, action.code)) continue;
-      const bool powerButtonWord = ownPowerButtonWords && button.isPowerButton;
-      run.log.Write(module, "Info", button.label, "",
-                    powerButtonWord ? action.powerButtonWord : action.word);
+      if (!Is(settings.run, code, action.code)) continue;
+      const bool powerButtonWord = settings.rules.ownPowerButtonWords && button.isPowerButton;
+      settings.Log("Info", button.label, "",
+                   powerButtonWord ? action.powerButtonWord : action.word);
       global.user.*button.ac = action.policy;
       global.user.*button.dc = action.policy;
     }

@@ -1,16 +1,13 @@
 // The steps that prepare a scheme's policy and the machine's global policy
 // from a request: time-outs, standby, hibernation and the button and lid
-// actions. Shared by scheme creation and modification, which log under
-// their own module.
+// actions. Shared by scheme creation and modification, each by its rules.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
-#include "jobdoc/power_request.h"
 #include "platform/port/power_policy.h"
 #include "power/powercfg_settings.h"
-#include "run/run.h"
 
 namespace zrt::power {
 
@@ -21,13 +18,11 @@ namespace zrt::power {
 std::uint32_t TimeoutValue(std::string_view text);
 
 // The hard-disk and monitor time-outs, each logged with its field's text.
-void SetDiskAndMonitorTimeouts(run::Run& run, const char* module,
-                               const jobdoc::PowerRequest& request, port::POWER_POLICY& policy);
+void SetDiskAndMonitorTimeouts(SettingsRun& settings, port::POWER_POLICY& policy);
 
 // Standby when the platform allows it (exactly 1): idle action sleep and
-// the standby time-outs. `logRefusal`: log ("Is Sleep", "No") otherwise.
-void SetStandby(run::Run& run, const char* module, const jobdoc::PowerRequest& request,
-                port::POWER_POLICY& policy, bool logRefusal);
+// the standby time-outs.
+void SetStandby(SettingsRun& settings, port::POWER_POLICY& policy);
 
 // Hibernation by the platform's answer and `hibsupp`: switches it on or off
 // through Powercfg.exe where the two differ, and sets the hibernate
@@ -35,10 +30,8 @@ void SetStandby(run::Run& run, const char* module, const jobdoc::PowerRequest& r
 bool SetHibernation(SettingsRun& settings, port::POWER_POLICY& policy);
 
 // The power-button, sleep-button and lid actions of the request, each for a
-// button the capabilities report present (exactly 1). The power button's
-// log words differ from the others' when `ownPowerButtonWords`.
-void SetButtonActions(run::Run& run, const char* module, const jobdoc::PowerRequest& request,
-                      const port::SYSTEM_POWER_CAPABILITIES& capabilities,
-                      port::GLOBAL_POWER_POLICY& global, bool ownPowerButtonWords);
+// button the capabilities report present (exactly 1).
+void SetButtonActions(SettingsRun& settings, const port::SYSTEM_POWER_CAPABILITIES& capabilities,
+                      port::GLOBAL_POWER_POLICY& global);
 
 }  // namespace zrt::power

@@ -6,6 +6,7 @@
 
 #include "power/command_runner.h"
 #include "power/exact_value.h"
+#include "power/operation_rules.h"
 
 namespace zrt::power {
 namespace {
@@ -238,11 +239,6 @@ const GlobalFlagSetting kGlobalFlags[] = {
           "Failed to Turn on the battery meter icon in the system tray. : ")},
 };
 
-void Log(SettingsRun& settings, std::string_view type, std::string_view val1, std::string_view val2,
-         std::string_view val3) {
-  settings.run.log.Write(settings.module, type, val1, val2, val3);
-}
-
 std::string_view Field(const SettingsRun& settings, const char* name) {
   return jobdoc::FindField(name)->read(settings.request);
 }
@@ -317,7 +313,7 @@ bool ApplyBatteryAlarm(SettingsRun& settings, const BatteryAlarmSettings& alarm)
   const bool on = Is(settings, alarm.activate.field, "1");
   if (!RunOnOff(settings, alarm.activate)) return false;
   if (!on) return true;
-  if (!RequireExactValue(settings.run, settings.module, settings.request, alarm.levelField,
+  if (!RequireExactValue(settings.run, settings.rules.module, settings.request, alarm.levelField,
                          alarm.level.label) ||
       !RunPowercfgCommand(settings, alarm.level, Field(settings, alarm.levelField))) {
     return false;
@@ -326,7 +322,7 @@ bool ApplyBatteryAlarm(SettingsRun& settings, const BatteryAlarmSettings& alarm)
 
   bool actionSet = false;
   if (Is(settings, alarm.actionField, "1")) {
-    Log(settings, "Info", alarm.actionLabel, "", "Do Nothing");
+    settings.Log("Info", alarm.actionLabel, "", "Do Nothing");
   }
   const char* const actionValues[] = {"3", "4", "5"};
   for (std::size_t i = 0; i < alarm.actions.size(); ++i) {
@@ -342,7 +338,7 @@ bool ApplyBatteryAlarm(SettingsRun& settings, const BatteryAlarmSettings& alarm)
 
 bool ApplyGlobalFlags(SettingsRun& settings) {
   for (const GlobalFlagSetting& flag : kGlobalFlags) {
-    Log(settings, "Info", flag.reportLabel, "", Field(settings, flag.field));
+    settings.Log("Info", flag.reportLabel, "", Field(settings, flag.field));
   }
   for (const GlobalFlagSetting& flag : kGlobalFlags) {
     const PowercfgCommand* command = Is(settings, flag.field, "No")    ? &flag.off
@@ -351,6 +347,36 @@ bool ApplyGlobalFlags(SettingsRun& settings) {
     if (command != nullptr && !RunPowercfgCommand(settings, *command)) return false;
   }
   return true;
+}
+
+std::string Hint(const PowercfgCommand& command) {
+  return command.hint != nullptr ? command.hint : std::string(kHintPrefix) + command.commandLine;
+}
+
+// The message and (Failed, label, might-be, hint); the operation goes on.
+bool ReportAndGoOn(SettingsRun& settings, const PowercfgCommand& command) {
+  settings.run.buffers.failureMessage.Assign(command.message);
+  settings.Log("Failed", command.label, command.mightBe, Hint(command));
+  return true;
+}
+
+// Error capture; (Failed, label, "Action", word) when `stateLine`; the
+// prefix and the error text; (Failed, final label, number, text). The error
+// texts are those of the failure, taken before a log line could change the
+// thread's last error.
+bool ReportSystemError(SettingsRun& settings, const PowercfgCommand& command, std::string_view word,
+                       std::string_view prefix, bool stateLine) {
+  run::Run& run = settings.run;
+  auto& buffers = run.buffers;
+  run::CaptureLastError(run);
+  if (stateLine) {
+    settings.Log("Failed", command.label, command.noActionOnFailure ? "" : "Action", word);
+  }
+  buffers.failureMessage.Assign(prefix);
+  buffers.failureMessage.Append(buffers.errorText.view());
+  settings.Log("Failed", command.finalLabel != nullptr ? command.finalLabel : command.label,
+               buffers.errorNumberText.view(), buffers.errorText.view());
+  return false;
 }
 
 }  // namespace
@@ -378,43 +404,44 @@ std::vector<std::pair<std::string, Insert>> CommandLinesWithInsert() {
   return lines;
 }
 
+void SettingsRun::Log(std::string_view type, std::string_view val1, std::string_view val2,
+                      std::string_view val3) {
+  run.log.Write(rules.module, type, val1, val2, val3);
+}
+
 bool ReportInRowStyle(SettingsRun& settings, const PowercfgCommand& command,
                       std::string_view word) {
-  run::Run& run = settings.run;
-  auto& buffers = run.buffers;
-  const std::string hint =
-      command.hint != nullptr ? command.hint : std::string(kHintPrefix) + command.commandLine;
-  const std::string_view action = command.noActionOnFailure ? "" : "Action";
+  auto& buffers = settings.run.buffers;
   switch (command.style) {
     case FailureStyle::Hibernation:
-      if (run.context.vistaOrLater) {
+      if (settings.run.context.vistaOrLater) {
         buffers.failureMessage.Assign(kVistaFailureMessage);
         return false;
       }
-      buffers.failureMessage.Assign(command.message);
-      Log(settings, "Failed", command.label, command.mightBe, hint);
-      return true;
+      return ReportAndGoOn(settings, command);
     case FailureStyle::SingleLine:
       buffers.failureMessage.Assign(command.message);
-      Log(settings, "Failed", command.label, command.mightBe, hint);
+      settings.Log("Failed", command.label, command.mightBe, Hint(command));
       return false;
     case FailureStyle::FixedText:
-      Log(settings, "Failed", command.label, action, word);
+      settings.Log("Failed", command.label, command.noActionOnFailure ? "" : "Action", word);
       buffers.failureMessage.Assign(command.message);
-      Log(settings, "Failed", command.label, command.mightBe, hint);
+      settings.Log("Failed", command.label, command.mightBe, Hint(command));
       return false;
     case FailureStyle::SystemError:
-      // The error texts are those of the failure, taken before a log line
-      // could change the thread's last error.
-      run::CaptureLastError(run);
-      Log(settings, "Failed", command.label, action, word);
-      buffers.failureMessage.Assign(command.message);
-      buffers.failureMessage.Append(buffers.errorText.view());
-      Log(settings, "Failed", command.finalLabel != nullptr ? command.finalLabel : command.label,
-          buffers.errorNumberText.view(), buffers.errorText.view());
-      return false;
+      return ReportSystemError(settings, command, word, command.message, true);
   }
   return false;
+}
+
+bool ReportAsSystemError(SettingsRun& settings, const PowercfgCommand& command,
+                         std::string_view word) {
+  if (command.style == FailureStyle::Hibernation) return ReportAndGoOn(settings, command);
+  const std::string_view message = command.message;
+  const std::size_t separator = message.find(" : ");
+  const std::string_view prefix =
+      separator == std::string_view::npos ? message : message.substr(0, separator + 3);
+  return ReportSystemError(settings, command, word, prefix, &command != &kSetActive);
 }
 
 bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
@@ -422,23 +449,23 @@ bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
   run::Run& run = settings.run;
   const std::string_view word = command.word != nullptr ? command.word : inserted;
   if (command.before != Before::Nothing) {
-    Log(settings, command.before == Before::InfoWord ? "Info" : "Success", command.label, "", word);
+    settings.Log(command.before == Before::InfoWord ? "Info" : "Success", command.label, "", word);
   }
   const auto [line, refusal] =
       BuildPowercfgCommandLine(command.commandLine, command.insert, inserted);
   if (refusal != nullptr) {
-    Log(settings, "Failed", command.label, refusal,
-        command.insert == Insert::Nothing ? std::string_view(line) : inserted);
+    settings.Log("Failed", command.label, refusal,
+                 command.insert == Insert::Nothing ? std::string_view(line) : inserted);
     run.platform.system.SetLastError(port::err::kInvalidParameter);
-    return settings.reportFailure(settings, command, word);
+    return settings.rules.reportFailure(settings, command, word);
   }
   run.buffers.commandBuffer.Clear();
   run.buffers.commandBuffer.Assign(line);
   if (!ExecuteCMD(run, run.buffers.commandBuffer.view())) {
-    return settings.reportFailure(settings, command, word);
+    return settings.rules.reportFailure(settings, command, word);
   }
-  Log(settings, "Success", command.label, command.after == After::ActionWord ? "Action" : "",
-      command.after == After::Empty ? std::string_view() : word);
+  settings.Log("Success", command.label, command.after == After::ActionWord ? "Action" : "",
+               command.after == After::Empty ? std::string_view() : word);
   return true;
 }
 
@@ -448,28 +475,28 @@ bool SwitchHibernation(SettingsRun& settings, bool on) {
 
 bool ApplyActiveScheme(SettingsRun& settings) {
   if (!Is(settings, "actpowesch", "1")) {
-    Log(settings, "Info", settings.notActiveLabel, "", "No");
+    settings.Log("Info", settings.rules.notActiveLabel, "", "No");
     return true;
   }
-  Log(settings, "Info", "Set Active", "", "Yes");
+  settings.Log("Info", "Set Active", "", "Yes");
   return RunPowercfgCommand(settings, kSetActive, settings.request.schemename.view());
 }
 
 bool ApplyMachineSettings(SettingsRun& settings,
                           const port::SYSTEM_POWER_CAPABILITIES& capabilities) {
   if (capabilities.ProcessorThrottle == 1) {
-    Log(settings, "Info", "ProcessorThrottle", "", "Present");
+    settings.Log("Info", "ProcessorThrottle", "", "Present");
     if (!ApplyProcessorThrottle(settings)) return false;
   } else {
-    Log(settings, "Info", "ProcessorThrottle", "", "Not Present");
+    settings.Log("Info", "ProcessorThrottle", "", "Not Present");
   }
   if (capabilities.SystemBatteriesPresent == 1) {
-    Log(settings, "Info", "System Batteries", "", "Present");
+    settings.Log("Info", "System Batteries", "", "Present");
     if (!ApplyBatteryAlarm(settings, kLowAlarm) || !ApplyBatteryAlarm(settings, kCriticalAlarm)) {
       return false;
     }
   } else {
-    Log(settings, "Info", "System Batteries", "", "Not Present");
+    settings.Log("Info", "System Batteries", "", "Not Present");
   }
   return ApplyGlobalFlags(settings);
 }

@@ -3,8 +3,8 @@
 // the low and the critical battery alarm (D) and the five global power flags
 // (E). Each command is a row of a table: its command line, the request field
 // and value that choose it, its log lines and its failure report. Creation
-// reports failures in each row's own style; an operation that reports them
-// otherwise passes its own FailureReport.
+// reports failures in each row's own style, modification all but the
+// hibernation switch in the system-error style (OperationRules).
 #pragma once
 
 #include <string>
@@ -62,23 +62,31 @@ struct PowercfgCommand {
   const char* finalLabel = nullptr;  // the last failure line's label, when not `label`
 };
 
-struct SettingsRun;
+struct OperationRules;
+
+// One operation applying the settings of one request, by its rules.
+struct SettingsRun {
+  run::Run& run;
+  const jobdoc::PowerRequest& request;
+  const OperationRules& rules;
+
+  void Log(std::string_view type, std::string_view val1, std::string_view val2,
+           std::string_view val3);
+};
 
 // Reports a failed command; true when the operation goes on.
 using FailureReport = bool (*)(SettingsRun& settings, const PowercfgCommand& command,
                                std::string_view word);
 
-// One operation applying the settings of one request.
-struct SettingsRun {
-  run::Run& run;
-  const char* module;  // the operation's log module
-  const jobdoc::PowerRequest& request;
-  FailureReport reportFailure;
-  const char* notActiveLabel;  // label of the line for a scheme not made active
-};
-
 // Reports a failure in the command's own style.
 bool ReportInRowStyle(SettingsRun& settings, const PowercfgCommand& command, std::string_view word);
+
+// Reports a failure in the system-error style, the prefix being the row's
+// message up to its " : "; the set-active command has no state line. A
+// failed hibernation switch logs its might-be text and hint and the
+// operation goes on, on every Windows version.
+bool ReportAsSystemError(SettingsRun& settings, const PowercfgCommand& command,
+                         std::string_view word);
 
 // Group A: switches hibernation on or off. True when the operation goes on.
 bool SwitchHibernation(SettingsRun& settings, bool on);

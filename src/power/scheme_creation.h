@@ -3,14 +3,17 @@
 #pragma once
 
 #include "jobdoc/power_request.h"
+#include "power/scheme_update.h"
 #include "run/run.h"
 
 namespace zrt::power {
 
 // True when the scheme was created, or exists and may stay as it is; an
-// existing scheme with `overwriteifexst` "1" is handed to modification.
-// False with run.buffers.failureMessage set otherwise. Nothing written
-// before a failing step is undone.
-bool CreatePowerScheme(run::Run& run, jobdoc::PowerRequest request);
+// existing scheme with `overwriteifexst` "1" is handed to modification,
+// unless the request came from there. False with
+// run.buffers.failureMessage set otherwise. Nothing written before a failing
+// step is undone.
+bool CreatePowerScheme(run::Run& run, jobdoc::PowerRequest request,
+                       HandOver handOver = HandOver::Allowed);
 
 }  // namespace zrt::power

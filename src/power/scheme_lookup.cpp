@@ -29,6 +29,7 @@ bool SchemesEnumProc(run::Run& run, std::uint32_t index, const port::WideText& n
       run.platform.system.lstrcmpiA(state.requestedName.c_str(), narrowName.c_str()) == 0) {
     state.foundIndex = index;
     ToNarrow(run.platform.system, description, state.foundDescription);
+    state.storedDescription = description;
     // A machine with more schemes than the table holds still finds them.
     if (tableFull) state.matchedPastTable = true;
   }
@@ -60,6 +61,7 @@ bool LookUpScheme(run::Run& run, std::string_view schemeName) {
   state.matchedPastTable = false;
   state.requestedName.Clear();
   state.foundDescription.Clear();
+  state.storedDescription.clear();
   state.requestedName.Assign(schemeName);
   run.platform.power.EnumPwrSchemes(
       [&run](std::uint32_t index, const port::WideText& name, const port::WideText& description) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/fixed_text.h"
+#include "platform/port/platform_types.h"
 
 namespace zrt::run {
 
@@ -19,6 +20,9 @@ struct SchemeLookupState {
   std::int32_t schemeCount = 0;
   std::uint32_t foundIndex = 0;
   FixedText<1024> foundDescription;
+  // The same description as the platform gave it, whatever its length and
+  // characters: what a modification writes back.
+  port::WideText storedDescription;
   // A match among schemes enumerated after the name table was full.
   bool matchedPastTable = false;
   std::uint32_t highestIndex = 0;  // kept across lookups for the whole run

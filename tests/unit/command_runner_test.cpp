@@ -57,6 +57,12 @@ TEST_F(CommandRunnerTest, EachOutcomeIsLoggedAndTheLastErrorTellsWhyACommandDidN
        "ERROR|Command Line Too Long|2048 characters, at most 2047|Powercfg.exe -SETACTIVE " +
            longName + "x",
        nullptr, 206},
+      {R"({"powercfg": {"commands": {"Powercfg.exe /LIST": {"exit_code_error": 6}}}})",
+       "Powercfg.exe /LIST",
+       false,
+       "ERROR|Exit Code Failed|6|The handle is invalid.\r",
+       {{"exit_code", 0}, {"waits", waited}, {"terminated", false}},
+       6},
       {"{}",
        "Powercfg.exe -SETACTIVE " + longName,
        false,

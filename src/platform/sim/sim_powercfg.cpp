@@ -112,6 +112,9 @@ PowercfgOutcome RunPowercfg(const SimMachine& machine, const std::string& comman
   if (told != nullptr) {
     outcome.neverEnds = BoolMember(*told, "never_ends", false, where);
     outcome.exitCode = Uint32Member(*told, "exit_code", 0, where);
+    if (const Json* error = Member(*told, "exit_code_error")) {
+      outcome.exitCodeError = Uint32Value(*error, where + ": exit_code_error");
+    }
     return outcome;
   }
 

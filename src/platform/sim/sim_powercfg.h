@@ -14,9 +14,10 @@
 namespace zrt::sim {
 
 struct PowercfgOutcome {
-  std::optional<port::ErrorCode> startError;  // the program could not be started
-  bool neverEnds = false;                     // it started and runs until ended
-  std::uint32_t exitCode = 0;                 // otherwise: it ran to its end
+  std::optional<port::ErrorCode> startError;     // the program could not be started
+  bool neverEnds = false;                        // it started and runs until ended
+  std::uint32_t exitCode = 0;                    // otherwise: it ran to its end
+  std::optional<port::ErrorCode> exitCodeError;  // its exit code cannot be read
 };
 
 // Runs `commandLine` (ANSI, program name first) on the machine. Any program

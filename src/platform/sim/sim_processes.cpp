@@ -39,7 +39,8 @@ struct StartedProcess {
   Json record;
   bool running;  // a process that never ends runs until it is terminated
   std::uint32_t exitCode = 0;
-  Json waits = Json::array();  // the time-out of every wait, in milliseconds
+  std::optional<port::ErrorCode> exitCodeError;  // reading the exit code fails with it
+  Json waits = Json::array();                    // the time-out of every wait, in milliseconds
   bool terminated = false;
 };
 
@@ -185,6 +186,7 @@ bool SimProcesses::CreateProcessAsUserA(const port::KernelHandle& token, char* c
                        {"inherit_handles", inheritHandles}};
   auto process = std::make_shared<StartedProcess>(machine_, record, outcome.neverEnds);
   process->exitCode = outcome.exitCode;
+  process->exitCodeError = outcome.exitCodeError;
   const SimProcess child{nextProcessId_, "powercfg.exe", user->process().user, {}, {}, {}};
   started.process = std::make_unique<SimHandle>(SimHandle::Kind::Process, child, process);
   started.thread = std::make_unique<SimHandle>(SimHandle::Kind::Thread, child, process);
@@ -217,6 +219,10 @@ bool SimProcesses::GetExitCodeProcess(const port::KernelHandle& process, std::ui
     return false;
   }
   const StartedProcess* started = handle->started();
+  if (started != nullptr && started->exitCodeError) {
+    machine_.SetLastError(*started->exitCodeError);
+    return false;
+  }
   exitCode = started != nullptr && !started->running ? started->exitCode : kStillActive;
   return true;
 }

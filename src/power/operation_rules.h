@@ -1,0 +1,38 @@
+// How scheme creation and scheme modification differ in the steps they
+// share. Everything else about those steps is common code; the two rule sets
+// stand side by side in operation_rules.cpp.
+#pragma once
+
+#include "power/powercfg_settings.h"
+
+namespace zrt::power {
+
+// How a failed power-profile call is reported: an error capture, the
+// message followed by the error text, and (Failed, call, number, text).
+struct CallFailure {
+  const char* message;
+  bool lineBefore;  // (Failed, call, "", "") comes first
+  bool vistaRule;   // from Windows Vista on the message is the Vista text
+  bool bare;        // only (Failed, call, "", "") and the message: no capture
+};
+
+struct OperationRules {
+  const char* module;  // the operation's log module
+  const char* privilegeMessage;
+  CallFailure currentPolicies;    // GetCurrentPowerPolicies
+  CallFailure writeScheme;        // WritePwrScheme
+  CallFailure writeGlobalPolicy;  // WriteGlobalPwrPolicy
+  CallFailure capabilitiesAgain;  // the second GetPwrCapabilities
+  bool logStandbyRefused;         // ("Is Sleep", "No") when standby is not allowed
+  // Hibernation is left alone when the platform answers neither 0 nor 1;
+  // otherwise any answer but 1 counts as not allowed.
+  bool hibernationNeedsZeroOrOne;
+  bool ownPowerButtonWords;     // "Do nothing", "Ask me what to do", "Shut down"
+  const char* notActiveLabel;   // (Info, label, "", "No") for a scheme not made active
+  FailureReport reportFailure;  // a failed Powercfg.exe command
+};
+
+extern const OperationRules kCreationRules;
+extern const OperationRules kModificationRules;
+
+}  // namespace zrt::power

@@ -1,0 +1,117 @@
+#include "power/scheme_update.h"
+
+#include <string>
+
+#include "power/policy_steps.h"
+
+namespace zrt::power {
+namespace {
+// The first capability read fails alike in both operations.
+constexpr CallFailure kCapabilities = {"Failed to Get Power Capabilities : ", false, false, false};
+}  // namespace
+
+bool OverwriteAsked(SettingsRun& settings) {
+  return settings.run.platform.system.lstrcmpiA(settings.request.overwriteifexst.c_str(), "1") == 0;
+}
+
+bool HandOverIfAsked(SettingsRun& settings, HandOver handOver, const char* option,
+                     const char* handingOver, SchemeOperation other) {
+  const std::string_view name = settings.request.schemename.view();
+  if (!OverwriteAsked(settings)) {
+    settings.Log("Info", name, option, "No");
+    return true;
+  }
+  if (handOver == HandOver::Received) {
+    settings.Log("Failed", name, "Hand Back",
+                 "Refused: the power schemes changed between two look-ups");
+    auto& message = settings.run.buffers.failureMessage;
+    message.Assign("Power scheme \"");
+    message.Append(name);
+    message.Append("\" appeared or disappeared between two look-ups; nothing was changed.");
+    return false;
+  }
+  settings.Log("Info", name, option, "Yes");
+  settings.Log("Info", name, "", handingOver);
+  return other(settings.run, settings.request, HandOver::Received);
+}
+
+bool CallFailed(SettingsRun& settings, const char* call, const CallFailure& failure) {
+  run::Run& run = settings.run;
+  auto& buffers = run.buffers;
+  if (failure.bare) {
+    settings.Log("Failed", call, "", "");
+    buffers.failureMessage.Assign(failure.message);
+    return false;
+  }
+  // The error texts are those of the failure, taken before a log line can
+  // change the thread's last error.
+  run::CaptureLastError(run);
+  if (failure.lineBefore) settings.Log("Failed", call, "", "");
+  buffers.failureMessage.Assign(failure.message);
+  buffers.failureMessage.Append(buffers.errorText.view());
+  settings.Log("Failed", call, buffers.errorNumberText.view(), buffers.errorText.view());
+  if (failure.vistaRule && run.context.vistaOrLater) {
+    buffers.failureMessage.Assign(kVistaFailureMessage);
+  }
+  return false;
+}
+
+bool CheckWriteRight(SettingsRun& settings) {
+  run::Run& run = settings.run;
+  if (run.platform.power.CanUserWritePwrScheme()) {
+    settings.Log("Success", "CanUserWritePwrScheme", "", "Yes");
+    return true;
+  }
+  run::CaptureLastError(run);
+  settings.Log("Info", "CanUserWritePwrScheme - No", run.buffers.errorNumberText.view(),
+               run.buffers.errorText.view());
+  run.buffers.failureMessage.Assign(run.context.vistaOrLater ? kVistaFailureMessage
+                                                             : settings.rules.privilegeMessage);
+  return false;
+}
+
+bool ReadCurrentPolicies(SettingsRun& settings, port::GLOBAL_POWER_POLICY& global,
+                         port::POWER_POLICY& policy) {
+  if (!settings.run.platform.power.GetCurrentPowerPolicies(global, policy)) {
+    return CallFailed(settings, "GetCurrentPowerPolicies", settings.rules.currentPolicies);
+  }
+  settings.Log("Success", "GetCurrentPowerPolicies", "", "");
+  return true;
+}
+
+bool WriteScheme(SettingsRun& settings, std::uint32_t index, const port::WideText& name,
+                 const port::WideText& description, port::POWER_POLICY& policy,
+                 port::GLOBAL_POWER_POLICY& global) {
+  auto& power = settings.run.platform.power;
+  const OperationRules& rules = settings.rules;
+  SetDiskAndMonitorTimeouts(settings, policy);
+  SetStandby(settings, policy);
+  if (!SetHibernation(settings, policy)) return false;
+
+  if (!power.WritePwrScheme(index, name, description, policy)) {
+    return CallFailed(settings, "WritePwrScheme", rules.writeScheme);
+  }
+  settings.Log("Success", "WritePwrScheme", "", "");
+
+  port::SYSTEM_POWER_CAPABILITIES buttons = {};
+  if (!power.GetPwrCapabilities(buttons)) {
+    return CallFailed(settings, "GetPwrCapabilities", kCapabilities);
+  }
+  settings.Log("Success", "GetPwrCapabilities", "", "");
+  SetButtonActions(settings, buttons, global);
+
+  if (!power.WriteGlobalPwrPolicy(global)) {
+    return CallFailed(settings, "WriteGlobalPwrPolicy", rules.writeGlobalPolicy);
+  }
+  settings.Log("Success", "WriteGlobalPwrPolicy", "", "");
+
+  if (!ApplyActiveScheme(settings)) return false;
+
+  port::SYSTEM_POWER_CAPABILITIES machine = {};
+  if (!power.GetPwrCapabilities(machine)) {
+    return CallFailed(settings, "GetPwrCapabilities", rules.capabilitiesAgain);
+  }
+  return ApplyMachineSettings(settings, machine);
+}
+
+}  // namespace zrt::power
