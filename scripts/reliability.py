@@ -3,28 +3,46 @@
 
     scripts/reliability.py [options] SECTION...
 
-Sections (`all` runs every one):
+Sections (`all` runs every one that applies to the target):
   concurrency  several jobs at once on one machine: processes appending to
                one day's activity log (torn, lost, duplicated and reordered
                lines, header blocks), jobs started in the same millisecond
                without a post library (fallback status files kept, replaced
                and lost), and jobs deleting or creating one scheme each
                (changes lost, indices taken twice)
+  documents    hostile job documents: the outcome against the defined one,
+               peak memory, files opened beyond those a run needs, and
+               connections to a listener the documents point at
+  faults       registry values, read-only and full folders, a post library
+               and Powercfg.exe that crash, hang or answer garbage, token
+               refusals, Sleep and the clock: each outcome against the
+               documented one (the status reported, nothing run twice)
+  fuzz         each libFuzzer target of the fuzz build for a time or a
+               number of executions: executions, crashes, time-outs
 
 Options:
   --target linux|wine  the Linux program on a simulated machine (default), or
-                       the Windows program under Wine (log part only: Wine has
-                       no fixed clock to start jobs in one millisecond)
+                       the Windows program under Wine (where Wine can express
+                       the case; the fuzz section always measures the fuzz
+                       build)
   --build-dir DIR      the build to measure (default build/linux or build/win32)
+  --fuzz-build-dir DIR the fuzz build (default build/fuzz)
   --prefix DIR         the Wine prefix (default: the build's ZRT_WINE_PREFIX)
   --processes N        log writers at once (default 8)
   --lines N            lines each writer logs (default 1000)
   --jobs N             jobs started at once (default 8)
+  --seconds N          how long each fuzzer runs (default 10)
+  --fuzz-runs N        how many inputs each fuzzer runs, instead of a time
+  --quick              leave out the cases that wait out a five-minute bound
   --check              exit with 1 when a figure breaks its bound
+  --write FILE         also write the figures into FILE (docs/reliability.md),
+                       replacing the blocks of the sections measured now and
+                       keeping the others
 
 Each section is a function below that returns its tables; add a section by
 writing one and naming it in SECTIONS. Only the Python standard library is
-used.
+used, and GNU time (peak memory) and strace (files opened under Wine) where
+they are installed.
 """
 
 import argparse
@@ -220,8 +238,17 @@ def log_writers(target, args):
             "there (fstat, pwrite), two steps that other processes can come between, so lines "
             "of processes writing at once may overwrite one another under Wine; on Windows the "
             "file system appends each write whole. Only the header figures are bounds here.")
-    elif any(f[name] for name in atomic):
-        table.failures.append("every line must reach the log whole, once and in order")
+    else:
+        table.notes.append(
+            "Each record, with the header when the open made the file, is one write to a file "
+            "opened to append only: on the simulated machine O_APPEND, on Windows a handle with "
+            "FILE_APPEND_DATA and without FILE_WRITE_DATA, for which the file system puts each "
+            "write whole at the end of the file. A missing file is made by an open that creates "
+            "it and holds it alone (O_EXCL with an exclusive lock; CREATE_NEW sharing reading "
+            "only) until its header and first line are written, so the header comes first and "
+            "once.")
+        if any(f[name] for name in atomic):
+            table.failures.append("every line must reach the log whole, once and in order")
     return table
 
 
@@ -386,7 +413,9 @@ class Case:
     targets: tuple = ("linux", "wine")
     wine: dict = None    # scenario members that differ under Wine
     wine_expect: Expect = None  # the outcome under Wine, where Wine's platform differs
-    around: object = None  # called with drive C:'s host folder before the run (run_scenario)
+    # Under Wine, called with drive C:'s host folder just before the run; what
+    # it returns, if anything, is called after the run.
+    wine_around: object = None
     timeout: int = 60
     slow: bool = False   # left out with --quick
 
@@ -401,14 +430,17 @@ def runs(status="Success", *records, text=None, via="post", document=None):
                   via=via, document=document)
 
 
-def scenario_runner(target, args, timeout=60):
-    """The scenario runner's target for `target`, and the default status URL."""
-    cache = scenarios.read_cache(target.build)
+def scenario_runner(target, args):
+    """The scenario runner's target for `target`."""
     options = argparse.Namespace(build_dir=target.build, program=None, doubles=None,
                                  prefix=args.prefix, keep=False)
-    runner = (scenarios.LinuxTarget if target.name == "linux" else scenarios.WineTarget)(
-        options, cache)
-    return runner, cache.get("ZRT_DEFAULT_STATUS_URL", "https://status.server.invalid")
+    return (scenarios.LinuxTarget if target.name == "linux" else scenarios.WineTarget)(
+        options, scenarios.read_cache(target.build))
+
+
+def text_of(raw):
+    """A file the program wrote, as text."""
+    return raw.replace(b"\r\n", b"\n").decode(scenarios.ANSI, errors="replace")
 
 
 def matches(expected, actual):
@@ -419,8 +451,7 @@ def matches(expected, actual):
 def records_of(observed):
     records = []
     for _, _, raw in observed.log_files:
-        text = raw.replace(b"\r\n", b"\n").decode(scenarios.ANSI, errors="replace")
-        records += scenarios.parse_log(text)[1]
+        records += scenarios.parse_log(text_of(raw))[1]
     return [tuple(r[1:]) for r in records]  # without the user column
 
 
@@ -434,8 +465,7 @@ def status_of(observed):
     accepted = any(r[:4] == ("1.0", "CREATEWEBPOST", "Info", "Success Webpost Return Status")
                    for r in records) or (not records and ending(observed) == "exit 0")
     documents = [(texts[1], "post") for texts in observed.posts[-1:] if accepted]
-    documents += [(raw.replace(b"\r\n", b"\n").decode(scenarios.ANSI, errors="replace"),
-                   "fallback") for _, _, raw in observed.fallback_files]
+    documents += [(text_of(raw), "fallback") for _, _, raw in observed.fallback_files]
     if not documents:
         return None, None, None
     document, via = documents[0]
@@ -500,9 +530,10 @@ def check(expect, observed):
     return problems
 
 
-def run_cases(target, args, cases, extra=None):
-    """Runs each case meant for the target; rows of (case, observed, problems)."""
-    runner, _ = scenario_runner(target, args)
+def run_cases(target, args, cases, trace_opens=False):
+    """Runs each case meant for the target; rows of (case, observed, problems).
+    Under Wine, `trace_opens` records the files the program opens."""
+    runner = scenario_runner(target, args)
     preludes = scenarios.load_preludes()
     results = []
     for case in cases:
@@ -520,9 +551,8 @@ def run_cases(target, args, cases, extra=None):
             settings = dict(scenario.get("machine_settings", {}), record_opens="opens.txt")
             scenario["machine_settings"] = settings
         runner.timeout = case.timeout
-        runner.around_run = case.around
-        if extra:
-            extra(runner)
+        runner.around_run = case.wine_around if target.name == "wine" else None
+        runner.trace_opens = trace_opens
         try:
             observed, _ = runner.run(scenario, "", preludes)
         except (scenarios.ScenarioError, scenarios.Skip, OSError,
@@ -693,13 +723,10 @@ def documents(target, args):
     try:
         with open(os.path.join(scratch, "secret.txt"), "w", encoding="utf-8") as file:
             file.write("the external entity's text\n")
-        def trace(runner):
-            runner.trace_opens = True
-        drive_c = str(scenario_runner(target, args)[0].drive_c) if target.name == "wine" \
-            else None
+        drive_c = str(scenario_runner(target, args).drive_c) if target.name == "wine" else None
         for case in document_cases(scratch, listener, target.name):
             before = listener.connections
-            results = run_cases(target, args, [case], trace if drive_c else None)
+            results = run_cases(target, args, [case], trace_opens=True)
             if not results:
                 continue
             _, observed, problems = results[0]
@@ -729,8 +756,9 @@ def documents(target, args):
             "post library, the log and fallback status files.")
     else:
         table.notes.append(
-            "Other files opened: strace of the Wine process, counting the files on drive C: "
-            "outside C:\\windows and in the folder of the file the entities point at; what Wine "
+            "Other files opened: strace of the Wine process and of the prefix's wineserver "
+            "(which opens files for it), counting the files on drive C: outside C:\\windows and "
+            "in the folder of the file the entities point at; what Wine "
             "opens for itself (its DLLs, registry, fonts) is not counted, so under Wine this "
             "proves that no file of the machine and no planted file was read, not that Wine read "
             "nothing else. Peak RSS is that of the Wine process, Wine included.")
@@ -855,12 +883,13 @@ def log_folder_cases():
     return [
         Case("log folder read-only", {"machine_settings": {"write_denied": [
             on_host(LOG_FOLDER, "linux")]}}, lost, wine={"machine_settings": {}},
-             around=None),
+             wine_around=immutable(LOG_FOLDER)),
         Case("log folder on a full disk", {"machine_settings": {"disk_full": [
-            on_host(LOG_FOLDER, "linux")]}}, lost, wine={"machine_settings": {}}),
+            on_host(LOG_FOLDER, "linux")]}}, lost, wine={"machine_settings": {}},
+             wine_around=full_log),
         Case("fallback folder read-only, no post library", dict(no_library, machine_settings={
             "write_denied": [on_host(POST_FOLDER, "linux")]}), status_lost,
-             wine={"machine_settings": {}}),
+             wine={"machine_settings": {}}, wine_around=immutable(POST_FOLDER)),
         Case("fallback folder on a full disk, no post library", dict(
             no_library, machine_settings={"disk_full": [on_host(POST_FOLDER, "linux")]}),
              status_lost, targets=("linux",)),
@@ -992,15 +1021,7 @@ def faults(target, args):
     scenarios.wine_power.ENDLESS_COMMANDS_ALLOWED = not args.quick
     tables = []
     for title, make, notes in FAULT_GROUPS:
-        cases = make()
-        if target.name == "wine":
-            for case in cases:
-                wine_hooks = {"log folder read-only": immutable(LOG_FOLDER),
-                              "log folder on a full disk": full_log,
-                              "fallback folder read-only, no post library":
-                                  immutable(POST_FOLDER)}
-                case.around = wine_hooks.get(case.name, case.around)
-        results = run_cases(target, args, cases)
+        results = run_cases(target, args, make())
         if not results:
             continue
         table = Table(f"{title} ({target.name})", ["case", "documented outcome", "observed",
