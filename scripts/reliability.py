@@ -478,11 +478,12 @@ def describe(observed):
     records = records_of(observed)
     decisive = [r for r in records if r[1] in ("FAILED", "ERROR") and r[2] != "OpenProcessToken"]
     parts = []
-    if decisive:
-        module, kind, val1, val2, val3 = decisive[-1]
-        parts.append(f'{kind} "{val1}"' + (f": {val3.strip()[:60]}" if val3.strip() else
-                                           f": {val2.strip()[:60]}" if val2.strip() else ""))
-    parts.append("End" if records and records[-1][:4] == END else "no End")
+    if decisive:  # the first failure is the cause; the later ones report it
+        module, kind, val1, val2, val3 = decisive[0]
+        parts.append(" ".join([f'{kind} "{val1}"'] + [f'"{v.strip()[:50]}"' for v in (val2, val3)
+                                                      if v.strip()]))
+    parts.append("nothing logged" if not records else "End" if records[-1][:4] == END
+                 else "no End")
     status, via, _ = status_of(observed)
     parts.append(f"status {status} ({via})" if status else "no status")
     return "; ".join(parts)
