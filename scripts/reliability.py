@@ -21,10 +21,11 @@ Sections (`all` runs every one that applies to the target):
                number of executions: executions, crashes, time-outs
 
 Options:
-  --target linux|wine  the Linux program on a simulated machine (default), or
-                       the Windows program under Wine (where Wine can express
-                       the case; the fuzz section always measures the fuzz
-                       build)
+  --target linux|wine|both
+                       the Linux program on a simulated machine (default), the
+                       Windows program under Wine (where Wine can express the
+                       case), or both in turn; the fuzz section measures the
+                       fuzz build, once
   --build-dir DIR      the build to measure (default build/linux or build/win32)
   --fuzz-build-dir DIR the fuzz build (default build/fuzz)
   --prefix DIR         the Wine prefix (default: the build's ZRT_WINE_PREFIX)
@@ -1128,12 +1129,12 @@ Measured by `scripts/reliability.py`; every figure below is one the script
 measured, on the commit, date and machine its section names. Regenerate the
 whole file with
 
-    scripts/reliability.py all --fuzz-runs 10000000 --write docs/reliability.md
-    scripts/reliability.py all --target wine --write docs/reliability.md
+    scripts/reliability.py all --target both --fuzz-runs 10000000 --write docs/reliability.md
 
-(the first takes hours: it fuzzes each target ten million times); a section
-run on its own (`scripts/reliability.py faults --write docs/reliability.md`)
-replaces its own block and keeps the others with their own dates.
+(it takes hours: it fuzzes each target ten million times); a section run on
+its own (`scripts/reliability.py faults --target wine --write
+docs/reliability.md`) replaces its own block and keeps the others with their
+own dates and commits.
 """
 
 
@@ -1183,12 +1184,38 @@ def write_report(path, blocks):
         file.write(text)
 
 
+def measure(name, target, args, blocks):
+    """Runs one section on one target into `blocks`; the number of figures
+    that break their bound."""
+    title, section = SECTIONS[name]
+    where = "the fuzz build" if name in TARGETLESS else (
+        "the Linux program on the simulated machine" if args.target == "linux"
+        else "the Windows program under Wine")
+    commit = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"],
+                            capture_output=True, text=True).stdout.strip() or "unknown"
+    # The report itself does not count as a change to what is measured.
+    exclude = [f":!{os.path.relpath(os.path.abspath(args.write), REPO)}"] if args.write else []
+    dirty = subprocess.run(["git", "-C", REPO, "status", "--porcelain", "--untracked-files=no",
+                            "--", ".", *exclude], capture_output=True, text=True).stdout.strip()
+    text = (f"## {title} ({where})\n\nMeasured {datetime.date.today().isoformat()} on "
+            f"commit {commit}{' with changes not yet committed' if dirty else ''}, "
+            f"{machine_description(args.target if target else 'linux')}.\n\n")
+    print(text, end="", flush=True)
+    failures = 0
+    for table in section(target, args):
+        print(table.markdown(), flush=True)
+        text += table.markdown() + "\n"
+        failures += len(table.failures)
+    blocks[block_key(name, args.target)] = text
+    return failures
+
+
 def main():
     parser = argparse.ArgumentParser(
         description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("sections", nargs="+", metavar="SECTION",
                         choices=list(SECTIONS) + ["all"])
-    parser.add_argument("--target", choices=["linux", "wine"], default="linux")
+    parser.add_argument("--target", choices=["linux", "wine", "both"], default="linux")
     parser.add_argument("--build-dir")
     parser.add_argument("--fuzz-build-dir")
     parser.add_argument("--prefix")
@@ -1201,32 +1228,20 @@ def main():
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--write", metavar="FILE")
     args = parser.parse_args()
+    if args.target == "both" and args.build_dir:
+        parser.error("--build-dir names one target's build: give --target linux or wine")
 
     names = list(SECTIONS) if "all" in args.sections else list(dict.fromkeys(args.sections))
-    if args.target == "wine":
-        names = [n for n in names if n not in TARGETLESS or "all" not in args.sections]
-    target = Target(args) if any(n not in TARGETLESS for n in names) else None
-    commit = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"],
-                            capture_output=True, text=True).stdout.strip() or "unknown"
-    dirty = subprocess.run(["git", "-C", REPO, "status", "--porcelain", "--untracked-files=no"],
-                           capture_output=True, text=True).stdout.strip()
     failures = 0
     blocks = {}
-    for name in names:
-        title, section = SECTIONS[name]
-        where = "the fuzz build" if name in TARGETLESS else (
-            "the Linux program on the simulated machine" if args.target == "linux"
-            else "the Windows program under Wine")
-        head = (f"## {title} ({where})\n\nMeasured {datetime.date.today().isoformat()} on "
-                f"commit {commit}{' with changes not yet committed' if dirty else ''}, "
-                f"{machine_description(args.target if target else 'linux')}.\n\n")
-        print(head, end="", flush=True)
-        text = head
-        for table in section(target, args):
-            print(table.markdown(), flush=True)
-            text += table.markdown() + "\n"
-            failures += len(table.failures)
-        blocks[block_key(name, args.target)] = text
+    for k, target_name in enumerate(["linux", "wine"] if args.target == "both"
+                                    else [args.target]):
+        args.target = target_name
+        # A section that measures no target runs once, with the first.
+        here = [n for n in names if n not in TARGETLESS or k == 0]
+        target = Target(args) if any(n not in TARGETLESS for n in here) else None
+        for name in here:
+            failures += measure(name, target, args, blocks)
     if args.write:
         write_report(args.write, blocks)
     return 1 if args.check and failures else 0
