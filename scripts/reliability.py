@@ -1163,17 +1163,20 @@ def block_key(name, target_name):
     return name if name in TARGETLESS else f"{name} {target_name}"
 
 
+def read_blocks(path):
+    """The blocks of a report written before; none when there is none."""
+    try:
+        with open(path, encoding="utf-8") as file:
+            return {m.group(1): m.group(2) for m in re.finditer(
+                r"<!-- begin (.+?) -->\n(.*?)<!-- end \1 -->\n", file.read(), re.S)}
+    except OSError:
+        return {}
+
+
 def write_report(path, blocks):
     """Replaces the blocks measured now in the report at `path`, keeping the
     others; blocks stand in the order of SECTIONS, Linux before Wine."""
-    kept = {}
-    try:
-        with open(path, encoding="utf-8") as file:
-            for match in re.finditer(r"<!-- begin (.+?) -->\n(.*?)<!-- end \1 -->\n",
-                                     file.read(), re.S):
-                kept[match.group(1)] = match.group(2)
-    except OSError:
-        pass
+    kept = read_blocks(path)
     kept.update(blocks)
     order = [block_key(name, t) for name in SECTIONS for t in ("linux", "wine")]
     text = PREAMBLE
