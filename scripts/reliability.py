@@ -553,8 +553,9 @@ def run_cases(target, args, cases, trace_opens=False):
             settings = dict(scenario.get("machine_settings", {}), record_opens="opens.txt")
             scenario["machine_settings"] = settings
         runner.timeout = case.timeout
-        runner.around_run = case.wine_around if target.name == "wine" else None
-        runner.trace_opens = trace_opens
+        if target.name == "wine":
+            runner.around_run = case.wine_around
+            runner.trace_opens = trace_opens
         try:
             observed, _ = runner.run(scenario, "", preludes)
         except (scenarios.ScenarioError, scenarios.Skip, OSError,

@@ -545,9 +545,6 @@ class LinuxTarget:
             raise Skip(f"the Linux program is not built: {self.program}")
         self.keep = args.keep
         self.timeout = 60  # seconds before a run counts as hung and is killed
-        # Called with drive C:'s host folder just before the program starts;
-        # what it returns, if anything, is called after the run.
-        self.around_run = None
 
     def run(self, scenario, default_url, preludes):
         work = pathlib.Path(tempfile.mkdtemp(prefix="zrt-scenario-"))
@@ -558,17 +555,10 @@ class LinuxTarget:
             observed = Observed()
             observed.schemes_before = scheme_names(folder)
             env = dict(os.environ, ZRT_SIM_MACHINE=str(folder))
-            drives = machine.get("drives", {"C": "drive_c"})
-            undo = self.around_run(folder / drives.get("C", "drive_c")) \
-                if self.around_run else None
-            try:
-                (observed.exit_code, observed.stderr, observed.peak_rss_kib,
-                 observed.timed_out) = run_program(
-                     [str(self.program), scenario_argument(scenario, preludes)], env,
-                     timeout=self.timeout)
-            finally:
-                if undo:
-                    undo()
+            (observed.exit_code, observed.stderr, observed.peak_rss_kib,
+             observed.timed_out) = run_program(
+                 [str(self.program), scenario_argument(scenario, preludes)], env,
+                 timeout=self.timeout)
             if machine.get("record_opens"):
                 observed.opened = read_lines(folder / machine["record_opens"])
             for letter, drive in machine.get("drives", {"C": "drive_c"}).items():
@@ -697,7 +687,9 @@ class WineTarget:
         self.drive_c = self.prefix / "drive_c"
         self.timeout = 120  # seconds before a run counts as hung and is killed
         self.trace_opens = False  # record the files the program opens (strace)
-        self.around_run = None  # as for the Linux target, with drive C: of the prefix
+        # Called with drive C:'s host folder just before the program starts;
+        # what it returns, if anything, is called after the run.
+        self.around_run = None
 
     # -- the prefix --------------------------------------------------------
 
