@@ -282,12 +282,15 @@ bool RunOnOff(SettingsRun& settings, const OnOff& row) {
   return RunPowercfgCommand(settings, Is(settings, row.field, "1") ? row.on : row.off);
 }
 
+std::string ThrottleCommandLine(const ThrottleSetting& setting, const char* policy) {
+  return std::string("Powercfg.exe -Change \"%s\" ") + setting.option + " " + policy;
+}
+
 bool ApplyProcessorThrottle(SettingsRun& settings) {
   for (const ThrottleSetting& setting : kThrottleSettings) {
     for (const auto& [value, policy] : kThrottlePolicies) {
       if (!Is(settings, setting.field, value)) continue;
-      const std::string line =
-          std::string("Powercfg.exe -Change \"%s\" ") + setting.option + " " + policy;
+      const std::string line = ThrottleCommandLine(setting, policy);
       const PowercfgCommand command = {line.c_str(),
                                        Insert::SchemeName,
                                        setting.label,
@@ -378,6 +381,29 @@ bool ReportSystemError(SettingsRun& settings, const PowercfgCommand& command, st
 
 }  // namespace
 
+PowercfgCommandLine BuildPowercfgCommandLine(std::string_view commandLine, Insert insert,
+                                             std::string_view inserted) {
+  PowercfgCommandLine built{Format(std::string(commandLine).c_str(), inserted),
+                            Refusal(insert, inserted)};
+  if (built.refusal == nullptr && built.line.size() > kMaxCommandLine) {
+    built.refusal = "Refused: the command line is longer than 1023 characters";
+  }
+  return built;
+}
+
+std::vector<std::pair<std::string, Insert>> CommandLinesWithInsert() {
+  std::vector<std::pair<std::string, Insert>> lines = {{kSetActive.commandLine, kSetActive.insert}};
+  for (const ThrottleSetting& setting : kThrottleSettings) {
+    for (const auto& [value, policy] : kThrottlePolicies) {
+      lines.emplace_back(ThrottleCommandLine(setting, policy), Insert::SchemeName);
+    }
+  }
+  for (const BatteryAlarmSettings* alarm : {&kLowAlarm, &kCriticalAlarm}) {
+    lines.emplace_back(alarm->level.commandLine, alarm->level.insert);
+  }
+  return lines;
+}
+
 void SettingsRun::Log(std::string_view type, std::string_view val1, std::string_view val2,
                       std::string_view val3) {
   run.log.Write(rules.module, type, val1, val2, val3);
@@ -425,11 +451,8 @@ bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
   if (command.before != Before::Nothing) {
     settings.Log(command.before == Before::InfoWord ? "Info" : "Success", command.label, "", word);
   }
-  const std::string line = Format(command.commandLine, inserted);
-  const char* refusal = Refusal(command.insert, inserted);
-  if (refusal == nullptr && line.size() > kMaxCommandLine) {
-    refusal = "Refused: the command line is longer than 1023 characters";
-  }
+  const auto [line, refusal] =
+      BuildPowercfgCommandLine(command.commandLine, command.insert, inserted);
   if (refusal != nullptr) {
     settings.Log("Failed", command.label, refusal,
                  command.insert == Insert::Nothing ? std::string_view(line) : inserted);

@@ -7,7 +7,10 @@
 // hibernation switch in the system-error style (OperationRules).
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "jobdoc/power_request.h"
 #include "platform/port/power_policy.h"
@@ -95,6 +98,20 @@ bool ApplyActiveScheme(SettingsRun& settings);
 // every command that ran succeeded.
 bool ApplyMachineSettings(SettingsRun& settings,
                           const port::SYSTEM_POWER_CAPABILITIES& capabilities);
+
+// A command line of the table with its "%s" filled in, or why it may not run:
+// the scheme name or level could change the arguments Powercfg.exe sees, or
+// the line is longer than the command buffer.
+struct PowercfgCommandLine {
+  std::string line;
+  const char* refusal;  // null: the line may run
+};
+PowercfgCommandLine BuildPowercfgCommandLine(std::string_view commandLine, Insert insert,
+                                             std::string_view inserted);
+
+// Every command line of the table that takes a scheme name or a level, with
+// what it takes.
+std::vector<std::pair<std::string, Insert>> CommandLinesWithInsert();
 
 // Runs one command of the table with `inserted` for "%s". The scheme name or
 // level is refused, and the command not run, when it could change the

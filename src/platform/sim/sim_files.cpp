@@ -19,6 +19,7 @@ namespace fs = std::filesystem;
 constexpr port::ErrorCode kInvalidName = 123;
 constexpr port::ErrorCode kInsufficientBuffer = 122;
 constexpr port::ErrorCode kWriteFault = 29;
+constexpr port::ErrorCode kDiskFull = 112;
 
 bool HasWildcard(std::string_view text) { return text.find_first_of("*?") != std::string::npos; }
 
@@ -60,12 +61,18 @@ std::string Trim(std::string_view text) {
 }
 
 // A file open for writing: each WriteFile is one write of the host file (for
-// a file opened to append, the kernel puts it whole at the end).
+// a file opened to append, the kernel puts it whole at the end). On a full
+// disk every write fails and writes nothing.
 class SimOutputFile : public port::OutputFile {
  public:
-  SimOutputFile(SimMachine& machine, UniqueFd fd) : machine_(machine), fd_(std::move(fd)) {}
+  SimOutputFile(SimMachine& machine, UniqueFd fd, bool diskFull)
+      : machine_(machine), fd_(std::move(fd)), diskFull_(diskFull) {}
 
   bool WriteFile(const void* data, std::size_t size) override {
+    if (diskFull_ && size > 0) {
+      machine_.SetLastError(kDiskFull);
+      return false;
+    }
     const auto* bytes = static_cast<const char*>(data);
     while (size > 0) {
       const ssize_t written = ::write(fd_.get(), bytes, size);
@@ -83,6 +90,7 @@ class SimOutputFile : public port::OutputFile {
  private:
   SimMachine& machine_;
   UniqueFd fd_;
+  bool diskFull_;
 };
 
 int OpenFlags(port::OpenMode mode) {
@@ -254,6 +262,7 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
   // the machine, as one CreateFileA is on Windows: a file made alone is held
   // alone before anyone else can open it.
   const auto lock = machine_.LockMachine();
+  machine_.RecordOpen(resolved->host);
   bool existed = false;
   UniqueFd fd = OpenHostFile(resolved->host, mode, existed);
   if (!fd) return fail(OpenError(errno, *resolved));
@@ -264,7 +273,7 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
   }
   machine_.SetLastError(existed && mode == port::OpenMode::Replace ? port::err::kAlreadyExists
                                                                    : port::err::kSuccess);
-  return std::make_unique<SimOutputFile>(machine_, std::move(fd));
+  return std::make_unique<SimOutputFile>(machine_, std::move(fd), machine_.DiskFull(*resolved));
 }
 
 bool SimFileSystem::DeleteFileA(const char* path) {
@@ -307,7 +316,10 @@ std::string SimFileSystem::GetPrivateProfileStringA(const char* section, const c
   }
   const auto resolved = Resolve(file.c_str());
   std::ifstream in;
-  if (resolved && !resolved->IsFolder()) in.open(resolved->host, std::ios::binary);
+  if (resolved && !resolved->IsFolder()) {
+    machine_.RecordOpen(resolved->host);
+    in.open(resolved->host, std::ios::binary);
+  }
   if (!in) {
     machine_.SetLastError(port::err::kFileNotFound);
   } else if (section != nullptr && key != nullptr) {

@@ -111,6 +111,7 @@ bool SimPowerProfile::GetActivePwrScheme(std::uint32_t& index) {
 }
 
 bool SimPowerProfile::DeletePwrScheme(std::uint32_t index) {
+  const auto lock = machine_.LockMachine();  // read, change and write as one step
   Json power = Load();
   if (Forced(power, "DeletePwrScheme")) return false;
   if (!BoolMember(power, "user_may_write", true, kWhere)) return Fail(port::err::kAccessDenied);
@@ -139,6 +140,7 @@ bool SimPowerProfile::ReadPwrScheme(std::uint32_t index, port::POWER_POLICY& pol
 bool SimPowerProfile::WritePwrScheme(std::uint32_t& index, const port::WideText& name,
                                      const port::WideText& description,
                                      const port::POWER_POLICY& policy) {
+  const auto lock = machine_.LockMachine();
   Json power = Load();
   if (Forced(power, "WritePwrScheme")) return false;
   if (!BoolMember(power, "user_may_write", true, kWhere)) return Fail(port::err::kAccessDenied);
@@ -168,6 +170,7 @@ bool SimPowerProfile::GetCurrentPowerPolicies(port::GLOBAL_POWER_POLICY& global,
 }
 
 bool SimPowerProfile::WriteGlobalPwrPolicy(const port::GLOBAL_POWER_POLICY& global) {
+  const auto lock = machine_.LockMachine();
   Json power = Load();
   if (Forced(power, "WriteGlobalPwrPolicy")) return false;
   WriteGlobalPolicy(power["global_policy"], global);
