@@ -231,8 +231,12 @@ std::string RenderText(const Report& report, const ToUtf8& utf8) {
     RehearsalText(*report.rehearsal, text);
   }
   text.Line("", "");
-  text.Line("", std::to_string(report.Count(Severity::Error)) + " errors, " +
-                    std::to_string(report.Count(Severity::Warning)) + " warnings: " +
+  const auto counted = [&report](Severity severity, const char* what) {
+    const int n = report.Count(severity);
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+  };
+  text.Line("", counted(Severity::Error, "error") + ", " + counted(Severity::Warning, "warning") +
+                    ": " +
                     (report.ExitCode() == 2   ? "the job would fail"
                      : report.ExitCode() == 1 ? "check the warnings"
                                               : "nothing is wrong"));

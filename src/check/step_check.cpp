@@ -106,9 +106,10 @@ class StepCheck : public power::SettingsVisitor {
         Add(text.empty() || text == "0" ? Severity::Info : Severity::Warning, "overwriteifexst",
             Unmatched(text, "not '1'", "an existing scheme is left unchanged"));
       }
-      Description();
+      Description(overwrite ? "; a scheme that exists keeps its own" : "");
     } else if (overwrite) {
       Note("overwriteifexst", "'1': the scheme is changed, or created when it is missing");
+      Description("; only a scheme that is missing and created takes it");
     } else {
       Warn(
           "overwriteifexst",
@@ -262,7 +263,7 @@ class StepCheck : public power::SettingsVisitor {
     }
   }
 
-  void Description() {
+  void Description(const std::string& when) {
     const std::string_view text = Value("schemeDesc");
     if (request_.Fit("schemeDesc") == jobdoc::ValueFit::TooLong) {
       Warn("schemeDesc", "longer than " + std::to_string(request_.schemeDesc.kMaxLength) +
@@ -270,7 +271,7 @@ class StepCheck : public power::SettingsVisitor {
     } else if (request_.Fit("schemeDesc") == jobdoc::ValueFit::Lossy) {
       Warn("schemeDesc", "holds characters outside the machine's code page: stored changed");
     } else if (!text.empty()) {
-      Note("schemeDesc", Quoted(text));
+      Note("schemeDesc", Quoted(text) + when);
     }
   }
 

@@ -3,13 +3,23 @@
 // Output is UTF-8.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "check/document_check.h"
 #include "check/render.h"
 #include "platform/win32/win32_platform.h"
+
+namespace {
+
+// Straight to the standard handles: the C runtime's stdio would import
+// functions Windows XP may lack.
+void Write(DWORD handle, const std::string& text) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(handle), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const char* document = nullptr;
@@ -25,7 +35,7 @@ int main(int argc, char** argv) {
     }
   }
   if (document == nullptr) {
-    std::fprintf(stderr, "usage: zrt-check.exe JOB.xml [--json]\n");
+    Write(STD_ERROR_HANDLE, "usage: zrt-check.exe JOB.xml [--json]\n");
     return 2;
   }
   try {
@@ -38,10 +48,10 @@ int main(int argc, char** argv) {
     };
     const std::string out =
         json ? zrt::check::RenderJson(report, utf8) : zrt::check::RenderText(report, utf8);
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    Write(STD_OUTPUT_HANDLE, out);
     return report.ExitCode();
   } catch (...) {
-    std::fprintf(stderr, "zrt-check: the platform could not be set up\n");
+    Write(STD_ERROR_HANDLE, "zrt-check: the platform could not be set up\n");
     return 2;
   }
 }
