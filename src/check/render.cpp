@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "platform/text_conversion.h"
-
 namespace zrt::check {
 namespace {
 
@@ -178,34 +176,6 @@ class JsonWriter {
 };
 
 }  // namespace
-
-std::string AnsiToUtf8(port::System& system, std::string_view ansi) {
-  port::WideText wide;
-  if (!ToWide(system, ansi, wide)) return std::string(ansi);
-  std::string out;
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    char32_t c = wide[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size()) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 std::string RenderText(const Report& report, const ToUtf8& utf8) {
   Text text(utf8);

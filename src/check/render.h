@@ -7,15 +7,11 @@
 #include <string_view>
 
 #include "check/report.h"
-#include "platform/port/system.h"
 
 namespace zrt::check {
 
 // Converts a text of the report (ANSI) to UTF-8.
 using ToUtf8 = std::function<std::string(std::string_view)>;
-
-// ANSI to UTF-8 through the platform's own conversion to UTF-16.
-std::string AnsiToUtf8(port::System& system, std::string_view ansi);
 
 std::string RenderText(const Report& report, const ToUtf8& utf8);
 std::string RenderJson(const Report& report, const ToUtf8& utf8);

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "check/document_check.h"
 #include "check/render.h"
@@ -17,6 +18,19 @@ namespace {
 void Write(DWORD handle, const std::string& text) {
   DWORD written = 0;
   WriteFile(GetStdHandle(handle), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// The report's ANSI texts as UTF-8, through UTF-16.
+std::string Utf8(std::string_view ansi) {
+  const int size = static_cast<int>(ansi.size());
+  const int wideSize = MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, wide.data(), wideSize);
+  const int utf8Size =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(utf8Size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, utf8.data(), utf8Size, nullptr, nullptr);
+  return utf8;
 }
 
 }  // namespace
@@ -40,14 +54,10 @@ int main(int argc, char** argv) {
   }
   try {
     auto platform = zrt::win32::Win32Platform::Create();
-    zrt::port::System& system = platform->platform().system;
     const zrt::check::Report report =
         zrt::check::CheckDocument(platform->platform(), document, document);
-    const auto utf8 = [&system](std::string_view ansi) {
-      return zrt::check::AnsiToUtf8(system, ansi);
-    };
     const std::string out =
-        json ? zrt::check::RenderJson(report, utf8) : zrt::check::RenderText(report, utf8);
+        json ? zrt::check::RenderJson(report, Utf8) : zrt::check::RenderText(report, Utf8);
     Write(STD_OUTPUT_HANDLE, out);
     return report.ExitCode();
   } catch (...) {
