@@ -50,13 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Texts reach the builder from fixed-width request fields: zero-terminated.
   std::string text(reinterpret_cast<const char*>(data), size);
   text.resize(text.find('\0') == std::string::npos ? size : text.find('\0'));
-  static const auto lines = zrt::power::CommandLinesWithInsert();
-  for (const auto& [commandLine, insert] : lines) {
-    const auto built = zrt::power::BuildPowercfgCommandLine(commandLine, insert, text);
+  static const auto commands = zrt::power::CommandsWithInsert();
+  for (const zrt::power::PowercfgCommand* command : commands) {
+    const auto built = zrt::power::BuildPowercfgCommand(*command, text);
     if (built.refusal != nullptr) continue;  // nothing runs
     Require(built.line.size() <= 1023);
     std::string program;
-    const auto intended = Intended(commandLine, insert, text, program);
+    const auto intended = Intended(command->commandLine, command->insert, text, program);
     const zrt::sim::SplitCommand split = zrt::sim::SplitCommandLine(built.line);
     Require(split.program == program);
     Require(split.arguments == intended);
