@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# The demo: builds the Linux program and runs a sample "Create Scheme" job on
-# a copy of the bundled simulated Windows XP laptop, then shows the power
-# schemes before and after, the activity log, the Powercfg.exe commands run
-# and the status document.
+# The demo: builds the Linux program, checks a sample "Create Scheme" job with
+# zrt-check and runs it on a copy of the bundled simulated Windows XP laptop,
+# then shows the power schemes before and after, the activity log, the
+# Powercfg.exe commands run and the status document.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh linux
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target zReTessalyXP >/dev/null
+cmake --build --preset linux --target zReTessalyXP zrt-check >/dev/null
 
 work=$(mktemp -d)
 machine="$work/xp-laptop"
@@ -31,6 +31,9 @@ job='OD@#@5012@#@C:\Jobs\create-field-work.xml@#@JOB-77@#@jsmith@#@12/07/2026 10
 echo "== Machine: $machine (simulated Windows XP laptop)"
 echo "== Job document C:\\Jobs\\create-field-work.xml:"
 sed 's/^/  /' examples/jobs/create-field-work.xml
+echo
+echo "== What the job will do, told by zrt-check before it goes out:"
+build/linux/zrt-check examples/jobs/create-field-work.xml | sed 's/^/  /' || true
 echo
 echo "== Power schemes before:"
 schemes

@@ -3,27 +3,47 @@
 
     scripts/reliability.py [options] SECTION...
 
-Sections (`all` runs every one):
+Sections (`all` runs every one that applies to the target):
   concurrency  several jobs at once on one machine: processes appending to
                one day's activity log (torn, lost, duplicated and reordered
-               lines, header blocks), and jobs started in the same millisecond
+               lines, header blocks), jobs started in the same millisecond
                without a post library (fallback status files kept, replaced
-               and lost)
+               and lost), and jobs deleting or creating one scheme each
+               (changes lost, indices taken twice)
+  documents    hostile job documents: the outcome against the defined one,
+               peak memory, files opened beyond those a run needs, and
+               connections to a listener the documents point at
+  faults       registry values, read-only and full folders, a post library
+               and Powercfg.exe that crash, hang or answer garbage, token
+               refusals, Sleep and the clock: each outcome against the
+               documented one (the status reported, nothing run twice)
+  fuzz         each libFuzzer target of the fuzz build for a time or a
+               number of executions: executions, crashes, time-outs
 
 Options:
-  --target linux|wine  the Linux program on a simulated machine (default), or
-                       the Windows program under Wine (log part only: Wine has
-                       no fixed clock to start jobs in one millisecond)
+  --target linux|wine|both
+                       the Linux program on a simulated machine (default), the
+                       Windows program under Wine (where Wine can express the
+                       case), or both in turn; the fuzz section measures the
+                       fuzz build, once
   --build-dir DIR      the build to measure (default build/linux or build/win32)
+  --fuzz-build-dir DIR the fuzz build (default build/fuzz)
   --prefix DIR         the Wine prefix (default: the build's ZRT_WINE_PREFIX)
   --processes N        log writers at once (default 8)
   --lines N            lines each writer logs (default 1000)
   --jobs N             jobs started at once (default 8)
+  --seconds N          how long each fuzzer runs (default 10)
+  --fuzz-runs N        how many inputs each fuzzer runs, instead of a time
+  --quick              leave out the cases that wait out a five-minute bound
   --check              exit with 1 when a figure breaks its bound
+  --write FILE         also write the figures into FILE (docs/reliability.md),
+                       replacing the blocks of the sections measured now and
+                       keeping the others
 
 Each section is a function below that returns its tables; add a section by
 writing one and naming it in SECTIONS. Only the Python standard library is
-used.
+used, and GNU time (peak memory) and strace (files opened under Wine) where
+they are installed.
 """
 
 import argparse
@@ -32,9 +52,11 @@ import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 from dataclasses import dataclass, field
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -54,7 +76,7 @@ class Table:
     failures: list = field(default_factory=list)  # figures that break their bound
 
     def markdown(self):
-        lines = [f"## {self.title}", "", "| " + " | ".join(self.columns) + " |",
+        lines = [f"### {self.title}", "", "| " + " | ".join(self.columns) + " |",
                  "|" + "---|" * len(self.columns)]
         lines += ["| " + " | ".join(str(cell) for cell in row) + " |" for row in self.rows]
         lines += [""] + [f"- {note}" for note in self.notes + self.failures]
@@ -78,7 +100,7 @@ class Target:
         if self.name == "wine":
             prefix = args.prefix or cache_value(self.build, "ZRT_WINE_PREFIX") or os.path.join(
                 self.build, "wineprefix")
-            subprocess.run([os.path.join(REPO, "scripts", "wine-prefix.sh"), "start", prefix],
+            subprocess.run([os.path.join(REPO, "scripts", "wine-prefix.sh"), "create", prefix],
                            check=True, stdout=subprocess.DEVNULL)
             self.env.update(WINEPREFIX=prefix, WINEARCH="win32",
                             WINEDEBUG=self.env.get("WINEDEBUG", "-all"))
@@ -217,8 +239,17 @@ def log_writers(target, args):
             "there (fstat, pwrite), two steps that other processes can come between, so lines "
             "of processes writing at once may overwrite one another under Wine; on Windows the "
             "file system appends each write whole. Only the header figures are bounds here.")
-    elif any(f[name] for name in atomic):
-        table.failures.append("every line must reach the log whole, once and in order")
+    else:
+        table.notes.append(
+            "Each record, with the header when the open made the file, is one write to a file "
+            "opened to append only: on the simulated machine O_APPEND, on Windows a handle with "
+            "FILE_APPEND_DATA and without FILE_WRITE_DATA, for which the file system puts each "
+            "write whole at the end of the file. A missing file is made by an open that creates "
+            "it and holds it alone (O_EXCL with an exclusive lock; CREATE_NEW sharing reading "
+            "only) until its header and first line are written, so the header comes first and "
+            "once.")
+        if any(f[name] for name in atomic):
+            table.failures.append("every line must reach the log whole, once and in order")
     return table
 
 
@@ -265,14 +296,922 @@ def same_millisecond_jobs(target, args):
     return table
 
 
+def run_scheme_jobs(target, args, machine, steps):
+    """Runs one job per step (`action`, `schemename`) at once on `machine`;
+    the ids of the jobs that reported Success, and the machine's schemes."""
+    for k, (action, name) in enumerate(steps, 1):
+        with open(os.path.join(machine, "drive_c", "Jobs", f"job{k}.xml"), "w",
+                  encoding="utf-8") as file:
+            file.write(SCHEME_JOB.format(action=action, name=name))
+    jobs = [target.start(target.program, [
+        f"OD@#@5012@#@C:\\Jobs\\job{k}.xml@#@J-{k}@#@jsmith@#@07/12/2026 14:05:09@#@I-{k}"
+        "@#@0@#@SJ-3"], machine) for k in range(1, len(steps) + 1)]
+    failures = wait_all(jobs)
+    with open(os.path.join(machine, "posts.jsonl"), encoding="utf-8") as file:
+        posts = [json.loads(line)["texts"][1] for line in file if line.strip()]
+    succeeded = {int(m.group(1)) for post in posts for m in [re.search(
+        r"<jobid>J-(\d+)</jobid>.*<status>Success</status>", post, re.S)] if m}
+    with open(os.path.join(machine, "power.json"), encoding="utf-8") as file:
+        schemes = json.load(file).get("schemes", [])  # a torn file fails here
+    return failures, succeeded, schemes
+
+
+# A job of one step; creation also runs the throttle commands of Powercfg.exe.
+SCHEME_JOB = """<job><scriptinstance scriptid="5012" fncname="Power Management">
+<step value="1"><action>{action}</action><schemename>{name}</schemename>
+<overwriteifexst>0</overwriteifexst><turnoffpi>600</turnoffpi>
+<procthrotac>4</procthrotac><procthrotdc>3</procthrotdc></step>
+</scriptinstance></job>"""
+
+
+def concurrent_scheme_changes(target, args):
+    table = Table(
+        f"Concurrency: {args.jobs} jobs at once on one machine, each deleting or creating one "
+        "scheme",
+        ["jobs", "action", "reported Success", "schemes left as asked", "changes lost",
+         "indices taken twice"])
+    names = [f"Spare {k}" for k in range(1, args.jobs + 1)]
+    for action in ("Delete Scheme", "Create Scheme"):
+        scratch = tempfile.mkdtemp(prefix="zrt-reliability-")
+        try:
+            machine = new_machine(scratch, "xp-laptop")
+            os.makedirs(os.path.join(machine, "drive_c", "Jobs"))
+            if action == "Delete Scheme":
+                with open(os.path.join(machine, "power.json"), encoding="utf-8") as file:
+                    power = json.load(file)
+                power["schemes"] += [{"index": 100 + k, "name": name}
+                                     for k, name in enumerate(names)]
+                with open(os.path.join(machine, "power.json"), "w", encoding="utf-8") as file:
+                    json.dump(power, file)
+            failures, succeeded, schemes = run_scheme_jobs(
+                target, args, machine, [(action, name) for name in names])
+        finally:
+            shutil.rmtree(scratch, ignore_errors=True)
+        table.failures += failures
+        present = [s["name"] for s in schemes if s.get("name") in names]
+        if action == "Delete Scheme":
+            as_asked = len(names) - len(present)
+            lost = sum(1 for k in succeeded if names[k - 1] in present)
+            twice = "-"
+            if len(succeeded) != len(names) or lost:
+                table.failures.append("every deletion must succeed and stay done")
+        else:
+            as_asked = len(present)
+            lost = sum(1 for k in succeeded if names[k - 1] not in present)
+            twice = len(names) - as_asked
+        table.rows.append([len(names), action, len(succeeded), as_asked, lost, twice])
+    table.notes.append(
+        "A job creating a scheme takes the index one above the highest it enumerated, and the "
+        "platform's WritePwrScheme replaces a scheme already at that index: jobs that enumerate "
+        "at the same moment take the same index, and the scheme written last is the one kept. "
+        "The power-profile API has no way to reserve an index, so this is the platform's "
+        "behaviour, measured, not bounded; the job whose scheme was replaced usually fails at its "
+        "next Powercfg.exe command (\"Scheme Not Found\").")
+    return table
+
+
 def concurrency(target, args):
     tables = [log_writers(target, args)]
     if target.name == "linux":
-        tables.append(same_millisecond_jobs(target, args))
+        tables += [same_millisecond_jobs(target, args), concurrent_scheme_changes(target, args)]
     return tables
 
 
-SECTIONS = {"concurrency": concurrency}
+# ---------------------------------------------------------------------------
+# Cases: one job each, run through the scenario runner's targets
+# (tests/scenarios/run_scenario.py), which set a machine up on the simulated
+# machine or in the Wine prefix from a scenario and collect what the run left.
+
+sys.path.insert(0, os.path.join(REPO, "tests", "scenarios"))
+import run_scenario as scenarios  # noqa: E402
+
+END = ("WinMain", "INFO", "Application", "End")
+
+
+@dataclass
+class Expect:
+    """A documented outcome: records the log must hold (module, type, val1,
+    val2, val3; None matches anything, a compiled pattern must match whole),
+    whether the run ends with the End line, the status reported ("Success",
+    "Fail" or None for none) and how (post or fallback), and how the process
+    ends ("exit 0", "crash" for a processor fault, "hang" for one still
+    running at the time-out)."""
+    text: str
+    records: list = field(default_factory=list)
+    end_line: bool = True
+    status: str = None
+    via: str = "post"
+    ends: str = "exit 0"
+    logged: bool = True    # False: no line reaches the log
+    document: str = None   # a pattern the status document must hold
+
+
+@dataclass
+class Case:
+    name: str
+    scenario: dict
+    expect: Expect
+    targets: tuple = ("linux", "wine")
+    wine: dict = None    # scenario members that differ under Wine
+    wine_expect: Expect = None  # the outcome under Wine, where Wine's platform differs
+    # Under Wine, called with drive C:'s host folder just before the run; what
+    # it returns, if anything, is called after the run.
+    wine_around: object = None
+    timeout: int = 60
+    slow: bool = False   # left out with --quick
+
+
+def load_failure(text="Unable Load inputfile"):
+    return Expect(f'"load Xml" failure: {text}; End; no status',
+                  [("WinMain", "FAILED", "load Xml", "", text)])
+
+
+def runs(status="Success", *records, text=None, via="post", document=None):
+    return Expect(text or f"runs; status {status} ({via})", list(records), status=status,
+                  via=via, document=document)
+
+
+def scenario_runner(target, args):
+    """The scenario runner's target for `target`."""
+    options = argparse.Namespace(build_dir=target.build, program=None, doubles=None,
+                                 prefix=args.prefix, keep=False)
+    return (scenarios.LinuxTarget if target.name == "linux" else scenarios.WineTarget)(
+        options, scenarios.read_cache(target.build))
+
+
+def text_of(raw):
+    """A file the program wrote, as text."""
+    return raw.replace(b"\r\n", b"\n").decode(scenarios.ANSI, errors="replace")
+
+
+def matches(expected, actual):
+    return expected is None or (expected.fullmatch(actual) is not None if hasattr(
+        expected, "fullmatch") else expected == actual)
+
+
+def records_of(observed):
+    records = []
+    for _, _, raw in observed.log_files:
+        records += scenarios.parse_log(text_of(raw))[1]
+    return [tuple(r[1:]) for r in records]  # without the user column
+
+
+def status_of(observed):
+    """The status reported (the document of the post the library accepted,
+    else of the fallback file), how, and the text of the document."""
+    records = records_of(observed)
+    # The log tells which post the library accepted; when no line reached
+    # the log, a run that ended normally had its last post accepted (the
+    # cases without a log use a library that accepts every post).
+    accepted = any(r[:4] == ("1.0", "CREATEWEBPOST", "Info", "Success Webpost Return Status")
+                   for r in records) or (not records and ending(observed) == "exit 0")
+    documents = [(texts[1], "post") for texts in observed.posts[-1:] if accepted]
+    documents += [(text_of(raw), "fallback") for _, _, raw in observed.fallback_files]
+    if not documents:
+        return None, None, None
+    document, via = documents[0]
+    word = re.search(r"<status>(\w+)</status>", document)
+    return (word.group(1) if word else "?"), via, document
+
+
+def describe(observed):
+    """What a run did, in a few words."""
+    records = records_of(observed)
+    decisive = [r for r in records if r[1] in ("FAILED", "ERROR") and r[2] != "OpenProcessToken"]
+    parts = []
+    if decisive:  # the first failure is the cause; the later ones report it
+        module, kind, val1, val2, val3 = decisive[0]
+        parts.append(" ".join([f'{kind} "{val1}"'] + [f'"{v.strip()[:50]}"' for v in (val2, val3)
+                                                      if v.strip()]))
+    parts.append("nothing logged" if not records else "End" if records[-1][:4] == END
+                 else "no End")
+    status, via, _ = status_of(observed)
+    parts.append(f"status {status} ({via})" if status else "no status")
+    return "; ".join(parts)
+
+
+def ending(observed):
+    if observed.timed_out:
+        return "hang"
+    if observed.exit_code == 0:
+        return "exit 0"
+    # A processor fault: the Linux program dies of SIGSEGV (128 + 11 as GNU
+    # time reports it); under Wine the process ends with the exception code.
+    if observed.exit_code in (-11, 139, 0xC0000005 & 0xFF, 0xC0000005):
+        return "crash"
+    return f"exit {observed.exit_code}"
+
+
+def expected(case, target_name):
+    return case.wine_expect if target_name == "wine" and case.wine_expect else case.expect
+
+
+def check(expect, observed):
+    """The ways the run departs from the documented outcome."""
+    problems = []
+    if ending(observed) != expect.ends:
+        problems.append(f"ended with {ending(observed)}, not {expect.ends}")
+    records = records_of(observed)
+    for wanted in expect.records:
+        if not any(all(matches(w, a) for w, a in zip(wanted, r)) for r in records):
+            problems.append("no line " + "|".join("*" if w is None else getattr(w, "pattern", w)
+                                                  for w in wanted))
+    if not expect.logged:
+        if records:
+            problems.append(f"{len(records)} lines logged")
+    elif expect.ends == "exit 0" and (bool(records) and records[-1][:4] == END) != expect.end_line:
+        problems.append("the End line is missing" if expect.end_line else "an End line")
+    status, via, document = status_of(observed)
+    if (status, via if status else None) != (expect.status, expect.via if expect.status else None):
+        problems.append(f"status {status} ({via})" if status else "no status")
+    elif expect.document and not re.search(expect.document, document or ""):
+        problems.append(f"the status document lacks {expect.document}")
+    lines = [c.get("command_line") for c in observed.commands]
+    if len(lines) != len(set(lines)):
+        problems.append("a command ran twice")
+    return problems
+
+
+def run_cases(target, args, cases, trace_opens=False):
+    """Runs each case meant for the target; rows of (case, observed, problems).
+    Under Wine, `trace_opens` records the files the program opens."""
+    runner = scenario_runner(target, args)
+    preludes = scenarios.load_preludes()
+    results = []
+    for case in cases:
+        if target.name not in case.targets or (args.quick and case.slow):
+            continue
+        scenario = dict(case.scenario)
+        if target.name == "wine" and case.wine:
+            scenario.update(case.wine)
+        scenario.setdefault("machine", "xp-laptop")
+        if "files" not in scenario:
+            scenario.setdefault("job", {"steps": [
+                {"action": "Delete Scheme", "schemename": "Night Shift"}]})
+        scenario.setdefault("expect", {"log": {}})
+        if target.name == "linux":
+            settings = dict(scenario.get("machine_settings", {}), record_opens="opens.txt")
+            scenario["machine_settings"] = settings
+        runner.timeout = case.timeout
+        if target.name == "wine":
+            runner.around_run = case.wine_around
+            runner.trace_opens = trace_opens
+        try:
+            observed, _ = runner.run(scenario, "", preludes)
+        except (scenarios.ScenarioError, scenarios.Skip, OSError,
+                subprocess.CalledProcessError) as e:
+            results.append((case, None, [f"could not run: {e}"]))
+            continue
+        results.append((case, observed, check(expected(case, target.name), observed)))
+    return results
+
+
+def peak_mib(observed):
+    return "-" if observed is None or observed.peak_rss_kib is None else \
+        f"{observed.peak_rss_kib / 1024:.1f}"
+
+
+# ---------------------------------------------------------------------------
+# documents
+
+# Files a run may open, by the end of their host path (lower case): the job
+# document (or what its path names), the INI file, the post library, the
+# program and the doubles beside it, the activity log, fallback status files
+# and the doubles' records.
+EXPECTED_OPENS = re.compile(
+    r".*(/jobs/job\.xml|/jobs|/dev/zero|/zlocator\.ini|/zcourier\.dll|/zretessalyxp\.exe"
+    r"|/powrprof\.dll|/powercfg\.exe|/zqtvlog/[^/]*\.log|/qtvpostlogs/[^/]*\.xml"
+    r"|/zrt-scenario/[^/]*)")
+
+
+def other_opens(observed, scratch, drive_c):
+    """Files the run opened beyond those it needs: on the simulated machine,
+    every file a call of the program opened; under Wine, the files strace saw
+    opened on drive C: (outside C:\\windows, Wine's own) and in the scratch
+    folder holding the files the hostile documents point at."""
+    if observed is None or observed.opened is None:
+        return None
+    others = set()
+    for path in observed.opened:
+        if drive_c is not None:
+            # Wine reaches drive C: and Z: (the host's root) by its own links.
+            path = re.sub(r"^.*/dosdevices/c:(?=/|$)", drive_c, path, flags=re.I)
+            path = re.sub(r"^.*/dosdevices/z:(?=/)", "", path, flags=re.I).rstrip("/")
+            inside = path.startswith(drive_c + "/") and not path.lower().startswith(
+                drive_c.lower() + "/windows/")
+            if not (inside or path.startswith(scratch)) or os.path.isdir(path):
+                continue
+        if not EXPECTED_OPENS.fullmatch(path.lower()):
+            others.add(path)
+    return sorted(others)
+
+
+class Listener:
+    """A TCP listener on the loopback address that counts connections."""
+
+    def __init__(self):
+        self.socket = socket.socket()
+        self.socket.bind(("127.0.0.1", 0))
+        self.socket.listen(16)
+        self.socket.settimeout(0.2)
+        self.port = self.socket.getsockname()[1]
+        self.connections = 0
+        self.stopped = threading.Event()
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        while not self.stopped.is_set():
+            try:
+                connection, _ = self.socket.accept()
+            except OSError:
+                continue
+            self.connections += 1
+            connection.close()
+
+    def close(self):
+        self.stopped.set()
+        self.thread.join()
+        self.socket.close()
+
+
+JOB_HEAD = ('<job><scriptinstance scriptid="5012" scriptver="1.0" category="Power" '
+            'fncname="Power Management" logonuser="jsmith">')
+JOB_TAIL = "</scriptinstance></job>"
+DELETE_STEP = ('<step value="{n}"><action>Delete Scheme</action>'
+               "<schemename>Night Shift</schemename></step>")
+SKIPPED_STEP = '<step value="{n}"><action>Archive Scheme</action><schemename>x</schemename></step>'
+DELETED = ("WinMain", "INFO", "Action", "Delete", "Night Shift")
+
+
+def job_text(body=DELETE_STEP.format(n=1), prolog='<?xml version="1.0" encoding="UTF-8"?>'):
+    return f"{prolog}{JOB_HEAD}{body}{JOB_TAIL}"
+
+
+def document_cases(scratch, listener, target_name):
+    """The hostile documents, each with its defined outcome."""
+    url = f"http://127.0.0.1:{listener.port}"
+    secret = os.path.join(scratch, "secret.txt")
+    file_url = "file:///" + ("Z:" + secret.replace("/", "\\") if target_name == "wine"
+                             else secret.lstrip("/"))
+    laughs = "".join(f'<!ENTITY l{k} "{("&l" + str(k - 1) + ";") * 10}">' for k in range(1, 10))
+    steps = "".join(SKIPPED_STEP.format(n=n) for n in range(1, 10000))
+    doc = job_text()
+    utf16 = job_text(prolog='<?xml version="1.0" encoding="UTF-16"?>')
+
+    def job(data, path="C:\\Jobs\\job.xml"):
+        return {"files": {path: data if isinstance(data, bytes) else data.encode("utf-8")}}
+
+    def at(path):
+        argument = f"OD@#@5012@#@{path}@#@J-77@#@jsmith@#@07/12/2026@#@I-9@#@0@#@SJ-3"
+        return {"argument": argument, "files": {"C:\\Jobs\\other.xml": doc.encode()}}
+
+    # The simulated machine's drive Z: holds the host's /dev/zero, as Wine's
+    # drive Z: (the host's root) does.
+    devices = os.path.join(scratch, "z")
+    os.makedirs(os.path.join(devices, "dev"), exist_ok=True)
+    if not os.path.lexists(os.path.join(devices, "dev", "zero")):
+        os.symlink("/dev/zero", os.path.join(devices, "dev", "zero"))
+    device = at("Z:\\dev\\zero")
+    device["machine_settings"] = {"drives": {"C": "drive_c", "Z": devices}}
+
+    return [
+        Case("billion laughs (10^9 entity expansions)", job(job_text(
+            prolog=f'<?xml version="1.0"?><!DOCTYPE job [<!ENTITY l0 "lol">{laughs}]>',
+            body='<step value="1"><action>Delete Scheme</action><schemename>&l9;</schemename>'
+                 "</step>")), load_failure()),
+        Case("external entity: a file", job(job_text(
+            prolog=f'<?xml version="1.0"?><!DOCTYPE job [<!ENTITY s SYSTEM "{file_url}">]>',
+            body='<step value="1"><action>Delete Scheme</action><schemename>&s;</schemename>'
+                 "</step>")), load_failure()),
+        Case("external entity: the network", job(job_text(
+            prolog=f'<?xml version="1.0"?><!DOCTYPE job [<!ENTITY s SYSTEM "{url}/e">]>',
+            body='<step value="1"><action>Delete Scheme</action><schemename>&s;</schemename>'
+                 "</step>")), load_failure()),
+        Case("external DTD and parameter entity", job(job_text(
+            prolog=f'<?xml version="1.0"?><!DOCTYPE job SYSTEM "{url}/job.dtd" '
+                   f'[<!ENTITY % p SYSTEM "{file_url}"> %p;]>')), load_failure()),
+        Case("internal DTD only", job(job_text(
+            prolog='<?xml version="1.0"?><!DOCTYPE job [<!ELEMENT job ANY>]>')), load_failure()),
+        Case("100 MB document", job(job_text(body=DELETE_STEP.format(n=1) + "<!--" + "x" * (
+            100 * 1024 * 1024) + "-->")), load_failure()),
+        Case("10,000-deep nesting", job(job_text(body="<a>" * 10000 + "</a>" * 10000)),
+             load_failure()),
+        Case("10,000 steps, the last one a deletion", job(job_text(
+            body=steps + DELETE_STEP.format(n=10000))), runs("Success", DELETED)),
+        Case("the largest accepted: 4 MiB of 90,000 steps", job(job_text(
+            body="".join(f'<step value="{n}"><action>x</action></step>' for n in range(1, 90000))
+            + DELETE_STEP.format(n=90000))), runs("Success", DELETED)),
+        Case("invalid UTF-8", job(doc.replace("Night", "N\xc3\x28ight").encode("latin-1")),
+             load_failure()),
+        Case("UTF-16 with byte-order mark (LE)", job(utf16.encode("utf-16")),
+             runs("Success", DELETED)),
+        Case("UTF-16 with byte-order mark (BE)", job(b"\xfe\xff" + utf16.encode("utf-16-be")),
+             runs("Success", DELETED)),
+        Case("UTF-16 without byte-order mark (LE, declared)", job(utf16.encode("utf-16-le")),
+             runs("Success", DELETED)),
+        Case("a folder", at("C:\\Jobs"), load_failure()),
+        Case("a device (/dev/zero as Z:\\dev\\zero)", device, load_failure(),
+             wine={"machine_settings": {}}),
+    ]
+
+
+def documents(target, args):
+    table = Table(
+        f"Hostile documents ({target.name})",
+        ["document", "defined outcome", "observed", "exit", "peak RSS (MiB)",
+         "other files opened", "connections", "result"])
+    scratch = tempfile.mkdtemp(prefix="zrt-reliability-")
+    listener = Listener()
+    try:
+        with open(os.path.join(scratch, "secret.txt"), "w", encoding="utf-8") as file:
+            file.write("the external entity's text\n")
+        drive_c = str(scenario_runner(target, args).drive_c) if target.name == "wine" else None
+        for case in document_cases(scratch, listener, target.name):
+            before = listener.connections
+            results = run_cases(target, args, [case], trace_opens=True)
+            if not results:
+                continue
+            _, observed, problems = results[0]
+            others = other_opens(observed, scratch, drive_c)
+            if others:
+                problems.append("opened " + ", ".join(others))
+            table.rows.append([case.name, expected(case, target.name).text,
+                               describe(observed) if observed else "-",
+                               ending(observed) if observed else "-", peak_mib(observed),
+                               "not recorded" if others is None else len(others),
+                               listener.connections - before,
+                               "ok" if not problems else "FAILED: " + "; ".join(problems)])
+            table.failures += [f"{case.name}: {p}" for p in problems]
+        if listener.connections:
+            table.failures.append(f"{listener.connections} connections to the listener")
+    finally:
+        listener.close()
+        shutil.rmtree(scratch, ignore_errors=True)
+    table.notes.append(
+        "Defined outcome: a document the parser cannot load, or that has a DTD, is larger than "
+        "4 MiB or nests elements deeper than 256 levels, is \"load Xml\" failed with \"Unable Load "
+        "inputfile\", an End line and no status report; a valid job runs.")
+    if target.name == "linux":
+        table.notes.append(
+            "Other files opened: every file a call of the program opened or tried to open on the "
+            "simulated machine (its record of opens), beyond the job document, the INI file, the "
+            "post library, the log and fallback status files.")
+    else:
+        table.notes.append(
+            "Other files opened: strace of the Wine process and of the prefix's wineserver "
+            "(which opens files for it), counting the files on drive C: outside C:\\windows and "
+            "in the folder of the file the entities point at; what Wine "
+            "opens for itself (its DLLs, registry, fonts) is not counted, so under Wine this "
+            "proves that no file of the machine and no planted file was read, not that Wine read "
+            "nothing else. Peak RSS is that of the Wine process, Wine included.")
+    table.notes.append(
+        "Connections: a listener on 127.0.0.1 that the network entities and the external DTD "
+        "point at.")
+    return [table]
+
+
+# ---------------------------------------------------------------------------
+# faults
+
+PRODUCT_KEY = "HKLM\\SOFTWARE\\MERQEL"
+# Where the program keeps its data, below drive C:.
+DATA_FOLDER = {"linux": "Documents and Settings\\All Users\\Application Data\\Merqel",
+               "wine": "ProgramData\\Merqel"}
+LOG_FOLDER = "ApplicationLog\\zQTVLog"
+POST_FOLDER = "QTVPostLogs"
+CREATE_STEP = {"action": "Create Scheme", "schemename": "Field Work", "overwriteifexst": "0",
+               "actpowesch": "1"}
+SET_ACTIVE = 'POWERCFG "-SETACTIVE" "Field Work"'
+TRYING_TO_POST = ("1.0", "CREATEWEBPOST", "Trying To Send The Following status For WebPost",
+                  None, None)
+
+
+def value(kind, data):
+    """A registry value of any type: `data` is its bytes."""
+    return {"type": kind, "hex": data.hex()}
+
+
+def stops_at(name, error):
+    return Expect(f'ERROR "{name}" Not Found: {error}; no End; no status',
+                  [("WinMain", "ERROR", name, "Not Found", re.compile(re.escape(error) + ".*",
+                                                                      re.S))],
+                  end_line=False)
+
+
+def on_host(relative, target_name):
+    return "C:\\" + DATA_FOLDER[target_name] + "\\" + relative
+
+
+def immutable(relative):
+    """A hook that makes the data folder's `relative` folder immutable
+    (chattr +i) for the run: nothing can be created in it, as in a folder
+    the user may not write."""
+    def around(drive_c):
+        folder = os.path.join(drive_c, *(DATA_FOLDER["wine"] + "\\" + relative).split("\\"))
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(["chattr", "+i", folder], check=True, capture_output=True)
+        return lambda: subprocess.run(["chattr", "-i", folder], capture_output=True)
+    return around
+
+
+def full_log(drive_c):
+    """A hook that makes today's log file the host's /dev/full, where every
+    write fails for want of room; removed before the log is read back."""
+    folder = os.path.join(drive_c, *(DATA_FOLDER["wine"] + "\\" + LOG_FOLDER).split("\\"))
+    os.makedirs(folder, exist_ok=True)
+    link = os.path.join(folder, datetime.date.today().strftime("zReTessalyXP_[%d%m%Y].Log"))
+    os.symlink("/dev/full", link)
+    return lambda: os.remove(link)
+
+
+def registry_cases():
+    def regid(data, expect, name=None):
+        kind = data["type"] if isinstance(data, dict) else type(data).__name__
+        return Case(name or f"REGID as {kind}", {"registry": {PRODUCT_KEY: {"REGID": data}}},
+                    expect)
+    text = lambda n: "R" * n
+    sz = lambda raw: value("REG_SZ", raw)
+    cases = [
+        regid(value(kind, raw), runs(document=f"<regid>{re.escape(shown)}</regid>",
+                                     text=f'runs; REGID "{shown}"'))
+        for kind, raw, shown in [
+            ("REG_NONE", b"", ""), ("REG_SZ", b"RG-1\0", "RG-1"),
+            ("REG_EXPAND_SZ", b"%SystemRoot%\0", ""), ("REG_BINARY", b"RG\0\x01\xff", "RG"),
+            ("REG_DWORD", (70000).to_bytes(4, "little"), "70000"),
+            ("REG_DWORD", (0xFFFFFFFF).to_bytes(4, "little"), "-1"),
+            ("REG_DWORD_BIG_ENDIAN", (7).to_bytes(4, "big"), ""),
+            ("REG_LINK", "\\Registry\\x".encode("utf-16-le"), ""),
+            ("REG_MULTI_SZ", b"RG\0x\0\0", ""), ("REG_RESOURCE_LIST", b"\x01\0\0\0", ""),
+            ("REG_FULL_RESOURCE_DESCRIPTOR", b"\x01\0\0\0", ""),
+            ("REG_RESOURCE_REQUIREMENTS_LIST", b"\x01\0\0\0", ""),
+            ("REG_QWORD", (1 << 40).to_bytes(8, "little"), "")]]
+    for size in (31, 32, 1023):
+        cases.append(regid(sz(text(size).encode() + b"\0"), runs(
+            document=f"<regid>{text(min(size, 31))}</regid>",
+            text=f"runs; REGID cut to {min(size, 31)} characters" if size > 31
+            else f"runs; REGID of {size} characters"), f"REGID of {size} characters"))
+    unterminated = regid(sz(text(1024).encode()), runs(
+        document=f"<regid>{text(31)}</regid>", text="runs; REGID cut to 31 characters"),
+        "REGID of 1024 bytes without terminator")
+    unterminated.wine_expect = stops_at("REGID", "RegQueryValueEx [234]")
+    unterminated.wine_expect.text += (" (Wine's RegQueryValueExA wants room for a terminator "
+                                      "it adds; Windows delivers the 1024 bytes as they are)")
+    cases += [
+        unterminated,
+        regid(sz(text(1024).encode() + b"\0"), stops_at("REGID", "RegQueryValueEx [234]"),
+              "REGID of 1024 characters (1025 bytes)"),
+        regid(sz(text(1 << 20).encode() + b"\0"), stops_at("REGID", "RegQueryValueEx [234]"),
+              "REGID of 1 MiB"),
+        regid(None, stops_at("REGID", "RegQueryValueEx [2]"), "REGID missing"),
+        Case("MEMBERID of 1 MiB", {"registry": {PRODUCT_KEY: {"MEMBERID": sz(
+            text(1 << 20).encode() + b"\0")}}}, stops_at("MEMBERID", "RegQueryValueEx [234]")),
+        Case("InstallationPath of 1000 characters", {"registry": {PRODUCT_KEY: {
+            "InstallationPath": "C:\\" + "P" * 997}}}, Expect(
+                "runs; the post library not loaded (its path is longer than 259 characters); "
+                "status Success in a fallback file",
+                [("1.0", "CREATEWEBPOST", "INFO", "ZCourier DLL Loading Failed", "")],
+                status="Success", via="fallback")),
+    ]
+    return cases
+
+
+def log_folder_cases():
+    lost = Expect("runs; no line logged; status Success (post)", logged=False,
+                  status="Success")
+    status_lost = Expect("runs; the status lost, the log says so",
+                         [("1.0", "CREATEWEBPOST", "Info", "Failed To Send to the QTV Folder",
+                           None)])
+    no_library = {"post_library": None}
+    return [
+        Case("log folder read-only", {"machine_settings": {"write_denied": [
+            on_host(LOG_FOLDER, "linux")]}}, lost, wine={"machine_settings": {}},
+             wine_around=immutable(LOG_FOLDER)),
+        Case("log folder on a full disk", {"machine_settings": {"disk_full": [
+            on_host(LOG_FOLDER, "linux")]}}, lost, wine={"machine_settings": {}},
+             wine_around=full_log),
+        Case("fallback folder read-only, no post library", dict(no_library, machine_settings={
+            "write_denied": [on_host(POST_FOLDER, "linux")]}), status_lost,
+             wine={"machine_settings": {}}, wine_around=immutable(POST_FOLDER)),
+        Case("fallback folder on a full disk, no post library", dict(
+            no_library, machine_settings={"disk_full": [on_host(POST_FOLDER, "linux")]}),
+             status_lost, targets=("linux",)),
+    ]
+
+
+def post_library_cases():
+    def library(*answers, **members):
+        return {"post_library": {"answers": list(answers)}, **members}
+    fallback = runs("Success", text="runs; both posts failed; status Success in a fallback "
+                    "file", via="fallback")
+    return [
+        Case("post library raises (structured exception)", library({"raises": True}), fallback),
+        Case("post library answers a number", library({"result": 1}), fallback),
+        Case('post library answers "1" with an error of another type',
+             library({"result": "1", "error": 7}), fallback),
+        Case("post library answers 100 KB texts", library(
+            {"result": "1" * 100000, "error": "e" * 100000, "further": "f" * 100000}),
+             fallback),
+        Case("post library answers true", library({"result": True}), fallback),
+        Case("access violation inside WebPostData", library({"crashes": True}), Expect(
+            "the process ends at the fault (not caught, as documented); no End; status lost",
+            [TRYING_TO_POST], end_line=False, ends="crash")),
+        Case("WebPostData never returns", library({"hangs": True}), Expect(
+            "the process waits for ever; killed by the agent's time-out (here 10 s); "
+            "status lost", [TRYING_TO_POST], end_line=False, ends="hang"), timeout=10),
+    ]
+
+
+def powercfg_cases():
+    def step(power):
+        return {"job": {"steps": [CREATE_STEP]}, "power": power}
+    failed = lambda text: Expect(
+        f"{text}; the step fails; status Fail (post)",
+        [("CreatePowerScheme", "FAILED", "SetActivePwrScheme", None, None)], status="Fail")
+    return [
+        Case("Powercfg.exe never ends", step({"powercfg": {"commands": {SET_ACTIVE: {
+            "never_ends": True}}}}), failed("ended after 300 s (Command Timed Out)"),
+             timeout=420, slow=True),
+        Case("Powercfg.exe crashes (exit code 0xC0000005)", step({"powercfg": {"commands": {
+            SET_ACTIVE: {"exit_code": 0xC0000005}}}}), failed("exit code -1073741819")),
+        Case("Powercfg.exe missing", step({"powercfg": {"installed": False}}),
+             failed('"Process as user Failed" 2')),
+    ]
+
+
+def user_context_cases():
+    def processes(**members):
+        return {"processes": members}
+    shell = {"pid": 1640, "name": "explorer.exe", "user": "jsmith"}
+    ended = lambda line: Expect(f"{line}; End; no status", [("WinMain", "ERROR", *line)]
+                                if line else [])
+    return [Case(name, scenario, expect, targets=("linux",)) for name, scenario, expect in [
+        ("no user logged on (no explorer.exe)", processes(processes=[]),
+         Expect("End; no status")),
+        ("process snapshot refused", processes(snapshot_error=5), Expect("End; no status")),
+        ("shell process refused (OpenProcess 5)", processes(processes=[dict(
+            shell, open_error=5)]), ended(("OpenProcessToken", "6", ""))),
+        ("token refused (OpenProcessToken 5)", processes(processes=[dict(
+            shell, token_error=5)]), ended(("OpenProcessToken", "5", ""))),
+        ("impersonation refused (1314)", processes(processes=[dict(
+            shell, impersonate_error=1314)]), ended(("ImpersonateLoggedOnUser", "1314", ""))),
+    ]]
+
+
+def clock_cases():
+    def raises(call, at):
+        return {"machine_settings": {"raises": {call: at}}}
+    aborted = Expect('"Exception Occured" logged; the job ends at once: no End, no status',
+                     [("WinMain", "ERROR", "Exception Occured", None, None)], end_line=False)
+    return [Case(name, scenario, expect, targets=("linux",)) for name, scenario, expect in [
+        ("Sleep raises before the document is read", raises("Sleep", 1), aborted),
+        ("Sleep raises after the last step", raises("Sleep", 2), aborted),
+        ("GetLocalTime raises inside a log line", raises("GetLocalTime", 5),
+         runs(text="the line is lost; runs; status Success (post)")),
+        ("GetTimeFormatA raises inside a log line", raises("GetTimeFormatA", 5),
+         runs(text="the line is lost; runs; status Success (post)")),
+    ]]
+
+
+FAULT_GROUPS = [
+    ("Registry values of every type and size", registry_cases, [
+        "The product key's values are read as text: a REG_SZ as it is (REGID is stored in 31 "
+        "characters, the rest cut), a REG_DWORD as its signed decimal, a REG_BINARY as its bytes "
+        "up to the first zero; every other type leaves the value empty. A value larger than "
+        "the reader's 1024-byte buffer fails with 234 and ends the run with the value named, as "
+        "a missing one does; the data folder is not known yet, so REGID's line goes to the "
+        "log folder at the root of the current drive."]),
+    ("Log and fallback folders", log_folder_cases, [
+        "The log is kept as well as it can be, as documented: a line that cannot be written "
+        "is lost and the job goes on, so the status report still reaches the server. When the "
+        "post library fails and the fallback file cannot be written either, the status is "
+        "lost and the last log line says so.",
+        "Under Wine a read-only folder is an immutable one (chattr +i: the tests run as root, "
+        "whom permissions do not stop), and a full disk is today's log file linked to "
+        "/dev/full; the full fallback folder has no Wine counterpart (its file name is not "
+        "known beforehand)."]),
+    ("The post library", post_library_cases, [
+        "Known limit: an access violation inside WebPostData is a processor fault, which the "
+        "program does not catch, as documented (the guard around the call takes structured "
+        "exceptions only): the process ends at the fault with the exception's code (under "
+        "Linux it dies of SIGSEGV) before its End line, and the status is lost. The log ends "
+        "with the attempted post, so it tells where the job stopped.",
+        "Known limit: a WebPostData that never returns holds the program for ever; the call "
+        "runs on the job's one thread and the program puts no time limit on it. What bounds "
+        "it is the agent's own time-out for the job; the log ends with the attempted post.",
+        "Every other answer that is not a plain \"1\" with an empty error counts as a failed "
+        "post: the default address is tried, then the fallback file is written."]),
+    ("Powercfg.exe", powercfg_cases, [
+        "A command that has not ended after 300 s is ended (TerminateProcess) and counts as "
+        "failed; the simulated machine reports the time-out at once, under Wine the run waits "
+        "the 300 s (left out with --quick). Each command runs at most once: nothing is "
+        "retried."]),
+    ("Token and impersonation refusals", user_context_cases, [
+        "Documented: the run ends with its End line and no status report, the reason logged. "
+        "Simulated machine only: under Wine every process runs as one account and no token is "
+        "refused."]),
+    ("Sleep and the clock", clock_cases, [
+        "Sleep, GetLocalTime and GetTimeFormatA report no failure on Windows; what can happen "
+        "is an exception raised inside them (as a failed allocation would), which the "
+        "simulated machine raises on the call named. Documented: such an exception in the "
+        "run's own steps ends the job at once with \"Exception Occured\", no End line and no "
+        "status; inside a log line it loses that line and the job goes on. Simulated machine "
+        "only."]),
+]
+
+
+def faults(target, args):
+    scenarios.wine_power.ENDLESS_COMMANDS_ALLOWED = not args.quick
+    tables = []
+    for title, make, notes in FAULT_GROUPS:
+        results = run_cases(target, args, make())
+        if not results:
+            continue
+        table = Table(f"{title} ({target.name})", ["case", "documented outcome", "observed",
+                                                   "exit", "peak RSS (MiB)", "result"],
+                      notes=list(notes))
+        for case, observed, problems in results:
+            table.rows.append([case.name, expected(case, target.name).text,
+                               describe(observed) if observed else "-",
+                               ending(observed) if observed else "-", peak_mib(observed),
+                               "ok" if not problems else "FAILED: " + "; ".join(problems)])
+            table.failures += [f"{case.name}: {p}" for p in problems]
+        tables.append(table)
+    return tables
+
+
+# ---------------------------------------------------------------------------
+# fuzz
+
+FUZZERS = [
+    ("fuzz_job_argument", "the job argument parser: nine fields exactly, each stored whole or "
+     "marked as cut", []),
+    ("fuzz_job_document", "the job document reader on the Linux DOM: script instance and every "
+     "step into a power request, within its fields, the walk ending",
+     [os.path.join(REPO, "examples", "jobs")]),
+    ("fuzz_status_document", "the status document, URL and fallback file name: every value "
+     "recovered, the name one Windows accepts", []),
+    ("fuzz_powercfg_command", "the Powercfg.exe command lines: a command that would run holds "
+     "exactly the arguments its setting means, by the Windows command-line rules", []),
+]
+FORK_STATS = re.compile(r"^#(\d+): cov: .* oom/timeout/crash: (\d+)/(\d+)/(\d+) time: (\d+)s",
+                        re.M)
+
+
+def fuzz(target, args):
+    build = os.path.abspath(args.fuzz_build_dir or os.path.join(REPO, "build", "fuzz"))
+    bound = (f"{args.fuzz_runs:,} executions" if args.fuzz_runs
+             else f"{args.seconds} seconds").replace(",", " ")
+    table = Table(f"Fuzzing: libFuzzer with ASan and UBSan, each target for {bound}",
+                  ["target", "property", "seconds", "executions", "crashes", "time-outs",
+                   "out of memory", "corpus"])
+    for name, checks, extra_seeds in FUZZERS:
+        program = os.path.join(build, "tests", "fuzz", name)
+        if not os.path.exists(program):
+            sys.exit(f"reliability: {program} is missing; build the fuzz preset first")
+        scratch = tempfile.mkdtemp(prefix="zrt-fuzz-")
+        try:
+            corpus, artifacts = os.path.join(scratch, "corpus"), os.path.join(scratch, "found")
+            os.makedirs(corpus)
+            os.makedirs(artifacts)
+            limit = f"-runs={args.fuzz_runs}" if args.fuzz_runs else \
+                f"-max_total_time={args.seconds}"
+            command = [program, "-fork=1", "-ignore_crashes=1", "-ignore_timeouts=1",
+                       "-ignore_ooms=1", "-timeout=10", "-rss_limit_mb=2048", "-max_len=4096",
+                       limit, f"-artifact_prefix={artifacts}/", corpus,
+                       os.path.join(REPO, "tests", "fuzz", "corpus", name), *extra_seeds]
+            with tempfile.TemporaryFile() as output:
+                subprocess.run(command, cwd=scratch, stdout=output, stderr=output)
+                output.seek(0)
+                text = output.read().decode(errors="replace")
+            stats = FORK_STATS.findall(text)
+            found = sorted(os.listdir(artifacts))
+            units = len(os.listdir(corpus))
+            if found:
+                kept = os.path.join(REPO, "build", "fuzz-findings", name)
+                os.makedirs(kept, exist_ok=True)
+                for finding in found:
+                    shutil.copy(os.path.join(artifacts, finding), kept)
+                table.failures.append(f"{name}: {len(found)} inputs found, kept in {kept}")
+        finally:
+            shutil.rmtree(scratch, ignore_errors=True)
+        if not stats:
+            table.failures.append(f"{name}: libFuzzer printed no figures:\n{text[-2000:]}")
+            continue
+        runs, ooms, timeouts, crashes, seconds = (int(v) for v in stats[-1])
+        table.rows.append([name, checks, seconds, f"{runs:,}".replace(",", " "), crashes,
+                           timeouts, ooms, units])
+        if crashes or timeouts or ooms:
+            table.failures.append(f"{name}: {crashes} crashes, {timeouts} time-outs, "
+                                  f"{ooms} out of memory")
+    table.notes.append(
+        "Each target runs in libFuzzer's fork mode (one worker, -fork=1), going on after any "
+        "crash so every crash is counted, with a fresh corpus seeded from tests/fuzz/corpus "
+        "(and examples/jobs for the job document); inputs up to 4096 bytes, 10 s and 2 GB "
+        "each.")
+    return [table]
+
+
+# ---------------------------------------------------------------------------
+# The report
+
+SECTIONS = {
+    "concurrency": ("Concurrent runs", concurrency),
+    "documents": ("Hostile documents", documents),
+    "faults": ("Faults", faults),
+    "fuzz": ("Fuzzing", fuzz),
+}
+# Sections that measure the fuzz build, whatever the target.
+TARGETLESS = {"fuzz"}
+
+PREAMBLE = """# Reliability figures
+
+Measured by `scripts/reliability.py`; every figure below is one the script
+measured, on the commit, date and machine its section names. Regenerate the
+whole file with
+
+    scripts/reliability.py all --target both --fuzz-runs 10000000 --write docs/reliability.md
+
+(it takes hours: it fuzzes each target ten million times); a section run on
+its own (`scripts/reliability.py faults --target wine --write
+docs/reliability.md`) replaces its own block and keeps the others with their
+own dates and commits.
+"""
+
+
+def machine_description(target_name):
+    """The machine the figures were measured on."""
+    def first(path, pattern):
+        try:
+            with open(path, encoding="utf-8") as file:
+                match = re.search(pattern, file.read(), re.M)
+                return match.group(1) if match else ""
+        except OSError:
+            return ""
+    memory = first("/proc/meminfo", r"^MemTotal:\s+(\d+) kB")
+    parts = [first("/etc/os-release", r'^PRETTY_NAME="?([^"\n]*)') or sys.platform,
+             f"Linux {os.uname().release} {os.uname().machine}",
+             f"{os.cpu_count()} CPUs"]
+    if memory:
+        parts.append(f"{int(memory) / 1024 / 1024:.0f} GiB")
+    if target_name == "wine":
+        version = subprocess.run(["wine", "--version"], capture_output=True, text=True)
+        parts.append(version.stdout.strip() or "wine")
+    return ", ".join(parts)
+
+
+def block_key(name, target_name):
+    return name if name in TARGETLESS else f"{name} {target_name}"
+
+
+def read_blocks(path):
+    """The blocks of a report written before; none when there is none."""
+    try:
+        with open(path, encoding="utf-8") as file:
+            return {m.group(1): m.group(2) for m in re.finditer(
+                r"<!-- begin (.+?) -->\n(.*?)<!-- end \1 -->\n", file.read(), re.S)}
+    except OSError:
+        return {}
+
+
+def write_report(path, blocks):
+    """Replaces the blocks measured now in the report at `path`, keeping the
+    others; blocks stand in the order of SECTIONS, Linux before Wine."""
+    kept = read_blocks(path)
+    kept.update(blocks)
+    order = [block_key(name, t) for name in SECTIONS for t in ("linux", "wine")]
+    text = PREAMBLE
+    for key in dict.fromkeys(order):
+        if key in kept:
+            text += f"\n<!-- begin {key} -->\n{kept[key]}<!-- end {key} -->\n"
+    with open(path, "w", encoding="utf-8") as file:
+        file.write(text)
+
+
+def measure(name, target, args, blocks):
+    """Runs one section on one target into `blocks`; the number of figures
+    that break their bound."""
+    title, section = SECTIONS[name]
+    where = "the fuzz build" if name in TARGETLESS else (
+        "the Linux program on the simulated machine" if args.target == "linux"
+        else "the Windows program under Wine")
+    commit = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"],
+                            capture_output=True, text=True).stdout.strip() or "unknown"
+    # The report itself does not count as a change to what is measured.
+    exclude = [f":!{os.path.relpath(os.path.abspath(args.write), REPO)}"] if args.write else []
+    dirty = subprocess.run(["git", "-C", REPO, "status", "--porcelain", "--untracked-files=no",
+                            "--", ".", *exclude], capture_output=True, text=True).stdout.strip()
+    text = (f"## {title} ({where})\n\nMeasured {datetime.date.today().isoformat()} on "
+            f"commit {commit}{' with changes not yet committed' if dirty else ''}, "
+            f"{machine_description(args.target if target else 'linux')}.\n\n")
+    print(text, end="", flush=True)
+    failures = 0
+    for table in section(target, args):
+        print(table.markdown(), flush=True)
+        text += table.markdown() + "\n"
+        failures += len(table.failures)
+    blocks[block_key(name, args.target)] = text
+    return failures
 
 
 def main():
@@ -280,26 +1219,35 @@ def main():
         description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("sections", nargs="+", metavar="SECTION",
                         choices=list(SECTIONS) + ["all"])
-    parser.add_argument("--target", choices=["linux", "wine"], default="linux")
+    parser.add_argument("--target", choices=["linux", "wine", "both"], default="linux")
     parser.add_argument("--build-dir")
+    parser.add_argument("--fuzz-build-dir")
     parser.add_argument("--prefix")
     parser.add_argument("--processes", type=int, default=8)
     parser.add_argument("--lines", type=int, default=1000)
     parser.add_argument("--jobs", type=int, default=8)
+    parser.add_argument("--seconds", type=int, default=10)
+    parser.add_argument("--fuzz-runs", type=int)
     parser.add_argument("--check", action="store_true")
+    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--write", metavar="FILE")
     args = parser.parse_args()
+    if args.target == "both" and args.build_dir:
+        parser.error("--build-dir names one target's build: give --target linux or wine")
 
-    target = Target(args)
-    names = list(SECTIONS) if "all" in args.sections else dict.fromkeys(args.sections)
-    commit = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"],
-                            capture_output=True, text=True).stdout.strip() or "unknown"
-    print(f"# Reliability ({target.name})\n")
-    print(f"Measured {datetime.date.today().isoformat()} on commit {commit}.\n")
+    names = list(SECTIONS) if "all" in args.sections else list(dict.fromkeys(args.sections))
     failures = 0
-    for name in names:
-        for table in SECTIONS[name](target, args):
-            print(table.markdown())
-            failures += len(table.failures)
+    blocks = {}
+    for k, target_name in enumerate(["linux", "wine"] if args.target == "both"
+                                    else [args.target]):
+        args.target = target_name
+        # A section that measures no target runs once, with the first.
+        here = [n for n in names if n not in TARGETLESS or k == 0]
+        target = Target(args) if any(n not in TARGETLESS for n in here) else None
+        for name in here:
+            failures += measure(name, target, args, blocks)
+    if args.write:
+        write_report(args.write, blocks)
     return 1 if args.check and failures else 0
 
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/parse_input.h"
+#include "app/script_header.h"
 #include "app/step_dispatch.h"
 #include "jobdoc/job_document.h"
 #include "platform/registry_reader.h"
@@ -21,11 +22,6 @@ constexpr std::size_t kMaxLibraryPath = 259;
 constexpr std::uint32_t kPause = 1000;
 
 using Text512 = FixedText<512>;
-
-// The values the script header carries, as the job document gives them.
-struct ScriptHeader {
-  Text512 scriptId, scriptVer, category, funcName, logOn;
-};
 
 class RunSequence {
  public:
@@ -182,10 +178,7 @@ class RunSequence {
   // Reads the script header and checks the function name and script id.
   bool CheckIdentity() {
     ScriptHeader h;
-    Text512 instanceId, templateId, error;
-    document_->InitScriptInstance(instanceId, h.scriptId, templateId, h.category, h.funcName,
-                                  h.logOn);
-    document_->ReadScriptInstance(h.scriptId, h.scriptVer, h.category, h.funcName, h.logOn, error);
+    ReadScriptHeader(*document_, h);
     Log("Info", "Xml Data", "ScriptID", h.scriptId.view());
     Log("Info", "Xml Data", "ScriptVer", h.scriptVer.view());
     Log("Info", "Xml Data", "Category", h.category.view());
@@ -193,7 +186,7 @@ class RunSequence {
     Log("Info", "Xml Data", "LogOn", h.logOn.view());
 
     auto& system = run_.platform.system;
-    if (system.lstrcmpiA(h.funcName.c_str(), "Power Management") != 0) {
+    if (!IsPowerManagement(system, h)) {
       Log("Failed", "", "", "Function Name Not Matched");
       RevertAndCloseToken();
       return false;

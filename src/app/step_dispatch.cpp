@@ -1,17 +1,13 @@
 #include "app/step_dispatch.h"
 
+#include <string>
+
 #include "power/scheme_creation.h"
 #include "power/scheme_deletion.h"
 #include "power/scheme_modification.h"
 
 namespace zrt::app {
 namespace {
-
-struct Operation {
-  const char* action;
-  const char* verb;
-  bool (*perform)(run::Run&, const jobdoc::PowerRequest&);
-};
 
 const Operation kOperations[] = {
     {"Create Scheme", "Create",
@@ -30,13 +26,19 @@ const Operation kOperations[] = {
 
 }  // namespace
 
-StepResult DispatchStep(run::Run& run, const jobdoc::PowerRequest& request) {
+const Operation* FindOperation(port::System& system, std::string_view action) {
+  const std::string text(action);
   for (const Operation& op : kOperations) {
-    if (run.platform.system.lstrcmpiA(request.action.c_str(), op.action) != 0) continue;
-    run.log.Write("WinMain", "Info", "Action", op.verb, request.schemename.view());
-    return op.perform(run, request) ? StepResult::Done : StepResult::Failed;
+    if (system.lstrcmpiA(text.c_str(), op.action) == 0) return &op;
   }
-  return StepResult::Skipped;
+  return nullptr;
+}
+
+StepResult DispatchStep(run::Run& run, const jobdoc::PowerRequest& request) {
+  const Operation* op = FindOperation(run.platform.system, request.action.view());
+  if (op == nullptr) return StepResult::Skipped;
+  run.log.Write("WinMain", "Info", "Action", op->verb, request.schemename.view());
+  return op->perform(run, request) ? StepResult::Done : StepResult::Failed;
 }
 
 }  // namespace zrt::app

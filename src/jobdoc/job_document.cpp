@@ -247,8 +247,10 @@ bool JobDocument::ReadScriptInstance(DocText& scriptid, DocText& scriptver, DocT
   return true;
 }
 
-bool JobDocument::ReadNextStep(PowerRequest& request, DocText& error) {
+bool JobDocument::ReadNextStep(PowerRequest& request, DocText& error,
+                               std::vector<StepElement>* elements) {
   request.Clear();
+  if (elements != nullptr) elements->clear();
   if (stepBound_ == 0 || stepIndex_ >= stepBound_) return false;
 
   std::unique_ptr<port::XmlNode> step;
@@ -302,13 +304,15 @@ bool JobDocument::ReadNextStep(PowerRequest& request, DocText& error) {
     // A name that loses characters in the conversion names no field.
     std::string narrowName;
     bool lossy = false;
-    if (!ToNarrow(system_, name, narrowName, &lossy) || lossy) continue;
+    const bool named = ToNarrow(system_, name, narrowName, &lossy) && !lossy;
     // Later elements of the same name overwrite earlier ones.
-    if (const PowerRequestField* field = FindElementField(narrowName)) {
+    const PowerRequestField* field = named ? FindElementField(narrowName) : nullptr;
+    if (field != nullptr) {
       std::string narrowValue;
       ToNarrow(system_, value, narrowValue, &lossy);
       request.Fill(*field, narrowValue, lossy);
     }
+    if (elements != nullptr) elements->push_back({narrowName, !named, field});
   }
 
   ++stepIndex_;

@@ -14,7 +14,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "jobdoc/power_request.h"
 #include "platform/fixed_text.h"
@@ -24,6 +26,13 @@ namespace zrt::jobdoc {
 
 // Every text handed back by the job document, error texts included.
 using DocText = FixedText<512>;
+
+// A child element of a step as ReadNextStep met it.
+struct StepElement {
+  std::string name;                // its local name in the ANSI code page
+  bool nameLossy = false;          // the name lost characters in the conversion
+  const PowerRequestField* field;  // the field it filled; null when it names none
+};
 
 class JobDocument {
  public:
@@ -64,8 +73,10 @@ class JobDocument {
 
   // Clears the request and fills it from the step at the step cursor. False
   // with no error text when the walk is over, with a text when the step
-  // cannot be read; the cursor then stays where it was.
-  bool ReadNextStep(PowerRequest& request, DocText& error);
+  // cannot be read; the cursor then stays where it was. With `elements`, the
+  // step's child elements are listed there in document order.
+  bool ReadNextStep(PowerRequest& request, DocText& error,
+                    std::vector<StepElement>* elements = nullptr);
 
   // The number of "step" elements Load found, and how many ReadNextStep has
   // read so far.
@@ -75,6 +86,8 @@ class JobDocument {
   // last step when the script instance has fewer child nodes than there are
   // steps.
   bool StepBoundReached() const { return stepIndex_ >= stepBound_; }
+  // How many steps ReadNextStep may visit.
+  std::int32_t StepBound() const { return stepBound_; }
 
   // The result code of the last parser call.
   port::HResult LastResult() const { return lastResult_; }

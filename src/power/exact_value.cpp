@@ -1,14 +1,11 @@
 #include "power/exact_value.h"
 
-#include <string>
-
 namespace zrt::power {
 
-bool RequireExactValue(run::Run& run, const char* module, const jobdoc::PowerRequest& request,
-                       std::string_view fieldName, std::string_view label) {
+std::string ValueFitProblem(const jobdoc::PowerRequest& request, std::string_view fieldName,
+                            std::string_view label) {
   const jobdoc::ValueFit fit = request.Fit(fieldName);
-  if (fit == jobdoc::ValueFit::Whole) return true;
-
+  if (fit == jobdoc::ValueFit::Whole) return {};
   const jobdoc::PowerRequestField* field = jobdoc::FindField(fieldName);
   std::string reason = "The " + std::string(label);
   if (fit == jobdoc::ValueFit::TooLong) {
@@ -16,7 +13,14 @@ bool RequireExactValue(run::Run& run, const char* module, const jobdoc::PowerReq
   } else {
     reason += " holds characters outside the machine's code page.";
   }
-  run.log.Write(module, "Failed", fieldName, field->read(request), reason);
+  return reason;
+}
+
+bool RequireExactValue(run::Run& run, const char* module, const jobdoc::PowerRequest& request,
+                       std::string_view fieldName, std::string_view label) {
+  const std::string reason = ValueFitProblem(request, fieldName, label);
+  if (reason.empty()) return true;
+  run.log.Write(module, "Failed", fieldName, jobdoc::FindField(fieldName)->read(request), reason);
   run.buffers.failureMessage.Assign(reason);
   return false;
 }

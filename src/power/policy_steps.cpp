@@ -10,13 +10,6 @@ namespace {
 
 constexpr port::ULONG kQueryAndUi = port::kPowerActionQueryAllowed | port::kPowerActionUiAllowed;
 
-struct ButtonAction {
-  const char* code;
-  port::POWER_ACTION_POLICY policy;
-  const char* powerButtonWord;
-  const char* word;
-};
-
 const ButtonAction kButtonActions[] = {
     {"1",
      {port::kPowerActionNone, kQueryAndUi, port::kPowerForceTriggerReset},
@@ -34,17 +27,7 @@ const ButtonAction kButtonActions[] = {
      "ShutDown"},
 };
 
-struct Button {
-  const char* capability;
-  port::BOOLEAN port::SYSTEM_POWER_CAPABILITIES::*present;
-  const char* field;
-  const char* label;
-  port::POWER_ACTION_POLICY port::GLOBAL_USER_POWER_POLICY::*ac;
-  port::POWER_ACTION_POLICY port::GLOBAL_USER_POWER_POLICY::*dc;
-  bool isPowerButton;
-};
-
-const Button kButtons[] = {
+const std::array<ButtonSetting, 3> kButtons = {{
     {"PowerButtonPresent", &port::SYSTEM_POWER_CAPABILITIES::PowerButtonPresent, "powerbtn",
      "Power Button Action", &port::GLOBAL_USER_POWER_POLICY::PowerButtonAc,
      &port::GLOBAL_USER_POWER_POLICY::PowerButtonDc, true},
@@ -54,17 +37,39 @@ const Button kButtons[] = {
     {"LidPresent", &port::SYSTEM_POWER_CAPABILITIES::LidPresent, "closelid", "Lid Button Action",
      &port::GLOBAL_USER_POWER_POLICY::LidCloseAc, &port::GLOBAL_USER_POWER_POLICY::LidCloseDc,
      false},
-};
+}};
 
-bool Is(run::Run& run, std::string_view value, const char* literal) {
-  return run.platform.system.lstrcmpiA(std::string(value).c_str(), literal) == 0;
+#define ZRT_TIMEOUT(field, label, group, part, member)                                \
+  {                                                                                   \
+    field, label, TimeoutGroup::group,                                                \
+        [](port::POWER_POLICY& policy) -> port::ULONG& { return policy.part.member; } \
+  }
+
+const std::array<TimeoutSetting, 8> kTimeouts = {{
+    ZRT_TIMEOUT("tohdpi", "Turn_off_HardDisk_AC", DiskAndMonitor, user, SpindownTimeoutAc),
+    ZRT_TIMEOUT("tohdrb", "Turn_off_HardDisk_DC", DiskAndMonitor, user, SpindownTimeoutDc),
+    ZRT_TIMEOUT("turnoffpi", "Turn_off_Monitor_AC", DiskAndMonitor, user, VideoTimeoutAc),
+    ZRT_TIMEOUT("turnoffrb", "Turn_off_Monitor_DC", DiskAndMonitor, user, VideoTimeoutDc),
+    ZRT_TIMEOUT("sysstandpi", "System_StandBy_Ac", Standby, user, IdleTimeoutAc),
+    ZRT_TIMEOUT("sysstandrb", "System_StandBy_Dc", Standby, user, IdleTimeoutDc),
+    ZRT_TIMEOUT("syshibpi", "System_Hibernate_AC", Hibernation, mach, DozeS4TimeoutAc),
+    ZRT_TIMEOUT("syshibrb", "System_Hibernate_DC", Hibernation, mach, DozeS4TimeoutDc),
+}};
+
+#undef ZRT_TIMEOUT
+
+bool Is(port::System& system, std::string_view value, const char* literal) {
+  return system.lstrcmpiA(std::string(value).c_str(), literal) == 0;
 }
 
-// Sets `field` from `text` and logs (Info, label, "", text).
-void SetTimeout(SettingsRun& settings, const char* label, std::string_view text,
-                port::ULONG& field) {
-  field = TimeoutValue(text);
-  settings.Log("Info", label, "", text);
+// Sets the group's time-outs, each logged as (Info, label, "", text).
+void SetTimeouts(SettingsRun& settings, TimeoutGroup group, port::POWER_POLICY& policy) {
+  for (const TimeoutSetting& timeout : kTimeouts) {
+    if (timeout.group != group) continue;
+    const std::string_view text = jobdoc::FindField(timeout.field)->read(settings.request);
+    timeout.slot(policy) = TimeoutValue(text);
+    settings.Log("Info", timeout.label, "", text);
+  }
 }
 
 }  // namespace
@@ -83,14 +88,29 @@ std::uint32_t TimeoutValue(std::string_view text) {
   return static_cast<std::uint32_t>(static_cast<std::int32_t>(value));
 }
 
+const std::array<TimeoutSetting, 8>& TimeoutSettings() { return kTimeouts; }
+
+const ButtonAction* ButtonActionFor(port::System& system, std::string_view code) {
+  for (const ButtonAction& action : kButtonActions) {
+    if (Is(system, code, action.code)) return &action;
+  }
+  return nullptr;
+}
+
+const std::array<ButtonSetting, 3>& ButtonSettings() { return kButtons; }
+
+HibernationPlan PlanHibernation(port::System& system, std::string_view hibsupp,
+                                port::BOOLEAN answer, const OperationRules& rules) {
+  HibernationPlan plan{};
+  plan.allowed = answer == 1;
+  plan.wanted = Is(system, hibsupp, "1");
+  plan.applies =
+      !(answer > 1 && rules.hibernationNeedsZeroOrOne) && (plan.wanted || Is(system, hibsupp, "0"));
+  return plan;
+}
+
 void SetDiskAndMonitorTimeouts(SettingsRun& settings, port::POWER_POLICY& policy) {
-  const jobdoc::PowerRequest& request = settings.request;
-  SetTimeout(settings, "Turn_off_HardDisk_AC", request.tohdpi.view(),
-             policy.user.SpindownTimeoutAc);
-  SetTimeout(settings, "Turn_off_HardDisk_DC", request.tohdrb.view(),
-             policy.user.SpindownTimeoutDc);
-  SetTimeout(settings, "Turn_off_Monitor_AC", request.turnoffpi.view(), policy.user.VideoTimeoutAc);
-  SetTimeout(settings, "Turn_off_Monitor_DC", request.turnoffrb.view(), policy.user.VideoTimeoutDc);
+  SetTimeouts(settings, TimeoutGroup::DiskAndMonitor, policy);
 }
 
 void SetStandby(SettingsRun& settings, port::POWER_POLICY& policy) {
@@ -103,41 +123,34 @@ void SetStandby(SettingsRun& settings, port::POWER_POLICY& policy) {
     idle->Action = port::kPowerActionSleep;
     idle->Flags = port::kPowerActionQueryAllowed;
   }
-  SetTimeout(settings, "System_StandBy_Ac", settings.request.sysstandpi.view(),
-             policy.user.IdleTimeoutAc);
-  SetTimeout(settings, "System_StandBy_Dc", settings.request.sysstandrb.view(),
-             policy.user.IdleTimeoutDc);
+  SetTimeouts(settings, TimeoutGroup::Standby, policy);
 }
 
 bool SetHibernation(SettingsRun& settings, port::POWER_POLICY& policy) {
   run::Run& run = settings.run;
-  const jobdoc::PowerRequest& request = settings.request;
-  const port::BOOLEAN answer = run.platform.power.IsPwrHibernateAllowed();
-  if (answer > 1 && settings.rules.hibernationNeedsZeroOrOne) return true;
-  const bool allowed = answer == 1;
-  const bool wanted = Is(run, request.hibsupp.view(), "1");
-  if (!wanted && !Is(run, request.hibsupp.view(), "0")) return true;
-  settings.Log("Info", "Is Hibernate", request.hibsupp.view(), allowed ? "Yes" : "No");
-  if (allowed != wanted && !SwitchHibernation(settings, wanted)) return false;
-  SetTimeout(settings, "System_Hibernate_AC", request.syshibpi.view(), policy.mach.DozeS4TimeoutAc);
-  SetTimeout(settings, "System_Hibernate_DC", request.syshibrb.view(), policy.mach.DozeS4TimeoutDc);
+  const std::string_view hibsupp = settings.request.hibsupp.view();
+  const HibernationPlan plan = PlanHibernation(
+      run.platform.system, hibsupp, run.platform.power.IsPwrHibernateAllowed(), settings.rules);
+  if (!plan.applies) return true;
+  settings.Log("Info", "Is Hibernate", hibsupp, plan.allowed ? "Yes" : "No");
+  if (plan.Switches() && !SwitchHibernation(settings, plan.wanted)) return false;
+  SetTimeouts(settings, TimeoutGroup::Hibernation, policy);
   return true;
 }
 
 void SetButtonActions(SettingsRun& settings, const port::SYSTEM_POWER_CAPABILITIES& capabilities,
                       port::GLOBAL_POWER_POLICY& global) {
-  for (const Button& button : kButtons) {
+  for (const ButtonSetting& button : kButtons) {
     const bool present = capabilities.*button.present == 1;
     settings.Log("Success", button.capability, "", present ? "Yes" : "No");
     if (!present) continue;
     const std::string_view code = jobdoc::FindField(button.field)->read(settings.request);
-    for (const ButtonAction& action : kButtonActions) {
-      if (!Is(settings.run, code, action.code)) continue;
+    if (const ButtonAction* action = ButtonActionFor(settings.run.platform.system, code)) {
       const bool powerButtonWord = settings.rules.ownPowerButtonWords && button.isPowerButton;
       settings.Log("Info", button.label, "",
-                   powerButtonWord ? action.powerButtonWord : action.word);
-      global.user.*button.ac = action.policy;
-      global.user.*button.dc = action.policy;
+                   powerButtonWord ? action->powerButtonWord : action->word);
+      global.user.*button.ac = action->policy;
+      global.user.*button.dc = action->policy;
     }
   }
 }

@@ -69,21 +69,53 @@ const PowercfgCommand kSetActive = {"POWERCFG \"-SETACTIVE\" \"%s\"",
                                     "Might be System does not Found Specified Scheme",
                                     "Kindly check by fireing the command:- Powercfg.exe /LIST"};
 
-// Group C: one row per field; the value chooses the policy word.
+// Group C: one row per field; the codes "1" to "4" choose the policy word.
+constexpr PowercfgCommand Throttle(const char* line, const char* label, const char* word,
+                                   const char* message) {
+  return {line,
+          Insert::SchemeName,
+          label,
+          word,
+          Before::InfoWord,
+          After::Word,
+          FailureStyle::SingleLine,
+          message,
+          "Might be Scheme Not Found /Or Does Not Support The Option",
+          "Kindly check by fireing the command:- Powercfg.exe /LIST"};
+}
+
+constexpr const char* kThrottleAcLabel = "Processor Throttle AC";
+constexpr const char* kThrottleDcLabel = "Processor Throttle DC";
+constexpr const char* kThrottleAcFailed =
+    "Failed to Set Processor Throttle AC : Scheme Not Found /Or Does Not Support The Option";
+constexpr const char* kThrottleDcFailed =
+    "Failed to Set Processor Throttle DC : Scheme Not Found /Or Does Not Support The Option";
+
 struct ThrottleSetting {
   const char* field;
-  const char* label;
-  const char* option;
-  const char* message;
+  std::array<PowercfgCommand, 4> commands;  // for "1" to "4"
 };
 const ThrottleSetting kThrottleSettings[] = {
-    {"procthrotac", "Processor Throttle AC", "-processor-throttle-ac",
-     "Failed to Set Processor Throttle AC : Scheme Not Found /Or Does Not Support The Option"},
-    {"procthrotdc", "Processor Throttle DC", "-processor-throttle-dc",
-     "Failed to Set Processor Throttle DC : Scheme Not Found /Or Does Not Support The Option"},
+    {"procthrotac",
+     {Throttle("Powercfg.exe -Change \"%s\" -processor-throttle-ac NONE", kThrottleAcLabel, "NONE",
+               kThrottleAcFailed),
+      Throttle("Powercfg.exe -Change \"%s\" -processor-throttle-ac CONSTANT", kThrottleAcLabel,
+               "CONSTANT", kThrottleAcFailed),
+      Throttle("Powercfg.exe -Change \"%s\" -processor-throttle-ac DEGRADE", kThrottleAcLabel,
+               "DEGRADE", kThrottleAcFailed),
+      Throttle("Powercfg.exe -Change \"%s\" -processor-throttle-ac ADAPTIVE", kThrottleAcLabel,
+               "ADAPTIVE", kThrottleAcFailed)}},
+    {"procthrotdc",
+     {Throttle("Powercfg.exe -Change \"%s\" -processor-throttle-dc NONE", kThrottleDcLabel, "NONE",
+               kThrottleDcFailed),
+      Throttle("Powercfg.exe -Change \"%s\" -processor-throttle-dc CONSTANT", kThrottleDcLabel,
+               "CONSTANT", kThrottleDcFailed),
+      Throttle("Powercfg.exe -Change \"%s\" -processor-throttle-dc DEGRADE", kThrottleDcLabel,
+               "DEGRADE", kThrottleDcFailed),
+      Throttle("Powercfg.exe -Change \"%s\" -processor-throttle-dc ADAPTIVE", kThrottleDcLabel,
+               "ADAPTIVE", kThrottleDcFailed)}},
 };
-const std::array<std::array<const char*, 2>, 4> kThrottlePolicies = {
-    {{"1", "NONE"}, {"2", "CONSTANT"}, {"3", "DEGRADE"}, {"4", "ADAPTIVE"}}};
+const char* const kThrottleCodes[] = {"1", "2", "3", "4"};
 
 // Group D: a field whose "1" chooses `on` and anything else `off`.
 struct OnOff {
@@ -239,16 +271,6 @@ const GlobalFlagSetting kGlobalFlags[] = {
           "Failed to Turn on the battery meter icon in the system tray. : ")},
 };
 
-std::string_view Field(const SettingsRun& settings, const char* name) {
-  return jobdoc::FindField(name)->read(settings.request);
-}
-
-// The request field equals `literal`, ignoring case as the platform does.
-bool Is(SettingsRun& settings, const char* field, const char* literal) {
-  const std::string value(Field(settings, field));
-  return settings.run.platform.system.lstrcmpiA(value.c_str(), literal) == 0;
-}
-
 // Why `text` may not go into a command line at `insert`; null when it may.
 // A quotation mark or a closing backslash would end the quoted scheme name
 // early and a control character split it; a level goes in unquoted, so
@@ -271,80 +293,150 @@ const char* Refusal(Insert insert, std::string_view text) {
   return nullptr;
 }
 
-std::string Format(const char* commandLine, std::string_view inserted) {
-  std::string line = commandLine;
-  const std::size_t at = line.find("%s");
-  if (at != std::string::npos) line.replace(at, 2, inserted);
-  return line;
-}
+// One walk of groups C, D and E over a request.
+class Walk {
+ public:
+  Walk(port::System& system, const jobdoc::PowerRequest& request, SettingsVisitor& visitor)
+      : system_(system), request_(request), visitor_(visitor) {}
 
-bool RunOnOff(SettingsRun& settings, const OnOff& row) {
-  return RunPowercfgCommand(settings, Is(settings, row.field, "1") ? row.on : row.off);
-}
+  bool Groups(const port::SYSTEM_POWER_CAPABILITIES& capabilities) {
+    if (capabilities.ProcessorThrottle == 1) {
+      visitor_.Line("Info", "ProcessorThrottle", "", "Present");
+      capability_ = "ProcessorThrottle";
+      if (!ProcessorThrottle()) return false;
+    } else {
+      visitor_.Line("Info", "ProcessorThrottle", "", "Not Present");
+    }
+    if (capabilities.SystemBatteriesPresent == 1) {
+      visitor_.Line("Info", "System Batteries", "", "Present");
+      capability_ = "SystemBatteriesPresent";
+      if (!BatteryAlarm(kLowAlarm) || !BatteryAlarm(kCriticalAlarm)) return false;
+    } else {
+      visitor_.Line("Info", "System Batteries", "", "Not Present");
+    }
+    capability_ = nullptr;
+    return GlobalFlags();
+  }
 
-bool ApplyProcessorThrottle(SettingsRun& settings) {
-  for (const ThrottleSetting& setting : kThrottleSettings) {
-    for (const auto& [value, policy] : kThrottlePolicies) {
-      if (!Is(settings, setting.field, value)) continue;
-      const std::string line =
-          std::string("Powercfg.exe -Change \"%s\" ") + setting.option + " " + policy;
-      const PowercfgCommand command = {line.c_str(),
-                                       Insert::SchemeName,
-                                       setting.label,
-                                       policy,
-                                       Before::InfoWord,
-                                       After::Word,
-                                       FailureStyle::SingleLine,
-                                       setting.message,
-                                       "Might be Scheme Not Found /Or Does Not Support The Option",
-                                       "Kindly check by fireing the command:- Powercfg.exe /LIST"};
-      if (!RunPowercfgCommand(settings, command, settings.request.schemename.view())) {
+ private:
+  std::string_view Value(const char* field) const {
+    return jobdoc::FindField(field)->read(request_);
+  }
+
+  // The field equals `literal`, ignoring case as the platform does.
+  bool Is(const char* field, const char* literal) const {
+    return system_.lstrcmpiA(std::string(Value(field)).c_str(), literal) == 0;
+  }
+
+  bool Row(const char* field, ValueTest test, const char* accepts, bool matched,
+           const PowercfgCommand* command, std::string_view inserted = {}) {
+    return visitor_.Row({field, Value(field), test, accepts, matched, command, inserted,
+                         test == ValueTest::Inserted, capability_});
+  }
+
+  bool OnOffRow(const OnOff& row) {
+    const bool on = Is(row.field, "1");
+    return Row(row.field, ValueTest::One, "1", on, on ? &row.on : &row.off);
+  }
+
+  // The command of the first code the field equals; null when none.
+  template <std::size_t N>
+  const PowercfgCommand* ByCode(const char* field, const char* const (&codes)[N],
+                                const PowercfgCommand* commands) const {
+    for (std::size_t i = 0; i < N; ++i) {
+      if (Is(field, codes[i])) return &commands[i];
+    }
+    return nullptr;
+  }
+
+  bool ProcessorThrottle() {
+    for (const ThrottleSetting& setting : kThrottleSettings) {
+      const PowercfgCommand* command =
+          ByCode(setting.field, kThrottleCodes, setting.commands.data());
+      if (!Row(setting.field, ValueTest::Codes, "1 to 4", command != nullptr, command,
+               request_.schemename.view())) {
         return false;
       }
     }
+    return true;
   }
-  return true;
-}
 
-bool ApplyBatteryAlarm(SettingsRun& settings, const BatteryAlarmSettings& alarm) {
-  const bool on = Is(settings, alarm.activate.field, "1");
-  if (!RunOnOff(settings, alarm.activate)) return false;
-  if (!on) return true;
-  if (!RequireExactValue(settings.run, settings.rules.module, settings.request, alarm.levelField,
-                         alarm.level.label) ||
-      !RunPowercfgCommand(settings, alarm.level, Field(settings, alarm.levelField))) {
-    return false;
-  }
-  if (!RunOnOff(settings, alarm.sound) || !RunOnOff(settings, alarm.text)) return false;
+  bool BatteryAlarm(const BatteryAlarmSettings& alarm) {
+    const bool on = Is(alarm.activate.field, "1");
+    if (!OnOffRow(alarm.activate)) return false;
+    if (!on) {
+      for (const char* field : {alarm.levelField, alarm.sound.field, alarm.text.field,
+                                alarm.actionField, alarm.force.field, alarm.program.field}) {
+        visitor_.Passed(field, PassedBecause::AlarmOff, alarm.activate.field);
+      }
+      return true;
+    }
+    if (!Row(alarm.levelField, ValueTest::Inserted, nullptr, true, &alarm.level,
+             Value(alarm.levelField)) ||
+        !OnOffRow(alarm.sound) || !OnOffRow(alarm.text)) {
+      return false;
+    }
 
-  bool actionSet = false;
-  if (Is(settings, alarm.actionField, "1")) {
-    settings.Log("Info", alarm.actionLabel, "", "Do Nothing");
+    static const char* const kActionCodes[] = {"3", "4", "5"};
+    const bool doNothing = Is(alarm.actionField, "1");
+    if (doNothing) visitor_.Line("Info", alarm.actionLabel, "", "Do Nothing");
+    const PowercfgCommand* action = ByCode(alarm.actionField, kActionCodes, alarm.actions.data());
+    if (!Row(alarm.actionField, ValueTest::Codes, "1, 3, 4 or 5", doNothing || action != nullptr,
+             action)) {
+      return false;
+    }
+    if (action != nullptr || !alarm.forceOnlyAfterAction) {
+      if (!OnOffRow(alarm.force)) return false;
+    } else {
+      visitor_.Passed(alarm.force.field, PassedBecause::NoAction, alarm.actionField);
+    }
+    return OnOffRow(alarm.program);
   }
-  const char* const actionValues[] = {"3", "4", "5"};
-  for (std::size_t i = 0; i < alarm.actions.size(); ++i) {
-    if (!Is(settings, alarm.actionField, actionValues[i])) continue;
-    if (!RunPowercfgCommand(settings, alarm.actions[i])) return false;
-    actionSet = true;
-  }
-  if ((actionSet || !alarm.forceOnlyAfterAction) && !RunOnOff(settings, alarm.force)) {
-    return false;
-  }
-  return RunOnOff(settings, alarm.program);
-}
 
-bool ApplyGlobalFlags(SettingsRun& settings) {
-  for (const GlobalFlagSetting& flag : kGlobalFlags) {
-    settings.Log("Info", flag.reportLabel, "", Field(settings, flag.field));
+  bool GlobalFlags() {
+    for (const GlobalFlagSetting& flag : kGlobalFlags) {
+      visitor_.Line("Info", flag.reportLabel, "", Value(flag.field));
+    }
+    for (const GlobalFlagSetting& flag : kGlobalFlags) {
+      const PowercfgCommand* command = Is(flag.field, "No")    ? &flag.off
+                                       : Is(flag.field, "Yes") ? &flag.on
+                                                               : nullptr;
+      if (!Row(flag.field, ValueTest::YesNo, "Yes or No", command != nullptr, command)) {
+        return false;
+      }
+    }
+    return true;
   }
-  for (const GlobalFlagSetting& flag : kGlobalFlags) {
-    const PowercfgCommand* command = Is(settings, flag.field, "No")    ? &flag.off
-                                     : Is(settings, flag.field, "Yes") ? &flag.on
-                                                                       : nullptr;
-    if (command != nullptr && !RunPowercfgCommand(settings, *command)) return false;
+
+  port::System& system_;
+  const jobdoc::PowerRequest& request_;
+  SettingsVisitor& visitor_;
+  const char* capability_ = nullptr;
+};
+
+// The walk as an operation applies it: lines logged, commands run.
+class Applying : public SettingsVisitor {
+ public:
+  explicit Applying(SettingsRun& settings) : settings_(settings) {}
+
+  void Line(std::string_view type, std::string_view label, std::string_view val2,
+            std::string_view word) override {
+    settings_.Log(type, label, val2, word);
   }
-  return true;
-}
+  bool Row(const SettingChoice& choice) override {
+    if (choice.command == nullptr) return true;
+    if (choice.mustBeWhole &&
+        !RequireExactValue(settings_.run, settings_.rules.module, settings_.request, choice.field,
+                           choice.command->label)) {
+      return false;
+    }
+    return RunPowercfgCommand(settings_, *choice.command, choice.inserted);
+  }
+  void Passed(const char*, PassedBecause, const char*) override {}
+
+ private:
+  SettingsRun& settings_;
+};
 
 std::string Hint(const PowercfgCommand& command) {
   return command.hint != nullptr ? command.hint : std::string(kHintPrefix) + command.commandLine;
@@ -418,6 +510,41 @@ bool ReportAsSystemError(SettingsRun& settings, const PowercfgCommand& command,
   return ReportSystemError(settings, command, word, prefix, &command != &kSetActive);
 }
 
+BuiltCommand BuildPowercfgCommand(const PowercfgCommand& command, std::string_view inserted) {
+  BuiltCommand built{command.commandLine, Refusal(command.insert, inserted)};
+  const std::size_t at = built.line.find("%s");
+  if (at != std::string::npos) built.line.replace(at, 2, inserted);
+  if (built.refusal == nullptr && built.line.size() > kMaxCommandLine) {
+    built.refusal = "Refused: the command line is longer than 1023 characters";
+  }
+  return built;
+}
+
+std::vector<const PowercfgCommand*> CommandsWithInsert() {
+  std::vector<const PowercfgCommand*> commands = {&kSetActive};
+  for (const ThrottleSetting& setting : kThrottleSettings) {
+    for (const PowercfgCommand& command : setting.commands) commands.push_back(&command);
+  }
+  for (const BatteryAlarmSettings* alarm : {&kLowAlarm, &kCriticalAlarm}) {
+    commands.push_back(&alarm->level);
+  }
+  return commands;
+}
+
+const PowercfgCommand& HibernationCommand(bool on) { return on ? kHibernateOn : kHibernateOff; }
+
+bool ActiveSchemeAsked(port::System& system, const jobdoc::PowerRequest& request) {
+  return system.lstrcmpiA(request.actpowesch.c_str(), "1") == 0;
+}
+
+const PowercfgCommand& SetActiveCommand() { return kSetActive; }
+
+bool WalkMachineSettings(port::System& system, const jobdoc::PowerRequest& request,
+                         const port::SYSTEM_POWER_CAPABILITIES& capabilities,
+                         SettingsVisitor& visitor) {
+  return Walk(system, request, visitor).Groups(capabilities);
+}
+
 bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
                         std::string_view inserted) {
   run::Run& run = settings.run;
@@ -425,19 +552,15 @@ bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
   if (command.before != Before::Nothing) {
     settings.Log(command.before == Before::InfoWord ? "Info" : "Success", command.label, "", word);
   }
-  const std::string line = Format(command.commandLine, inserted);
-  const char* refusal = Refusal(command.insert, inserted);
-  if (refusal == nullptr && line.size() > kMaxCommandLine) {
-    refusal = "Refused: the command line is longer than 1023 characters";
-  }
-  if (refusal != nullptr) {
-    settings.Log("Failed", command.label, refusal,
-                 command.insert == Insert::Nothing ? std::string_view(line) : inserted);
+  const BuiltCommand built = BuildPowercfgCommand(command, inserted);
+  if (built.refusal != nullptr) {
+    settings.Log("Failed", command.label, built.refusal,
+                 command.insert == Insert::Nothing ? std::string_view(built.line) : inserted);
     run.platform.system.SetLastError(port::err::kInvalidParameter);
     return settings.rules.reportFailure(settings, command, word);
   }
   run.buffers.commandBuffer.Clear();
-  run.buffers.commandBuffer.Assign(line);
+  run.buffers.commandBuffer.Assign(built.line);
   if (!ExecuteCMD(run, run.buffers.commandBuffer.view())) {
     return settings.rules.reportFailure(settings, command, word);
   }
@@ -447,11 +570,11 @@ bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
 }
 
 bool SwitchHibernation(SettingsRun& settings, bool on) {
-  return RunPowercfgCommand(settings, on ? kHibernateOn : kHibernateOff);
+  return RunPowercfgCommand(settings, HibernationCommand(on));
 }
 
 bool ApplyActiveScheme(SettingsRun& settings) {
-  if (!Is(settings, "actpowesch", "1")) {
+  if (!ActiveSchemeAsked(settings.run.platform.system, settings.request)) {
     settings.Log("Info", settings.rules.notActiveLabel, "", "No");
     return true;
   }
@@ -461,21 +584,9 @@ bool ApplyActiveScheme(SettingsRun& settings) {
 
 bool ApplyMachineSettings(SettingsRun& settings,
                           const port::SYSTEM_POWER_CAPABILITIES& capabilities) {
-  if (capabilities.ProcessorThrottle == 1) {
-    settings.Log("Info", "ProcessorThrottle", "", "Present");
-    if (!ApplyProcessorThrottle(settings)) return false;
-  } else {
-    settings.Log("Info", "ProcessorThrottle", "", "Not Present");
-  }
-  if (capabilities.SystemBatteriesPresent == 1) {
-    settings.Log("Info", "System Batteries", "", "Present");
-    if (!ApplyBatteryAlarm(settings, kLowAlarm) || !ApplyBatteryAlarm(settings, kCriticalAlarm)) {
-      return false;
-    }
-  } else {
-    settings.Log("Info", "System Batteries", "", "Not Present");
-  }
-  return ApplyGlobalFlags(settings);
+  Applying applying(settings);
+  return WalkMachineSettings(settings.run.platform.system, settings.request, capabilities,
+                             applying);
 }
 
 }  // namespace zrt::power

@@ -7,10 +7,13 @@
 // hibernation switch in the system-error style (OperationRules).
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "jobdoc/power_request.h"
 #include "platform/port/power_policy.h"
+#include "platform/port/system.h"
 #include "run/run.h"
 
 namespace zrt::power {
@@ -85,6 +88,76 @@ bool ReportInRowStyle(SettingsRun& settings, const PowercfgCommand& command, std
 bool ReportAsSystemError(SettingsRun& settings, const PowercfgCommand& command,
                          std::string_view word);
 
+// A command line with its "%s" filled in, and why it may not run.
+struct BuiltCommand {
+  std::string line;
+  const char* refusal;  // null when the line may run
+};
+
+// Formats `command` with `inserted` for "%s". A scheme name or level that
+// could change the arguments Powercfg.exe sees is refused, and so is a line
+// longer than the command buffer.
+BuiltCommand BuildPowercfgCommand(const PowercfgCommand& command, std::string_view inserted);
+
+// Every command of the table that takes a scheme name or a level.
+std::vector<const PowercfgCommand*> CommandsWithInsert();
+
+// Group A: the command that switches hibernation on or off.
+const PowercfgCommand& HibernationCommand(bool on);
+
+// Group B: whether the request asks for its scheme to become the active one,
+// and the command that makes it so (the scheme name goes into "%s").
+bool ActiveSchemeAsked(port::System& system, const jobdoc::PowerRequest& request);
+const PowercfgCommand& SetActiveCommand();
+
+// How a row of groups C, D and E tests its field's value.
+enum class ValueTest {
+  One,       // "1" selects the on command, anything else the off command
+  YesNo,     // "Yes" the on command, "No" the off command, anything else none
+  Codes,     // each of the row's codes selects its command, anything else none
+  Inserted,  // not tested: the text goes into the command line
+};
+
+// What a request selects in one row of groups C, D and E.
+struct SettingChoice {
+  const char* field;       // the request field the row tests
+  std::string_view value;  // its text
+  ValueTest test;
+  const char* accepts;             // the values the test knows, for a reader
+  bool matched;                    // the value is one the test knows
+  const PowercfgCommand* command;  // what runs; null when the value selects nothing
+  std::string_view inserted;       // what "%s" stands for
+  bool mustBeWhole;                // the inserted text must have reached its field whole
+  const char* capability;          // the capability the row's group needs
+};
+
+// Why the walk passes over a field without testing it.
+enum class PassedBecause {
+  AlarmOff,  // its battery alarm is switched off
+  NoAction,  // the low-battery forced action follows only an action command
+};
+
+// Receives groups C, D and E as a request meets them, in the order they are
+// applied.
+class SettingsVisitor {
+ public:
+  virtual ~SettingsVisitor() = default;
+  // A line logged without a command: (type, label, val2, word).
+  virtual void Line(std::string_view type, std::string_view label, std::string_view val2,
+                    std::string_view word) = 0;
+  // One row; runs its command, if any. False ends the walk.
+  virtual bool Row(const SettingChoice& choice) = 0;
+  // A field the walk passes over; `decidingField` is the field that decided so.
+  virtual void Passed(const char* field, PassedBecause because, const char* decidingField) = 0;
+};
+
+// Walks groups C, D and E for `request`, each group only when its
+// capability is present (exactly 1). True when every row it met returned
+// true.
+bool WalkMachineSettings(port::System& system, const jobdoc::PowerRequest& request,
+                         const port::SYSTEM_POWER_CAPABILITIES& capabilities,
+                         SettingsVisitor& visitor);
+
 // Group A: switches hibernation on or off. True when the operation goes on.
 bool SwitchHibernation(SettingsRun& settings, bool on);
 
@@ -96,10 +169,9 @@ bool ApplyActiveScheme(SettingsRun& settings);
 bool ApplyMachineSettings(SettingsRun& settings,
                           const port::SYSTEM_POWER_CAPABILITIES& capabilities);
 
-// Runs one command of the table with `inserted` for "%s". The scheme name or
-// level is refused, and the command not run, when it could change the
-// arguments Powercfg.exe sees; so is a command line longer than the command
-// buffer. A refusal is logged and reported like a failed command.
+// Runs one command of the table with `inserted` for "%s", unless
+// BuildPowercfgCommand refuses it: a refusal is logged and reported like a
+// failed command.
 bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
                         std::string_view inserted = {});
 

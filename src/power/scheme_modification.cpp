@@ -27,7 +27,7 @@ class Modification {
     }
     if (!LookUpScheme(run_, name_)) return CreateIfAsked();
     settings_.Log("Info", "Scheme Already Present", "", name_);
-    if (!OverwriteAsked(settings_)) return true;
+    if (!OverwriteAsked(run_.platform.system, request_)) return true;
     if (!CheckWriteRight(settings_)) return false;
 
     const std::uint32_t index = run_.lookup.foundIndex;

@@ -10,14 +10,14 @@ namespace {
 constexpr CallFailure kCapabilities = {"Failed to Get Power Capabilities : ", false, false, false};
 }  // namespace
 
-bool OverwriteAsked(SettingsRun& settings) {
-  return settings.run.platform.system.lstrcmpiA(settings.request.overwriteifexst.c_str(), "1") == 0;
+bool OverwriteAsked(port::System& system, const jobdoc::PowerRequest& request) {
+  return system.lstrcmpiA(request.overwriteifexst.c_str(), "1") == 0;
 }
 
 bool HandOverIfAsked(SettingsRun& settings, HandOver handOver, const char* option,
                      const char* handingOver, SchemeOperation other) {
   const std::string_view name = settings.request.schemename.view();
-  if (!OverwriteAsked(settings)) {
+  if (!OverwriteAsked(settings.run.platform.system, settings.request)) {
     settings.Log("Info", name, option, "No");
     return true;
   }

@@ -21,9 +21,11 @@ import pathlib
 import pwd
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import threading
 
 import wine_power
 from wine_power import reg_string
@@ -316,6 +318,8 @@ def host_path(machine_dir, machine, windows_path):
 
 
 def file_bytes(entry, where):
+    if isinstance(entry, bytes):  # given from Python (scripts/reliability.py)
+        return entry
     if not isinstance(entry, dict):
         raise ScenarioError(f"{where}: a file is an object with 'copy', 'text' or 'lines'")
     encoding = entry.get("encoding", "utf-8")
@@ -448,6 +452,53 @@ class Observed:
         self.schemes_before = []  # scheme names in enumeration order, before the run
         self.commands = []        # the records of the commands started, in order
         self.power = None         # the power state after the run, in power.json's form
+        self.timed_out = False    # still running at the time-out, and killed
+        self.peak_rss_kib = None  # the program's peak resident memory
+        self.opened = None        # host files it opened, when asked to record them
+
+
+def run_program(command, env, cwd=None, timeout=60, trace=None):
+    """Runs the program under test: (exit code, error output, peak resident
+    memory in KiB or None, timed out). A program still running after
+    `timeout` seconds is killed with everything it started. With `trace` (a
+    file name), strace writes every file the program and its children open
+    there. The peak memory is measured by GNU time, a small process of its
+    own: a child forked from this script would count the script's memory."""
+    if trace:
+        command = ["strace", "-f", "-qq", "-e", "trace=open,openat,openat2,creat", "-o", trace,
+                   *command]
+    with tempfile.TemporaryFile() as errors, tempfile.NamedTemporaryFile() as peak:
+        if os.path.exists("/usr/bin/time"):
+            command = ["/usr/bin/time", "-q", "-f", "%M", "-o", peak.name, *command]
+        # The error output goes to a file: Wine's services keep a pipe open.
+        proc = subprocess.Popen(command, env=env, cwd=cwd, stdout=subprocess.DEVNULL,
+                                stderr=errors, start_new_session=True)
+
+        def kill():
+            try:
+                os.killpg(proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        timer = threading.Timer(timeout, kill)
+        timer.start()
+        proc.wait()
+        timed_out = not timer.is_alive()
+        timer.cancel()
+        errors.seek(0)
+        memory = peak.read().decode().strip()
+        return (proc.returncode, errors.read().decode("utf-8", "replace"),
+                int(memory) if memory.isdigit() else None, timed_out)
+
+
+OPEN_CALL = re.compile(r'\b(?:open|openat|openat2|creat)\((?:AT_FDCWD, |\d+, )?"((?:[^"\\]|\\.)*)"')
+
+
+def traced_opens(trace):
+    """The paths the strace record `trace` shows opened or tried."""
+    try:
+        return OPEN_CALL.findall(pathlib.Path(trace).read_text("utf-8", "replace"))
+    except OSError:
+        return []
 
 
 def read_lines(path):
@@ -493,6 +544,7 @@ class LinuxTarget:
         if not self.program.is_file():
             raise Skip(f"the Linux program is not built: {self.program}")
         self.keep = args.keep
+        self.timeout = 60  # seconds before a run counts as hung and is killed
 
     def run(self, scenario, default_url, preludes):
         work = pathlib.Path(tempfile.mkdtemp(prefix="zrt-scenario-"))
@@ -503,10 +555,12 @@ class LinuxTarget:
             observed = Observed()
             observed.schemes_before = scheme_names(folder)
             env = dict(os.environ, ZRT_SIM_MACHINE=str(folder))
-            proc = subprocess.run([str(self.program), scenario_argument(scenario, preludes)],
-                                  env=env, capture_output=True, timeout=60)
-            observed.exit_code = proc.returncode
-            observed.stderr = proc.stderr.decode("utf-8", "replace")
+            (observed.exit_code, observed.stderr, observed.peak_rss_kib,
+             observed.timed_out) = run_program(
+                 [str(self.program), scenario_argument(scenario, preludes)], env,
+                 timeout=self.timeout)
+            if machine.get("record_opens"):
+                observed.opened = read_lines(folder / machine["record_opens"])
             for letter, drive in machine.get("drives", {"C": "drive_c"}).items():
                 collect_files(folder / drive, letter.upper(), observed)
             for line in read_lines(folder / "posts.jsonl"):
@@ -578,6 +632,30 @@ STATE_FILE = ".zrt-scenario-state.json"
 RUN_FOLDER = "zrt-scenario"  # C:\zrt-scenario: the records of the post library and Powercfg.exe
 
 
+REG_TYPES = {"REG_NONE": 0, "REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3, "REG_DWORD": 4,
+             "REG_DWORD_BIG_ENDIAN": 5, "REG_LINK": 6, "REG_MULTI_SZ": 7,
+             "REG_RESOURCE_LIST": 8, "REG_FULL_RESOURCE_DESCRIPTOR": 9,
+             "REG_RESOURCE_REQUIREMENTS_LIST": 10, "REG_QWORD": 11}
+REG_TEXT_TYPES = {1, 2, 6, 7}
+
+
+def reg_typed_value(value, name):
+    """A registry.json value {"type", "hex"} as a .reg file (version 5) gives
+    it: the hex bytes are what the ANSI call delivers, so a text type is
+    stored as their UTF-16 form, as the Unicode registry keeps it."""
+    kind = value["type"]
+    number = kind if isinstance(kind, int) else REG_TYPES.get(str(kind).upper())
+    if number is None:
+        raise ScenarioError(f"unknown registry type {kind!r} of {name}")
+    data = bytes.fromhex(re.sub(r"[\s,:]", "", value["hex"]))
+    if number in REG_TEXT_TYPES:
+        # The five bytes Windows-1252 leaves undefined stand for the C1
+        # controls of the same value.
+        data = "".join(chr(b) if b in (0x81, 0x8D, 0x8F, 0x90, 0x9D) else bytes([b]).decode(ANSI)
+                       for b in data).encode("utf-16-le")
+    return f"hex({number:x}):" + ",".join(f"{b:02x}" for b in data)
+
+
 class WineTarget:
     name = "wine"
 
@@ -607,6 +685,11 @@ class WineTarget:
         # machine.
         self.env["LC_ALL"] = "C.UTF-8"
         self.drive_c = self.prefix / "drive_c"
+        self.timeout = 120  # seconds before a run counts as hung and is killed
+        self.trace_opens = False  # record the files the program opens (strace)
+        # Called with drive C:'s host folder just before the program starts;
+        # what it returns, if anything, is called after the run.
+        self.around_run = None
 
     # -- the prefix --------------------------------------------------------
 
@@ -724,8 +807,11 @@ class WineTarget:
                     reg.append(f"{reg_string(name)}={reg_string(value)}")
                 elif isinstance(value, int) and not isinstance(value, bool):
                     reg.append(f"{reg_string(name)}=dword:{value & 0xFFFFFFFF:08x}")
+                elif isinstance(value, dict) and set(value) == {"type", "hex"}:
+                    reg.append(f"{reg_string(name)}={reg_typed_value(value, name)}")
                 else:
-                    raise ScenarioError(f"the Wine target writes texts and numbers only: {name}")
+                    raise ScenarioError(f"the Wine target writes texts, numbers and typed values "
+                                        f"given as hex only: {name}")
             reg.append("")
 
         # The power state, for the power-profile and Powercfg.exe doubles.
@@ -834,6 +920,24 @@ class WineTarget:
 
     # -- the run -----------------------------------------------------------
 
+    def trace_server(self, trace):
+        """strace attached to the prefix's wineserver, which opens the files
+        every Wine process asks for; returned once attached."""
+        for proc in pathlib.Path("/proc").iterdir():
+            try:
+                if not (proc / "comm").read_text().startswith("wineserver"):
+                    continue
+                environ = (proc / "environ").read_bytes().split(b"\0")
+            except OSError:
+                continue
+            if f"WINEPREFIX={self.prefix}".encode() in environ:
+                tracer = subprocess.Popen(
+                    ["strace", "-f", "-e", "trace=open,openat,openat2,creat", "-o", str(trace),
+                     "-p", proc.name], stderr=subprocess.PIPE, text=True)
+                tracer.stderr.readline()  # "Process N attached"
+                return tracer
+        raise ScenarioError(f"no wineserver runs for {self.prefix}")
+
     def run(self, scenario, default_url, preludes):
         argument = scenario_argument(scenario, preludes)
         if any(c in argument for c in '"\t') or "  " in argument or argument != argument.strip():
@@ -849,12 +953,26 @@ class WineTarget:
             program_path, doubles = self.setup(scenario, folder, machine)
             # The current drive is C: (the drive-root log folder lands there).
             cwd = self.drive_c / "windows" / "system32"
-            proc = self.wine(program_path, *argument.split(" "),
-                             overrides="powrprof=n" if doubles else "", cwd=cwd)
+            env = dict(self.env, WINEDLLOVERRIDES="mscoree,mshtml=" + (
+                ";powrprof=n" if doubles else ""))
             observed = Observed()
             observed.schemes_before = schemes_before
-            observed.exit_code = proc.returncode
-            observed.stderr = proc.stderr.decode("utf-8", "replace")
+            trace = work / "opens.trace" if self.trace_opens else None
+            server = self.trace_server(work / "server.trace") if trace else None
+            undo = self.around_run(self.drive_c) if self.around_run else None
+            try:
+                (observed.exit_code, observed.stderr, observed.peak_rss_kib,
+                 observed.timed_out) = run_program(
+                     ["wine", program_path, *argument.split(" ")], env, cwd=cwd,
+                     timeout=self.timeout, trace=trace)
+            finally:
+                if undo:
+                    undo()
+                if server:
+                    server.send_signal(signal.SIGINT)  # strace detaches
+                    server.wait()
+            if trace:
+                observed.opened = traced_opens(trace) + traced_opens(work / "server.trace")
             collect_files(self.drive_c, "C", observed)
             records = self.drive_c / RUN_FOLDER
             for line in read_lines(records / "posts.jsonl"):
@@ -1293,7 +1411,10 @@ def main():
         print(f"ERROR [{args.target}] {name}: {e}")
         return EXIT_FAIL
     except subprocess.TimeoutExpired as e:
-        print(f"FAIL [{args.target}] {name}: the program did not end within {e.timeout} s")
+        print(f"FAIL [{args.target}] {name}: {e.cmd[0]} did not end within {e.timeout} s")
+        return EXIT_FAIL
+    if observed.timed_out:
+        print(f"FAIL [{args.target}] {name}: the program did not end within {target.timeout} s")
         return EXIT_FAIL
     if report.failures:
         report.print()

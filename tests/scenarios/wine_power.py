@@ -155,6 +155,10 @@ def reg_lines(power, record_file):
     return lines
 
 
+# scripts/reliability.py lets a command never end, and waits the bound out.
+ENDLESS_COMMANDS_ALLOWED = False
+
+
 def powercfg_installed(power):
     return power.get("powercfg", {}).get("installed", True)
 
@@ -171,7 +175,7 @@ def powercfg_commands(power):
         if "start_error" in told:
             raise PowerError(f"under Wine a started program cannot make its own start fail "
                              f"({line!r}): limit the targets")
-        if told.get("never_ends"):
+        if told.get("never_ends") and not ENDLESS_COMMANDS_ALLOWED:
             raise PowerError(f"a command that never ends ({line!r}) holds the program for its "
                              "five-minute bound under Wine: limit the targets to linux")
     return commands

@@ -20,6 +20,7 @@ namespace fs = std::filesystem;
 constexpr port::ErrorCode kInvalidName = 123;
 constexpr port::ErrorCode kInsufficientBuffer = 122;
 constexpr port::ErrorCode kWriteFault = 29;
+constexpr port::ErrorCode kDiskFull = 112;
 
 bool HasWildcard(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return c == '*' || c == '?'; });
@@ -63,12 +64,18 @@ std::string Trim(std::string_view text) {
 }
 
 // A file open for writing: each WriteFile is one write of the host file (for
-// a file opened to append, the kernel puts it whole at the end).
+// a file opened to append, the kernel puts it whole at the end). On a full
+// disk every write fails and writes nothing.
 class SimOutputFile : public port::OutputFile {
  public:
-  SimOutputFile(SimMachine& machine, UniqueFd fd) : machine_(machine), fd_(std::move(fd)) {}
+  SimOutputFile(SimMachine& machine, UniqueFd fd, bool diskFull)
+      : machine_(machine), fd_(std::move(fd)), diskFull_(diskFull) {}
 
   bool WriteFile(const void* data, std::size_t size) override {
+    if (diskFull_ && size > 0) {
+      machine_.SetLastError(kDiskFull);
+      return false;
+    }
     const auto* bytes = static_cast<const char*>(data);
     while (size > 0) {
       const ssize_t written = ::write(fd_.get(), bytes, size);
@@ -86,6 +93,7 @@ class SimOutputFile : public port::OutputFile {
  private:
   SimMachine& machine_;
   UniqueFd fd_;
+  bool diskFull_;
 };
 
 int OpenFlags(port::OpenMode mode) {
@@ -298,8 +306,9 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
     const auto& spelt = machine_.Paths().AsSpelt(text);
     if (spelt && !spelt->IsRoot() && !spelt->trailingSeparator && !machine_.WriteDenied(*spelt)) {
       if (UniqueFd fd = OpenHostFile(spelt->host, mode, existed)) {
+        machine_.RecordOpen(spelt->host);
         machine_.SetLastError(port::err::kSuccess);
-        return std::make_unique<SimOutputFile>(machine_, std::move(fd));
+        return std::make_unique<SimOutputFile>(machine_, std::move(fd), machine_.DiskFull(*spelt));
       }
     }
   }
@@ -311,6 +320,7 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
   if (const auto denied = machine_.WriteDenied(*resolved)) {
     return fail(IsDirectory(resolved->Parent().host) ? *denied : port::err::kPathNotFound);
   }
+  machine_.RecordOpen(resolved->host);
   UniqueFd fd = OpenHostFile(resolved->host, mode, existed);
   if (!fd) return fail(OpenError(errno, *resolved));
   if (mode == port::OpenMode::Replace && ::ftruncate(fd.get(), 0) != 0) {
@@ -318,7 +328,7 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
   }
   machine_.SetLastError(existed && mode == port::OpenMode::Replace ? port::err::kAlreadyExists
                                                                    : port::err::kSuccess);
-  return std::make_unique<SimOutputFile>(machine_, std::move(fd));
+  return std::make_unique<SimOutputFile>(machine_, std::move(fd), machine_.DiskFull(*resolved));
 }
 
 bool SimFileSystem::DeleteFileA(const char* path) {
@@ -361,7 +371,10 @@ std::string SimFileSystem::GetPrivateProfileStringA(const char* section, const c
   }
   const auto resolved = Resolve(file.c_str());
   std::ifstream in;
-  if (resolved && !resolved->IsFolder()) in.open(resolved->host, std::ios::binary);
+  if (resolved && !resolved->IsFolder()) {
+    machine_.RecordOpen(resolved->host);
+    in.open(resolved->host, std::ios::binary);
+  }
   if (!in) {
     machine_.SetLastError(port::err::kFileNotFound);
   } else if (section != nullptr && key != nullptr) {

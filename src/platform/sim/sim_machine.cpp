@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <system_error>
@@ -73,6 +74,16 @@ void ParseWriteDenied(const Json& machine, MachineSettings& settings) {
   }
 }
 
+void ParseDiskFull(const Json& machine, MachineSettings& settings) {
+  const Json* full = Member(machine, "disk_full");
+  if (full == nullptr) return;
+  if (!full->is_array()) throw MachineError(kWhere + ": \"disk_full\" must be a list");
+  for (const Json& path : *full) {
+    if (!path.is_string()) throw MachineError(kWhere + ": \"disk_full\" must list texts");
+    settings.diskFull.push_back(path.get<std::string>());
+  }
+}
+
 void ReadLocalTime(const Json& machine, MachineSettings& settings) {
   const std::string text = StringMember(machine, "local_time", "host", kWhere);
   if (text == "host") return;
@@ -92,6 +103,7 @@ MachineSettings ParseMachineSettings(const Json& machine) {
   ParseDrives(machine, settings);
   ParseCommonAppData(machine, settings);
   ParseWriteDenied(machine, settings);
+  ParseDiskFull(machine, settings);
   ReadLocalTime(machine, settings);
   settings.windowsFolder = StringMember(machine, "windows_folder", settings.windowsFolder, kWhere);
   settings.currentDirectory =
@@ -99,6 +111,10 @@ MachineSettings ParseMachineSettings(const Json& machine) {
   settings.programPath = StringMember(machine, "program_path", settings.programPath, kWhere);
   settings.sleepWaits = BoolMember(machine, "sleep_waits", false, kWhere);
   settings.xmlParserInstalled = BoolMember(machine, "xml_parser_installed", true, kWhere);
+  settings.openRecord = StringMember(machine, "record_opens", "", kWhere);
+  if (settings.openRecord.find_first_of("/\\") != std::string::npos) {
+    throw MachineError(kWhere + ": \"record_opens\" names a file in the machine folder");
+  }
   if (const Json* raises = Member(machine, "raises")) {
     if (!raises->is_object()) throw MachineError(kWhere + ": \"raises\" must be an object");
     for (const auto& [call, count] : raises->items()) {
@@ -164,14 +180,22 @@ SimMachine::SimMachine(std::filesystem::path folder)
     if (!resolved) throw MachineError(kWhere + ": write_denied path " + path + " lies on no drive");
     deniedFolded_.emplace_back(resolved->FoldedPath(), code);
   }
-}
-
-SimMachine::Lock::Lock(int fd) : fd_(fd) {
-  while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  for (const std::string& path : settings_.diskFull) {
+    const auto resolved = paths_.Resolve(path);
+    if (!resolved) throw MachineError(kWhere + ": disk_full path " + path + " lies on no drive");
+    fullFolded_.push_back(resolved->FoldedPath());
   }
 }
 
-SimMachine::Lock::~Lock() { ::flock(fd_, LOCK_UN); }
+SimMachine::Lock::Lock(const SimMachine& machine) : machine_(machine) {
+  if (machine_.lockDepth_++ > 0) return;
+  while (::flock(machine_.lockFile_.get(), LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+SimMachine::Lock::~Lock() {
+  if (--machine_.lockDepth_ == 0) ::flock(machine_.lockFile_.get(), LOCK_UN);
+}
 
 std::string SimMachine::HostPath(const std::string& windowsPath) const {
   const auto resolved = paths_.Resolve(windowsPath);
@@ -185,17 +209,40 @@ void SimMachine::RaiseIfDue(const std::string& call) {
   }
 }
 
+namespace {
+
+// Whether `folded` is `under` or lies below it (both folded Windows paths).
+bool IsAtOrBelow(const std::u16string& folded, const std::u16string& under) {
+  return folded == under ||
+         (folded.size() > under.size() && folded.compare(0, under.size(), under) == 0 &&
+          (under.back() == u'\\' || folded[under.size()] == u'\\'));
+}
+
+}  // namespace
+
 std::optional<port::ErrorCode> SimMachine::WriteDenied(const ResolvedPath& path) const {
   if (deniedFolded_.empty()) return std::nullopt;
   const std::u16string folded = path.FoldedPath();
   for (const auto& [denied, code] : deniedFolded_) {
-    const bool same = folded == denied;
-    const bool inside = folded.size() > denied.size() &&
-                        folded.compare(0, denied.size(), denied) == 0 &&
-                        (denied.back() == u'\\' || folded[denied.size()] == u'\\');
-    if (same || inside) return code;
+    if (IsAtOrBelow(folded, denied)) return code;
   }
   return std::nullopt;
+}
+
+bool SimMachine::DiskFull(const ResolvedPath& path) const {
+  if (fullFolded_.empty()) return false;
+  const std::u16string folded = path.FoldedPath();
+  return std::any_of(fullFolded_.begin(), fullFolded_.end(),
+                     [&](const std::u16string& full) { return IsAtOrBelow(folded, full); });
+}
+
+void SimMachine::RecordOpen(const std::filesystem::path& host) const {
+  if (!settings_.openRecord.empty()) AppendRecord(settings_.openRecord, host.string() + "\n");
+}
+
+void SimMachine::AppendRecord(std::string_view name, std::string_view text) const {
+  const auto lock = LockMachine();
+  AppendToFile(File(name), text);
 }
 
 }  // namespace zrt::sim

@@ -35,6 +35,8 @@ struct MachineSettings {
   std::string currentDirectory = "C:\\WINDOWS\\system32";
   std::vector<std::string> folders;  // created when the machine is opened
   std::vector<std::pair<std::string, port::ErrorCode>> writeDenied;
+  std::vector<std::string> diskFull;  // writes below these paths find no room
+  std::string openRecord;             // file in the machine folder naming every open
   std::string programPath = "\"C:\\Program Files\\Merqel\\zReTessalyXP.exe\"";
   std::optional<port::SystemTime> fixedLocalTime;  // none: the host's clock
   bool sleepWaits = false;
@@ -79,22 +81,33 @@ class SimMachine {
 
   // The error code with which writing at `path` is refused, if it is.
   std::optional<port::ErrorCode> WriteDenied(const ResolvedPath& path) const;
+  // Whether the disk holding `path` is full: every write there fails.
+  bool DiskFull(const ResolvedPath& path) const;
+
+  // Notes that a call of the program opens (or tries to open) the host file
+  // `host`, when machine.json asks for a record of opens.
+  void RecordOpen(const std::filesystem::path& host) const;
+
+  // Appends `text` to the record file `name` in the machine folder, under
+  // the machine's lock, so records of jobs running at once stay whole.
+  void AppendRecord(std::string_view name, std::string_view text) const;
 
   // Held while it lives: the lock every process using this machine folder
   // shares (an flock on machine.json). What is done under it, such as a
   // file's open together with its sharing or the rewrite of a record file,
-  // is one step for every other process.
+  // is one step for every other process. Taken again while held, it is
+  // released when the outermost holder ends.
   class Lock {
    public:
-    explicit Lock(int fd);
+    explicit Lock(const SimMachine& machine);
     ~Lock();
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
 
    private:
-    int fd_;
+    const SimMachine& machine_;
   };
-  [[nodiscard]] Lock LockMachine() const { return Lock(lockFile_.get()); }
+  [[nodiscard]] Lock LockMachine() const { return Lock(*this); }
 
   // power.json, which the power profile and Powercfg.exe share.
   CachedJsonFile& PowerFile() { return powerFile_; }
@@ -113,8 +126,10 @@ class SimMachine {
   MachineSettings settings_;
   PathResolver paths_;
   std::vector<std::pair<std::u16string, port::ErrorCode>> deniedFolded_;
+  std::vector<std::u16string> fullFolded_;
   UniqueFd lockFile_;
   CachedJsonFile powerFile_;
+  mutable int lockDepth_ = 0;
   port::ErrorCode lastError_ = 0;
   std::map<std::string, std::uint32_t> callCounts_;
 };

@@ -8,7 +8,11 @@ SimPlatform::SimPlatform(const std::filesystem::path& machineFolder, std::string
       files_(machine_),
       processes_(machine_),
       power_(machine_),
-      xml_([this](const std::string& windowsPath) { return machine_.HostPath(windowsPath); }),
+      xml_([this](const std::string& windowsPath) {
+        std::string host = machine_.HostPath(windowsPath);
+        if (!host.empty()) machine_.RecordOpen(host);
+        return host;
+      }),
       post_(machine_),
       system_(machine_, std::move(jobArgument)),
       platform_{registry_, files_, processes_, power_, xml_, post_, system_} {

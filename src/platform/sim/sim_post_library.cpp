@@ -1,6 +1,9 @@
 #include "platform/sim/sim_post_library.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -44,6 +47,7 @@ bool Exports(const Json& description, const std::string& name) {
 bool SimPostLibrary::LoadLibraryA(const char* path) {
   const std::string windowsPath = AnsiToUtf8(path ? path : "");
   const auto resolved = machine_.Paths().Resolve(windowsPath);
+  if (resolved) machine_.RecordOpen(resolved->host);
   std::error_code ec;
   if (!resolved || !std::filesystem::is_regular_file(resolved->host, ec)) {
     machine_.SetLastError(port::err::kModNotFound);
@@ -87,7 +91,14 @@ port::CallOutcome SimPostLibrary::WebPostData(const std::array<port::WideText, 7
     answer = (*answers)[std::min(calls_, answers->size() - 1)];
   }
   ++calls_;
-  const bool raises = answer.is_object() && BoolMember(answer, "raises", false, "zCourier.dll");
+  const auto says = [&answer](const char* what) {
+    return answer.is_object() && BoolMember(answer, what, false, "zCourier.dll");
+  };
+  const bool raises = says("raises");
+  const char* outcome = says("crashes") ? "crashed"
+                        : says("hangs") ? "hung"
+                        : raises        ? "raised"
+                                        : "returned";
 
   Json record = Json::object();
   record["library"] = library_->path;
@@ -96,8 +107,16 @@ port::CallOutcome SimPostLibrary::WebPostData(const std::array<port::WideText, 7
   for (const port::WideText& text : texts) textList.push_back(Utf16ToUtf8(text));
   record["texts"] = std::move(textList);
   record["answer"] = answer;
-  record["outcome"] = raises ? "raised" : "returned";
-  AppendToFile(machine_.File(machine_file::kPosts), record.dump() + "\n");
+  record["outcome"] = outcome;
+  machine_.AppendRecord(machine_file::kPosts, record.dump() + "\n");
+
+  if (says("crashes")) {
+    // A processor fault inside the library: nothing in the program catches
+    // it, and the process ends at once, as the default action of SIGSEGV.
+    std::signal(SIGSEGV, SIG_DFL);
+    std::raise(SIGSEGV);
+  }
+  while (says("hangs")) ::pause();  // a call that never returns
 
   if (raises) return port::CallOutcome::Raised;
   results.result = Variant(answer, "result");

@@ -121,6 +121,7 @@ bool SimPowerProfile::GetActivePwrScheme(std::uint32_t& index) {
 }
 
 bool SimPowerProfile::DeletePwrScheme(std::uint32_t index) {
+  const auto lock = machine_.LockMachine();  // read, change and write as one step
   const Json& power = Load();
   if (Forced(power, "DeletePwrScheme")) return false;
   if (!BoolMember(power, "user_may_write", true, kWhere)) return Fail(port::err::kAccessDenied);
@@ -146,6 +147,7 @@ bool SimPowerProfile::ReadPwrScheme(std::uint32_t index, port::POWER_POLICY& pol
 bool SimPowerProfile::WritePwrScheme(std::uint32_t& index, const port::WideText& name,
                                      const port::WideText& description,
                                      const port::POWER_POLICY& policy) {
+  const auto lock = machine_.LockMachine();  // read, change and write as one step
   const Json& power = Load();
   if (Forced(power, "WritePwrScheme")) return false;
   if (!BoolMember(power, "user_may_write", true, kWhere)) return Fail(port::err::kAccessDenied);
@@ -176,6 +178,7 @@ bool SimPowerProfile::GetCurrentPowerPolicies(port::GLOBAL_POWER_POLICY& global,
 }
 
 bool SimPowerProfile::WriteGlobalPwrPolicy(const port::GLOBAL_POWER_POLICY& global) {
+  const auto lock = machine_.LockMachine();  // read, change and write as one step
   if (Forced(Load(), "WriteGlobalPwrPolicy")) return false;
   UpdatePowerFile(machine_,
                   [&](Json& changed) { WriteGlobalPolicy(changed["global_policy"], global); });

@@ -87,6 +87,9 @@ void StoreState(Json& power, const powercfg::State& before, const powercfg::Stat
 }  // namespace
 
 PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine) {
+  // The tool reads, changes and writes the power state as one step: other
+  // jobs on the machine lose none of their changes.
+  const auto lock = machine.LockMachine();
   const Json& power = LoadPowerFile(machine);
   const Json* tool = Member(power, "powercfg");
   const std::string where = kWhere + ": powercfg";

@@ -22,8 +22,8 @@ std::optional<port::ErrorCode> OptionalCode(const Json& object, const char* name
 // A process the program started. Its record goes into commands.jsonl when
 // the program has closed its last handle to it.
 struct StartedProcess {
-  StartedProcess(std::filesystem::path recordFile, Json startRecord, bool never)
-      : file(std::move(recordFile)), record(std::move(startRecord)), running(never) {}
+  StartedProcess(const SimMachine& simMachine, Json startRecord, bool never)
+      : machine(simMachine), record(std::move(startRecord)), running(never) {}
   StartedProcess(const StartedProcess&) = delete;
   StartedProcess& operator=(const StartedProcess&) = delete;
   ~StartedProcess() {
@@ -31,13 +31,13 @@ struct StartedProcess {
       record["exit_code"] = running ? Json() : Json(exitCode);
       record["waits"] = waits;
       record["terminated"] = terminated;
-      AppendToFile(file, record.dump() + "\n");
+      machine.AppendRecord(machine_file::kCommands, record.dump() + "\n");
     } catch (...) {
       // the record is lost; the run goes on
     }
   }
 
-  std::filesystem::path file;
+  const SimMachine& machine;
   Json record;
   bool running;  // a process that never ends runs until it is terminated
   std::uint32_t exitCode = 0;
@@ -192,8 +192,7 @@ bool SimProcesses::CreateProcessAsUserA(const port::KernelHandle& token, char* c
                        {"creation_flags", creationFlags},
                        {"inherit_handles", inheritHandles},
                        {"time_us", ran.count()}};
-  auto process = std::make_shared<StartedProcess>(machine_.File(machine_file::kCommands), record,
-                                                  outcome.neverEnds);
+  auto process = std::make_shared<StartedProcess>(machine_, record, outcome.neverEnds);
   process->exitCode = outcome.exitCode;
   process->exitCodeError = outcome.exitCodeError;
   const SimProcess child{nextProcessId_, "powercfg.exe", user->process().user, {}, {}, {}};

@@ -75,15 +75,17 @@ bool SimSystem::GetVersionExA(port::OsVersion& version, bool extended) {
 void SimSystem::OutputDebugStringA(const char* text) {
   machine_.RaiseIfDue("OutputDebugStringA");
   if (text == nullptr) return;
-  AppendToFile(machine_.File(machine_file::kDebugOutput), AnsiToUtf8(text));
+  machine_.AppendRecord(machine_file::kDebugOutput, AnsiToUtf8(text));
 }
 
 port::SystemTime SimSystem::GetLocalTime() {
+  machine_.RaiseIfDue("GetLocalTime");
   const auto& fixed = machine_.Settings().fixedLocalTime;
   return fixed ? *fixed : HostLocalTime();
 }
 
 std::string SimSystem::GetTimeFormatA(const port::SystemTime& time, const char* picture) {
+  machine_.RaiseIfDue("GetTimeFormatA");
   auto text = FormatTime(time, picture ? picture : "h:mm:ss tt");
   if (!text) {
     machine_.SetLastError(port::err::kInvalidParameter);
@@ -93,6 +95,7 @@ std::string SimSystem::GetTimeFormatA(const port::SystemTime& time, const char* 
 }
 
 void SimSystem::Sleep(std::uint32_t milliseconds) {
+  machine_.RaiseIfDue("Sleep");
   if (machine_.Settings().sleepWaits) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }

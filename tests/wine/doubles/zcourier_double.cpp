@@ -14,17 +14,21 @@
 //
 // An answer is an object with the optional members "result", "error" and
 // "further" (a text becomes a BSTR, any other value a variant of another
-// type, a missing member or null leaves the variant empty) and "raises"
-// (true: the call raises a structured exception instead of returning).
+// type, a missing member or null leaves the variant empty), "raises"
+// (true: the call raises a structured exception instead of returning),
+// "crashes" (true: the call writes through a null pointer, an access
+// violation) and "hangs" (true: the call never returns).
 //
-// Each call appends one line of JSON (UTF-8) to the record file:
+// Each call first appends one line of JSON (UTF-8) to the record file:
 //   {"library": ..., "call": n, "texts": [seven texts, null for a
-//    variant that is not a text], "answer": {...}, "outcome": "returned"|"raised"}
+//    variant that is not a text], "answer": {...},
+//    "outcome": "returned"|"raised"|"crashed"|"hung"}
 #include <windows.h>
 // Headers that expect the Windows types to be declared already.
 #include <oleauto.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -44,6 +48,9 @@ using zrt::doubles::ToUtf8;
 constexpr DWORD kRaisedCode = 0xE0C0DE01;
 
 HMODULE g_module = nullptr;
+// Read at run time, so that the compiler neither warns about the store
+// through it nor turns the store into a trap instruction.
+volatile std::uintptr_t g_unmapped = 16;
 
 Json AnswerFor(unsigned call) {
   Json answer = Json::object({{"result", "1"}});
@@ -56,10 +63,11 @@ Json AnswerFor(unsigned call) {
   return answer;
 }
 
-bool RaisesFor(const Json& answer) {
+// Whether the answer holds `name` as true.
+bool Says(const Json& answer, const char* name) {
   if (!answer.is_object()) return false;
-  const auto raises = answer.find("raises");
-  return raises != answer.end() && raises->is_boolean() && raises->get<bool>();
+  const auto member = answer.find(name);
+  return member != answer.end() && member->is_boolean() && member->get<bool>();
 }
 
 Json TextOf(const VARIANT& value) {
@@ -117,7 +125,7 @@ long __stdcall DoubleWebPostData(VARIANT url, VARIANT document, VARIANT mode, VA
       zrt::doubles::RecordFile(L"zCourier", g_module, L"zCourier.posts.jsonl");
   const unsigned call = RecordedCalls(recordFile) + 1;
   const Json answer = AnswerFor(call);
-  const bool raises = RaisesFor(answer);
+  const bool raises = Says(answer, "raises");
 
   Json record = Json::object();
   record["library"] = ToUtf8(ModulePath(g_module));
@@ -125,9 +133,15 @@ long __stdcall DoubleWebPostData(VARIANT url, VARIANT document, VARIANT mode, VA
   record["texts"] = Json::array({TextOf(url), TextOf(document), TextOf(mode), TextOf(extra1),
                                  TextOf(extra2), TextOf(extra3), TextOf(extra4)});
   record["answer"] = answer;
-  record["outcome"] = raises ? "raised" : "returned";
+  record["outcome"] = Says(answer, "crashes") ? "crashed"
+                      : Says(answer, "hangs") ? "hung"
+                      : raises                ? "raised"
+                                              : "returned";
   AppendToFile(recordFile, record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n");
 
+  // A store to an address no process maps: an access violation.
+  if (Says(answer, "crashes")) *reinterpret_cast<volatile int*>(g_unmapped) = 1;
+  while (Says(answer, "hangs")) ::Sleep(INFINITE);
   if (raises) ::RaiseException(kRaisedCode, 0, 0, nullptr);
   Fill(result, answer, "result");
   Fill(error, answer, "error");

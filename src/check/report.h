@@ -1,0 +1,79 @@
+// What the check finds in a job document, step by step, and what a
+// rehearsal on a simulated machine showed. Texts are in the ANSI code page
+// of the platform the check ran on.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zrt::check {
+
+enum class Severity {
+  Info,     // what a value will do
+  Warning,  // a value that probably does not do what its author meant
+  Error,    // the job would fail, or the document cannot be read
+};
+
+struct Finding {
+  Severity severity;
+  std::string subject;  // a field or element name, or what the finding is about
+  std::string text;
+};
+
+// A Powercfg.exe command line a step would run.
+struct PlannedCommand {
+  std::string line;
+  std::string condition;  // empty: always; else where it runs
+  std::string refusal;    // non-empty: the program refuses it unrun
+};
+
+struct StepReport {
+  int number = 0;  // from 1, in document order
+  std::string value;
+  std::string action;
+  std::string schemeName;
+  bool known = false;  // the action names an operation
+  std::vector<Finding> findings;
+  std::vector<PlannedCommand> commands;
+};
+
+// One change of the simulated machine's power state: `before` or `after`
+// is empty when the entry did not exist then.
+struct Change {
+  std::string what;
+  std::string before;
+  std::string after;
+};
+
+struct RunCommand {
+  std::string line;
+  std::string exitCode;  // "null" while it still ran
+};
+
+struct Rehearsal {
+  std::string machine;              // the machine folder as given
+  std::string argument;             // the job argument the program was started with
+  std::vector<std::string> log;     // the activity log's new lines
+  std::vector<std::string> status;  // the status documents posted or written
+  std::vector<RunCommand> commands;
+  std::vector<Change> changes;
+  std::string outcome;  // "1", "0" or empty when no status was reported
+};
+
+struct Report {
+  std::string document;  // the path as given
+  bool readable = false;
+  std::string root;               // the root element's name
+  std::string scriptId;           // the script header's script id
+  std::vector<Finding> findings;  // the document and its script header
+  std::vector<StepReport> steps;
+  std::optional<Rehearsal> rehearsal;
+
+  int Count(Severity severity) const;
+  // 0 when nothing is wrong, 1 with warnings, 2 when the job would fail or
+  // the document cannot be read.
+  int ExitCode() const;
+};
+
+}  // namespace zrt::check

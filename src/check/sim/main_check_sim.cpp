@@ -1,0 +1,85 @@
+// zrt-check on Linux: tells what a job document will do, reading it with the
+// program's own reader through a simulated machine whose drive C: is the
+// document's folder; with --machine, rehearses the job on a copy of a
+// simulated machine.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "check/document_check.h"
+#include "check/render.h"
+#include "check/sim/rehearsal.h"
+#include "check/sim/scratch_folder.h"
+#include "platform/sim/sim_code_page.h"
+#include "platform/sim/sim_json_file.h"
+#include "platform/sim/sim_platform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using zrt::check::Report;
+using zrt::check::Severity;
+
+int Usage() {
+  std::fprintf(stderr, "usage: zrt-check JOB.xml [--machine DIR] [--json]\n");
+  return 2;
+}
+
+// Reads the document through a throwaway machine whose drive C: is the
+// document's folder; nothing is written there.
+Report Check(const fs::path& document, const std::string& shown) {
+  zrt::check::ScratchFolder scratch;
+  const fs::path folder = fs::absolute(document).parent_path();
+  zrt::sim::Json machine = {{"current_directory", "C:\\"}, {"folders", zrt::sim::Json::array()}};
+  // A folder that does not exist is not made: the document is then not found.
+  machine["drives"]["C"] = fs::is_directory(folder) ? folder.u8string() : scratch.Path().u8string();
+  zrt::sim::WriteJsonFile(scratch.Path() / "machine.json", machine);
+  zrt::sim::SimPlatform platform(scratch.Path(), "");
+  return zrt::check::CheckDocument(platform.Platform(),
+                                   "C:\\" + zrt::sim::Utf8ToAnsi(document.filename().u8string()),
+                                   zrt::sim::Utf8ToAnsi(shown));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* document = nullptr;
+  const char* machine = nullptr;
+  bool json = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--json") == 0) {
+      json = true;
+    } else if (std::strcmp(argv[i], "--machine") == 0 && i + 1 < argc) {
+      machine = argv[++i];
+    } else if (argv[i][0] == '-' || document != nullptr) {
+      return Usage();
+    } else {
+      document = argv[i];
+    }
+  }
+  if (document == nullptr) return Usage();
+
+  try {
+    Report report = Check(fs::u8path(document), document);
+    if (machine != nullptr && report.readable) {
+      report.rehearsal =
+          zrt::check::Rehearse(fs::u8path(machine), fs::u8path(document), report.scriptId);
+      if (report.rehearsal->outcome != "1") {
+        report.findings.push_back(
+            {Severity::Error, "rehearsal",
+             report.rehearsal->outcome == "0"
+                 ? "the job fails on this machine: its status document says Fail"
+                 : "the job ends before its steps on this machine: no status is reported"});
+      }
+    }
+    const auto utf8 = [](std::string_view ansi) { return zrt::sim::AnsiToUtf8(ansi); };
+    const std::string out =
+        json ? zrt::check::RenderJson(report, utf8) : zrt::check::RenderText(report, utf8);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return report.ExitCode();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zrt-check: %s\n", e.what());
+    return 2;
+  }
+}

@@ -1,0 +1,222 @@
+#include "check/sim/rehearsal.h"
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+#include "app/run_sequence.h"
+#include "check/sim/scratch_folder.h"
+#include "platform/sim/sim_code_page.h"
+#include "platform/sim/sim_json_file.h"
+#include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_platform.h"
+
+namespace zrt::check {
+namespace {
+
+namespace fs = std::filesystem;
+using sim::Json;
+
+std::string ReadFile(const fs::path& file, std::uintmax_t from = 0) {
+  std::ifstream in(file, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(from));
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The lines of a JSON Lines file, from line `from` on.
+std::vector<Json> JsonLines(const fs::path& file, std::size_t from = 0) {
+  std::vector<Json> lines;
+  std::istringstream in(ReadFile(file));
+  std::string line;
+  for (std::size_t n = 0; std::getline(in, line); ++n) {
+    if (n < from) continue;
+    Json parsed = Json::parse(line, nullptr, false);
+    if (parsed.is_object()) lines.push_back(std::move(parsed));
+  }
+  return lines;
+}
+
+// Every file below the machine's drive folders, with its size.
+std::map<fs::path, std::uintmax_t> DriveFiles(const sim::SimMachine& machine) {
+  std::map<fs::path, std::uintmax_t> files;
+  for (const auto& [letter, folder] : machine.Settings().drives) {
+    const fs::path root = machine.Folder() / fs::u8path(folder);
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+         it.increment(error)) {
+      if (it->is_regular_file()) files[it->path()] = it->file_size();
+    }
+  }
+  return files;
+}
+
+// A copy of the machine folder whose drives all lie inside it, so the run
+// cannot reach the original's files.
+void CopyMachine(const fs::path& machine, const fs::path& copy) {
+  if (!fs::is_regular_file(machine / sim::machine_file::kMachine)) {
+    throw sim::MachineError(machine.string() + " has no machine.json");
+  }
+  fs::copy(machine, copy, fs::copy_options::recursive);
+  Json settings = sim::ReadJsonFile(copy / sim::machine_file::kMachine, Json::object());
+  Json* drives =
+      settings.is_object() && settings.contains("drives") ? &settings["drives"] : nullptr;
+  if (drives == nullptr || !drives->is_object()) return;
+  for (auto& [letter, folder] : drives->items()) {
+    if (!folder.is_string() || !fs::u8path(folder.get<std::string>()).is_absolute()) continue;
+    const std::string inside = "drive_" + letter + "_copied";
+    fs::copy(fs::u8path(folder.get<std::string>()), copy / inside, fs::copy_options::recursive);
+    folder = inside;
+  }
+  sim::WriteJsonFile(copy / sim::machine_file::kMachine, settings);
+}
+
+// A value of power.json as the report shows it (ANSI).
+std::string Shown(const Json& value) { return sim::Utf8ToAnsi(value.dump()); }
+
+// Absent members of power.json records read as zero, so an absent member and
+// a zero one are the same state.
+bool Zero(const Json& value) {
+  return (value.is_number() && value == 0) || (value.is_boolean() && !value.get<bool>()) ||
+         (value.is_string() && value.get<std::string>().empty());
+}
+
+void Diff(const std::string& what, const Json* before, const Json* after,
+          std::vector<Change>& changes) {
+  if (before != nullptr && after != nullptr && before->is_object() && after->is_object()) {
+    for (const auto& [key, value] : before->items()) {
+      Diff(what + "." + key, &value, after->contains(key) ? &(*after)[key] : nullptr, changes);
+    }
+    for (const auto& [key, value] : after->items()) {
+      if (!before->contains(key)) Diff(what + "." + key, nullptr, &value, changes);
+    }
+    return;
+  }
+  if (before != nullptr && after != nullptr && *before == *after) return;
+  if ((before == nullptr && Zero(*after)) || (after == nullptr && Zero(*before))) return;
+  changes.push_back(
+      {what, before != nullptr ? Shown(*before) : "", after != nullptr ? Shown(*after) : ""});
+}
+
+// The schemes by index.
+std::map<std::uint64_t, Json> Schemes(const Json& power) {
+  std::map<std::uint64_t, Json> schemes;
+  if (power.contains("schemes") && power["schemes"].is_array()) {
+    for (const Json& scheme : power["schemes"]) {
+      if (scheme.is_object() && scheme.contains("index") && scheme["index"].is_number_unsigned()) {
+        schemes[scheme["index"].get<std::uint64_t>()] = scheme;
+      }
+    }
+  }
+  return schemes;
+}
+
+// Schemes added, removed and changed field by field; then every other member
+// of the power state.
+std::vector<Change> PowerChanges(const Json& before, const Json& after) {
+  std::vector<Change> changes;
+  const auto oldSchemes = Schemes(before), newSchemes = Schemes(after);
+  const auto name = [](const Json& scheme) { return scheme.value("name", Json("")); };
+  for (const auto& [index, scheme] : oldSchemes) {
+    const std::string what = "schemes[" + std::to_string(index) + "]";
+    const auto now = newSchemes.find(index);
+    if (now == newSchemes.end()) {
+      changes.push_back({what, Shown(name(scheme)), ""});
+    } else {
+      Diff(what, &scheme, &now->second, changes);
+    }
+  }
+  for (const auto& [index, scheme] : newSchemes) {
+    if (oldSchemes.count(index) == 0) {
+      changes.push_back({"schemes[" + std::to_string(index) + "]", "", Shown(name(scheme))});
+    }
+  }
+  Json rest = before, restAfter = after;
+  rest.erase("schemes");
+  restAfter.erase("schemes");
+  for (const auto& [key, value] : rest.items()) {
+    Diff(key, &value, restAfter.contains(key) ? &restAfter[key] : nullptr, changes);
+  }
+  for (const auto& [key, value] : restAfter.items()) {
+    if (!rest.contains(key)) Diff(key, nullptr, &value, changes);
+  }
+  return changes;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+}  // namespace
+
+Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std::string& scriptId) {
+  ScratchFolder scratch;
+  const fs::path copy = scratch.Path() / "machine";
+  CopyMachine(machine, copy);
+
+  Rehearsal rehearsal;
+  rehearsal.machine = sim::Utf8ToAnsi(machine.string());
+  const std::string name = sim::Utf8ToAnsi(document.filename().string());
+  const std::string jobPath = "C:\\Jobs\\" + name;
+  rehearsal.argument = "OD@#@" + (scriptId.empty() ? std::string("-") : scriptId) + "@#@" +
+                       jobPath + "@#@CHECK@#@user@#@now@#@1@#@0@#@1";
+
+  Json before;
+  std::size_t commandsBefore = 0, postsBefore = 0;
+  std::map<fs::path, std::uintmax_t> filesBefore;
+  {
+    const sim::SimMachine opened(copy);
+    const std::string host = opened.HostPath(jobPath);
+    if (host.empty()) throw sim::MachineError("the machine has no drive C:");
+    fs::create_directories(fs::u8path(host).parent_path());
+    fs::copy_file(document, fs::u8path(host), fs::copy_options::overwrite_existing);
+    before = sim::ReadJsonFile(opened.File(sim::machine_file::kPower), Json::object());
+    commandsBefore = JsonLines(opened.File(sim::machine_file::kCommands)).size();
+    postsBefore = JsonLines(opened.File(sim::machine_file::kPosts)).size();
+    filesBefore = DriveFiles(opened);
+  }
+
+  {
+    sim::SimPlatform platform(copy, rehearsal.argument);
+    app::RunJob(platform.Platform(), rehearsal.argument.c_str());
+  }
+
+  const sim::SimMachine after(copy);
+  for (const auto& [file, size] : DriveFiles(after)) {
+    const auto old = filesBefore.find(file);
+    const std::uintmax_t from = old == filesBefore.end() ? 0 : old->second;
+    if (size == from) continue;
+    const std::string added = ReadFile(file, from);
+    if (file.extension() == ".Log") {
+      for (std::string& line : Lines(added)) rehearsal.log.push_back(std::move(line));
+    } else if (file.parent_path().filename() == "QTVPostLogs") {
+      rehearsal.status.push_back(added);
+    }
+  }
+  for (const Json& post : JsonLines(after.File(sim::machine_file::kPosts), postsBefore)) {
+    if (post.contains("texts") && post["texts"].size() > 1 && post["texts"][1].is_string()) {
+      rehearsal.status.push_back(sim::Utf8ToAnsi(post["texts"][1].get<std::string>()));
+    }
+  }
+  for (const Json& command : JsonLines(after.File(sim::machine_file::kCommands), commandsBefore)) {
+    rehearsal.commands.push_back({sim::Utf8ToAnsi(command.value("command_line", "")),
+                                  command.value("exit_code", Json()).dump()});
+  }
+  rehearsal.changes = PowerChanges(
+      before, sim::ReadJsonFile(after.File(sim::machine_file::kPower), Json::object()));
+  for (const std::string& status : rehearsal.status) {
+    if (status.find("<status>Success</status>") != std::string::npos) rehearsal.outcome = "1";
+    if (status.find("<status>Fail</status>") != std::string::npos) rehearsal.outcome = "0";
+  }
+  return rehearsal;
+}
+
+}  // namespace zrt::check

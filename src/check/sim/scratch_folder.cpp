@@ -1,0 +1,26 @@
+#include "check/sim/scratch_folder.h"
+
+#include <stdlib.h>
+
+#include <string>
+#include <system_error>
+
+#include "platform/sim/sim_json_file.h"
+
+namespace zrt::check {
+
+ScratchFolder::ScratchFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "zrt-check-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw sim::MachineError("cannot make a folder in " +
+                            std::filesystem::temp_directory_path().string());
+  }
+  path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+}  // namespace zrt::check
