@@ -1,6 +1,6 @@
 #include "report/activity_log.h"
 
-#include <cstdio>
+#include <string>
 #include <thread>
 
 #include "platform/system_facts.h"
@@ -15,18 +15,19 @@ constexpr std::size_t kUserNameCapacity = 1024;
 // How often the open is tried while other jobs make the file at that moment.
 constexpr int kOpenAttempts = 1000;
 
-std::string Format(const char* format, int a, int b, int c) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, format, a, b, c);
-  return buffer;
+// `value` in decimal with at least `width` digits, as "%0*d" gives it.
+std::string Digits(unsigned value, std::size_t width) {
+  std::string text = std::to_string(value);
+  if (text.size() < width) text.insert(0, width - text.size(), '0');
+  return text;
 }
 
 std::string FileDate(const port::SystemTime& t) {
-  return Format("%02d%02d%04d", t.day, t.month, t.year);
+  return Digits(t.day, 2) + Digits(t.month, 2) + Digits(t.year, 4);
 }
 
 std::string LineDate(const port::SystemTime& t) {
-  return Format("%02d/%02d/%04d", t.day, t.month, t.year);
+  return Digits(t.day, 2) + "/" + Digits(t.month, 2) + "/" + Digits(t.year, 4);
 }
 
 // Opens the day's file for one line; `created` tells whether this open made
@@ -85,7 +86,9 @@ std::string ActivityLog::LogFolder() const {
 
 std::string ActivityLog::LogFilePath(std::string_view software,
                                      const port::SystemTime& time) const {
-  return LogFolder() + "\\" + std::string(software) + "_[" + FileDate(time) + "].Log";
+  std::string path = LogFolder();
+  path.append("\\").append(software).append("_[").append(FileDate(time)).append("].Log");
+  return path;
 }
 
 void ActivityLog::WriteLog(std::string_view software, std::string_view module,
@@ -127,9 +130,12 @@ void ActivityLog::WriteLine(std::string_view software, std::string_view module,
     text += "#Date: " + lineTime + "\n";
     text += "#Fields:\tdtime\tSession User Name\tmodule\ttype\tval1\tval2\tval3\n";
   }
-  text += lineTime + "\t" + userName_.str() + "\t" + std::string(module) + "\t" +
-          NormaliseTypeWord(type) + "\t" + std::string(val1) + "\t" + std::string(val2) + "\t" +
-          std::string(val3) + "\n";
+  const std::string typeWord = NormaliseTypeWord(type);
+  for (const std::string_view field : {std::string_view(lineTime), userName_.view(), module,
+                                       std::string_view(typeWord), val1, val2, val3}) {
+    text.append(field).push_back('\t');
+  }
+  text.back() = '\n';
   const std::string bytes = ToTextMode(text);
   file->WriteFile(bytes.data(), bytes.size());
 }

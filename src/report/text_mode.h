@@ -10,10 +10,11 @@ namespace zrt::report {
 inline std::string ToTextMode(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 16 + 2);
-  for (char c : text) {
-    if (c == '\n') out.push_back('\r');
-    out.push_back(c);
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string_view::npos; start = end + 1) {
+    out.append(text, start, end - start).append("\r\n");
   }
+  out.append(text, start);
   return out;
 }
 

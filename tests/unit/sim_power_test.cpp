@@ -1,6 +1,8 @@
 // The simulated power profile: enumeration order and stopping, forced
-// failures, the policy records, and changes written back into the machine
-// folder.
+// failures, the policy records, changes written back into the machine
+// folder, and changes made to it behind the machine's back.
+#include <chrono>
+#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
@@ -179,6 +181,36 @@ TEST_F(SimPowerTest, FailureListsFailTheCallsInTurnAndAMissingActiveSchemeHasNoP
   port::POWER_POLICY policy = {};
   EXPECT_FALSE(Power().GetCurrentPowerPolicies(global, policy));
   EXPECT_EQ(LastError(), 2u);
+}
+
+TEST_F(SimPowerTest, ChangesMadeBehindTheMachinesBackAreSeen) {
+  // Rewritten in place at the same size and with the same time, as a change
+  // within one step of the file clock is: only the file's bytes tell it.
+  const auto time = std::filesystem::file_time_type::clock::now() + std::chrono::hours(1);
+  const auto rewrite = [&](const std::string& from, const std::string& to) {
+    std::string text = Read("power.json");
+    text.replace(text.find(from), from.size(), to);
+    Write("power.json", text);
+    std::filesystem::last_write_time(root_ / "power.json", time);
+  };
+  rewrite("\"active_scheme\": 1", "\"active_scheme\": 1");
+  std::uint32_t active = 0;
+  ASSERT_TRUE(Power().GetActivePwrScheme(active));
+  rewrite("\"active_scheme\": 1", "\"active_scheme\": 2");
+  ASSERT_TRUE(Power().GetActivePwrScheme(active));
+  EXPECT_EQ(active, 2u);
+  ASSERT_TRUE(Power().DeletePwrScheme(0));  // the machine's own change
+  rewrite("\"active_scheme\": 2", "\"active_scheme\": 3");
+  ASSERT_TRUE(Power().GetActivePwrScheme(active));
+  EXPECT_EQ(active, 3u);
+
+  sim::WriteJsonFile(root_ / "power.json", {{"active_scheme", 4}});  // replaced
+  ASSERT_TRUE(Power().GetActivePwrScheme(active));
+  EXPECT_EQ(active, 4u);
+  std::filesystem::remove(root_ / "power.json");
+  EXPECT_TRUE(Enumerate().empty());
+  Write("power.json", "{");
+  EXPECT_THROW(Power().GetActivePwrScheme(active), sim::MachineError);
 }
 
 }  // namespace

@@ -74,9 +74,7 @@ std::optional<std::string> FormatTime(const port::SystemTime& time, std::string_
     return std::nullopt;
   }
   const auto number = [](int value, bool twoDigits) {
-    char text[8];
-    std::snprintf(text, sizeof text, twoDigits ? "%02d" : "%d", value);
-    return std::string(text);
+    return (twoDigits && value < 10 ? "0" : "") + std::to_string(value);
   };
   std::string out;
   std::size_t i = 0;

@@ -153,7 +153,11 @@ std::string Utf16ToUtf8(std::u16string_view wide) {
 
 std::string Utf8ToAnsi(std::string_view utf8) { return Utf16ToAnsi(Utf8ToUtf16(utf8)); }
 
-std::string AnsiToUtf8(std::string_view ansi) { return Utf16ToUtf8(AnsiToUtf16(ansi)); }
+std::string AnsiToUtf8(std::string_view ansi) {
+  const auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
+  if (std::all_of(ansi.begin(), ansi.end(), ascii)) return std::string(ansi);  // the same in both
+  return Utf16ToUtf8(AnsiToUtf16(ansi));
+}
 
 char16_t FoldUnit(char16_t unit) {
   if (unit >= u'A' && unit <= u'Z') return unit + 0x20;

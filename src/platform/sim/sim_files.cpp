@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <sstream>
@@ -21,7 +22,9 @@ constexpr port::ErrorCode kInsufficientBuffer = 122;
 constexpr port::ErrorCode kWriteFault = 29;
 constexpr port::ErrorCode kDiskFull = 112;
 
-bool HasWildcard(std::string_view text) { return text.find_first_of("*?") != std::string::npos; }
+bool HasWildcard(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) { return c == '*' || c == '?'; });
+}
 
 bool IsDirectory(const fs::path& path) {
   std::error_code ec;
@@ -100,34 +103,76 @@ int OpenFlags(port::OpenMode mode) {
     case port::OpenMode::CreateNew:
       return O_WRONLY | O_CREAT | O_EXCL;
     case port::OpenMode::CreateNewAlone:
-      return O_WRONLY | O_APPEND | O_CREAT | O_EXCL;
+      return O_WRONLY | O_APPEND;  // made by MakeHeldAlone
     case port::OpenMode::Replace:
       break;
   }
   return O_WRONLY;  // truncated once the sharing allows it
 }
 
+// No file, with the reason in errno (after the file, if any, is closed).
+UniqueFd Failed(UniqueFd file, int error) {
+  file = UniqueFd();
+  errno = error;
+  return file;
+}
+
+// Makes the file `host` held alone (LOCK_EX) from the moment it has its
+// name, so that no other process can open it first: the file is made
+// without a name, held, and then linked under its name; where the host's
+// file system cannot make a file without a name, under a name of this
+// process's own, which it then gives up. Fails with EEXIST when the name is
+// taken.
+UniqueFd MakeHeldAlone(const std::string& host) {
+  const int flags = OpenFlags(port::OpenMode::CreateNewAlone) | O_CLOEXEC;
+  const std::string folder = host.substr(0, host.rfind('/'));
+  UniqueFd fd(::open(folder.c_str(), flags | O_TMPFILE, 0666));
+  if (!fd && (errno == ENOENT || errno == ENOTDIR)) return fd;
+  if (fd) {
+    ::flock(fd.get(), LOCK_EX);
+    const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, host.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      return fd;
+    }
+    if (errno == EEXIST) return Failed(std::move(fd), EEXIST);
+  }
+  const std::string own = host + ".new" + std::to_string(::getpid());
+  fd = UniqueFd(::open(own.c_str(), flags | O_CREAT | O_TRUNC, 0666));
+  if (!fd) return fd;
+  ::flock(fd.get(), LOCK_EX);
+  const int error = ::link(own.c_str(), host.c_str()) == 0 ? 0 : errno;
+  ::unlink(own.c_str());
+  return error == 0 ? std::move(fd) : Failed(std::move(fd), error);
+}
+
 // Opens the host file as the mode's disposition says, in one step of the
-// host's file system; `existed` tells whether the file was there before.
-UniqueFd OpenHostFile(const std::filesystem::path& host, port::OpenMode mode, bool& existed) {
+// host's file system, with the sharing the mode asks for; `existed` tells
+// whether the file was there before. A file held alone elsewhere fails with
+// EWOULDBLOCK and is left as it was.
+UniqueFd OpenHostFile(const std::string& host, port::OpenMode mode, bool& existed) {
+  existed = mode == port::OpenMode::AppendExisting || mode == port::OpenMode::Replace;
+  if (mode == port::OpenMode::CreateNewAlone) return MakeHeldAlone(host);
   const int flags = OpenFlags(mode) | O_CLOEXEC;
-  existed = (flags & O_CREAT) == 0;
-  for (;;) {
-    UniqueFd fd(::open(host.c_str(), flags, 0666));
-    if (fd || errno != ENOENT || mode != port::OpenMode::Replace) return fd;
+  UniqueFd fd(::open(host.c_str(), flags, 0666));
+  while (!fd && errno == ENOENT && mode == port::OpenMode::Replace) {
     // CREATE_ALWAYS of a missing file: create it, unless another process
     // has just done so (then open that one).
     fd = UniqueFd(::open(host.c_str(), flags | O_CREAT | O_EXCL, 0666));
-    if (fd || errno != EEXIST) {
-      existed = false;
-      return fd;
-    }
+    if (fd) existed = false;
+    if (fd || errno != EEXIST) break;
+    fd = UniqueFd(::open(host.c_str(), flags, 0666));
   }
+  // Every handle but one made alone shares reading and writing: it clashes
+  // only with a file held alone, which was held before it had its name.
+  if (fd && ::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) return Failed(std::move(fd), EWOULDBLOCK);
+  return fd;
 }
 
 // The Windows error of a failed open of `path`.
 port::ErrorCode OpenError(int error, const ResolvedPath& path) {
   switch (error) {
+    case EWOULDBLOCK:
+      return port::err::kSharingViolation;
     case EEXIST:
       return port::err::kFileExists;
     case ENOENT:
@@ -193,11 +238,12 @@ std::optional<ResolvedPath> SimFileSystem::Resolve(const char* path) {
 bool SimFileSystem::FindFirstFileA(const char* path) {
   if (path == nullptr || *path == '\0') return Fail(port::err::kFileNotFound);
   const std::string text = AnsiToUtf8(path);
-  const std::size_t lastSeparator = text.find_last_of("\\/");
-  const std::string lastName = lastSeparator == std::string::npos ? text.substr(text.find(':') + 1)
-                                                                  : text.substr(lastSeparator + 1);
+  std::size_t start = text.size();
+  while (start > 0 && text[start - 1] != '\\' && text[start - 1] != '/') --start;
+  if (start == 0) start = text.find(':') + 1;  // npos + 1 is 0
+  const std::string lastName = text.substr(start);
   if (lastName.empty()) return Fail(port::err::kFileNotFound);  // "C:\dir\" names no entry
-  const std::string folderPart = text.substr(0, text.size() - lastName.size());
+  const std::string_view folderPart = std::string_view(text).substr(0, start);
   if (HasWildcard(folderPart)) return Fail(kInvalidName);
 
   if (!HasWildcard(lastName)) {
@@ -250,24 +296,33 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
     Fail(code);
     return nullptr;
   };
-  const auto resolved = Resolve(path);
+  if (path == nullptr) return fail(port::err::kPathNotFound);
+  const std::string text = AnsiToUtf8(path);
+  bool existed = false;
+  // An existing file spelt as it is on disk (as a log file is at every line
+  // but its first) is found by the open itself; any other path is resolved
+  // first.
+  if (mode == port::OpenMode::AppendExisting) {
+    const auto& spelt = machine_.Paths().AsSpelt(text);
+    if (spelt && !spelt->IsRoot() && !spelt->trailingSeparator && !machine_.WriteDenied(*spelt)) {
+      if (UniqueFd fd = OpenHostFile(spelt->host, mode, existed)) {
+        machine_.RecordOpen(spelt->host);
+        machine_.SetLastError(port::err::kSuccess);
+        return std::make_unique<SimOutputFile>(machine_, std::move(fd), machine_.DiskFull(*spelt));
+      }
+    }
+  }
+
+  const auto resolved = machine_.Paths().Resolve(text);
   if (!resolved) return fail(port::err::kPathNotFound);
   if (resolved->IsRoot() || resolved->IsFolder()) return fail(port::err::kAccessDenied);
   if (resolved->trailingSeparator) return fail(kInvalidName);
   if (const auto denied = machine_.WriteDenied(*resolved)) {
     return fail(IsDirectory(resolved->Parent().host) ? *denied : port::err::kPathNotFound);
   }
-
-  // The open and the sharing it asks for are one step for every process on
-  // the machine, as one CreateFileA is on Windows: a file made alone is held
-  // alone before anyone else can open it.
-  const auto lock = machine_.LockMachine();
   machine_.RecordOpen(resolved->host);
-  bool existed = false;
   UniqueFd fd = OpenHostFile(resolved->host, mode, existed);
   if (!fd) return fail(OpenError(errno, *resolved));
-  const int sharing = mode == port::OpenMode::CreateNewAlone ? LOCK_EX : LOCK_SH;
-  if (::flock(fd.get(), sharing | LOCK_NB) != 0) return fail(port::err::kSharingViolation);
   if (mode == port::OpenMode::Replace && ::ftruncate(fd.get(), 0) != 0) {
     return fail(port::err::kAccessDenied);
   }

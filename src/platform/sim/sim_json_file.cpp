@@ -1,11 +1,15 @@
 #include "platform/sim/sim_json_file.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <system_error>
+
+#include "platform/sim/sim_unique_fd.h"
 
 namespace zrt::sim {
 
@@ -16,25 +20,45 @@ Json ReadJsonFile(const std::filesystem::path& file, const Json& fallback) {
   if (!in) throw MachineError("cannot read " + file.string());
   std::ostringstream text;
   text << in.rdbuf();
+  return ParseJsonText(text.str(), file);
+}
+
+Json ParseJsonText(const std::string& text, const std::filesystem::path& file) {
   try {
-    return Json::parse(text.str());
+    return Json::parse(text);
   } catch (const Json::parse_error& e) {
     throw MachineError(file.string() + " is not valid JSON: " + e.what());
   }
 }
 
 void WriteJsonFile(const std::filesystem::path& file, const Json& content) {
+  ReplaceFile(file, JsonFileText(content));
+}
+
+std::string JsonFileText(const Json& content) { return content.dump(2) + '\n'; }
+
+struct stat ReplaceFile(const std::filesystem::path& file, std::string_view bytes) {
   // A name of this process's own: another process may be writing the file too.
   std::filesystem::path temporary = file;
   temporary += ".new" + std::to_string(::getpid());
+  struct stat written = {};
   {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << content.dump(2) << '\n';
-    if (!out) throw MachineError("cannot write " + temporary.string());
+    UniqueFd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    bool ok = static_cast<bool>(out);
+    while (ok && !bytes.empty()) {
+      const ssize_t count = ::write(out.get(), bytes.data(), bytes.size());
+      if (count < 0 && errno == EINTR) continue;
+      ok = count > 0;
+      if (ok) bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+    if (!ok || ::fstat(out.get(), &written) != 0) {
+      throw MachineError("cannot write " + temporary.string());
+    }
   }
   std::error_code ec;
   std::filesystem::rename(temporary, file, ec);
   if (ec) throw MachineError("cannot replace " + file.string() + ": " + ec.message());
+  return written;
 }
 
 bool AppendToFile(const std::filesystem::path& file, std::string_view bytes) {

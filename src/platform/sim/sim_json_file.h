@@ -1,6 +1,8 @@
 // Reading and writing the JSON files of a simulated machine.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -22,10 +24,17 @@ class MachineError : public std::runtime_error {
 // Reads a JSON file. A missing file gives `fallback`; a file that cannot be
 // read or parsed throws MachineError naming the file.
 Json ReadJsonFile(const std::filesystem::path& file, const Json& fallback);
+// The JSON in the text of `file`; throws MachineError naming the file.
+Json ParseJsonText(const std::string& text, const std::filesystem::path& file);
 
 // Replaces a JSON file in one step (written beside it, then renamed), so a
 // reader never sees half a file. Throws MachineError on failure.
 void WriteJsonFile(const std::filesystem::path& file, const Json& content);
+// The text WriteJsonFile writes.
+std::string JsonFileText(const Json& content);
+// Replaces a file by `bytes` in one step, as WriteJsonFile does; the host's
+// status of the file written. Throws MachineError on failure.
+struct stat ReplaceFile(const std::filesystem::path& file, std::string_view bytes);
 
 // Appends bytes to a file, creating it when missing. False on failure.
 bool AppendToFile(const std::filesystem::path& file, std::string_view bytes);

@@ -155,7 +155,8 @@ MachineSettings LoadSettings(const std::filesystem::path& folder) {
 SimMachine::SimMachine(std::filesystem::path folder)
     : folder_(std::move(folder)),
       settings_(LoadSettings(folder_)),
-      paths_(folder_, settings_.drives, settings_.currentDirectory) {
+      paths_(folder_, settings_.drives, settings_.currentDirectory),
+      powerFile_(folder_ / machine_file::kPower, Json::object()) {
   for (const auto& [letter, driveFolder] : settings_.drives) {
     std::filesystem::path root = driveFolder;
     if (root.is_relative()) root = folder_ / root;
@@ -198,7 +199,7 @@ SimMachine::Lock::~Lock() {
 
 std::string SimMachine::HostPath(const std::string& windowsPath) const {
   const auto resolved = paths_.Resolve(windowsPath);
-  return resolved ? resolved->host.string() : std::string();
+  return resolved ? resolved->host : std::string();
 }
 
 void SimMachine::RaiseIfDue(const std::string& call) {

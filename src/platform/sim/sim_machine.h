@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/port/platform_types.h"
+#include "platform/sim/sim_cached_json_file.h"
 #include "platform/sim/sim_json_file.h"
 #include "platform/sim/sim_paths.h"
 #include "platform/sim/sim_unique_fd.h"
@@ -108,6 +109,9 @@ class SimMachine {
   };
   [[nodiscard]] Lock LockMachine() const { return Lock(*this); }
 
+  // power.json, which the power profile and Powercfg.exe share.
+  CachedJsonFile& PowerFile() { return powerFile_; }
+
   // The calling thread's last error code, shared by every part of the
   // machine.
   port::ErrorCode LastError() const { return lastError_; }
@@ -124,6 +128,7 @@ class SimMachine {
   std::vector<std::pair<std::u16string, port::ErrorCode>> deniedFolded_;
   std::vector<std::u16string> fullFolded_;
   UniqueFd lockFile_;
+  CachedJsonFile powerFile_;
   mutable int lockDepth_ = 0;
   port::ErrorCode lastError_ = 0;
   std::map<std::string, std::uint32_t> callCounts_;

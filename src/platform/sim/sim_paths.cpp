@@ -1,5 +1,8 @@
 #include "platform/sim/sim_paths.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cctype>
 #include <system_error>
 
@@ -12,16 +15,11 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 std::vector<std::string> SplitComponents(std::string_view path) {
   std::vector<std::string> parts;
-  std::string current;
-  for (char c : path) {
-    if (IsSeparator(c)) {
-      if (!current.empty()) parts.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(c);
-    }
+  while (!path.empty()) {
+    const std::size_t end = std::min(path.find_first_of("\\/"), path.size());
+    if (end > 0) parts.emplace_back(path.substr(0, end));
+    path.remove_prefix(std::min(end + 1, path.size()));
   }
-  if (!current.empty()) parts.push_back(current);
   return parts;
 }
 
@@ -38,16 +36,18 @@ bool SplitDrive(std::string_view path, char& drive, std::string_view& rest) {
 
 // The type of the host entry at `path`; not_found when there is none, or
 // when it cannot be looked at (as a listing would not show it).
-std::filesystem::file_type TypeOnHost(const std::filesystem::path& path) {
-  std::error_code ec;
-  const std::filesystem::file_type type = std::filesystem::status(path, ec).type();
-  return type == std::filesystem::file_type::none ? std::filesystem::file_type::not_found : type;
+std::filesystem::file_type TypeOnHost(const std::string& path) {
+  using std::filesystem::file_type;
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0) return file_type::not_found;
+  if (S_ISREG(status.st_mode)) return file_type::regular;
+  return S_ISDIR(status.st_mode) ? file_type::directory : file_type::unknown;
 }
 
 // The host path of the first `count` names below `root`.
-std::filesystem::path Below(const std::filesystem::path& root,
-                            const std::vector<std::string>& names, std::size_t count) {
-  std::string path = root.native();
+std::string Below(const std::string& root, const std::vector<std::string>& names,
+                  std::size_t count) {
+  std::string path = root;
   for (std::size_t i = 0; i < count; ++i) (path += '/') += names[i];
   return path;
 }
@@ -71,7 +71,7 @@ ResolvedPath ResolvedPath::Parent() const {
   parent.type = std::filesystem::file_type::none;
   if (!parent.components.empty()) {
     parent.components.pop_back();
-    parent.host = host.parent_path();
+    parent.host.resize(host.rfind('/'));
   }
   return parent;
 }
@@ -91,43 +91,51 @@ std::string FindNameNoCase(const std::filesystem::path& folder, const std::strin
   return found;
 }
 
-PathResolver::PathResolver(std::filesystem::path machineFolder, std::map<char, std::string> drives,
-                           const std::string& currentDirectory)
-    : machineFolder_(std::move(machineFolder)), drives_(std::move(drives)) {
+PathResolver::PathResolver(const std::filesystem::path& machineFolder,
+                           const std::map<char, std::string>& drives,
+                           const std::string& currentDirectory) {
+  for (const auto& [letter, folder] : drives) {
+    const std::filesystem::path root = folder;
+    roots_[letter] = (root.is_absolute() ? root : machineFolder / root).string();
+  }
   std::string_view rest;
   if (!SplitDrive(currentDirectory, currentDrive_, rest)) currentDrive_ = 'C';
   currentComponents_ = SplitComponents(rest);
 }
 
 bool PathResolver::HasDrive(char letter) const {
-  return drives_.count(static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) > 0;
+  return roots_.count(static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) > 0;
 }
 
-std::filesystem::path PathResolver::DriveRoot(char drive) const {
-  const std::filesystem::path folder = drives_.at(drive);
-  return folder.is_absolute() ? folder : machineFolder_ / folder;
+const std::optional<ResolvedPath>& PathResolver::AsSpelt(std::string_view windowsPath) const {
+  // The same few paths come at every call (the log's folder and file at
+  // every line), and what a path spelt so names depends on its text alone.
+  constexpr std::size_t kRemembered = 64;
+  if (const auto it = spelt_.find(windowsPath); it != spelt_.end()) return it->second;
+  if (spelt_.size() >= kRemembered) spelt_.clear();
+  return spelt_.emplace(windowsPath, Parse(windowsPath)).first->second;
 }
 
-std::optional<ResolvedPath> PathResolver::Resolve(std::string_view windowsPath) const {
+std::optional<ResolvedPath> PathResolver::Parse(std::string_view windowsPath) const {
   if (windowsPath.empty()) return std::nullopt;
   if (windowsPath.size() >= 2 && IsSeparator(windowsPath[0]) && IsSeparator(windowsPath[1])) {
     return std::nullopt;  // network and device paths are not part of the machine
   }
   ResolvedPath resolved;
   std::string_view rest;
-  std::vector<std::string> logical;
   if (SplitDrive(windowsPath, resolved.drive, rest)) {
     // "D:name" is relative to the drive's root unless it is the current drive.
     if (!(!rest.empty() && IsSeparator(rest[0])) && resolved.drive == currentDrive_) {
-      logical = currentComponents_;
+      resolved.components = currentComponents_;
     }
   } else {
     resolved.drive = currentDrive_;
-    if (!IsSeparator(rest[0])) logical = currentComponents_;
+    if (!IsSeparator(rest[0])) resolved.components = currentComponents_;
   }
   if (!HasDrive(resolved.drive)) return std::nullopt;
   resolved.trailingSeparator = !rest.empty() && IsSeparator(rest.back());
 
+  std::vector<std::string>& logical = resolved.components;
   for (std::string& part : SplitComponents(rest)) {
     if (part == ".") continue;
     if (part == "..") {
@@ -136,28 +144,36 @@ std::optional<ResolvedPath> PathResolver::Resolve(std::string_view windowsPath) 
     }
     logical.push_back(std::move(part));
   }
+  resolved.host = Below(roots_.at(resolved.drive), logical, logical.size());
+  return resolved;
+}
 
-  resolved.components = Walk(resolved.drive, logical, resolved.type);
-  resolved.host = Below(DriveRoot(resolved.drive), resolved.components, logical.size());
+std::optional<ResolvedPath> PathResolver::Resolve(std::string_view windowsPath) const {
+  std::optional<ResolvedPath> resolved = AsSpelt(windowsPath);
+  if (!resolved) return std::nullopt;
+  // A path spelt as it is on disk, as the program spells what it made, is
+  // settled by one look: an exact name is the one a listing would pick.
+  resolved->type = TypeOnHost(resolved->host);
+  if (resolved->type == std::filesystem::file_type::not_found) {
+    resolved->components = Walk(resolved->drive, resolved->components, resolved->type);
+    resolved->host =
+        Below(roots_.at(resolved->drive), resolved->components, resolved->components.size());
+  }
   return resolved;
 }
 
 std::vector<std::string> PathResolver::Walk(char drive, const std::vector<std::string>& logical,
                                             std::filesystem::file_type& type) const {
   namespace fs = std::filesystem;
-  const fs::path root = DriveRoot(drive);
-  // A path spelt as it is on disk, as the program spells what it made, is
-  // settled by one look: an exact name is the one a listing would pick.
-  type = TypeOnHost(Below(root, logical, logical.size()));
-  if (type != fs::file_type::not_found) return logical;
+  const std::string& root = roots_.at(drive);
 
-  // Else start below the longest prefix that exists: as found by an earlier
+  // Start below the longest prefix that exists: as found by an earlier
   // listing, or spelt exactly.
   std::vector<std::u16string> keys{std::u16string(1, static_cast<char16_t>(drive))};
   for (const std::string& part : logical) {
     keys.push_back(keys.back() + u'\\' + FoldUtf16(Utf8ToUtf16(part)));
   }
-  const auto exists = [](const fs::path& path) {
+  const auto exists = [](const std::string& path) {
     return TypeOnHost(path) != fs::file_type::not_found;
   };
   std::vector<std::string> names;
@@ -188,7 +204,7 @@ std::vector<std::string> PathResolver::Walk(char drive, const std::vector<std::s
     host /= found;
     found_[keys[i + 1]] = names;
   }
-  type = TypeOnHost(host);
+  type = TypeOnHost(host.string());
   return names;
 }
 

@@ -18,7 +18,7 @@ namespace zrt::sim {
 struct ResolvedPath {
   char drive = 'C';                     // upper-case drive letter
   std::vector<std::string> components;  // below the drive root; existing ones as named on disk
-  std::filesystem::path host;           // the file or folder on the host
+  std::string host;                     // the file or folder on the host
   bool trailingSeparator = false;       // the path as given ended in a backslash
   // What `host` was when the path was resolved: not_found when missing,
   // none when not looked at (a Parent()).
@@ -39,25 +39,31 @@ class PathResolver {
   // `drives` maps an upper-case drive letter to its folder (relative to
   // `machineFolder` or absolute); `currentDirectory` is the Windows path that
   // relative paths start from.
-  PathResolver(std::filesystem::path machineFolder, std::map<char, std::string> drives,
-               const std::string& currentDirectory);
+  PathResolver(const std::filesystem::path& machineFolder,
+               const std::map<char, std::string>& drives, const std::string& currentDirectory);
 
   // Resolves a Windows path (UTF-8; backslash or slash as separator; "."
   // and ".." understood). Empty when the path is empty, lies on a drive the
   // machine does not have, or is a network path.
   std::optional<ResolvedPath> Resolve(std::string_view windowsPath) const;
+  // The same path taken as it is spelt, without a look at the host: its
+  // `host` is the file the path names when it is spelt as it is on disk,
+  // and its type is none. Valid until the next call.
+  const std::optional<ResolvedPath>& AsSpelt(std::string_view windowsPath) const;
 
   bool HasDrive(char letter) const;
 
  private:
-  std::filesystem::path DriveRoot(char drive) const;
   // The names on disk of `logical` below the root of `drive`, and the type
   // of the entry they name; names past the first missing one stay as given.
+  // For a path not spelt as it is on disk.
   std::vector<std::string> Walk(char drive, const std::vector<std::string>& logical,
                                 std::filesystem::file_type& type) const;
 
-  std::filesystem::path machineFolder_;
-  std::map<char, std::string> drives_;
+  std::optional<ResolvedPath> Parse(std::string_view windowsPath) const;
+
+  std::map<char, std::string> roots_;  // drive letter -> its folder on the host
+  mutable std::map<std::string, std::optional<ResolvedPath>, std::less<>> spelt_;
   char currentDrive_ = 'C';
   std::vector<std::string> currentComponents_;
   // Folded path of an entry found by listing folders -> its names on disk.

@@ -13,27 +13,27 @@ namespace {
 
 const std::string kWhere = machine_file::kPower;
 
-struct Scheme {
-  std::uint32_t index = 0;
-  std::u16string name;
-  std::u16string description;
-};
-
-std::vector<Scheme> ReadSchemes(const Json& power) {
-  std::vector<Scheme> schemes;
+std::vector<StoredScheme> ReadSchemes(const Json& power) {
+  std::vector<StoredScheme> schemes;
   const Json* list = Member(power, "schemes");
   if (list == nullptr) return schemes;
   if (!list->is_array()) throw MachineError(kWhere + ": \"schemes\" must be a list");
+  schemes.reserve(list->size());
   std::set<std::uint32_t> seen;
   for (const Json& entry : *list) {
-    const std::string where = kWhere + ": scheme " + entry.dump();
-    if (Member(entry, "index") == nullptr) throw MachineError(where + " has no \"index\"");
-    Scheme scheme;
-    scheme.index = Uint32Member(entry, "index", 0, where);
-    if (!seen.insert(scheme.index).second) throw MachineError(where + ": index used twice");
-    scheme.name = Utf8ToUtf16(StringMember(entry, "name", "", where));
-    scheme.description = Utf8ToUtf16(StringMember(entry, "description", "", where));
-    schemes.push_back(std::move(scheme));
+    // The messages start at the member; the scheme's text is put before
+    // them only when one is thrown.
+    try {
+      if (Member(entry, "index") == nullptr) throw MachineError(" has no \"index\"");
+      StoredScheme scheme;
+      scheme.index = Uint32Member(entry, "index", 0, "");
+      if (!seen.insert(scheme.index).second) throw MachineError(": index used twice");
+      scheme.name = Utf8ToUtf16(StringMember(entry, "name", "", ""));
+      scheme.description = Utf8ToUtf16(StringMember(entry, "description", "", ""));
+      schemes.push_back(std::move(scheme));
+    } catch (const MachineError& e) {
+      throw MachineError(kWhere + ": scheme " + entry.dump() + e.what());
+    }
   }
   return schemes;
 }
@@ -51,10 +51,19 @@ const Json* FindScheme(const Json& power, std::uint32_t index) {
 }  // namespace
 
 SimPowerProfile::SimPowerProfile(SimMachine& machine) : machine_(machine) {
-  ReadSchemes(Load());  // a malformed file is reported when the machine opens
+  Schemes(Load());  // a malformed file is reported when the machine opens
 }
 
-Json SimPowerProfile::Load() const { return LoadPowerFile(machine_); }
+const Json& SimPowerProfile::Load() { return LoadPowerFile(machine_); }
+
+std::shared_ptr<const std::vector<StoredScheme>> SimPowerProfile::Schemes(const Json& power) {
+  const std::uint64_t version = machine_.PowerFile().Version();
+  if (!schemes_ || version != schemesVersion_) {
+    schemes_ = std::make_shared<const std::vector<StoredScheme>>(ReadSchemes(power));
+    schemesVersion_ = version;
+  }
+  return schemes_;
+}
 
 bool SimPowerProfile::Fail(port::ErrorCode code) {
   machine_.SetLastError(code);
@@ -80,10 +89,11 @@ bool SimPowerProfile::Forced(const Json& power, const char* call) {
 }
 
 bool SimPowerProfile::EnumPwrSchemes(const port::SchemeEnumCallback& callback) {
-  const Json power = Load();
+  const Json& power = Load();
   if (Forced(power, "EnumPwrSchemes")) return false;
   std::exception_ptr raised;
-  for (const Scheme& scheme : ReadSchemes(power)) {
+  const auto schemes = Schemes(power);  // kept while the callback runs
+  for (const StoredScheme& scheme : *schemes) {
     bool goOn = false;
     try {
       goOn = callback(scheme.index, scheme.name, scheme.description);
@@ -97,14 +107,14 @@ bool SimPowerProfile::EnumPwrSchemes(const port::SchemeEnumCallback& callback) {
 }
 
 bool SimPowerProfile::CanUserWritePwrScheme() {
-  const Json power = Load();
+  const Json& power = Load();
   if (Forced(power, "CanUserWritePwrScheme")) return false;
   if (!BoolMember(power, "user_may_write", true, kWhere)) return Fail(port::err::kAccessDenied);
   return true;
 }
 
 bool SimPowerProfile::GetActivePwrScheme(std::uint32_t& index) {
-  const Json power = Load();
+  const Json& power = Load();
   if (Forced(power, "GetActivePwrScheme")) return false;
   index = Uint32Member(power, "active_scheme", 0, kWhere);
   return true;
@@ -112,16 +122,13 @@ bool SimPowerProfile::GetActivePwrScheme(std::uint32_t& index) {
 
 bool SimPowerProfile::DeletePwrScheme(std::uint32_t index) {
   const auto lock = machine_.LockMachine();  // read, change and write as one step
-  Json power = Load();
+  const Json& power = Load();
   if (Forced(power, "DeletePwrScheme")) return false;
   if (!BoolMember(power, "user_may_write", true, kWhere)) return Fail(port::err::kAccessDenied);
-  ReadSchemes(power);  // validates the list before it is changed
-  Json* list = power.contains("schemes") ? &power["schemes"] : nullptr;
-  if (list == nullptr || !list->is_array()) return Fail(port::err::kFileNotFound);
-  for (auto it = list->begin(); it != list->end(); ++it) {
-    if (Uint32Member(*it, "index", 0, kWhere) == index) {
-      list->erase(it);
-      SavePowerFile(machine_, power);
+  const auto schemes = Schemes(power);
+  for (std::size_t i = 0; i < schemes->size(); ++i) {
+    if ((*schemes)[i].index == index) {
+      UpdatePowerFile(machine_, [i](Json& changed) { changed["schemes"].erase(i); });
       return true;
     }
   }
@@ -129,7 +136,7 @@ bool SimPowerProfile::DeletePwrScheme(std::uint32_t index) {
 }
 
 bool SimPowerProfile::ReadPwrScheme(std::uint32_t index, port::POWER_POLICY& policy) {
-  const Json power = Load();
+  const Json& power = Load();
   if (Forced(power, "ReadPwrScheme")) return false;
   const Json* scheme = FindScheme(power, index);
   if (scheme == nullptr) return Fail(port::err::kFileNotFound);
@@ -140,27 +147,28 @@ bool SimPowerProfile::ReadPwrScheme(std::uint32_t index, port::POWER_POLICY& pol
 bool SimPowerProfile::WritePwrScheme(std::uint32_t& index, const port::WideText& name,
                                      const port::WideText& description,
                                      const port::POWER_POLICY& policy) {
-  const auto lock = machine_.LockMachine();
-  Json power = Load();
+  const auto lock = machine_.LockMachine();  // read, change and write as one step
+  const Json& power = Load();
   if (Forced(power, "WritePwrScheme")) return false;
   if (!BoolMember(power, "user_may_write", true, kWhere)) return Fail(port::err::kAccessDenied);
-  ReadSchemes(power);  // validates the list before it is changed
-  Json& list = power["schemes"];
-  if (list.is_null()) list = Json::array();
-  auto scheme = std::find_if(list.begin(), list.end(), [&](const Json& entry) {
-    return Uint32Member(entry, "index", 0, kWhere) == index;
+  Schemes(power);  // validates the list before it is changed
+  UpdatePowerFile(machine_, [&](Json& changed) {
+    Json& list = changed["schemes"];
+    if (list.is_null()) list = Json::array();
+    auto scheme = std::find_if(list.begin(), list.end(), [&](const Json& entry) {
+      return Uint32Member(entry, "index", 0, kWhere) == index;
+    });
+    if (scheme == list.end()) scheme = list.insert(list.end(), Json{{"index", index}});
+    (*scheme)["name"] = Utf16ToUtf8(name);
+    (*scheme)["description"] = Utf16ToUtf8(description);
+    WritePowerPolicy((*scheme)["policy"], policy);
   });
-  if (scheme == list.end()) scheme = list.insert(list.end(), Json{{"index", index}});
-  (*scheme)["name"] = Utf16ToUtf8(name);
-  (*scheme)["description"] = Utf16ToUtf8(description);
-  WritePowerPolicy((*scheme)["policy"], policy);
-  SavePowerFile(machine_, power);
   return true;
 }
 
 bool SimPowerProfile::GetCurrentPowerPolicies(port::GLOBAL_POWER_POLICY& global,
                                               port::POWER_POLICY& policy) {
-  const Json power = Load();
+  const Json& power = Load();
   if (Forced(power, "GetCurrentPowerPolicies")) return false;
   const Json* active = FindScheme(power, Uint32Member(power, "active_scheme", 0, kWhere));
   if (active == nullptr) return Fail(port::err::kFileNotFound);
@@ -170,16 +178,15 @@ bool SimPowerProfile::GetCurrentPowerPolicies(port::GLOBAL_POWER_POLICY& global,
 }
 
 bool SimPowerProfile::WriteGlobalPwrPolicy(const port::GLOBAL_POWER_POLICY& global) {
-  const auto lock = machine_.LockMachine();
-  Json power = Load();
-  if (Forced(power, "WriteGlobalPwrPolicy")) return false;
-  WriteGlobalPolicy(power["global_policy"], global);
-  SavePowerFile(machine_, power);
+  const auto lock = machine_.LockMachine();  // read, change and write as one step
+  if (Forced(Load(), "WriteGlobalPwrPolicy")) return false;
+  UpdatePowerFile(machine_,
+                  [&](Json& changed) { WriteGlobalPolicy(changed["global_policy"], global); });
   return true;
 }
 
 bool SimPowerProfile::GetPwrCapabilities(port::SYSTEM_POWER_CAPABILITIES& capabilities) {
-  const Json power = Load();
+  const Json& power = Load();
   if (Forced(power, "GetPwrCapabilities")) return false;
   capabilities = ReadCapabilities(Member(power, "capabilities"), kWhere + ": capabilities");
   return true;

@@ -1,11 +1,15 @@
-// The power profile of the simulated machine, kept in power.json. The file
-// is read at every call and written back on every change, so it always
+// The power profile of the simulated machine, kept in power.json. Every
+// call sees the file as it is on disk (parsed again only when it has
+// changed), and every change is written back at once, so the file always
 // holds the machine's current state; members this part does not know are
 // kept as they are.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/port/power_profile.h"
 #include "platform/sim/sim_json_file.h"
@@ -13,13 +17,20 @@
 
 namespace zrt::sim {
 
+// A scheme of power.json as the enumeration hands it out.
+struct StoredScheme {
+  std::uint32_t index = 0;
+  std::u16string name;
+  std::u16string description;
+};
+
 class SimPowerProfile : public port::PowerProfile {
  public:
   // Throws MachineError when power.json is malformed.
   explicit SimPowerProfile(SimMachine& machine);
 
-  // Calls back once per scheme in stored order, on a copy of the list, until
-  // the callback returns false. An exception from the callback ends the
+  // Calls back once per scheme in stored order, on the list as it stood when
+  // called, until the callback returns false. An exception from it ends the
   // enumeration and is rethrown.
   bool EnumPwrSchemes(const port::SchemeEnumCallback& callback) override;
   // False with error 5 when "user_may_write" is false.
@@ -46,7 +57,11 @@ class SimPowerProfile : public port::PowerProfile {
   port::BOOLEAN IsPwrSuspendAllowed() override;
 
  private:
-  Json Load() const;
+  const Json& Load();
+  // The schemes of `power` (as Load gave it), in stored order; taken apart
+  // again only when the file has changed. Throws MachineError for a
+  // malformed list.
+  std::shared_ptr<const std::vector<StoredScheme>> Schemes(const Json& power);
   // The forced failure of this call of `call` in "failures", if any; sets
   // the last error.
   // Raises first when machine.json's "raises" says so.
@@ -55,6 +70,8 @@ class SimPowerProfile : public port::PowerProfile {
 
   SimMachine& machine_;
   std::map<std::string, std::size_t> calls_;  // calls made so far, by name
+  std::shared_ptr<const std::vector<StoredScheme>> schemes_;
+  std::uint64_t schemesVersion_ = 0;  // of the power file schemes_ was taken from
 };
 
 }  // namespace zrt::sim

@@ -83,18 +83,23 @@ Record ReadRecord(const Json* object, const std::vector<Field>& fields, const st
   for (const Field& field : fields) {
     const Json* value = Member(*object, field.name);
     if (value == nullptr) continue;
-    const std::string at = where + ": " + field.name;
-    if (field.kind == Kind::Byte) {
-      bytes[field.offset] = ByteValue(*value, at);
-    } else if (field.kind == Kind::Dword) {
-      const std::uint32_t number = Uint32Value(*value, at);
-      std::memcpy(bytes + field.offset, &number, sizeof number);
-    } else {
-      if (!value->is_object()) throw MachineError(at + " must be an object");
-      for (std::size_t i = 0; i < 3; ++i) {
-        const std::uint32_t number = Uint32Member(*value, kActionMembers[i], 0, at);
-        std::memcpy(bytes + field.offset + i * sizeof number, &number, sizeof number);
+    // The messages start after the field; where it is is put before them
+    // only when one is thrown.
+    try {
+      if (field.kind == Kind::Byte) {
+        bytes[field.offset] = ByteValue(*value, "");
+      } else if (field.kind == Kind::Dword) {
+        const std::uint32_t number = Uint32Value(*value, "");
+        std::memcpy(bytes + field.offset, &number, sizeof number);
+      } else {
+        if (!value->is_object()) throw MachineError(" must be an object");
+        for (std::size_t i = 0; i < 3; ++i) {
+          const std::uint32_t number = Uint32Member(*value, kActionMembers[i], 0, "");
+          std::memcpy(bytes + field.offset + i * sizeof number, &number, sizeof number);
+        }
       }
+    } catch (const MachineError& e) {
+      throw MachineError(where + ": " + field.name + e.what());
     }
   }
   return record;
@@ -126,14 +131,15 @@ void WriteRecord(Json& object, const std::vector<Field>& fields, const Record& r
 
 }  // namespace
 
-Json LoadPowerFile(const SimMachine& machine) {
-  Json power = ReadJsonFile(machine.File(machine_file::kPower), Json::object());
+const Json& LoadPowerFile(SimMachine& machine) {
+  const Json& power = machine.PowerFile().Read();
   if (!power.is_object()) throw MachineError(kWhere + " must hold a JSON object");
   return power;
 }
 
-void SavePowerFile(const SimMachine& machine, const Json& power) {
-  WriteJsonFile(machine.File(machine_file::kPower), power);
+void UpdatePowerFile(SimMachine& machine, const std::function<void(Json&)>& change) {
+  LoadPowerFile(machine);
+  machine.PowerFile().Update(change);
 }
 
 std::uint8_t TruthMember(const Json& object, const char* name, const std::string& where) {

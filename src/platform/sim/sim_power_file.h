@@ -5,16 +5,20 @@
 // are zero; members this part does not know are kept when it writes.
 #pragma once
 
+#include <functional>
+
 #include "platform/port/power_policy.h"
 #include "platform/sim/sim_json_file.h"
 #include "platform/sim/sim_machine.h"
 
 namespace zrt::sim {
 
-// The file's contents (an empty object when it is missing). Throws
-// MachineError when it is not a JSON object.
-Json LoadPowerFile(const SimMachine& machine);
-void SavePowerFile(const SimMachine& machine, const Json& power);
+// The file's contents (an empty object when it is missing), valid until the
+// next call. The file is parsed again only when it has changed on disk.
+// Throws MachineError when it is not a JSON object.
+const Json& LoadPowerFile(SimMachine& machine);
+// Changes the contents and writes them back at once.
+void UpdatePowerFile(SimMachine& machine, const std::function<void(Json&)>& change);
 
 // A truth value given as true/false or as a number (kept as it is, so a
 // machine can answer 2 where callers ask for exactly 1).

@@ -45,8 +45,9 @@ powercfg::State ReadState(const Json& power) {
   state.hibernation = TruthMember(power, "hibernation_allowed", kWhere) != 0;
   state.activeScheme = Uint32Member(power, "active_scheme", 0, kWhere);
   if (const Json* schemes = Member(power, "schemes")) {
+    const std::string where = kWhere + ": scheme policy";
     for (const Json& entry : *schemes) {
-      const auto policy = ReadPowerPolicy(Member(entry, "policy"), kWhere + ": scheme policy");
+      const auto policy = ReadPowerPolicy(Member(entry, "policy"), where);
       state.schemes.push_back({Uint32Member(entry, "index", 0, kWhere),
                                Utf8ToAnsi(StringMember(entry, "name", "", kWhere)),
                                policy.user.ThrottlePolicyAc, policy.user.ThrottlePolicyDc});
@@ -85,11 +86,11 @@ void StoreState(Json& power, const powercfg::State& before, const powercfg::Stat
 
 }  // namespace
 
-PowercfgOutcome RunPowercfg(const SimMachine& machine, const std::string& commandLine) {
+PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine) {
   // The tool reads, changes and writes the power state as one step: other
   // jobs on the machine lose none of their changes.
   const auto lock = machine.LockMachine();
-  Json power = LoadPowerFile(machine);
+  const Json& power = LoadPowerFile(machine);
   const Json* tool = Member(power, "powercfg");
   const std::string where = kWhere + ": powercfg";
   const SplitCommand split = SplitCommandLine(commandLine);
@@ -124,8 +125,7 @@ PowercfgOutcome RunPowercfg(const SimMachine& machine, const std::string& comman
       split.arguments, after,
       [](const std::string& a, const std::string& b) { return EqualAnsiNoCase(a, b); }));
   if (outcome.exitCode == powercfg::kExitSuccess) {
-    StoreState(power, before, after);
-    SavePowerFile(machine, power);
+    UpdatePowerFile(machine, [&](Json& changed) { StoreState(changed, before, after); });
   }
   return outcome;
 }

@@ -23,6 +23,6 @@ struct PowercfgOutcome {
 // Runs `commandLine` (ANSI, program name first) on the machine. Any program
 // but Powercfg.exe (with or without ".exe" and a folder) is not found
 // (error 2). The tool's changes are written into power.json at once.
-PowercfgOutcome RunPowercfg(const SimMachine& machine, const std::string& commandLine);
+PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine);
 
 }  // namespace zrt::sim

@@ -1,0 +1,170 @@
+#include "platform/sim/sim_cached_json_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/sim/sim_unique_fd.h"
+
+namespace zrt::sim {
+namespace {
+
+long long Nanoseconds(const timespec& time) {
+  return static_cast<long long>(time.tv_sec) * 1000000000LL + time.tv_nsec;
+}
+
+// The clock the host stamps file changes with (its coarse real-time clock).
+timespec FileClock() {
+  timespec now = {};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return now;
+}
+
+// Whether any change after `lookedAt` gives a file modified at `modified` a
+// later time. File systems that keep sub-second times stamp a change with
+// the file clock's reading, which never goes back; those that keep whole
+// seconds (the nanoseconds are 0) cut it to one or, FAT, to two seconds.
+bool Settled(const timespec& modified, const timespec& lookedAt) {
+  const long long step = modified.tv_nsec != 0 ? 0 : 2000000000LL;
+  return Nanoseconds(modified) + step < Nanoseconds(lookedAt);
+}
+
+// A value's indented dump nested `spaces` deeper.
+std::string Indented(const std::string& text, std::size_t spaces) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    out += c;
+    if (c == '\n') out.append(spaces, ' ');
+  }
+  return out;
+}
+
+// Where an object's or a list's contents live; null for other values.
+const void* Storage(const Json& value) {
+  if (value.is_object()) return &value.get_ref<const Json::object_t&>();
+  if (value.is_array()) return &value.get_ref<const Json::array_t&>();
+  return nullptr;
+}
+
+// The whole file, read into `buffer` (kept from read to read); `size` is
+// what the host said it holds.
+std::string_view ReadAll(int fd, off_t size, const std::filesystem::path& file,
+                         std::string& buffer) {
+  if (buffer.size() <= static_cast<std::size_t>(size)) buffer.resize(size + 1);
+  std::size_t length = 0;
+  for (;;) {
+    if (length == buffer.size()) buffer.resize(2 * buffer.size());
+    const ssize_t count = ::read(fd, &buffer[length], buffer.size() - length);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) throw MachineError("cannot read " + file.string());
+    if (count == 0) return std::string_view(buffer).substr(0, length);
+    length += static_cast<std::size_t>(count);
+  }
+}
+
+}  // namespace
+
+bool CachedJsonFile::Stamp::operator==(const Stamp& other) const {
+  return exists == other.exists && device == other.device && inode == other.inode &&
+         size == other.size && Nanoseconds(modified) == Nanoseconds(other.modified);
+}
+
+CachedJsonFile::Stamp CachedJsonFile::StampOf(const struct stat& status) {
+  return {true, status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+}
+
+CachedJsonFile::CachedJsonFile(std::filesystem::path file, Json fallback)
+    : file_(std::move(file)), fallback_(std::move(fallback)) {}
+
+const Json& CachedJsonFile::Read() {
+  struct stat status = {};
+  const Stamp now = ::stat(file_.c_str(), &status) == 0 ? StampOf(status) : Stamp{};
+  if (!(kept_ && settled_ && now == stamp_)) Load();
+  return content_;
+}
+
+void CachedJsonFile::Load() {
+  const timespec lookedAt = FileClock();
+  UniqueFd in(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in) {
+    if (errno != ENOENT) throw MachineError("cannot read " + file_.string());
+    content_ = fallback_;
+    ++version_;
+    bytes_.clear();
+    Keep(Stamp{}, true);  // a file made at the path changes the stamp
+    return;
+  }
+  struct stat status = {};
+  if (::fstat(in.get(), &status) != 0) throw MachineError("cannot read " + file_.string());
+  const std::string_view text = ReadAll(in.get(), status.st_size, file_, buffer_);
+  if (!kept_ || text != bytes_) {
+    kept_ = false;
+    bytes_ = text;
+    content_ = ParseJsonText(bytes_, file_);
+    ++version_;
+  }
+  Keep(StampOf(status), Settled(status.st_mtim, lookedAt));
+}
+
+void CachedJsonFile::Keep(Stamp stamp, bool settled) {
+  stamp_ = stamp;
+  settled_ = settled;
+  kept_ = true;
+}
+
+void CachedJsonFile::Update(const std::function<void(Json&)>& change) {
+  Read();
+  try {
+    ++version_;
+    change(content_);
+    std::string text = Text();
+    const timespec lookedAt = FileClock();
+    const struct stat written = ReplaceFile(file_, text);
+    bytes_ = std::move(text);
+    Keep(StampOf(written), Settled(written.st_mtim, lookedAt));
+  } catch (...) {
+    kept_ = false;
+    throw;
+  }
+}
+
+std::string CachedJsonFile::Text() {
+  if (!content_.is_object() || content_.empty()) return JsonFileText(content_);
+  std::unordered_map<const void*, WrittenEntry> kept;
+  std::string text = "{";
+  text.reserve(bytes_.size() + bytes_.size() / 8);
+  const char* memberBreak = "\n  ";
+  for (const auto& [name, value] : content_.items()) {
+    text.append(memberBreak).append(Json(name).dump()).append(": ");
+    memberBreak = ",\n  ";
+    if (!value.is_array() || value.empty()) {
+      text += Indented(value.dump(2), 2);
+      continue;
+    }
+    const char* entryBreak = "[\n    ";
+    for (const Json& entry : value) {
+      text += entryBreak;
+      entryBreak = ",\n    ";
+      const void* storage = Storage(entry);
+      if (storage == nullptr) {
+        text += entry.dump();
+        continue;
+      }
+      auto written = written_.find(storage);
+      if (written == written_.end() || written->second.entry != entry) {
+        written =
+            written_.insert_or_assign(storage, WrittenEntry{entry, Indented(entry.dump(2), 4)})
+                .first;
+      }
+      text += written->second.text;
+      kept.insert(written_.extract(written));
+    }
+    text += "\n  ]";
+  }
+  written_ = std::move(kept);
+  return text + "\n}\n";
+}
+
+}  // namespace zrt::sim
