@@ -245,7 +245,8 @@ def log_writers(target, args):
             "opened to append only: on the simulated machine O_APPEND, on Windows a handle with "
             "FILE_APPEND_DATA and without FILE_WRITE_DATA, for which the file system puts each "
             "write whole at the end of the file. A missing file is made by an open that creates "
-            "it and holds it alone (O_EXCL with an exclusive lock; CREATE_NEW sharing reading "
+            "it and holds it alone (on the simulated machine made without a name, locked "
+            "exclusively and then linked under its name; on Windows CREATE_NEW sharing reading "
             "only) until its header and first line are written, so the header comes first and "
             "once.")
         if any(f[name] for name in atomic):
