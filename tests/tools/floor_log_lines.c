@@ -28,8 +28,9 @@ static int AppendLine(const char* folder, const char* path, const char* line, si
   HANDLE find = FindFirstFileA(folder, &found);
   if (find == INVALID_HANDLE_VALUE) return 0;
   FindClose(find);
-  HANDLE file = CreateFileA(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file =
+      CreateFileA(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return 0;
   DWORD written = 0;
   const BOOL ok = WriteFile(file, line, (DWORD)size, &written, NULL) && written == size;
