@@ -1,5 +1,6 @@
 // A structured-exception guard for calls into foreign code (GCC has no
-// __try/__except). 32-bit x86 only.
+// __try/__except), for 32-bit x86 (seh_guard_x86.cpp) and x86-64
+// (seh_guard_x64.cpp).
 #pragma once
 
 #include <cstdint>

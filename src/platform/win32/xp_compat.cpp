@@ -28,8 +28,14 @@ ULONGLONG WINAPI TickCount64() {
 
 }  // namespace
 
-// The import slot winpthread calls through: __imp__GetTickCount64@0.
+// The import slot winpthread calls through: __imp__GetTickCount64@0 on
+// 32-bit x86 (stdcall decoration), __imp_GetTickCount64 on x86-64.
+#if defined(__i386__)
+#define ZRT_GETTICKCOUNT64_SLOT "__imp__GetTickCount64@0"
+#else
+#define ZRT_GETTICKCOUNT64_SLOT "__imp_GetTickCount64"
+#endif
 extern "C" {
 __attribute__((used))
-ULONGLONG(WINAPI* zrt_GetTickCount64_slot)(void) __asm__("__imp__GetTickCount64@0") = &TickCount64;
+ULONGLONG(WINAPI* zrt_GetTickCount64_slot)(void) __asm__(ZRT_GETTICKCOUNT64_SLOT) = &TickCount64;
 }

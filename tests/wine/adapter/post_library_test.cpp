@@ -20,10 +20,16 @@ using wine_test::ScratchFolder;
 
 const wchar_t* const kCourierConfig = L"Software\\ZrtTestDoubles\\zCourier";
 
+// The head of the thread's list of frame-based handlers on 32-bit x86;
+// x86-64 keeps no such list (the unwind tables name each frame's handler).
 void* ExceptionListHead() {
+#if defined(__i386__)
   void* head;
   __asm__ __volatile__("movl %%fs:0, %0" : "=r"(head));
   return head;
+#else
+  return nullptr;
+#endif
 }
 
 void Raise(void* code) { ::RaiseException(*static_cast<DWORD*>(code), 0, 0, nullptr); }
@@ -51,8 +57,10 @@ TEST(SehGuardTest, TakesARaisedExceptionAndRestoresTheHandlerList) {
   EXPECT_EQ(code, raised);
 }
 
-// A frame with a handler of its own between the guard and the raise: the
-// guard's unwind must give it the chance to clean up.
+// A frame with clean-up of its own between the guard and the raise: the
+// guard's unwind must give it the chance to run it.
+#if defined(__i386__)
+// On 32-bit x86 such a frame registers a handler record in the thread's list.
 struct CountingFrame {
   EXCEPTION_REGISTRATION_RECORD record;
   int* unwinds;
@@ -76,6 +84,42 @@ __attribute__((noinline)) void RaiseInsideAHandlerFrame(void* unwinds) {
   __asm__ __volatile__("movl %0, %%fs:0" : : "r"(&frame.record) : "memory");
   ::RaiseException(0xE0009999, 0, 0, nullptr);
 }
+#else
+// On x86-64 the unwind tables name the frame's handler: an assembly frame
+// whose unwind information names CountUnwinds, for unwinding only, and which
+// keeps the counter's address where the handler finds it.
+extern "C" EXCEPTION_DISPOSITION ZrtTestCountUnwinds(EXCEPTION_RECORD* exception, void* frame,
+                                                     CONTEXT*, void*) {
+  if ((exception->ExceptionFlags & EXCEPTION_UNWINDING) != 0) {
+    ++**reinterpret_cast<int**>(static_cast<char*>(frame) + 32);
+  }
+  return ExceptionContinueSearch;
+}
+
+extern "C" void ZrtTestRaiseInsideAHandlerFrame(void* unwinds);
+__asm__(
+    ".text\n"
+    ".globl ZrtTestRaiseInsideAHandlerFrame\n"
+    ".def ZrtTestRaiseInsideAHandlerFrame; .scl 2; .type 32; .endef\n"
+    ".seh_proc ZrtTestRaiseInsideAHandlerFrame\n"
+    "ZrtTestRaiseInsideAHandlerFrame:\n"
+    "  subq $40, %rsp\n"
+    "  .seh_stackalloc 40\n"
+    "  .seh_endprologue\n"
+    "  movq %rcx, 32(%rsp)\n"
+    "  movl $0xE0009999, %ecx\n"
+    "  xorl %edx, %edx\n"
+    "  xorl %r8d, %r8d\n"
+    "  xorl %r9d, %r9d\n"
+    "  call *__imp_RaiseException(%rip)\n"
+    "  nop\n"
+    "  addq $40, %rsp\n"
+    "  ret\n"
+    "  .seh_handler ZrtTestCountUnwinds, @unwind\n"
+    ".seh_endproc\n");
+
+void RaiseInsideAHandlerFrame(void* unwinds) { ZrtTestRaiseInsideAHandlerFrame(unwinds); }
+#endif
 
 TEST(SehGuardTest, UnwindsTheFramesRegisteredInsideTheCall) {
   void* const head = ExceptionListHead();
