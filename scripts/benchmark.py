@@ -25,7 +25,9 @@ double as the program does) and added per command.
 Options:
   --target linux|wine  the Linux program on simulated machines (default), or
                        the Windows program under Wine with its test doubles
-  --build-dir DIR      the build to measure (default build/linux or build/win32)
+  --build-dir DIR      the build to measure (default build/linux, or under Wine
+                       the Windows lane this host runs, build/win32 or
+                       build/win64: scripts/windows_lane.py)
   --prefix DIR         the Wine prefix (default: the build's ZRT_WINE_PREFIX)
   --schemes LIST       schemes on the machine (default 5,100,1000)
   --steps LIST         steps of each job (default 1,10,100,1000; under Wine
@@ -65,6 +67,8 @@ import xml.etree.ElementTree as ElementTree
 from dataclasses import dataclass, field
 from types import SimpleNamespace
 from xml.sax.saxutils import escape
+
+import windows_lane  # beside this script
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARGUMENT = ("OD@#@5012@#@C:\\Jobs\\job.xml@#@JOB-77@#@jsmith@#@12/07/2026 10:30:00@#@88231"
@@ -314,7 +318,8 @@ class WineTarget(LinuxTarget):
         sys.path.insert(0, os.path.join(REPO, "tests", "scenarios"))
         import run_scenario  # noqa: E402 (the scenario runner's Wine set-up)
         self.scenarios = run_scenario
-        self.build = os.path.abspath(args.build_dir or os.path.join(REPO, "build", "win32"))
+        self.build = os.path.abspath(args.build_dir or os.path.join(
+            REPO, "build", windows_lane.host_lane()[0]))
         cache = run_scenario.read_cache(self.build)
         try:
             self.wine = run_scenario.WineTarget(SimpleNamespace(
@@ -336,7 +341,7 @@ class WineTarget(LinuxTarget):
         super().close()
 
     def start(self, program, arguments, env=None, cwd=None):
-        return spawn(["wine", program] + arguments, env or self.env, cwd)
+        return spawn(self.wine.command + [program] + arguments, env or self.env, cwd)
 
     def floor_folder(self):
         windows = self.common_app_data + LOG_FOLDER
@@ -512,7 +517,9 @@ def main():
                 sys.exit(f"benchmark: {path} is missing; build the {target.name} preset first")
         commit = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"],
                                 capture_output=True, text=True).stdout.strip() or "unknown"
-        print(f"# Benchmark ({target.name})\n")
+        wine = getattr(target, "wine", None)
+        lane = f", {windows_lane.DESCRIPTIONS[wine.arch]}" if wine else ""
+        print(f"# Benchmark ({target.name}{lane})\n")
         print(f"Measured {datetime.datetime.now().isoformat(' ', 'minutes')} on commit {commit}; "
               f"{machine_description()}; best of {args.repeat} runs.\n")
         floors = measure_floors(target, args.repeat)

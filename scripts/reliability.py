@@ -26,7 +26,10 @@ Options:
                        Windows program under Wine (where Wine can express the
                        case), or both in turn; the fuzz section measures the
                        fuzz build, once
-  --build-dir DIR      the build to measure (default build/linux or build/win32)
+  --build-dir DIR      the build to measure (default build/linux, or under Wine
+                       the Windows lane this host runs: build/win32 where it
+                       executes 32-bit programs, build/win64 where it does
+                       not; scripts/windows_lane.py)
   --fuzz-build-dir DIR the fuzz build (default build/fuzz)
   --prefix DIR         the Wine prefix (default: the build's ZRT_WINE_PREFIX)
   --processes N        log writers at once (default 8)
@@ -88,8 +91,9 @@ class Target:
 
     def __init__(self, args):
         self.name = args.target
+        self.lane = windows_lane.host_lane()[0] if self.name == "wine" else None
         self.build = os.path.abspath(args.build_dir or os.path.join(
-            REPO, "build", "linux" if self.name == "linux" else "win32"))
+            REPO, "build", "linux" if self.name == "linux" else self.lane))
         suffix = ".exe" if self.name == "wine" else ""
         self.program = os.path.join(self.build, "zReTessalyXP" + suffix)
         self.log_lines = os.path.join(self.build, "tests", "tools", "zrt_log_lines" + suffix)
@@ -97,13 +101,15 @@ class Target:
             if not os.path.exists(path):
                 sys.exit(f"reliability: {path} is missing; build the {self.name} preset first")
         self.env = dict(os.environ)
+        self.command = []
         if self.name == "wine":
+            # The lane measured is the build's: its program's architecture.
+            self.lane = wine_prefix.program_arch(self.program)
             prefix = args.prefix or cache_value(self.build, "ZRT_WINE_PREFIX") or os.path.join(
                 self.build, "wineprefix")
-            subprocess.run([os.path.join(REPO, "scripts", "wine-prefix.sh"), "create", prefix],
-                           check=True, stdout=subprocess.DEVNULL)
-            self.env.update(WINEPREFIX=prefix, WINEARCH="win32",
-                            WINEDEBUG=self.env.get("WINEDEBUG", "-all"))
+            wine_prefix.create(prefix, self.lane, check=True, stdout=subprocess.DEVNULL)
+            self.env = wine_prefix.environment(prefix, self.lane)
+            self.command = [self.env["ZRT_WINE"]]
 
     def start(self, program, arguments, machine=None):
         """Starts a program; its error output goes to a file, since Wine's
@@ -111,7 +117,7 @@ class Target:
         env = dict(self.env)
         if machine is not None:
             env["ZRT_SIM_MACHINE"] = machine
-        command = (["wine"] if self.name == "wine" else []) + [program] + arguments
+        command = self.command + [program] + arguments
         errors = tempfile.TemporaryFile()
         return subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
                                 stderr=errors), errors
@@ -385,6 +391,8 @@ def concurrency(target, args):
 
 sys.path.insert(0, os.path.join(REPO, "tests", "scenarios"))
 import run_scenario as scenarios  # noqa: E402
+import wine_prefix  # noqa: E402
+import windows_lane  # noqa: E402 (beside this script)
 
 END = ("WinMain", "INFO", "Application", "End")
 
@@ -1140,7 +1148,7 @@ own dates and commits.
 """
 
 
-def machine_description(target_name):
+def machine_description(target):
     """The machine the figures were measured on."""
     def first(path, pattern):
         try:
@@ -1155,9 +1163,11 @@ def machine_description(target_name):
              f"{os.cpu_count()} CPUs"]
     if memory:
         parts.append(f"{int(memory) / 1024 / 1024:.0f} GiB")
-    if target_name == "wine":
-        version = subprocess.run(["wine", "--version"], capture_output=True, text=True)
+    if target is not None and target.name == "wine":
+        version = subprocess.run(target.command + ["--version"], env=target.env,
+                                 capture_output=True, text=True)
         parts.append(version.stdout.strip() or "wine")
+        parts.append(windows_lane.DESCRIPTIONS[target.lane])
     return ", ".join(parts)
 
 
@@ -1195,7 +1205,7 @@ def measure(name, target, args, blocks):
     title, section = SECTIONS[name]
     where = "the fuzz build" if name in TARGETLESS else (
         "the Linux program on the simulated machine" if args.target == "linux"
-        else "the Windows program under Wine")
+        else f"the Windows program under Wine, {windows_lane.DESCRIPTIONS[target.lane]}")
     commit = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"],
                             capture_output=True, text=True).stdout.strip() or "unknown"
     # The report itself does not count as a change to what is measured.
@@ -1204,7 +1214,7 @@ def measure(name, target, args, blocks):
                             "--", ".", *exclude], capture_output=True, text=True).stdout.strip()
     text = (f"## {title} ({where})\n\nMeasured {datetime.date.today().isoformat()} on "
             f"commit {commit}{' with changes not yet committed' if dirty else ''}, "
-            f"{machine_description(args.target if target else 'linux')}.\n\n")
+            f"{machine_description(target)}.\n\n")
     print(text, end="", flush=True)
     failures = 0
     for table in section(target, args):

@@ -17,5 +17,5 @@ fi
 prefix=$1
 shift
 "$(dirname "$0")/wine-prefix.sh" start "$prefix"
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all}
-exec wine "$@"
+eval "$("$(dirname "$0")/wine-prefix.sh" env "$prefix")"
+exec "$ZRT_WINE" "$@"

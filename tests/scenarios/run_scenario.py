@@ -28,6 +28,7 @@ import tempfile
 import threading
 
 import wine_power
+import wine_prefix
 from wine_power import reg_string
 
 EXIT_PASS, EXIT_FAIL, EXIT_SKIP = 0, 1, 77
@@ -660,7 +661,7 @@ class WineTarget:
     name = "wine"
 
     def __init__(self, args, cache):
-        if shutil.which("wine") is None or shutil.which("wineserver") is None:
+        if shutil.which("wineserver") is None:
             raise Skip("wine is not installed")
         build = pathlib.Path(args.build_dir)
         self.program = pathlib.Path(args.program or build / "zReTessalyXP.exe")
@@ -670,9 +671,12 @@ class WineTarget:
         self.prefix = pathlib.Path(args.prefix or cache.get("ZRT_WINE_PREFIX")
                                    or build / "wineprefix").resolve()
         self.keep = args.keep
-        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEARCH="win32",
-                        WINEDEBUG=os.environ.get("WINEDEBUG", "-all"))
+        # The prefix's architecture follows the program's: the 32-bit program
+        # in a 32-bit prefix, the x86-64 test build in a 64-bit one.
+        self.arch = wine_prefix.program_arch(self.program)
+        self.env = wine_prefix.environment(self.prefix, self.arch)
         self.env.pop("WINEDLLOVERRIDES", None)
+        self.command = [self.env["ZRT_WINE"]]
         # Wine names the user after $USER (its process helpers after the
         # password database): make both the same, whoever calls the runner.
         try:
@@ -694,16 +698,15 @@ class WineTarget:
     # -- the prefix --------------------------------------------------------
 
     def start_prefix(self):
-        script = REPO / "scripts" / "wine-prefix.sh"
-        proc = subprocess.run([str(script), "create", str(self.prefix)], env=self.env,
-                              capture_output=True, text=True, timeout=600)
+        proc = wine_prefix.create(self.prefix, self.arch, env=self.env, capture_output=True,
+                                  text=True, timeout=600)
         if proc.returncode != 0:
             raise Skip(f"the Wine prefix cannot be started: {proc.stderr.strip()}")
 
     def wine(self, *args, overrides="", cwd=None, timeout=120):
         env = dict(self.env)
         env["WINEDLLOVERRIDES"] = "mscoree,mshtml=" + (";" + overrides if overrides else "")
-        return subprocess.run(["wine", *args], env=env, capture_output=True,
+        return subprocess.run([*self.command, *args], env=env, capture_output=True,
                               cwd=cwd or self.drive_c, timeout=timeout)
 
     def common_app_data(self):
@@ -963,7 +966,7 @@ class WineTarget:
             try:
                 (observed.exit_code, observed.stderr, observed.peak_rss_kib,
                  observed.timed_out) = run_program(
-                     ["wine", program_path, *argument.split(" ")], env, cwd=cwd,
+                     [*self.command, program_path, *argument.split(" ")], env, cwd=cwd,
                      timeout=self.timeout, trace=trace)
             finally:
                 if undo:

@@ -13,7 +13,7 @@ doubles=$3
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 
 "$repo/scripts/wine-prefix.sh" start "$prefix"
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all}
+eval "$("$repo/scripts/wine-prefix.sh" env "$prefix")"
 drive_c=$prefix/drive_c
 
 # The installation folder (with the post library) and the folder the agent
@@ -67,10 +67,10 @@ REGEDIT4
 "RecordFile"="C:\\zrt-smoke\\posts.jsonl"
 "Answers"="[{\"result\": \"1\"}]"
 REG
-wine reg import 'C:\zrt-smoke\machine.reg' >/dev/null
+"$ZRT_WINE" reg import 'C:\zrt-smoke\machine.reg' >/dev/null
 
 status=0
-WINEDLLOVERRIDES=powrprof=n wine 'C:\zrt-smoke\zReTessalyXP.exe' \
+WINEDLLOVERRIDES=powrprof=n "$ZRT_WINE" 'C:\zrt-smoke\zReTessalyXP.exe' \
   'OD@#@5012@#@C:\zrt-smoke\job.xml@#@J-1@#@jsmith@#@2024-03-09T13:05:09@#@I-1@#@0@#@SJ-1' ||
   status=$?
 
@@ -82,5 +82,5 @@ cat "$run/posts.jsonl" 2>/dev/null || echo "(none)"
 echo "== fallback status files"
 find "$drive_c" -path '*Merqel/QTVPostLogs*' -type f 2>/dev/null || true
 echo "== schemes after the run"
-wine reg query 'HKCU\Control Panel\PowerCfg\PowerPolicies' 2>/dev/null | tr -d '\r' || true
+"$ZRT_WINE" reg query 'HKCU\Control Panel\PowerCfg\PowerPolicies' 2>/dev/null | tr -d '\r' || true
 [ "$status" -eq 0 ]
