@@ -44,8 +44,8 @@ DocText* OutputNamed(const WideText& name, const NamedOutput* begin, const Named
 }  // namespace
 
 JobDocument::JobDocument(port::System& system, port::FileSystem& files, port::XmlParser& xml)
-    : system_(system), files_(files), xml_(xml) {
-  lastResult_ = xml_.CoInitialize();
+    : system_(system), files_(files), xml_(xml), apartment_(xml) {
+  lastResult_ = apartment_.result();
 }
 
 JobDocument::JobDocument(port::Platform& platform)
@@ -57,7 +57,6 @@ JobDocument::~JobDocument() {
   scriptInstances_.reset();
   rootElement_.reset();
   document_.reset();
-  xml_.CoUninitialize();
 }
 
 bool JobDocument::Call(HResult result) {

@@ -51,7 +51,6 @@ bool Execute(run::Run& run, std::string_view commandLine) {
     return false;
   }
   port::StartupInfo startup;
-  startup.cb = port::kStartupInfoSize;
   startup.dwFlags = port::kStartfUseShowWindow | port::kStartfUseStdHandles;
   startup.wShowWindow = port::kSwHide;
   startup.desktop = kDesktop;
