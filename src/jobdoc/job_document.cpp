@@ -68,8 +68,11 @@ bool JobDocument::CopyText(const WideText& text, DocText& field) {
   return ToNarrow(system_, text, field);
 }
 
+// A failure is never told with the text of success: when the thread's last
+// error says nothing went wrong, the reader says what it met.
 void JobDocument::SetSystemErrorText(DocText& error) {
-  error.Assign(SystemErrorText(system_, system_.GetLastError()));
+  const port::ErrorCode code = system_.GetLastError();
+  error.Assign(code != port::err::kSuccess ? SystemErrorText(system_, code) : kContentNotValid);
 }
 
 bool JobDocument::CreateParser(DocText& error) {
@@ -263,7 +266,8 @@ bool JobDocument::ReadNextStep(PowerRequest& request, DocText& error,
     return false;
   }
 
-  // Only the first attribute is looked at; a step must have one.
+  // Only the first attribute is looked at; a step must have one. A step
+  // without any is named as the script instance's reader names one.
   std::unique_ptr<port::XmlNodeList> attributes;
   std::unique_ptr<port::XmlNode> attribute;
   WideText attributeName;
@@ -271,7 +275,16 @@ bool JobDocument::ReadNextStep(PowerRequest& request, DocText& error,
   if (!Call(step->get_attributes(attributes)) || !attributes ||
       !Call(attributes->get_item(0, attribute)) || !attribute ||
       !Call(attribute->get_baseName(attributeName)) || !Call(attribute->get_text(attributeText))) {
-    SetSystemErrorText(error);
+    std::int32_t attributeCount = -1;
+    if (attributes && !attribute && Succeeded(attributes->get_length(attributeCount)) &&
+        attributeCount == 0) {
+      std::string narrowName;
+      ToNarrow(system_, stepName, narrowName);
+      error.Assign(kZeroAttributes);
+      error.Append(narrowName);
+    } else {
+      SetSystemErrorText(error);
+    }
     return false;
   }
   if (attributeName == kValueAttribute) ToNarrow(system_, attributeText, request.value);
