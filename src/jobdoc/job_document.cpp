@@ -267,7 +267,8 @@ bool JobDocument::ReadNextStep(PowerRequest& request, DocText& error,
   }
 
   // Only the first attribute is looked at; a step must have one. A step
-  // without any is named as the script instance's reader names one.
+  // without any is reported in the words the script instance's reader uses
+  // for one ("Zero Attributes:- Node-step").
   std::unique_ptr<port::XmlNodeList> attributes;
   std::unique_ptr<port::XmlNode> attribute;
   WideText attributeName;
