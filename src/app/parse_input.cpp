@@ -25,6 +25,13 @@ std::vector<std::string_view> SplitJobArgument(std::string_view text) {
 bool ParseInput(run::Run& run, std::string_view commandLine) {
   try {
     run.log.Write(kModule, "Info", "Input", "", commandLine);
+    if (commandLine.size() > kMaxCommandLine) {
+      run.log.Write(kModule, "ERROR", "Commandline Parameter Too Long",
+                    std::to_string(commandLine.size()) + " characters, at most " +
+                        std::to_string(kMaxCommandLine),
+                    "");
+      return false;
+    }
     const std::vector<std::string_view> fields = SplitJobArgument(commandLine);
     for (const auto& field : fields) {
       run.platform.system.OutputDebugStringA((std::string(field) + "\n").c_str());

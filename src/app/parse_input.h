@@ -9,11 +9,16 @@
 
 namespace zrt::app {
 
+// The longest command line taken; a longer one is refused whole.
+constexpr std::size_t kMaxCommandLine = 1023;
+
 // Fields are maximal runs of characters other than '@' and '#'.
 std::vector<std::string_view> SplitJobArgument(std::string_view text);
 
 // Fills run.args when the text holds exactly nine fields; logs and returns
-// false otherwise, leaving run.args empty.
+// false otherwise, leaving run.args empty. A text longer than
+// kMaxCommandLine is refused before it is split: cut, it would be another
+// argument.
 bool ParseInput(run::Run& run, std::string_view commandLine);
 
 }  // namespace zrt::app

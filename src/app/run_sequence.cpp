@@ -17,7 +17,6 @@
 namespace zrt::app {
 namespace {
 constexpr const char* kModule = "WinMain";
-constexpr std::size_t kCommandLineCapacity = 1024;
 constexpr std::size_t kMaxLibraryPath = 259;
 constexpr std::uint32_t kPause = 1000;
 
@@ -96,10 +95,12 @@ class RunSequence {
     return true;
   }
 
+  // The whole command line goes to the parser, which refuses one that is too
+  // long; it is never cut first.
   bool ParseArguments() {
-    const FixedText<kCommandLineCapacity> commandLine(run_.platform.system.GetCommandLineA());
-    Log("Info", "Input", "", commandLine.view());
-    return ParseInput(run_, commandLine.view());
+    const std::string commandLine = run_.platform.system.GetCommandLineA();
+    Log("Info", "Input", "", commandLine);
+    return ParseInput(run_, commandLine);
   }
 
   // Creates the parser, checks that the job document exists and loads it.

@@ -25,7 +25,7 @@ struct Finding {
 struct PlannedCommand {
   std::string line;
   std::string condition;  // empty: always; else where it runs
-  std::string refusal;    // non-empty: the program refuses it unrun
+  std::string refusal;    // non-empty: why the program refuses it unrun
 };
 
 struct StepReport {

@@ -235,18 +235,20 @@ class StepCheck : public power::SettingsVisitor {
   void Command(const power::PowercfgCommand& command, std::string_view inserted,
                const std::string& condition) {
     const power::BuiltCommand built = power::BuildPowercfgCommand(command, inserted);
-    report_.commands.push_back(
-        {built.line, condition, built.refusal != nullptr ? built.refusal : ""});
+    // The program's refusal texts open with "Refused: "; the report keeps
+    // only why.
+    std::string why = built.refusal != nullptr ? built.refusal : "";
+    const std::size_t colon = why.find(": ");
+    if (colon != std::string::npos) why.erase(0, colon + 2);
+    report_.commands.push_back({built.line, condition, why});
   }
 
   // A refused command line fails the step: told at the field that chose it.
   void RefusedIfSo(const char* field) {
     const PlannedCommand& last = report_.commands.back();
     if (!last.refusal.empty()) {
-      const std::size_t colon = last.refusal.find(": ");
-      const std::string why =
-          colon == std::string::npos ? last.refusal : last.refusal.substr(colon + 2);
-      Add(Severity::Error, field, "the command line is refused (" + why + "): " + last.line);
+      Add(Severity::Error, field,
+          "the command line is refused (" + last.refusal + "): " + last.line);
     }
   }
 

@@ -44,8 +44,8 @@ DocText* OutputNamed(const WideText& name, const NamedOutput* begin, const Named
 }  // namespace
 
 JobDocument::JobDocument(port::System& system, port::FileSystem& files, port::XmlParser& xml)
-    : system_(system), files_(files), xml_(xml) {
-  lastResult_ = xml_.CoInitialize();
+    : system_(system), files_(files), xml_(xml), apartment_(xml) {
+  lastResult_ = apartment_.result();
 }
 
 JobDocument::JobDocument(port::Platform& platform)
@@ -57,7 +57,6 @@ JobDocument::~JobDocument() {
   scriptInstances_.reset();
   rootElement_.reset();
   document_.reset();
-  xml_.CoUninitialize();
 }
 
 bool JobDocument::Call(HResult result) {
@@ -69,8 +68,11 @@ bool JobDocument::CopyText(const WideText& text, DocText& field) {
   return ToNarrow(system_, text, field);
 }
 
+// A failure is never told with the text of success: when the thread's last
+// error says nothing went wrong, the reader says what it met.
 void JobDocument::SetSystemErrorText(DocText& error) {
-  error.Assign(SystemErrorText(system_, system_.GetLastError()));
+  const port::ErrorCode code = system_.GetLastError();
+  error.Assign(code != port::err::kSuccess ? SystemErrorText(system_, code) : kContentNotValid);
 }
 
 bool JobDocument::CreateParser(DocText& error) {
@@ -264,7 +266,9 @@ bool JobDocument::ReadNextStep(PowerRequest& request, DocText& error,
     return false;
   }
 
-  // Only the first attribute is looked at; a step must have one.
+  // Only the first attribute is looked at; a step must have one. A step
+  // without any is reported in the words the script instance's reader uses
+  // for one ("Zero Attributes:- Node-step").
   std::unique_ptr<port::XmlNodeList> attributes;
   std::unique_ptr<port::XmlNode> attribute;
   WideText attributeName;
@@ -272,7 +276,16 @@ bool JobDocument::ReadNextStep(PowerRequest& request, DocText& error,
   if (!Call(step->get_attributes(attributes)) || !attributes ||
       !Call(attributes->get_item(0, attribute)) || !attribute ||
       !Call(attribute->get_baseName(attributeName)) || !Call(attribute->get_text(attributeText))) {
-    SetSystemErrorText(error);
+    std::int32_t attributeCount = -1;
+    if (attributes && !attribute && Succeeded(attributes->get_length(attributeCount)) &&
+        attributeCount == 0) {
+      std::string narrowName;
+      ToNarrow(system_, stepName, narrowName);
+      error.Assign(kZeroAttributes);
+      error.Append(narrowName);
+    } else {
+      SetSystemErrorText(error);
+    }
     return false;
   }
   if (attributeName == kValueAttribute) ToNarrow(system_, attributeText, request.value);

@@ -45,7 +45,7 @@ class JobDocument {
   // result and not acted on.
   JobDocument(port::System& system, port::FileSystem& files, port::XmlParser& xml);
   explicit JobDocument(port::Platform& platform);
-  // Releases the document, then uninitialises COM.
+  // Releases the document, then uninitialises COM if it was initialised.
   ~JobDocument();
 
   JobDocument(const JobDocument&) = delete;
@@ -102,6 +102,8 @@ class JobDocument {
   port::FileSystem& files_;
   port::XmlParser& xml_;
 
+  // Goes last, after every object of the parser.
+  port::ComApartment apartment_;
   std::unique_ptr<port::XmlDocument> document_;
   std::unique_ptr<port::XmlNode> rootElement_;
   std::unique_ptr<port::XmlNodeList> scriptInstances_;

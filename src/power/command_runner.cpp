@@ -40,7 +40,7 @@ bool EndUnfinished(run::Run& run, const port::ProcessInformation& started, std::
   return false;
 }
 
-bool Execute(run::Run& run, std::string_view commandLine) {
+bool Execute(run::Run& run, std::string_view commandLine, std::optional<std::int32_t>& ended) {
   auto& processes = run.platform.processes;
   if (commandLine.size() >= kCommandCapacity) {
     run.log.Write(kModule, "ERROR", "Command Line Too Long",
@@ -51,7 +51,6 @@ bool Execute(run::Run& run, std::string_view commandLine) {
     return false;
   }
   port::StartupInfo startup;
-  startup.cb = port::kStartupInfoSize;
   startup.dwFlags = port::kStartfUseShowWindow | port::kStartfUseStdHandles;
   startup.wShowWindow = port::kSwHide;
   startup.desktop = kDesktop;
@@ -75,7 +74,8 @@ bool Execute(run::Run& run, std::string_view commandLine) {
     LogPlatformFailure(run, "Exit Code Failed");
     return false;
   }
-  const std::string exitText = std::to_string(static_cast<std::int32_t>(exitCode));
+  ended = static_cast<std::int32_t>(exitCode);
+  const std::string exitText = std::to_string(*ended);
   run.log.Write(kModule, "Success", "1", exitText, buffer.data());
   return exitText == "0";
 }
@@ -83,8 +83,15 @@ bool Execute(run::Run& run, std::string_view commandLine) {
 }  // namespace
 
 bool ExecuteCMD(run::Run& run, std::string_view commandLine) {
+  std::optional<std::int32_t> exitCode;
+  return ExecuteCMD(run, commandLine, exitCode);
+}
+
+bool ExecuteCMD(run::Run& run, std::string_view commandLine,
+                std::optional<std::int32_t>& exitCode) {
+  exitCode.reset();
   try {
-    return Execute(run, commandLine);
+    return Execute(run, commandLine, exitCode);
   } catch (const run::JobAborted&) {
     throw;
   } catch (...) {

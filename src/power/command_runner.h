@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "run/run.h"
@@ -20,5 +21,9 @@ constexpr std::uint32_t kCommandTimeLimitMs = 5 * 60 * 1000;
 // started, refused, ended at the time limit, exit code unreadable) the
 // thread's last error tells why.
 bool ExecuteCMD(run::Run& run, std::string_view commandLine);
+
+// As above; `exitCode` receives the command's exit code when it ran to its
+// end, and is left empty when it did not.
+bool ExecuteCMD(run::Run& run, std::string_view commandLine, std::optional<std::int32_t>& exitCode);
 
 }  // namespace zrt::power

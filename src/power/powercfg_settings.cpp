@@ -452,12 +452,18 @@ bool ReportAndGoOn(SettingsRun& settings, const PowercfgCommand& command) {
 // Error capture; (Failed, label, "Action", word) when `stateLine`; the
 // prefix and the error text; (Failed, final label, number, text). The error
 // texts are those of the failure, taken before a log line could change the
-// thread's last error.
+// thread's last error. A command that ran and failed set no error: its exit
+// code takes the place of the error text.
 bool ReportSystemError(SettingsRun& settings, const PowercfgCommand& command, std::string_view word,
                        std::string_view prefix, bool stateLine) {
   run::Run& run = settings.run;
   auto& buffers = run.buffers;
   run::CaptureLastError(run);
+  if (settings.exitCode) {
+    buffers.errorText.Clear();
+    buffers.errorText.Assign("Powercfg.exe ended with exit code " +
+                             std::to_string(*settings.exitCode) + ".");
+  }
   if (stateLine) {
     settings.Log("Failed", command.label, command.noActionOnFailure ? "" : "Action", word);
   }
@@ -552,6 +558,7 @@ bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
   if (command.before != Before::Nothing) {
     settings.Log(command.before == Before::InfoWord ? "Info" : "Success", command.label, "", word);
   }
+  settings.exitCode.reset();
   const BuiltCommand built = BuildPowercfgCommand(command, inserted);
   if (built.refusal != nullptr) {
     settings.Log("Failed", command.label, built.refusal,
@@ -561,7 +568,7 @@ bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
   }
   run.buffers.commandBuffer.Clear();
   run.buffers.commandBuffer.Assign(built.line);
-  if (!ExecuteCMD(run, run.buffers.commandBuffer.view())) {
+  if (!ExecuteCMD(run, run.buffers.commandBuffer.view(), settings.exitCode)) {
     return settings.rules.reportFailure(settings, command, word);
   }
   settings.Log("Success", command.label, command.after == After::ActionWord ? "Action" : "",

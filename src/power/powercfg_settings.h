@@ -7,6 +7,8 @@
 // hibernation switch in the system-error style (OperationRules).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,6 +71,8 @@ struct SettingsRun {
   run::Run& run;
   const jobdoc::PowerRequest& request;
   const OperationRules& rules;
+  // The exit code of the command just run, when it ran to its end.
+  std::optional<std::int32_t> exitCode = std::nullopt;
 
   void Log(std::string_view type, std::string_view val1, std::string_view val2,
            std::string_view val3);

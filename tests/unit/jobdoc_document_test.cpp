@@ -24,6 +24,26 @@ TEST_F(JobDocumentTest, OwnsComForItsLifetime) {
   EXPECT_EQ(xml_.CreateDocument(document), sim::PugiXmlParser::kCoENotInitialized);
 }
 
+TEST_F(JobDocumentTest, ComThatCouldNotBeInitialisedIsLeftAlone) {
+  // The thread is in another apartment already: CoInitialize fails with
+  // RPC_E_CHANGED_MODE, and a CoUninitialize would end that apartment's use.
+  static constexpr auto kChangedMode = static_cast<port::HResult>(0x80010106u);
+  struct OtherApartment final : port::XmlParser {
+    port::HResult CoInitialize() override { return kChangedMode; }
+    void CoUninitialize() override { ++uninitialised; }
+    port::HResult CreateDocument(std::unique_ptr<port::XmlDocument>& document) override {
+      document.reset();
+      return kChangedMode;
+    }
+    int uninitialised = 0;
+  } parser;
+  {
+    JobDocument document(system_, files_, parser);
+    EXPECT_EQ(document.LastResult(), kChangedMode);
+  }
+  EXPECT_EQ(parser.uninitialised, 0);
+}
+
 TEST_F(JobDocumentTest, ParserThatCannotBeCreated) {
   xml_.SetInstalled(false);
   auto document = NewDocument();

@@ -50,11 +50,11 @@ TEST_F(ReadNextStepTest, ChildrenThatFillNothingOrOverwrite) {
   EXPECT_TRUE(request_.tohdpi.empty());  // only the step's own element children count
 }
 
-TEST_F(ReadNextStepTest, StepWithoutAttributesGivesTheSystemText) {
+TEST_F(ReadNextStepTest, StepWithoutAttributesIsNamedNotToldWithAStaleError) {
   document_ = Open("<job><step><action>Delete Scheme</action></step><step value='2'/></job>");
-  system_.SetLastError(87);
+  system_.SetLastError(87);  // left by an earlier call: not what went wrong here
   EXPECT_FALSE(document_->ReadNextStep(request_, error_));
-  EXPECT_EQ(error_, "The parameter is incorrect.\r\n");
+  EXPECT_EQ(error_, "Zero Attributes:- Node-step");
   EXPECT_TRUE(request_.action.empty());
   error_.Assign("");
   EXPECT_FALSE(document_->ReadNextStep(request_, error_));  // the walk does not move on

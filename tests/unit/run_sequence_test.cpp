@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "support/job_machine.h"
@@ -117,6 +118,34 @@ TEST_F(RunSequenceTest, BadArgumentEndsWithParseInput) {
                        "OD@#@ScriptId@#@XmlFilePath@#@JobId@#@UserLoggedIn@#@ExecutionTime@#@"
                        "InstanceID@#@IsRealTimeS@#@ScriptJobId|"));
   EXPECT_EQ(lines.back(), "WinMain|INFO|Application|End|ParseInput");
+}
+
+TEST_F(RunSequenceTest, ACommandLineLongerThanItsLimitIsRefusedWholeAndSaysSo) {
+  const std::string program = "\"C:\\Program Files\\Merqel\\zReTessalyXP.exe\" ";
+  // The default argument with its JobId lengthened to make a command line of
+  // `length` characters.
+  const auto argumentOfLength = [&program](std::size_t length) {
+    std::string argument = JobArgument();
+    argument.insert(argument.find("JOB-77") + 6, length - program.size() - argument.size(), '7');
+    return argument;
+  };
+  for (const std::size_t length : {1024u, 2150u, 1023u}) {
+    SCOPED_TRACE(length);
+    std::filesystem::remove(root_ / kLogFile);
+    RunProgram(argumentOfLength(length));
+    const auto lines = LogLines();
+    const std::string refusal = "ParseInput|ERROR|Commandline Parameter Too Long|" +
+                                std::to_string(length) + " characters, at most 1023|";
+    if (length > 1023) {
+      EXPECT_THAT(lines, Contains("ParseInput|INFO|Input||" + program + argumentOfLength(length)));
+      EXPECT_THAT(lines, Contains(refusal));
+      EXPECT_THAT(lines, Not(Contains(::testing::HasSubstr("Invalid Commandline"))));
+      EXPECT_EQ(lines.back(), "WinMain|INFO|Application|End|ParseInput");
+    } else {
+      EXPECT_THAT(lines, Not(Contains(::testing::HasSubstr("ParseInput|ERROR"))));
+      EXPECT_THAT(lines, Contains("DeletePowerScheme|SUCCESS|Scheme Deleted||Night Shift"));
+    }
+  }
 }
 
 TEST_F(RunSequenceTest, MissingAndMalformedDocumentsEndBeforeTheUserContext) {

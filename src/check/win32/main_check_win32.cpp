@@ -9,6 +9,7 @@
 
 #include "check/document_check.h"
 #include "check/render.h"
+#include "platform/text_conversion.h"
 #include "platform/win32/win32_platform.h"
 
 namespace {
@@ -20,16 +21,18 @@ void Write(DWORD handle, const std::string& text) {
   WriteFile(GetStdHandle(handle), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-// The report's ANSI texts as UTF-8, through UTF-16.
-std::string Utf8(std::string_view ansi) {
-  const int size = static_cast<int>(ansi.size());
-  const int wideSize = MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(wideSize), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, wide.data(), wideSize);
+// The report's ANSI texts as UTF-8, through UTF-16. The texts were made in
+// the thread's ANSI code page, so they are read back with the program's own
+// conversion, in that same code page.
+std::string Utf8(zrt::port::System& system, std::string_view ansi) {
+  zrt::port::WideText wide;
+  if (!zrt::ToWide(system, ansi, wide) || wide.empty()) return {};
+  const auto* units = reinterpret_cast<const wchar_t*>(wide.data());
+  const int wideSize = static_cast<int>(wide.size());
   const int utf8Size =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, nullptr, 0, nullptr, nullptr);
+      WideCharToMultiByte(CP_UTF8, 0, units, wideSize, nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<std::size_t>(utf8Size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideSize, utf8.data(), utf8Size, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, units, wideSize, utf8.data(), utf8Size, nullptr, nullptr);
   return utf8;
 }
 
@@ -56,8 +59,11 @@ int main(int argc, char** argv) {
     auto platform = zrt::win32::Win32Platform::Create();
     const zrt::check::Report report =
         zrt::check::CheckDocument(platform->platform(), document, document);
+    const auto utf8 = [&platform](std::string_view ansi) {
+      return Utf8(platform->platform().system, ansi);
+    };
     const std::string out =
-        json ? zrt::check::RenderJson(report, Utf8) : zrt::check::RenderText(report, Utf8);
+        json ? zrt::check::RenderJson(report, utf8) : zrt::check::RenderText(report, utf8);
     Write(STD_OUTPUT_HANDLE, out);
     return report.ExitCode();
   } catch (...) {

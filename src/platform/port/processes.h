@@ -25,15 +25,14 @@ struct ProcessEntry {
 };
 
 // STARTUPINFOA as far as a started process sees it; every other member is
-// zero (so the standard handles are null).
+// zero (so the standard handles are null). The size member is the adapter's:
+// the platform's own size of the record, which differs between 32 and 64 bits.
 struct StartupInfo {
-  std::uint32_t cb = 0;
   std::uint32_t dwFlags = 0;
   std::uint16_t wShowWindow = 0;
   std::string desktop;  // lpDesktop
 };
 
-constexpr std::uint32_t kStartupInfoSize = 68;  // sizeof(STARTUPINFOA), 32-bit
 constexpr std::uint32_t kStartfUseShowWindow = 0x00000001;
 constexpr std::uint32_t kStartfUseStdHandles = 0x00000100;
 constexpr std::uint16_t kSwHide = 0;

@@ -79,4 +79,25 @@ class XmlParser {
   virtual HResult CreateDocument(std::unique_ptr<XmlDocument>& document) = 0;
 };
 
+// COM for the calling thread, for as long as the owner lives: CoInitialize
+// on construction and, only when that succeeded (S_FALSE included: the
+// thread was already initialised and the count went up), CoUninitialize on
+// destruction. A failed initialisation (another apartment model, say) is
+// not undone by a call that would end someone else's.
+class ComApartment {
+ public:
+  explicit ComApartment(XmlParser& parser) : parser_(parser), result_(parser.CoInitialize()) {}
+  ~ComApartment() {
+    if (Succeeded(result_)) parser_.CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+  HResult result() const { return result_; }
+
+ private:
+  XmlParser& parser_;
+  HResult result_;
+};
+
 }  // namespace zrt::port

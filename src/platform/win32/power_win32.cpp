@@ -5,6 +5,7 @@
 // Headers that expect the Windows types to be declared already.
 #include <powrprof.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <exception>
@@ -66,23 +67,31 @@ struct EnumContext {
   std::exception_ptr failure;
 };
 
-port::WideText WideFrom(const void* text) {
+// A text the system hands over with its size in bytes: read no further than
+// that size, and up to the first terminator within it.
+port::WideText WideFrom(const void* text, DWORD bytes) {
   if (text == nullptr) return {};
-  return port::WideText(static_cast<const char16_t*>(text));
+  const auto* units = static_cast<const char16_t*>(text);
+  const std::size_t most = bytes / sizeof(char16_t);
+  return port::WideText(units, std::find(units, units + most, u'\0'));
 }
 
 // The system passes the name and description as UTF-16 although the MinGW
-// header declares them as narrow texts, so they are read as wide here.
+// header declares them as narrow texts, so they are read as wide here, each
+// bounded by the size given with it.
 //
 // No exception may leave this function: the system's frames between
 // EnumPwrSchemes and here cannot be unwound by a C++ exception. A throwing
 // callback stops the enumeration instead; the exception is rethrown after
 // EnumPwrSchemes has returned.
-BOOLEAN CALLBACK EnumThunk(UINT index, DWORD /*nameSize*/, LPTSTR name, DWORD /*descriptionSize*/,
+BOOLEAN CALLBACK EnumThunk(UINT index, DWORD nameSize, LPTSTR name, DWORD descriptionSize,
                            LPTSTR description, PPOWER_POLICY /*policy*/, LPARAM context) {
   auto* enumeration = reinterpret_cast<EnumContext*>(context);
   try {
-    return (*enumeration->callback)(index, WideFrom(name), WideFrom(description)) ? TRUE : FALSE;
+    return (*enumeration->callback)(index, WideFrom(name, nameSize),
+                                    WideFrom(description, descriptionSize))
+               ? TRUE
+               : FALSE;
   } catch (...) {
     enumeration->failure = std::current_exception();
     return FALSE;

@@ -6,6 +6,8 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/unique_resource.h"
@@ -16,16 +18,23 @@ namespace {
 
 class Win32KernelHandle final : public port::KernelHandle {
  public:
-  explicit Win32KernelHandle(HANDLE handle) : handle_(handle) {}
+  Win32KernelHandle() = default;
+  explicit Win32KernelHandle(UniqueHandle handle) : handle_(std::move(handle)) {}
   HANDLE get() const { return handle_.get(); }
+  void reset(HANDLE handle) { handle_.reset(handle); }
 
  private:
   UniqueHandle handle_;
 };
 
+// The system handle behind a port handle; null stays null. A handle made by
+// another platform's adapter has no system handle: passing one here is a
+// fault of the caller, never a NULL handed to the system.
 HANDLE Raw(const port::KernelHandle* handle) {
+  if (handle == nullptr) return nullptr;
   const auto* own = dynamic_cast<const Win32KernelHandle*>(handle);
-  return own != nullptr ? own->get() : nullptr;
+  if (own == nullptr) throw std::invalid_argument("a kernel handle of another platform adapter");
+  return own->get();
 }
 
 class Win32Processes final : public port::Processes {
@@ -46,16 +55,16 @@ class Win32Processes final : public port::Processes {
   }
 
   std::unique_ptr<port::KernelHandle> OpenProcess(std::uint32_t pid) override {
-    HANDLE process = ::OpenProcess(MAXIMUM_ALLOWED, FALSE, pid);
-    if (process == nullptr) return nullptr;
-    return std::make_unique<Win32KernelHandle>(process);
+    UniqueHandle process(::OpenProcess(MAXIMUM_ALLOWED, FALSE, pid));
+    if (!process) return nullptr;
+    return std::make_unique<Win32KernelHandle>(std::move(process));
   }
 
   std::unique_ptr<port::KernelHandle> OpenProcessToken(const port::KernelHandle* process) override {
     // A missing process is passed on as NULL so the system reports the error.
     UniqueHandle token;
     if (!::OpenProcessToken(Raw(process), TOKEN_ALL_ACCESS, token.put())) return nullptr;
-    return std::make_unique<Win32KernelHandle>(token.release());
+    return std::make_unique<Win32KernelHandle>(std::move(token));
   }
 
   bool ImpersonateLoggedOnUser(const port::KernelHandle& token) override {
@@ -81,21 +90,28 @@ class Win32Processes final : public port::Processes {
   bool CreateProcessAsUserA(const port::KernelHandle& token, char* commandLine, bool inheritHandles,
                             std::uint32_t creationFlags, const port::StartupInfo& startup,
                             port::ProcessInformation& started) override {
+    // Everything is allocated before the process starts: once it runs,
+    // nothing can fail before its handles reach the caller, who waits for it.
     std::vector<char> desktop(startup.desktop.begin(), startup.desktop.end());
     desktop.push_back('\0');
+    auto processHandle = std::make_unique<Win32KernelHandle>();
+    auto threadHandle = std::make_unique<Win32KernelHandle>();
+    HANDLE userToken = Raw(&token);
     STARTUPINFOA info = {};
-    info.cb = startup.cb;
+    info.cb = sizeof(info);
     info.dwFlags = startup.dwFlags;
     info.wShowWindow = startup.wShowWindow;
     info.lpDesktop = startup.desktop.empty() ? nullptr : desktop.data();
     PROCESS_INFORMATION process = {};
-    if (!::CreateProcessAsUserA(Raw(&token), nullptr, commandLine, nullptr, nullptr,
+    if (!::CreateProcessAsUserA(userToken, nullptr, commandLine, nullptr, nullptr,
                                 inheritHandles ? TRUE : FALSE, creationFlags, nullptr, nullptr,
                                 &info, &process)) {
       return false;
     }
-    started.process = std::make_unique<Win32KernelHandle>(process.hProcess);
-    started.thread = std::make_unique<Win32KernelHandle>(process.hThread);
+    processHandle->reset(process.hProcess);
+    threadHandle->reset(process.hThread);
+    started.process = std::move(processHandle);
+    started.thread = std::move(threadHandle);
     started.processId = process.dwProcessId;
     started.threadId = process.dwThreadId;
     return true;

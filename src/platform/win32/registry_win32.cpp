@@ -1,4 +1,6 @@
 // Registry: RegOpenKeyExA, RegQueryValueExA, RegCloseKey.
+#include <utility>
+
 #include "platform/win32/unique_resource.h"
 #include "platform/win32/win32_adapters.h"
 
@@ -7,7 +9,7 @@ namespace {
 
 class Win32RegistryKey final : public port::RegistryKey {
  public:
-  explicit Win32RegistryKey(HKEY key) : key_(key) {}
+  explicit Win32RegistryKey(UniqueHkey key) : key_(std::move(key)) {}
   HKEY get() const { return key_.get(); }
 
  private:
@@ -37,7 +39,8 @@ class Win32Registry final : public port::Registry {
     opened.reset();
     UniqueHkey key;
     const LONG status = ::RegOpenKeyExA(ToHkey(hive), subKey, 0, KEY_READ, key.put());
-    if (status == ERROR_SUCCESS) opened = std::make_unique<Win32RegistryKey>(key.release());
+    // The key stays owned here until its wrapper exists.
+    if (status == ERROR_SUCCESS) opened = std::make_unique<Win32RegistryKey>(std::move(key));
     return status;
   }
 

@@ -98,8 +98,15 @@ class UniqueVariant {
   UniqueVariant(const UniqueVariant&) = delete;
   UniqueVariant& operator=(const UniqueVariant&) = delete;
 
+  // For in-out parameters: the call sees, and may change, what is held.
   VARIANT* get() { return &value_; }
   const VARIANT& value() const { return value_; }
+
+  // For out-parameters: clears what is held and hands out the slot.
+  VARIANT* put() {
+    ::VariantClear(&value_);
+    return &value_;
+  }
 
   // Takes ownership of `text` as a VT_BSTR.
   void SetBstr(UniqueBstr text) {

@@ -107,7 +107,7 @@ class DomNode final : public port::XmlNode {
   port::HResult get_nodeTypedValue(port::WideText& text) override {
     text.clear();
     UniqueVariant value;
-    HRESULT hr = node_->get_nodeTypedValue(value.get());
+    HRESULT hr = node_->get_nodeTypedValue(value.put());
     if (FAILED(hr)) return hr;
     if (value.value().vt == VT_NULL || value.value().vt == VT_EMPTY) return hr;
     if (value.value().vt != VT_BSTR) {

@@ -91,6 +91,15 @@ TEST_F(PowerAdapterTest, EnumeratesSchemesInRegistryOrderAsWideTexts) {
   EXPECT_EQ(seen[2].description, u"Beamer");
 }
 
+TEST_F(PowerAdapterTest, NamesAndDescriptionsEndWhereTheirSizesSay) {
+  Inject(L"UnterminatedTexts", 1);
+  const std::vector<Scheme> seen = Enumerate();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].name, u"Home/Office Desk");
+  EXPECT_EQ(seen[0].description, u"Desk");
+  EXPECT_EQ(seen[2].name, u"Pr\u00e4sentation");
+}
+
 TEST_F(PowerAdapterTest, ACallbackThatDeclinesStopsTheEnumeration) {
   int calls = 0;
   EXPECT_TRUE(power_->EnumPwrSchemes(

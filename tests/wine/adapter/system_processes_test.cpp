@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
+#include <stdexcept>
 
+#include "platform/win32/unique_resource.h"
 #include "platform/win32/win32_adapters.h"
 #include "wine_test_support.h"
 
@@ -156,7 +159,6 @@ class CommandAdapterTest : public ProcessesAdapterTest {
 
   bool Start(std::string commandLine, port::ProcessInformation& started) {
     port::StartupInfo startup;
-    startup.cb = port::kStartupInfoSize;
     startup.dwFlags = port::kStartfUseShowWindow | port::kStartfUseStdHandles;
     startup.wShowWindow = port::kSwHide;
     startup.desktop = "winsta0\\default";
@@ -212,11 +214,64 @@ TEST_F(CommandAdapterTest, ATimedOutWaitLeavesTheCommandRunningUntilItIsEnded) {
   EXPECT_EQ(exitCode, 1460u);
 }
 
+TEST_F(CommandAdapterTest, RunningOutOfMemoryNeverLeavesAStartedCommandBehind) {
+  wine_test::RegistryWriter(HKEY_LOCAL_MACHINE, kPowercfg)
+      .SetString(L"Commands", L"{\"Powercfg.exe -LIST\": {\"never_ends\": true}}");
+  // Ends every running command double; how many there were.
+  const auto endRunning = [this] {
+    std::vector<port::ProcessEntry> entries;
+    EXPECT_TRUE(processes_->SnapshotProcesses(entries));
+    int running = 0;
+    for (const auto& entry : entries) {
+      if (::lstrcmpiA(entry.exeFile.c_str(), "Powercfg.exe") != 0) continue;
+      ++running;
+      UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.processId));
+      ::TerminateProcess(process.get(), 1);
+      ::WaitForSingleObject(process.get(), 10000);
+    }
+    return running;
+  };
+  ASSERT_EQ(endRunning(), 0);
+  port::StartupInfo startup;
+  startup.desktop = "winsta0\\default";
+  // Each allocation of a start fails in turn, until a start needs no more.
+  int allowed = 0;
+  for (;; ++allowed) {
+    std::string commandLine = "Powercfg.exe -LIST";
+    port::ProcessInformation started;
+    bool outOfMemory = false;
+    wine_test::FailAllocationAfter(allowed);
+    try {
+      processes_->CreateProcessAsUserA(*token_, commandLine.data(), true, port::kCreateNewConsole,
+                                       startup, started);
+    } catch (const std::bad_alloc&) {
+      outOfMemory = true;
+    }
+    wine_test::FailAllocationAfter(-1);
+    if (!outOfMemory) {  // the caller holds the one command that started
+      ASSERT_NE(started.process, nullptr);
+      processes_->TerminateProcess(*started.process, 1);
+      processes_->WaitForSingleObject(*started.process, 10000);
+      break;
+    }
+    EXPECT_EQ(endRunning(), 0) << "allocation " << allowed << " failed after the start";
+  }
+  EXPECT_GT(allowed, 0);
+}
+
 TEST_F(CommandAdapterTest, AProgramThatDoesNotExistIsNotStarted) {
   port::ProcessInformation started;
   EXPECT_FALSE(Start("NoSuchTool.exe -LIST", started));
   EXPECT_EQ(::GetLastError(), port::err::kFileNotFound);
   EXPECT_EQ(started.process, nullptr);
+}
+
+TEST_F(ProcessesAdapterTest, AHandleOfAnotherAdapterIsRefusedNotTakenForNull) {
+  struct ForeignHandle final : port::KernelHandle {
+  } foreign;
+  EXPECT_THROW(processes_->OpenProcessToken(&foreign), std::invalid_argument);
+  EXPECT_THROW(processes_->ImpersonateLoggedOnUser(foreign), std::invalid_argument);
+  EXPECT_THROW(processes_->WaitForSingleObject(foreign, 0), std::invalid_argument);
 }
 
 TEST_F(ProcessesAdapterTest, RefusalsCarryTheSystemsErrors) {

@@ -113,4 +113,9 @@ inline std::string ProgramFolder() {
   return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
+// Lets the next `count` allocations of the test program go through and the
+// one after fail with std::bad_alloc; a negative count lets all through
+// (allocation_failure.cpp).
+void FailAllocationAfter(int count);
+
 }  // namespace zrt::wine_test

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win32/win32_adapters.h"
@@ -226,6 +227,22 @@ TEST_F(XmlAdapterTest, DocumentsWithADtdAreRefusedAndLeaveNothingLoaded) {
 
   // A document without a DTD still loads afterwards.
   EXPECT_EQ(Load("job.xml", kJob), port::kS_OK);
+}
+
+TEST_F(XmlAdapterTest, AFailedCoInitializeIsNotUndone) {
+  // A thread of its own, already in the multithreaded apartment: CoInitialize
+  // then fails, and undoing it would end the thread's own initialisation.
+  std::thread([] {
+    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    const auto parser = MakeXmlParser();
+    {
+      port::ComApartment apartment(*parser);
+      EXPECT_EQ(apartment.result(), static_cast<port::HResult>(RPC_E_CHANGED_MODE));
+    }
+    EXPECT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);  // still in force
+    ::CoUninitialize();
+    ::CoUninitialize();
+  }).join();
 }
 
 }  // namespace

@@ -16,6 +16,10 @@
 //   Capabilities        REG_BINARY the SYSTEM_POWER_CAPABILITIES handed out
 //   HibernationAllowed  REG_DWORD  what IsPwrHibernateAllowed returns
 //   StandbyAllowed      REG_DWORD  what IsPwrSuspendAllowed returns
+//   UnterminatedTexts   REG_DWORD  1: EnumPwrSchemes hands each name and
+//                                  description over with a size that ends
+//                                  before its terminator, and more text
+//                                  after it
 //
 // A forced failure comes before anything else the call does; successful
 // calls leave the last error as it was.
@@ -119,15 +123,23 @@ BOOLEAN WINAPI DoubleEnumPwrSchemes(WideSchemesEnumProc callback, LPARAM context
   std::vector<UINT> indices;
   const LONG status = store::SchemeIndices(indices);
   if (status != ERROR_SUCCESS) return Fail(status);
+  const bool unterminated = ReadDword(HKEY_LOCAL_MACHINE, Config(), L"UnterminatedTexts") == 1u;
+  const auto size = [unterminated](const std::wstring& text) {
+    return static_cast<DWORD>((text.size() + (unterminated ? 0 : 1)) * sizeof(wchar_t));
+  };
   for (const UINT index : indices) {
     const std::wstring key = store::SchemeKey(index);
     std::wstring name = ReadString(HKEY_CURRENT_USER, key, L"Name").value_or(L"");
     std::wstring description = ReadString(HKEY_CURRENT_USER, key, L"Description").value_or(L"");
+    const DWORD nameSize = size(name);
+    const DWORD descriptionSize = size(description);
+    if (unterminated) {
+      name += L" and more";
+      description += L" and more";
+    }
     POWER_POLICY policy = StoredPolicy(index);
-    const BOOLEAN goOn =
-        callback(index, static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)), name.data(),
-                 static_cast<DWORD>((description.size() + 1) * sizeof(wchar_t)), description.data(),
-                 &policy, context);
+    const BOOLEAN goOn = callback(index, nameSize, name.data(), descriptionSize, description.data(),
+                                  &policy, context);
     if (!goOn) break;
   }
   ::SetLastError(ERROR_SUCCESS);
