@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -55,13 +54,13 @@ struct PendingStatus {
   std::string path;
 };
 
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool EndsWithNoCase(std::string_view text, std::string_view end) {
   if (text.size() < end.size()) return false;
   const std::string_view tail = text.substr(text.size() - end.size());
-  return std::equal(tail.begin(), tail.end(), end.begin(), [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
-  });
+  return std::equal(tail.begin(), tail.end(), end.begin(),
+                    [](char a, char b) { return AsciiLower(a) == AsciiLower(b); });
 }
 
 // The name after `stem` for a fallback file: the same with its 17-digit time
@@ -70,12 +69,15 @@ std::optional<std::string> NextStem(const std::string& stem) {
   constexpr std::size_t kStampDigits = 17;
   if (stem.size() < kStampDigits) return std::nullopt;
   const std::string stamp = stem.substr(stem.size() - kStampDigits);
-  if (!std::all_of(stamp.begin(), stamp.end(),
-                   [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
+  if (!std::all_of(stamp.begin(), stamp.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     return std::nullopt;
   }
   const auto number = [&stamp](std::size_t at, std::size_t digits) {
-    return static_cast<std::uint16_t>(std::stoi(stamp.substr(at, digits)));
+    std::uint16_t value = 0;
+    for (std::size_t i = at; i < at + digits; ++i) {
+      value = static_cast<std::uint16_t>(value * 10 + (stamp[i] - '0'));
+    }
+    return value;
   };
   port::SystemTime time;
   time.year = number(0, 4);
