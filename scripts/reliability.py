@@ -582,7 +582,7 @@ def peak_mib(observed):
 # and the doubles' records.
 EXPECTED_OPENS = re.compile(
     r".*(/jobs/job\.xml|/jobs|/dev/zero|/zlocator\.ini|/zcourier\.dll|/zretessalyxp\.exe"
-    r"|/powrprof\.dll|/powercfg\.exe|/zqtvlog/[^/]*\.log|/qtvpostlogs/[^/]*\.xml"
+    r"|/powrprof\.dll|/powercfg\.exe|/zqtvlog/[^/]*\.log|/qtvpostlogs/[^/]*\.(?:xml|pending)"
     r"|/zrt-scenario/[^/]*)")
 
 
