@@ -88,6 +88,7 @@ class RunSequence {
 
     run_.log.Write("CommandLine", "ARGUMENT", tail_, "", "");
     Log("Info", "Application", "Start", std::string(36, '='));
+    report::RecoverPendingStatus(run_);
     if (!ReadProductValue("MEMBERID", c.MEMBERID)) return false;
     if (!ReadProductValue("TYPE", c.TYPE)) return false;
     if (!ReadProductValue("SITEID", c.SITEID)) return false;
@@ -253,8 +254,9 @@ class RunSequence {
 
 }  // namespace
 
-int RunJob(port::Platform& platform, const char* commandLineTail) {
+int RunJob(port::Platform& platform, const char* commandLineTail, std::uint32_t postBoundMs) {
   run::Run run(platform, report::MakeActivityLog);
+  run.postBoundMs = postBoundMs;
   try {
     RunSequence(run, commandLineTail).Execute();
   } catch (const run::JobAborted&) {

@@ -1,6 +1,11 @@
 #include "report/status_report.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include "platform/system_facts.h"
 #include "platform/text_conversion.h"
@@ -18,12 +23,88 @@ constexpr const char* kPostType = "CreateWebPost";
 constexpr std::size_t kIniValueCapacity = 260;
 // How many later milliseconds are tried before a fallback file is given up.
 constexpr int kMaxFallbackNames = 1000;
+// Status documents written ahead of their posts. The server's collector takes
+// "*.xml" for status files, which matches a long name and its 8.3 short name
+// alike: this extension is not ".xml" and its first three letters are not
+// "xml" either.
+constexpr const char* kPendingExtension = ".pending";
+
+// "300 seconds", or "1500 ms" for a bound that is no whole number of seconds.
+std::string BoundText(std::uint32_t ms) {
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " seconds" : std::to_string(ms) + " ms";
+}
 
 std::string NarrowResult(run::Run& run, const port::VariantResult& variant) {
   if (variant.kind != port::VariantResult::Kind::Text) return {};
   std::string text;
   ToNarrow(run.platform.system, variant.text, text);
   return text;
+}
+
+std::string PostLogFolder(const run::Run& run) {
+  return run.context.dataFolder.str() + "\\QTVPostLogs";
+}
+
+// A status written ahead of its posts: the document under the name of its
+// fallback file with kPendingExtension, held open for as long as this process
+// may still post it. A file of that extension that nobody holds was left by a
+// process that ended before its status was posted or filed.
+struct PendingStatus {
+  std::unique_ptr<port::OutputFile> file;  // held: no other process may write it
+  std::string path;
+};
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EndsWithNoCase(std::string_view text, std::string_view end) {
+  if (text.size() < end.size()) return false;
+  const std::string_view tail = text.substr(text.size() - end.size());
+  return std::equal(tail.begin(), tail.end(), end.begin(),
+                    [](char a, char b) { return AsciiLower(a) == AsciiLower(b); });
+}
+
+// The name after `stem` for a fallback file: the same with its 17-digit time
+// stamp one millisecond later, or none for a name without a stamp.
+std::optional<std::string> NextStem(const std::string& stem) {
+  constexpr std::size_t kStampDigits = 17;
+  if (stem.size() < kStampDigits) return std::nullopt;
+  const std::string stamp = stem.substr(stem.size() - kStampDigits);
+  if (!std::all_of(stamp.begin(), stamp.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  const auto number = [&stamp](std::size_t at, std::size_t digits) {
+    std::uint16_t value = 0;
+    for (std::size_t i = at; i < at + digits; ++i) {
+      value = static_cast<std::uint16_t>(value * 10 + (stamp[i] - '0'));
+    }
+    return value;
+  };
+  port::SystemTime time;
+  time.year = number(0, 4);
+  time.month = number(4, 2);
+  time.day = number(6, 2);
+  time.hour = number(8, 2);
+  time.minute = number(10, 2);
+  time.second = number(12, 2);
+  time.milliseconds = number(14, 3);
+  const std::string next = FallbackFileName("", NextMillisecond(time));
+  return stem.substr(0, stem.size() - kStampDigits) + next.substr(next.size() - kStampDigits);
+}
+
+// Renames the file at `from` to the fallback file `stem`.xml of the post-log
+// folder, the next millisecond's name while the name is taken. True when
+// renamed; `target` is the last name tried.
+bool FileUnderFallbackName(run::Run& run, const std::string& from, std::string stem,
+                           std::string& target) {
+  for (int attempt = 0; attempt < kMaxFallbackNames; ++attempt) {
+    target = PostLogFolder(run) + "\\" + stem + ".xml";
+    if (run.platform.files.MoveFileA(from.c_str(), target.c_str())) return true;
+    if (run.platform.system.GetLastError() != port::err::kAlreadyExists) return false;
+    const auto next = NextStem(stem);
+    if (!next) return false;
+    stem = *next;
+  }
+  return false;
 }
 
 enum class FileResult { Created, NameTaken, Failed };
@@ -41,9 +122,90 @@ FileResult CreatePostFile(run::Run& run, const std::string& path, const std::str
   run.platform.files.DeleteFileA(path.c_str());
   return FileResult::Failed;
 }
+
+// Writes the document ahead of the posts; an empty result when it cannot be
+// (the posts go on without it).
+PendingStatus WritePendingStatus(run::Run& run, port::SystemTime time,
+                                 const std::string& document) {
+  const std::string folder = PostLogFolder(run);
+  CreateDirectoryPath(run.platform.files, folder);
+  const std::string bytes = ToTextMode(document);
+  std::string path;
+  for (int attempt = 0; attempt < kMaxFallbackNames; ++attempt) {
+    path = folder + "\\" + FallbackFileName(run.context.REGID.view(), time) + kPendingExtension;
+    auto file = run.platform.files.CreateFileA(path.c_str(), port::OpenMode::CreateNewHeld);
+    if (!file && run.platform.system.GetLastError() == port::err::kFileExists) {
+      time = NextMillisecond(time);
+      continue;
+    }
+    if (file && file->WriteFile(bytes.data(), bytes.size())) return {std::move(file), path};
+    if (file) {
+      run.platform.files.DeleteFileA(path.c_str());  // a part of a status is no status
+    }
+    break;
+  }
+  run.log.Write("SendWebpost", "Error", "Creating File Failed", path, "");
+  return {};
+}
+
+// The status was posted: its pending file goes.
+void RemovePendingStatus(run::Run& run, PendingStatus& pending) {
+  if (!pending.file) return;
+  if (!run.platform.files.DeleteFileA(pending.path.c_str())) {
+    pending.file.reset();  // a platform that will not delete a held file
+    run.platform.files.DeleteFileA(pending.path.c_str());
+  }
+  pending.file.reset();
+}
+
+// Both posts failed: the pending file becomes the fallback file of `time`.
+// True when it did; false leaves it pending, for a later run to file.
+bool FilePendingStatus(run::Run& run, PendingStatus& pending, port::SystemTime time,
+                       std::string& name) {
+  std::string target;
+  const std::string stem = FallbackFileName(run.context.REGID.view(), time);
+  bool filed = FileUnderFallbackName(run, pending.path, stem, target);
+  if (!filed && run.platform.system.GetLastError() == port::err::kSharingViolation) {
+    // A platform that will not rename a held file: let go of it first.
+    pending.file.reset();
+    filed = FileUnderFallbackName(run, pending.path, stem, target);
+  }
+  pending.file.reset();
+  name = target.substr(target.rfind('\\') + 1);
+  name.resize(name.size() - 4);  // without ".xml"
+  if (filed) run.log.Write("SendWebpost", "INFO", "Created File ", target, "");
+  return filed;
+}
+
 }  // namespace
 
 const char* DefaultStatusServerAddress() { return ZRT_DEFAULT_STATUS_URL; }
+
+void RecoverPendingStatus(run::Run& run) {
+  try {
+    const std::string folder = PostLogFolder(run);
+    std::vector<std::string> names;
+    const std::string pattern = folder + "\\*" + kPendingExtension;
+    if (!run.platform.files.FindFileNames(pattern.c_str(), names)) return;
+    for (const std::string& name : names) {
+      if (!EndsWithNoCase(name, kPendingExtension)) continue;
+      const std::string path = folder + "\\" + name;
+      // Its writer holds it until its status is posted or filed; a file
+      // nobody holds opens for writing.
+      if (!run.platform.files.CreateFileA(path.c_str(), port::OpenMode::AppendExisting)) continue;
+      std::string target;
+      const std::string stem = name.substr(0, name.size() - std::strlen(kPendingExtension));
+      if (FileUnderFallbackName(run, path, stem, target)) {
+        run.log.Write("SendWebpost", "INFO", "Recovered File ", target, path);
+      } else if (run.platform.system.GetLastError() != port::err::kFileNotFound) {
+        // Another run filed it meanwhile, or it stays for the next run.
+        run.log.Write("SendWebpost", "Error", "Recovering File Failed", path, target);
+      }
+    }
+  } catch (...) {
+    // The run goes on; the files stay for the next run.
+  }
+}
 
 void ReadStatusUrl(run::Run& run) {
   try {
@@ -61,34 +223,51 @@ void ReadStatusUrl(run::Run& run) {
   }
 }
 
-bool PostStatus(run::Run& run, const std::string& url, const std::string& document) {
+PostOutcome PostStatus(run::Run& run, const std::string& url, const std::string& document) {
   run.log.Write(kPostModule, kPostType, "Trying To Send The Following status For WebPost", url,
                 document);
   port::WebPostResults results;
   std::string errorText;
+  auto& system = run.platform.system;
   if (run.context.hasWebPostData) {
     std::array<port::WideText, 7> texts;
-    ToWide(run.platform.system, url, texts[0]);
-    ToWide(run.platform.system, document, texts[1]);
-    ToWide(run.platform.system, "N", texts[2]);
-    if (run.platform.post.WebPostData(texts, results) == port::CallOutcome::Raised) {
-      // A post library that raises has not delivered anything: the status
-      // must go the failed-post way, never be counted as sent.
-      errorText = "Exception raised by WebPostData";
+    if (!ToWide(system, url, texts[0]) || !ToWide(system, document, texts[1]) ||
+        !ToWide(system, "N", texts[2])) {
+      // An empty or partial document is no status: nothing is posted.
+      errorText = "The status could not be converted for WebPostData";
     } else {
-      std::string result = NarrowResult(run, results.result);
-      if (results.result.kind != port::VariantResult::Kind::Text) result = "0";
-      if (results.error.kind == port::VariantResult::Kind::Empty &&
-          run.platform.system.lstrcmpiA(result.c_str(), "1") == 0) {
-        run.log.Write(kPostModule, kPostType, "Info", "Success Webpost Return Status", result);
-        return true;
+      switch (run.platform.post.WebPostData(texts, results, run.postBoundMs)) {
+        case port::CallOutcome::TimedOut:
+          // The call may still be running inside the library, which need not
+          // be re-entrant: it is never called again in this run.
+          run.context.hasWebPostData = false;
+          run.log.Write(kPostModule, kPostType, "ERROR Using WebPost Dll Failed",
+                        "WebPostData did not return within " + BoundText(run.postBoundMs) +
+                            "; the post was abandoned",
+                        "");
+          return PostOutcome::Abandoned;
+        case port::CallOutcome::Raised:
+          // A post library that raises has not delivered anything: the
+          // status must go the failed-post way, never be counted as sent.
+          errorText = "Exception raised by WebPostData";
+          break;
+        case port::CallOutcome::Returned: {
+          std::string result = NarrowResult(run, results.result);
+          if (results.result.kind != port::VariantResult::Kind::Text) result = "0";
+          if (results.error.kind == port::VariantResult::Kind::Empty &&
+              system.lstrcmpiA(result.c_str(), "1") == 0) {
+            run.log.Write(kPostModule, kPostType, "Info", "Success Webpost Return Status", result);
+            return PostOutcome::Accepted;
+          }
+          errorText = NarrowResult(run, results.error);
+          break;
+        }
       }
-      errorText = NarrowResult(run, results.error);
     }
   }
   run.log.Write(kPostModule, kPostType, "ERROR Using WebPost Dll Failed", errorText,
                 NarrowResult(run, results.further));
-  return false;
+  return PostOutcome::Failed;
 }
 
 bool WritePostFile(run::Run& run, port::SystemTime time, const std::string& document,
@@ -123,16 +302,27 @@ bool SendStatus(run::Run& run, std::string_view outcome) {
       BuildStatusDocument({c.REGID.view(), a.ScriptJobId.view(), a.IsRealTimeS.view(),
                            a.ScriptId.view(), a.JobId.view(), a.InstanceID.view(), outcome,
                            run.buffers.failureMessage.view(), a.ExecutionTime.view()});
+  // Written ahead, so that a process that dies inside a post leaves its
+  // status for the next run to file.
+  PendingStatus pending = WritePendingStatus(run, began, document);
 
   for (const std::string_view base :
        {c.statusServerAddress.view(), std::string_view(DefaultStatusServerAddress())}) {
     const std::string url =
         BuildStatusUrl(base, c.MEMBERID.view(), c.SITEID.view(), c.REGID.view(), c.TYPE.view());
-    if (PostStatus(run, url, document)) return true;
+    const PostOutcome posted = PostStatus(run, url, document);
+    if (posted == PostOutcome::Accepted) {
+      RemovePendingStatus(run, pending);
+      return true;
+    }
     run.log.Write(kPostModule, kPostType, "Info", "Failed To Send the Webpost", url);
+    if (posted == PostOutcome::Abandoned) break;
   }
   std::string fileName;
-  if (WritePostFile(run, began, document, fileName)) return true;
+  if (pending.file ? FilePendingStatus(run, pending, began, fileName)
+                   : WritePostFile(run, began, document, fileName)) {
+    return true;
+  }
   run.log.Write(kPostModule, kPostType, "Info", "Failed To Send to the QTV Folder", fileName);
   return false;
 }

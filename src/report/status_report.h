@@ -15,12 +15,26 @@ const char* DefaultStatusServerAddress();
 // Reads the configured status server address from the INI file.
 void ReadStatusUrl(run::Run& run);
 
-// Sends the outcome "1" (all steps done) or "0" (an operation failed).
-// True when the status was posted or written to a fallback file.
+// Files, as fallback files, the pending status files in the post-log folder
+// whose writers no longer run (nobody holds them), under the names their
+// writers would have given them; one log line each.
+void RecoverPendingStatus(run::Run& run);
+
+// Sends the outcome "1" (all steps done) or "0" (an operation failed). The
+// document is written ahead into the post-log folder as a pending file,
+// removed once posted and made the fallback file when both posts fail or the
+// first post is abandoned (the default address is then not tried). True
+// when the status was posted or written to a fallback file.
 bool SendStatus(run::Run& run, std::string_view outcome);
 
-// One post through the post library; true when it accepted the post.
-bool PostStatus(run::Run& run, const std::string& url, const std::string& document);
+enum class PostOutcome {
+  Accepted,   // the post library accepted the post
+  Failed,     // it refused it, raised, or the status could not be handed over
+  Abandoned,  // it had not returned within the run's bound: never call it again
+};
+
+// One post through the post library, waiting for it at most the run's bound.
+PostOutcome PostStatus(run::Run& run, const std::string& url, const std::string& document);
 
 // Writes the document into the post-log folder as the fallback file of
 // `time` without ever replacing an existing file: when the name is taken, the

@@ -1,6 +1,7 @@
 // The process-wide state of one job run, passed by reference to every part.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "platform/port/platform.h"
@@ -16,6 +17,9 @@ namespace zrt::run {
 using LogWriterFactory = std::unique_ptr<LogWriter> (*)(port::Platform& platform,
                                                         const JobContext& context);
 
+// How long a post through the post library may take before it is abandoned.
+constexpr std::uint32_t kDefaultPostBoundMs = 300000;
+
 struct Run {
   Run(port::Platform& platformRef, LogWriterFactory makeLog)
       : platform(platformRef), logWriter(makeLog(platformRef, context)), log(*logWriter) {}
@@ -27,6 +31,7 @@ struct Run {
   JobArguments args;
   SharedBuffers buffers;
   SchemeLookupState lookup;
+  std::uint32_t postBoundMs = kDefaultPostBoundMs;
 
  private:
   std::unique_ptr<LogWriter> logWriter;

@@ -40,10 +40,18 @@ ANSI = "cp1252"
 TOP_LEVEL_KEYS = {
     "description", "targets", "machine", "machine_settings", "registry", "files",
     "post_library", "power", "processes", "wine", "job", "argument", "vars", "expect",
+    "program", "runs",
 }
+# Programs a scenario may ask for instead of the build's own, by the name of
+# the file beside it (".exe" added under Wine).
+PROGRAMS = {"short-post-bound": "zReTessalyXP-shortpost"}
 PRELUDES = pathlib.Path(__file__).resolve().parent / "preludes.json"
 INSTANCE_ATTRIBUTES = ("scriptid", "scriptver", "category", "fncname", "logonuser")
-EXPECT_KEYS = {"log", "posts", "fallback", "schemes", "commands", "power"}
+EXPECT_KEYS = {"log", "posts", "fallback", "schemes", "commands", "power", "ends"}
+# How every run of a scenario ends: normally, or by a processor fault (the
+# Linux program dies of SIGSEGV, 128 + 11 as GNU time reports it; under Wine
+# the process ends with the exception's code).
+ENDINGS = {"exit 0": {0}, "crash": {-11, 139, 0xC0000005 & 0xFF, 0xC0000005}}
 LOG_KEYS = {"location", "header", "records", "end_line"}
 
 
@@ -94,6 +102,13 @@ def load_scenario(path):
         raise ScenarioError(f"unknown members of expect: {sorted(unknown)}")
     if "log" not in expect:
         raise ScenarioError("expect.log is required")
+    if expect.get("ends", "exit 0") not in ENDINGS:
+        raise ScenarioError(f"expect.ends is one of {sorted(ENDINGS)}")
+    if scenario.get("program", "short-post-bound") not in PROGRAMS:
+        raise ScenarioError(f"program is one of {sorted(PROGRAMS)}")
+    runs = scenario.get("runs", 1)
+    if not isinstance(runs, int) or isinstance(runs, bool) or runs < 1:
+        raise ScenarioError("runs is a number of runs, at least 1")
     unknown = set(expect["log"]) - LOG_KEYS
     if unknown:
         raise ScenarioError(f"unknown members of expect.log: {sorted(unknown)}")
@@ -445,6 +460,7 @@ def scheme_names(folder, registry_order=False):
 class Observed:
     def __init__(self):
         self.exit_code = None
+        self.exit_codes = []      # of every run, in order (exit_code is the last)
         self.stderr = ""
         self.log_files = []       # (windows folder, file name, bytes)
         self.posts = []           # the seven texts of each post
@@ -456,6 +472,17 @@ class Observed:
         self.timed_out = False    # still running at the time-out, and killed
         self.peak_rss_kib = None  # the program's peak resident memory
         self.opened = None        # host files it opened, when asked to record them
+
+
+def program_of(scenario, program):
+    """The program the scenario runs: the build's own (`program`), or the one
+    it names, beside it."""
+    if "program" not in scenario:
+        return program
+    chosen = program.with_name(PROGRAMS[scenario["program"]] + program.suffix)
+    if not chosen.is_file():
+        raise Skip(f"the program {scenario['program']} is not built: {chosen}")
+    return chosen
 
 
 def run_program(command, env, cwd=None, timeout=60, trace=None):
@@ -524,7 +551,8 @@ def collect_files(drive_host, drive_letter, observed):
     for dirpath, dirnames, filenames in os.walk(drive_host):
         dirnames[:] = [d for d in dirnames if d.lower() != "windows"]
         here = pathlib.Path(dirpath)
-        for name in filenames:
+        # Fallback files first, then what else a status left (pending files).
+        for name in sorted(filenames, key=lambda n: (not n.lower().endswith(".xml"), n)):
             host = here / name
             folder = windows_path_of(drive_host, drive_letter + ":", here)
             if here.name.lower() == "zqtvlog" and name.lower().endswith(".log"):
@@ -556,10 +584,15 @@ class LinuxTarget:
             observed = Observed()
             observed.schemes_before = scheme_names(folder)
             env = dict(os.environ, ZRT_SIM_MACHINE=str(folder))
-            (observed.exit_code, observed.stderr, observed.peak_rss_kib,
-             observed.timed_out) = run_program(
-                 [str(self.program), scenario_argument(scenario, preludes)], env,
-                 timeout=self.timeout)
+            program = program_of(scenario, self.program)
+            for _ in range(scenario.get("runs", 1)):
+                (observed.exit_code, observed.stderr, observed.peak_rss_kib,
+                 observed.timed_out) = run_program(
+                     [str(program), scenario_argument(scenario, preludes)], env,
+                     timeout=self.timeout)
+                observed.exit_codes.append(observed.exit_code)
+                if observed.timed_out:
+                    break
             if machine.get("record_opens"):
                 observed.opened = read_lines(folder / machine["record_opens"])
             for letter, drive in machine.get("drives", {"C": "drive_c"}).items():
@@ -764,6 +797,7 @@ class WineTarget:
             placed.append(str(topmost))
 
     def setup(self, scenario, folder, machine):
+        self.chosen_program = program_of(scenario, self.program)
         wine_options = scenario.get("wine", {})
         doubles = wine_options.get("doubles", True)
         if set(wine_options) - {"doubles"}:
@@ -891,7 +925,7 @@ class WineTarget:
         program = self.drive_host(program_path)
         self.place(placed, program)
         program.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(self.program, program)
+        shutil.copyfile(self.chosen_program, program)
         # Beside the program: CreateProcess looks for Powercfg.exe there
         # first, and Wine has none of its own.
         beside = ["powrprof.dll"] + (["Powercfg.exe"] if wine_power.powercfg_installed(power)
@@ -964,10 +998,14 @@ class WineTarget:
             server = self.trace_server(work / "server.trace") if trace else None
             undo = self.around_run(self.drive_c) if self.around_run else None
             try:
-                (observed.exit_code, observed.stderr, observed.peak_rss_kib,
-                 observed.timed_out) = run_program(
-                     [*self.command, program_path, *argument.split(" ")], env, cwd=cwd,
-                     timeout=self.timeout, trace=trace)
+                for _ in range(scenario.get("runs", 1)):
+                    (observed.exit_code, observed.stderr, observed.peak_rss_kib,
+                     observed.timed_out) = run_program(
+                         [*self.command, program_path, *argument.split(" ")], env, cwd=cwd,
+                         timeout=self.timeout, trace=trace)
+                    observed.exit_codes.append(observed.exit_code)
+                    if observed.timed_out:
+                        break
             finally:
                 if undo:
                     undo()
@@ -1162,9 +1200,11 @@ def compare(scenario, target, observed, builtins, report, preludes):
     exp = Expander(target, builtins, scenario_vars(scenario, preludes))
     expect = scenario["expect"]
 
-    if observed.exit_code != 0:
-        report.fail(f"exit code {observed.exit_code}, expected 0",
-                    observed.stderr.strip().splitlines()[-20:])
+    ends = expect.get("ends", "exit 0")
+    for code in observed.exit_codes or [observed.exit_code]:
+        if code not in ENDINGS[ends]:
+            report.fail(f"exit code {code}, expected {ends}",
+                        observed.stderr.strip().splitlines()[-20:])
 
     # The activity log: one file, in the expected folder.
     log = expect["log"]

@@ -21,7 +21,7 @@ class SimPostLibraryTest : public SimMachineTest {
   port::PostLibrary& Post() { return sim_->Platform().post; }
 
   port::CallOutcome Call(port::WebPostResults& results, const port::WideText& url = u"u") {
-    return Post().WebPostData({url, u"<doc/>", u"N", u"", u"", u"", u""}, results);
+    return Post().WebPostData({url, u"<doc/>", u"N", u"", u"", u"", u""}, results, 60000);
   }
 
   std::vector<sim::Json> Records() const {

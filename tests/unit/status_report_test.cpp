@@ -5,8 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
+#include "platform/sim/sim_system.h"
 #include "report/activity_log.h"
 #include "support/job_machine.h"
 
@@ -24,8 +26,9 @@ class StatusReportTest : public JobMachineTest {
       "tfr_wpdcmscriptjobinstancestatus.asp?mmid=M-77&sid=S-5&rid=R-1001&"
       "rty=WKS";
 
-  run::Run& StartRun() {
-    run_ = std::make_unique<run::Run>(Open(), report::MakeActivityLog);
+  // A run on the machine, or on `platform` made from it after Open().
+  run::Run& StartRun(port::Platform* platform = nullptr) {
+    run_ = std::make_unique<run::Run>(platform ? *platform : Open(), report::MakeActivityLog);
     auto& c = run_->context;
     c.dataFolder.Assign("C:\\Documents and Settings\\All Users\\Application Data\\Merqel");
     c.REGID.Assign("R-1001");
@@ -198,6 +201,153 @@ TEST_F(StatusReportTest, HalfWrittenFallbackIsRemovedAndTheLastNameTriedIsLogged
   EXPECT_EQ(LogLines().back(),
             "1.0|CREATEWEBPOST|Info|Failed To Send to the QTV Folder|"
             "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509124");
+}
+
+// The post library of the machine, looking at the post-log folder at the
+// moment of each call.
+class WatchedPostLibrary : public port::PostLibrary {
+ public:
+  WatchedPostLibrary(port::PostLibrary& inner, port::FileSystem& files)
+      : inner_(inner), files_(files) {}
+  bool LoadLibraryA(const char* path) override { return inner_.LoadLibraryA(path); }
+  bool GetProcAddress(const char* name) override { return inner_.GetProcAddress(name); }
+  port::CallOutcome WebPostData(const std::array<port::WideText, 7>& texts,
+                                port::WebPostResults& results, std::uint32_t boundMs) override {
+    std::vector<std::string> names;
+    files_.FindFileNames((std::string(kPostLogs) + "\\*").c_str(), names);
+    for (const std::string& name : names) {
+      // Held by the writer: no other handle may write it.
+      const bool held = !files_.CreateFileA((std::string(kPostLogs) + "\\" + name).c_str(),
+                                            port::OpenMode::AppendExisting);
+      seen.push_back(name + (held ? " held" : " free"));
+    }
+    return inner_.WebPostData(texts, results, boundMs);
+  }
+
+  static constexpr const char* kPostLogs =
+      "C:\\Documents and Settings\\All Users\\Application Data\\Merqel\\QTVPostLogs";
+  std::vector<std::string> seen;
+
+ private:
+  port::PostLibrary& inner_;
+  port::FileSystem& files_;
+};
+
+// The machine's code page, except that the status document does not convert.
+class UnconvertibleDocumentSystem : public sim::SimSystem {
+ public:
+  explicit UnconvertibleDocumentSystem(sim::SimMachine& machine) : SimSystem(machine, "") {}
+  bool MultiByteToWideChar(const std::string& source, port::WideText& destination,
+                           std::size_t capacity) override {
+    if (source.find("<wpdcmscriptjobinstancestatus>") != std::string::npos) {
+      SetLastError(1113);  // ERROR_NO_UNICODE_TRANSLATION
+      return false;
+    }
+    return SimSystem::MultiByteToWideChar(source, destination, capacity);
+  }
+};
+
+TEST_F(StatusReportTest, TheDocumentIsHeldAheadOfEachPostAndLeavesOnlyAsPostedOrFiled) {
+  const std::string name = "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123";
+  struct Case {
+    const char* answers;
+    std::vector<std::string> seenAtPosts;
+    std::vector<std::string> filesAfter;
+  };
+  const Case cases[] = {
+      {R"([{"result": "1"}])", {name + ".pending held"}, {}},
+      {R"([{"result": "0"}, {"result": "1"}])",
+       {name + ".pending held", name + ".pending held"},
+       {}},
+      {R"([{"result": "0"}])", {name + ".pending held", name + ".pending held"}, {name + ".xml"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answers);
+    std::filesystem::remove_all(root_ / "drive_c/Documents and Settings");
+    std::filesystem::remove(root_ / "posts.jsonl");
+    WritePostLibrary(c.answers);
+    port::Platform& sim = Open();
+    WatchedPostLibrary post(sim.post, sim.files);
+    port::Platform watched{sim.registry, sim.files, sim.processes, sim.power,
+                           sim.xml,      post,      sim.system};
+    EXPECT_TRUE(report::SendStatus(StartRun(&watched), "1"));
+    EXPECT_EQ(post.seen, c.seenAtPosts);
+    std::vector<std::string> after;
+    for (const std::string& file : FallbackFiles())
+      after.push_back(file.substr(0, file.find('\n')));
+    EXPECT_EQ(after, c.filesAfter);
+  }
+}
+
+TEST_F(StatusReportTest, PendingFilesNobodyHoldsAreFiledUnderTheirOwnNamesAtStart) {
+  const std::string folder =
+      "drive_c/Documents and Settings/All Users/Application Data/Merqel/QTVPostLogs/";
+  const std::string a = "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261130080000999";
+  const std::string b = "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261201235959999";
+  Write(folder + a + ".pending", "left by a crash\r\n");
+  Write(folder + b + ".pending", "left by a hang\r\n");
+  Write(folder + b + ".xml", "an older status of the same millisecond");
+  Write(folder + "other.pending.txt", "not a status");
+  run::Run& run = StartRun();
+  const std::string live = std::string(WatchedPostLibrary::kPostLogs) + "\\" +
+                           "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123" +
+                           ".pending";
+  const auto held = run.platform.files.CreateFileA(live.c_str(), port::OpenMode::CreateNewHeld);
+  ASSERT_TRUE(held);
+
+  report::RecoverPendingStatus(run);
+
+  std::vector<std::string> after;
+  for (const std::string& file : FallbackFiles()) {
+    after.push_back(file.substr(0, file.find('\n')) + "|" + file.substr(file.find('\n') + 1));
+  }
+  EXPECT_THAT(after, ElementsAre("other.pending.txt|not a status", a + ".xml|left by a crash\r\n",
+                                 b + ".xml|an older status of the same millisecond",
+                                 "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_"
+                                 "20261202000000000.xml|left by a hang\r\n",
+                                 "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_"
+                                 "20261207140509123.pending|"));
+  const std::string logs = std::string(WatchedPostLibrary::kPostLogs) + "\\";
+  EXPECT_THAT(LogLines(), Contains("SendWebpost|INFO|Recovered File |" + logs + a + ".xml|" + logs +
+                                   a + ".pending"));
+  EXPECT_THAT(LogLines(),
+              Contains("SendWebpost|INFO|Recovered File |" + logs +
+                       "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261202000000000.xml|" +
+                       logs + b + ".pending"));
+}
+
+TEST_F(StatusReportTest, AHungPostIsAbandonedAfterTheBoundAndTheStatusFiled) {
+  WritePostLibrary(R"([{"hangs": true}, {"result": "1"}])");
+  run::Run& run = StartRun();
+  run.postBoundMs = 200;
+  EXPECT_TRUE(report::SendStatus(run, "1"));
+  EXPECT_THAT(PostUrls(), ElementsAre(kConfigured));  // the default address is not tried
+  EXPECT_THAT(LogLines(), Contains("1.0|CREATEWEBPOST|ERROR Using WebPost Dll Failed|WebPostData "
+                                   "did not return within 200 ms; the post was abandoned|"));
+  ASSERT_EQ(FallbackFiles().size(), 1u);
+  EXPECT_NE(FallbackFiles()[0].find("<status>Success</status>"), std::string::npos);
+  EXPECT_FALSE(run.context.hasWebPostData);
+}
+
+TEST_F(StatusReportTest, AnUnconvertibleDocumentIsNeverPostedAndTheFallbackKeepsIt) {
+  WritePostLibrary(R"([{"result": "1"}])");
+  port::Platform& sim = Open();
+  UnconvertibleDocumentSystem system(sim_->Machine());
+  port::Platform platform{sim.registry, sim.files, sim.processes, sim.power,
+                          sim.xml,      sim.post,  system};
+  run::Run run(platform, report::MakeActivityLog);
+  run.context.dataFolder.Assign("C:\\Documents and Settings\\All Users\\Application Data\\Merqel");
+  run.context.REGID.Assign("R-1001");
+  run.context.hasWebPostData = sim.post.LoadLibraryA("C:\\Program Files\\Merqel\\zCourier.dll") &&
+                               sim.post.GetProcAddress("WebPostData");
+  ASSERT_TRUE(run.context.hasWebPostData);
+  EXPECT_TRUE(report::SendStatus(run, "1"));
+  EXPECT_THAT(Posts(), IsEmpty());
+  EXPECT_THAT(LogLines(), Contains("1.0|CREATEWEBPOST|ERROR Using WebPost Dll Failed|The status "
+                                   "could not be converted for WebPostData|"));
+  const auto files = FallbackFiles();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_NE(files[0].find("\t<regid>R-1001</regid>\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
-// Files and folders: FindFirstFileA, CreateDirectoryA, CreateFileA and
-// WriteFile, DeleteFileA, GetWindowsDirectoryA, SHGetFolderPathA,
-// GetPrivateProfileStringA.
+// Files and folders: FindFirstFileA, FindNextFileA, CreateDirectoryA,
+// CreateFileA and WriteFile, DeleteFileA, MoveFileA, GetWindowsDirectoryA,
+// SHGetFolderPathA, GetPrivateProfileStringA.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/port/platform_types.h"
 
@@ -33,6 +34,10 @@ enum class OpenMode {
   // CREATE_NEW with append-only access, sharing reading only: until it is
   // closed, every other open for writing fails with 32.
   CreateNewAlone,
+  // CREATE_NEW with append-only access, sharing reading and deleting: until
+  // it is closed, every other open for writing fails with 32, while the file
+  // may still be renamed (MoveFileA) or deleted, also through other handles.
+  CreateNewHeld,
   // CREATE_ALWAYS; the last error is ERROR_ALREADY_EXISTS (183) when the
   // file existed, else 0.
   Replace,
@@ -51,6 +56,12 @@ class FileSystem {
   // GetFileAttributesExA: size of an existing file.
   virtual bool GetFileSize(const char* path, std::uint64_t& size) = 0;
 
+  // FindFirstFileA, FindNextFileA and FindClose: the names (without folder)
+  // of the files, not folders, that `pattern` matches, in the order the
+  // platform gives them. False with the last error set when none matches or
+  // the folder cannot be read.
+  virtual bool FindFileNames(const char* pattern, std::vector<std::string>& names) = 0;
+
   // CreateDirectoryA with default security.
   virtual bool CreateDirectoryA(const char* path) = 0;
 
@@ -61,6 +72,11 @@ class FileSystem {
   // DeleteFileA: removes a file (not a folder); false with the thread's last
   // error set when it cannot.
   virtual bool DeleteFileA(const char* path) = 0;
+
+  // MoveFileA: gives a file a new name in the same folder, never replacing
+  // one: ERROR_ALREADY_EXISTS (183) when the new name is taken, 2 when the
+  // file is missing, 32 when a handle open on it does not share deleting.
+  virtual bool MoveFileA(const char* existing, const char* newName) = 0;
 
   // GetWindowsDirectoryA into a buffer of `capacity` bytes; false on failure.
   virtual bool GetWindowsDirectoryA(std::string& path, std::size_t capacity) = 0;

@@ -25,6 +25,7 @@ struct WebPostResults {
 enum class CallOutcome {
   Returned,  // the entry point returned normally
   Raised,    // the entry point raised an exception
+  TimedOut,  // the entry point had not returned when the bound ran out
 };
 
 class PostLibrary {
@@ -39,9 +40,13 @@ class PostLibrary {
   virtual bool GetProcAddress(const char* name) = 0;
 
   // Calls the entry point found by GetProcAddress with seven text variants
-  // (by value) and three result variants.
-  virtual CallOutcome WebPostData(const std::array<WideText, 7>& texts,
-                                  WebPostResults& results) = 0;
+  // (by value) and three result variants, on a thread of its own that runs
+  // in the caller's security context, and waits at most `boundMs`
+  // milliseconds for it. A call that has not returned by then is abandoned
+  // (TimedOut): it may go on, or never end, but what it leaves is never read,
+  // and the library must not be called again.
+  virtual CallOutcome WebPostData(const std::array<WideText, 7>& texts, WebPostResults& results,
+                                  std::uint32_t boundMs) = 0;
 };
 
 }  // namespace zrt::port

@@ -9,6 +9,10 @@
 #include "platform/sim/sim_code_page.h"
 #include "platform/sim/sim_platform.h"
 
+#ifndef ZRT_POST_BOUND_MS
+#define ZRT_POST_BOUND_MS 300000
+#endif
+
 int main(int argc, char** argv) {
   const char* folder = std::getenv("ZRT_SIM_MACHINE");
   if (folder == nullptr || *folder == '\0') {
@@ -27,7 +31,7 @@ int main(int argc, char** argv) {
   tail = zrt::sim::Utf8ToAnsi(tail);
   try {
     zrt::sim::SimPlatform sim(folder, tail);
-    return zrt::app::RunJob(sim.Platform(), tail.c_str());
+    return zrt::app::RunJob(sim.Platform(), tail.c_str(), ZRT_POST_BOUND_MS);
   } catch (const zrt::sim::MachineError& e) {
     std::fprintf(stderr, "zReTessalyXP: simulated machine unusable: %s\n", e.what());
     return 2;

@@ -103,6 +103,7 @@ int OpenFlags(port::OpenMode mode) {
     case port::OpenMode::CreateNew:
       return O_WRONLY | O_CREAT | O_EXCL;
     case port::OpenMode::CreateNewAlone:
+    case port::OpenMode::CreateNewHeld:
       return O_WRONLY | O_APPEND;  // made by MakeHeldAlone
     case port::OpenMode::Replace:
       break;
@@ -151,7 +152,11 @@ UniqueFd MakeHeldAlone(const std::string& host) {
 // EWOULDBLOCK and is left as it was.
 UniqueFd OpenHostFile(const std::string& host, port::OpenMode mode, bool& existed) {
   existed = mode == port::OpenMode::AppendExisting || mode == port::OpenMode::Replace;
-  if (mode == port::OpenMode::CreateNewAlone) return MakeHeldAlone(host);
+  // A held file differs from one made alone only in what it lets others do
+  // with its name, which the host allows to every file.
+  if (mode == port::OpenMode::CreateNewAlone || mode == port::OpenMode::CreateNewHeld) {
+    return MakeHeldAlone(host);
+  }
   const int flags = OpenFlags(mode) | O_CLOEXEC;
   UniqueFd fd(::open(host.c_str(), flags, 0666));
   while (!fd && errno == ENOENT && mode == port::OpenMode::Replace) {
@@ -266,6 +271,28 @@ bool SimFileSystem::FindFirstFileA(const char* path) {
   return Fail(port::err::kFileNotFound);
 }
 
+bool SimFileSystem::FindFileNames(const char* pattern, std::vector<std::string>& names) {
+  names.clear();
+  if (pattern == nullptr) return Fail(port::err::kFileNotFound);
+  const std::string text = AnsiToUtf8(pattern);
+  const std::size_t slash = text.find_last_of("\\/");
+  const std::string folderPart = slash == std::string::npos ? "." : text.substr(0, slash + 1);
+  const std::string lastName = slash == std::string::npos ? text : text.substr(slash + 1);
+  if (lastName.empty()) return Fail(port::err::kFileNotFound);
+  if (HasWildcard(folderPart)) return Fail(kInvalidName);
+  const auto folder = machine_.Paths().Resolve(folderPart);
+  if (!folder || !folder->IsFolder()) return Fail(port::err::kPathNotFound);
+  std::error_code ec;
+  for (fs::directory_iterator it(folder->host, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (it->is_regular_file(ec) && MatchesPattern(name, lastName)) {
+      names.push_back(Utf8ToAnsi(name));
+    }
+  }
+  return !names.empty() || Fail(port::err::kFileNotFound);
+}
+
 bool SimFileSystem::GetFileSize(const char* path, std::uint64_t& size) {
   const auto resolved = Resolve(path);
   if (!resolved) return Fail(port::err::kPathNotFound);
@@ -339,6 +366,30 @@ bool SimFileSystem::DeleteFileA(const char* path) {
   if (const auto denied = machine_.WriteDenied(*resolved)) return Fail(*denied);
   std::error_code ec;
   return fs::remove(resolved->host, ec) || Fail(port::err::kAccessDenied);
+}
+
+bool SimFileSystem::MoveFileA(const char* existing, const char* newName) {
+  const auto from = Resolve(existing);
+  const auto to = Resolve(newName);
+  if (!from || !to) return Fail(port::err::kPathNotFound);
+  if (!from->Exists()) return Fail(MissingError(*from));
+  if (from->IsRoot() || from->IsFolder()) return Fail(port::err::kAccessDenied);
+  if (to->Exists()) return Fail(port::err::kAlreadyExists);
+  if (!IsDirectory(to->Parent().host)) return Fail(port::err::kPathNotFound);
+  for (const ResolvedPath* path : {&*from, &*to}) {
+    if (const auto denied = machine_.WriteDenied(*path)) return Fail(*denied);
+  }
+  // A new link, then the old one removed: a name that appeared meanwhile is
+  // never replaced.
+  if (::link(from->host.c_str(), to->host.c_str()) != 0) {
+    return Fail(errno == EEXIST ? port::err::kAlreadyExists : port::err::kAccessDenied);
+  }
+  if (::unlink(from->host.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(to->host.c_str());
+    return Fail(error == ENOENT ? port::err::kFileNotFound : port::err::kAccessDenied);
+  }
+  return true;
 }
 
 bool SimFileSystem::GetWindowsDirectoryA(std::string& path, std::size_t capacity) {

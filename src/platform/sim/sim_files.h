@@ -15,6 +15,8 @@ class SimFileSystem : public port::FileSystem {
   // elsewhere). A folder's listing includes "." and "..", as on Windows
   // (not at a drive's root). A path ending in a backslash finds nothing.
   bool FindFirstFileA(const char* path) override;
+  // Files (not folders) of one folder whose names match the last component.
+  bool FindFileNames(const char* pattern, std::vector<std::string>& names) override;
   bool GetFileSize(const char* path, std::uint64_t& size) override;
   // Error 183 when the path exists, 3 when its parent folder is missing,
   // the configured code when writing there is refused.
@@ -29,6 +31,10 @@ class SimFileSystem : public port::FileSystem {
   // Error 2 or 3 when the file is missing, 5 for a folder, or the configured
   // code when writing is refused.
   bool DeleteFileA(const char* path) override;
+  // Error 183 when the new name is taken, 2 or 3 when the file is missing,
+  // or the configured code when writing is refused. Sharing is not looked
+  // at: a file held elsewhere is renamed as one held with CreateNewHeld is.
+  bool MoveFileA(const char* existing, const char* newName) override;
   bool GetWindowsDirectoryA(std::string& path, std::size_t capacity) override;
   port::HResult SHGetFolderPathA(int csidl, std::string& path) override;
   // Reads the INI file as it is on disk (texts in the ANSI code page).

@@ -3,11 +3,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 #include "platform/sim/sim_code_page.h"
 
@@ -81,7 +86,9 @@ bool SimPostLibrary::GetProcAddress(const char* name) {
 }
 
 port::CallOutcome SimPostLibrary::WebPostData(const std::array<port::WideText, 7>& texts,
-                                              port::WebPostResults& results) {
+                                              port::WebPostResults& results,
+                                              std::uint32_t boundMs) {
+  results = port::WebPostResults{};
   if (!library_ || !entryPointFound_) {
     throw std::logic_error("WebPostData called without its entry point");
   }
@@ -110,19 +117,51 @@ port::CallOutcome SimPostLibrary::WebPostData(const std::array<port::WideText, 7
   record["outcome"] = outcome;
   machine_.AppendRecord(machine_file::kPosts, record.dump() + "\n");
 
-  if (says("crashes")) {
-    // A processor fault inside the library: nothing in the program catches
-    // it, and the process ends at once, as the default action of SIGSEGV.
-    std::signal(SIGSEGV, SIG_DFL);
-    std::raise(SIGSEGV);
-  }
-  while (says("hangs")) ::pause();  // a call that never returns
+  // The library runs on a thread of its own; the caller waits for it at
+  // most `boundMs`. The thread shares nothing with the caller but `call`.
+  struct Call {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool finished = false;
+    port::CallOutcome outcome = port::CallOutcome::Returned;
+    port::WebPostResults results;
+  };
+  auto call = std::make_shared<Call>();
+  const bool crashes = says("crashes");
+  const bool hangs = says("hangs");
+  std::thread worker([call, answer, crashes, hangs, raises] {
+    if (crashes) {
+      // A processor fault inside the library: nothing in the program catches
+      // it, and the process ends at once, as the default action of SIGSEGV.
+      std::signal(SIGSEGV, SIG_DFL);
+      std::raise(SIGSEGV);
+    }
+    while (hangs) ::pause();  // a call that never returns
 
-  if (raises) return port::CallOutcome::Raised;
-  results.result = Variant(answer, "result");
-  results.error = Variant(answer, "error");
-  results.further = Variant(answer, "further");
-  return port::CallOutcome::Returned;
+    port::WebPostResults answered;
+    if (!raises) {
+      answered.result = Variant(answer, "result");
+      answered.error = Variant(answer, "error");
+      answered.further = Variant(answer, "further");
+    }
+    const std::lock_guard<std::mutex> lock(call->mutex);
+    call->outcome = raises ? port::CallOutcome::Raised : port::CallOutcome::Returned;
+    call->results = std::move(answered);
+    call->finished = true;
+    call->ended.notify_all();
+  });
+
+  std::unique_lock<std::mutex> lock(call->mutex);
+  if (!call->ended.wait_for(lock, std::chrono::milliseconds(boundMs),
+                            [&call] { return call->finished; })) {
+    lock.unlock();
+    worker.detach();  // left to itself: it may never end
+    return port::CallOutcome::TimedOut;
+  }
+  lock.unlock();
+  worker.join();
+  results = std::move(call->results);
+  return call->outcome;
 }
 
 }  // namespace zrt::sim

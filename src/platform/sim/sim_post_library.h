@@ -24,12 +24,13 @@ class SimPostLibrary : public port::PostLibrary {
   // Error 127 when the library has no such export, 6 when none is loaded.
   bool GetProcAddress(const char* name) override;
   // Records the post, then answers with the library's next answer (the last
-  // one repeats). An answer may also raise, crash the process (as an access
-  // violation inside the library would) or never return. Throws
+  // one repeats), given on a thread of its own. An answer may also raise,
+  // crash the process (as an access violation inside the library would) or
+  // never return; the caller waits for the thread at most `boundMs`. Throws
   // std::logic_error when no entry point was found, where the real call
   // would crash.
   port::CallOutcome WebPostData(const std::array<port::WideText, 7>& texts,
-                                port::WebPostResults& results) override;
+                                port::WebPostResults& results, std::uint32_t boundMs) override;
 
  private:
   struct Library {

@@ -1,6 +1,6 @@
-// Files and folders: FindFirstFileA, GetFileAttributesExA, CreateDirectoryA,
-// CreateFileA/WriteFile, DeleteFileA, GetWindowsDirectoryA, SHGetFolderPathA,
-// GetPrivateProfileStringA.
+// Files and folders: FindFirstFileA/FindNextFileA, GetFileAttributesExA,
+// CreateDirectoryA, CreateFileA/WriteFile, DeleteFileA, MoveFileA,
+// GetWindowsDirectoryA, SHGetFolderPathA, GetPrivateProfileStringA.
 #include <windows.h>
 // The shell header expects the Windows types to be declared already.
 #include <shlobj.h>
@@ -63,6 +63,9 @@ OpenParameters Parameters(port::OpenMode mode) {
       // No FILE_SHARE_WRITE: every other open for writing fails with
       // ERROR_SHARING_VIOLATION until this handle is closed.
       return {kAppendOnly, FILE_SHARE_READ, CREATE_NEW};
+    case port::OpenMode::CreateNewHeld:
+      // The same, but the name may be removed or changed meanwhile.
+      return {kAppendOnly, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW};
     case port::OpenMode::Replace:
       break;
   }
@@ -80,6 +83,24 @@ class Win32FileSystem final : public port::FileSystem {
     WIN32_FIND_DATAA found;
     UniqueFindHandle search(::FindFirstFileA(path, &found));
     return search.valid();
+  }
+
+  bool FindFileNames(const char* pattern, std::vector<std::string>& names) override {
+    names.clear();
+    WIN32_FIND_DATAA found;
+    UniqueFindHandle search(::FindFirstFileA(pattern, &found));
+    if (!search.valid()) return false;
+    do {
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        names.emplace_back(found.cFileName);
+      }
+    } while (::FindNextFileA(search.get(), &found));
+    if (::GetLastError() != ERROR_NO_MORE_FILES) return false;
+    if (names.empty()) {
+      ::SetLastError(ERROR_FILE_NOT_FOUND);
+      return false;
+    }
+    return true;
   }
 
   bool GetFileSize(const char* path, std::uint64_t& size) override {
@@ -102,6 +123,10 @@ class Win32FileSystem final : public port::FileSystem {
   }
 
   bool DeleteFileA(const char* path) override { return ::DeleteFileA(path) != FALSE; }
+
+  bool MoveFileA(const char* existing, const char* newName) override {
+    return ::MoveFileA(existing, newName) != FALSE;
+  }
 
   bool GetWindowsDirectoryA(std::string& path, std::size_t capacity) override {
     path.clear();

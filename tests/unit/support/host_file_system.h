@@ -15,11 +15,13 @@ class HostFileSystem : public port::FileSystem {
 
   bool FindFirstFileA(const char* path) override;
   bool GetFileSize(const char* path, std::uint64_t& size) override;
+  bool FindFileNames(const char*, std::vector<std::string>&) override { return false; }
   bool CreateDirectoryA(const char*) override { return false; }
   std::unique_ptr<port::OutputFile> CreateFileA(const char*, port::OpenMode) override {
     return nullptr;
   }
   bool DeleteFileA(const char*) override { return false; }
+  bool MoveFileA(const char*, const char*) override { return false; }
   bool GetWindowsDirectoryA(std::string&, std::size_t) override { return false; }
   port::HResult SHGetFolderPathA(int, std::string&) override { return port::kE_FAIL; }
   std::string GetPrivateProfileStringA(const char*, const char*, const char* defaultValue,

@@ -190,6 +190,8 @@ class PostAdapterTest : public ::testing::Test {
   std::unique_ptr<port::PostLibrary> post_ = MakePostLibrary();
 };
 
+constexpr std::uint32_t kBound = 60000;
+
 TEST_F(PostAdapterTest, WithoutALibraryThereIsNoEntryPoint) {
   EXPECT_FALSE(post_->GetProcAddress("WebPostData"));
   EXPECT_FALSE(post_->LoadLibraryA(folder_.File("zCourier.dll").c_str()));
@@ -211,20 +213,20 @@ TEST_F(PostAdapterTest, PassesSevenTextsAndReadsTheResultVariants) {
   LoadDouble();
 
   port::WebPostResults results;
-  ASSERT_EQ(post_->WebPostData(Texts(), results), port::CallOutcome::Returned);
+  ASSERT_EQ(post_->WebPostData(Texts(), results, kBound), port::CallOutcome::Returned);
   EXPECT_EQ(results.result.kind, port::VariantResult::Kind::Text);
   EXPECT_EQ(results.result.text, u"1");
   EXPECT_EQ(results.error.kind, port::VariantResult::Kind::Empty);
   EXPECT_EQ(results.further.kind, port::VariantResult::Kind::Empty);
 
-  ASSERT_EQ(post_->WebPostData(Texts(), results), port::CallOutcome::Returned);
+  ASSERT_EQ(post_->WebPostData(Texts(), results, kBound), port::CallOutcome::Returned);
   EXPECT_EQ(results.result.text, u"0");
   EXPECT_EQ(results.error.kind, port::VariantResult::Kind::Text);
   EXPECT_EQ(results.error.text, u"busy");
   EXPECT_EQ(results.further.text, u"later");
 
   for (int repeat = 0; repeat < 2; ++repeat) {  // the last answer repeats
-    ASSERT_EQ(post_->WebPostData(Texts(), results), port::CallOutcome::Returned);
+    ASSERT_EQ(post_->WebPostData(Texts(), results, kBound), port::CallOutcome::Returned);
     EXPECT_EQ(results.result.kind, port::VariantResult::Kind::Other);
     EXPECT_EQ(results.error.kind, port::VariantResult::Kind::Empty);
   }
@@ -245,13 +247,26 @@ TEST_F(PostAdapterTest, AnEntryPointThatRaisesIsReportedAndTheProgramGoesOn) {
 
   port::WebPostResults results;
   results.result.kind = port::VariantResult::Kind::Other;
-  EXPECT_EQ(post_->WebPostData(Texts(), results), port::CallOutcome::Raised);
+  EXPECT_EQ(post_->WebPostData(Texts(), results, kBound), port::CallOutcome::Raised);
   EXPECT_EQ(results.result.kind, port::VariantResult::Kind::Empty);
   EXPECT_EQ(ExceptionListHead(), head);
 
-  ASSERT_EQ(post_->WebPostData(Texts(), results), port::CallOutcome::Returned);
+  ASSERT_EQ(post_->WebPostData(Texts(), results, kBound), port::CallOutcome::Returned);
   EXPECT_EQ(results.result.text, u"1");
   EXPECT_NE(Records().find(R"("outcome":"raised")"), std::string::npos);
+}
+
+TEST_F(PostAdapterTest, AnEntryPointThatNeverReturnsIsAbandonedAtTheBound) {
+  Answers(LR"([{"hangs": true}])");
+  LoadDouble();
+  port::WebPostResults results;
+  const DWORD start = ::GetTickCount();
+  EXPECT_EQ(post_->WebPostData(Texts(), results, 300), port::CallOutcome::TimedOut);
+  const DWORD waited = ::GetTickCount() - start;
+  EXPECT_GE(waited, 250u);
+  EXPECT_LT(waited, 10000u);
+  EXPECT_EQ(results.result.kind, port::VariantResult::Kind::Empty);
+  EXPECT_NE(Records().find(R"("outcome":"hung")"), std::string::npos);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "platform/win32/win32_adapters.h"
 #include "wine_test_support.h"
@@ -147,6 +148,36 @@ TEST_F(FileSystemAdapterTest, AFileMadeAloneKeepsOtherWritersOutAndAppendsShare)
   first.reset();
   second.reset();
   EXPECT_EQ(ReadFileBytes(path), "head\r\na\r\nb\r\nc\r\n");
+}
+
+// What a status written ahead rests on: while its writer holds it, no one
+// else may write it, yet its name can be changed or removed; a name in use is
+// never replaced; "*.xml" never finds it.
+TEST_F(FileSystemAdapterTest, AHeldFileKeepsWritersOutButMayBeRenamedOrDeleted) {
+  const std::string pending = folder_.File("status.pending");
+  auto held = files_->CreateFileA(pending.c_str(), port::OpenMode::CreateNewHeld);
+  ASSERT_NE(held, nullptr);
+  EXPECT_TRUE(held->WriteFile("doc\r\n", 5));
+  EXPECT_EQ(files_->CreateFileA(pending.c_str(), port::OpenMode::AppendExisting), nullptr);
+  EXPECT_EQ(::GetLastError(), port::err::kSharingViolation);
+  std::vector<std::string> names;
+  EXPECT_TRUE(files_->FindFileNames(folder_.File("*.pending").c_str(), names));
+  EXPECT_EQ(names, std::vector<std::string>{"status.pending"});
+  EXPECT_FALSE(files_->FindFileNames(folder_.File("*.xml").c_str(), names));
+
+  WriteFileBytes(folder_.File("taken.xml"), "older");
+  EXPECT_FALSE(files_->MoveFileA(pending.c_str(), folder_.File("taken.xml").c_str()));
+  EXPECT_EQ(::GetLastError(), port::err::kAlreadyExists);
+  EXPECT_TRUE(files_->MoveFileA(pending.c_str(), folder_.File("status.xml").c_str()));
+  held.reset();
+  EXPECT_EQ(ReadFileBytes(folder_.File("status.xml")), "doc\r\n");
+  EXPECT_EQ(ReadFileBytes(folder_.File("taken.xml")), "older");
+
+  held = files_->CreateFileA(pending.c_str(), port::OpenMode::CreateNewHeld);
+  ASSERT_NE(held, nullptr);
+  EXPECT_TRUE(files_->DeleteFileA(pending.c_str()));
+  held.reset();
+  EXPECT_FALSE(files_->FindFirstFileA(pending.c_str()));
 }
 
 TEST_F(FileSystemAdapterTest, FindsFilesFoldersAndPatternsAndTellsSizes) {
