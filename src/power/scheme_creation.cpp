@@ -1,5 +1,6 @@
 #include "power/scheme_creation.h"
 
+#include <cstdint>
 #include <string>
 
 #include "platform/text_conversion.h"
@@ -9,6 +10,8 @@
 
 namespace zrt::power {
 namespace {
+
+constexpr std::uint32_t kHighestSchemeIndex = 0xFFFFFFFF;
 
 class Creation {
  public:
@@ -26,7 +29,11 @@ class Creation {
       return false;
     }
     if (FindScheme()) return KeepOrHandOver();
+    // Without the list, the highest index in use is unknown: writing could
+    // replace a scheme.
+    if (!run_.lookup.listed) return SchemesNotListed(run_);
     settings_.Log("Info", "Scheme Not Present", "", name_);
+    if (run_.lookup.highestIndex == kHighestSchemeIndex) return NoFreeIndex();
     if (!CheckWriteRight(settings_)) return false;
 
     port::WideText name, description;
@@ -44,14 +51,25 @@ class Creation {
   // Enumerates the schemes and logs every name recorded while looking for
   // the requested one among them.
   bool FindScheme() {
-    LookUpScheme(run_, name_);
+    LookUpScheme(run_, name_, kCreationRules.module);
     const run::SchemeLookupState& lookup = run_.lookup;
     bool found = lookup.matchedPastTable;
     for (std::int32_t i = 0; i < lookup.schemeCount; ++i) {
       settings_.Log("", lookup.schemeNames[i].view(), "", name_);
       if (SchemeEntryMatches(run_, i, name_)) found = true;
     }
-    return found;
+    return found && lookup.listed;
+  }
+
+  // The new scheme takes the index above the highest in use; past the
+  // largest index it would wrap to 0 and replace the scheme there.
+  bool NoFreeIndex() {
+    settings_.Log("Failed", "WritePwrScheme", "No free scheme index",
+                  std::to_string(kHighestSchemeIndex));
+    run_.buffers.failureMessage.Assign(
+        "Failed to Write New Power Scheme : no free scheme index above the highest one in use (" +
+        std::to_string(kHighestSchemeIndex) + "); nothing was changed.");
+    return false;
   }
 
   bool KeepOrHandOver() {

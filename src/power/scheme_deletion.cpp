@@ -14,7 +14,7 @@ bool Delete(run::Run& run, const jobdoc::PowerRequest& request) {
   const std::string_view name = request.schemename.view();
 
   if (!RequireExactValue(run, kModule, request, "schemename", "scheme name")) return false;
-  const bool present = LookUpScheme(run, name);
+  const bool present = LookUpScheme(run, name, kModule);
 
   if (!power.CanUserWritePwrScheme()) {
     run::CaptureLastError(run);

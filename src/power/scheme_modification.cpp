@@ -25,7 +25,7 @@ class Modification {
                            "scheme name")) {
       return false;
     }
-    if (!LookUpScheme(run_, name_)) return CreateIfAsked();
+    if (!LookUpScheme(run_, name_, kModificationRules.module)) return CreateIfAsked();
     settings_.Log("Info", "Scheme Already Present", "", name_);
     if (!OverwriteAsked(run_.platform.system, request_)) return true;
     if (!CheckWriteRight(settings_)) return false;
@@ -49,6 +49,11 @@ class Modification {
  private:
   bool CreateIfAsked() {
     settings_.Log("Info", "Scheme Not Present", "", name_);
+    // Creation would enumerate again, but this step never writes after a
+    // failed enumeration.
+    if (!run_.lookup.listed && OverwriteAsked(run_.platform.system, request_)) {
+      return SchemesNotListed(run_);
+    }
     return HandOverIfAsked(settings_, handOver_, "Create If Not Exist", "Creating Scheme",
                            CreatePowerScheme);
   }
