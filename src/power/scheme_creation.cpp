@@ -5,6 +5,7 @@
 
 #include "platform/text_conversion.h"
 #include "power/exact_value.h"
+#include "power/scheme_lock.h"
 #include "power/scheme_lookup.h"
 #include "power/scheme_modification.h"
 
@@ -28,6 +29,9 @@ class Creation {
     if (!RequireExactValue(run_, kCreationRules.module, request_, "schemename", "scheme name")) {
       return false;
     }
+    // A request handed over by modification runs under its lock.
+    SchemeLock lock;
+    if (handOver_ == HandOver::Allowed && !lock.Take(run_, kCreationRules.module)) return false;
     if (FindScheme()) return KeepOrHandOver();
     // Without the list, the highest index in use is unknown: writing could
     // replace a scheme.

@@ -3,6 +3,7 @@
 #include "platform/text_conversion.h"
 #include "power/exact_value.h"
 #include "power/scheme_creation.h"
+#include "power/scheme_lock.h"
 #include "power/scheme_lookup.h"
 
 namespace zrt::power {
@@ -23,6 +24,11 @@ class Modification {
   bool Run() {
     if (!RequireExactValue(run_, kModificationRules.module, request_, "schemename",
                            "scheme name")) {
+      return false;
+    }
+    // A request handed over by creation runs under its lock.
+    SchemeLock lock;
+    if (handOver_ == HandOver::Allowed && !lock.Take(run_, kModificationRules.module)) {
       return false;
     }
     if (!LookUpScheme(run_, name_, kModificationRules.module)) return CreateIfAsked();

@@ -1,6 +1,7 @@
 // The process-wide state of one job run, passed by reference to every part.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "platform/port/platform.h"
@@ -8,6 +9,12 @@
 #include "run/job_context.h"
 #include "run/log_writer.h"
 #include "run/scheme_lookup_state.h"
+
+// How long a step waits for the power schemes while another job's step
+// holds them (power/scheme_lock.h) before it fails: a build setting.
+#ifndef ZRT_SCHEME_LOCK_WAIT_MS
+#define ZRT_SCHEME_LOCK_WAIT_MS 600000
+#endif
 
 namespace zrt::run {
 
@@ -27,6 +34,8 @@ struct Run {
   JobArguments args;
   SharedBuffers buffers;
   SchemeLookupState lookup;
+  // The bound of the wait for the power schemes' lock; tests shorten it.
+  std::uint32_t schemeLockWaitMs = ZRT_SCHEME_LOCK_WAIT_MS;
 
  private:
   std::unique_ptr<LogWriter> logWriter;
