@@ -414,7 +414,8 @@ def concurrent_scheme_changes(target, args):
             as_asked = len(present)
             lost = sum(1 for k in succeeded if names[k - 1] not in present)
             indices = [s["index"] for s in schemes if s.get("name") in names]
-            twice = len(names) - len(set(indices)) + len(names) - as_asked
+            # Two schemes at one index, or one replaced by another's.
+            twice = len(indices) - len(set(indices)) + len(names) - as_asked
             if len(succeeded) != len(names) or lost or twice:
                 table.failures.append("every creation must succeed and keep an index of its own")
         table.rows.append([len(names), action, len(succeeded), as_asked, lost, twice])
