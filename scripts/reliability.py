@@ -9,7 +9,7 @@ Sections (`all` runs every one that applies to the target):
                lines, header blocks), jobs started in the same millisecond
                without a post library (fallback status files kept, replaced
                and lost), and jobs deleting or creating one scheme each
-               (changes lost, indices taken twice)
+               (changes lost, indices taken twice; also under Wine)
   documents    hostile job documents: the outcome against the defined one,
                peak memory, files opened beyond those a run needs, and
                connections to a listener the documents point at
@@ -303,6 +303,17 @@ def same_millisecond_jobs(target, args):
     return table
 
 
+def scheme_job_argument(k):
+    return (f"OD@#@5012@#@C:\\Jobs\\job{k}.xml@#@J-{k}@#@jsmith@#@07/12/2026 14:05:09@#@I-{k}"
+            "@#@0@#@SJ-3")
+
+
+def succeeded_jobs(documents):
+    """The ids of the jobs whose status documents say Success."""
+    return {int(m.group(1)) for document in documents for m in [re.search(
+        r"<jobid>J-(\d+)</jobid>.*<status>Success</status>", document, re.S)] if m}
+
+
 def run_scheme_jobs(target, args, machine, steps):
     """Runs one job per step (`action`, `schemename`) at once on `machine`;
     the ids of the jobs that reported Success, and the machine's schemes."""
@@ -310,17 +321,54 @@ def run_scheme_jobs(target, args, machine, steps):
         with open(os.path.join(machine, "drive_c", "Jobs", f"job{k}.xml"), "w",
                   encoding="utf-8") as file:
             file.write(SCHEME_JOB.format(action=action, name=name))
-    jobs = [target.start(target.program, [
-        f"OD@#@5012@#@C:\\Jobs\\job{k}.xml@#@J-{k}@#@jsmith@#@07/12/2026 14:05:09@#@I-{k}"
-        "@#@0@#@SJ-3"], machine) for k in range(1, len(steps) + 1)]
+    jobs = [target.start(target.program, [scheme_job_argument(k)], machine)
+            for k in range(1, len(steps) + 1)]
     failures = wait_all(jobs)
     with open(os.path.join(machine, "posts.jsonl"), encoding="utf-8") as file:
         posts = [json.loads(line)["texts"][1] for line in file if line.strip()]
-    succeeded = {int(m.group(1)) for post in posts for m in [re.search(
-        r"<jobid>J-(\d+)</jobid>.*<status>Success</status>", post, re.S)] if m}
     with open(os.path.join(machine, "power.json"), encoding="utf-8") as file:
         schemes = json.load(file).get("schemes", [])  # a torn file fails here
-    return failures, succeeded, schemes
+    return failures, succeeded_jobs(posts), schemes
+
+
+def run_scheme_jobs_wine(target, args, extra_schemes, steps):
+    """The same under Wine, in the build's prefix with the test doubles: the
+    scenario runner sets the XP laptop up with `extra_schemes` and starts the
+    first job; the others are started with it."""
+    runner = scenario_runner(target, args)
+    runner.timeout = 600
+    with open(os.path.join(REPO, "examples", "machines", "xp-laptop", "power.json"),
+              encoding="utf-8") as file:
+        laptop = json.load(file)
+    policy = laptop["schemes"][0].get("policy", {})
+    scenario = {
+        "machine": "xp-laptop",
+        "power": {"schemes": laptop["schemes"] + [dict(scheme, policy=policy)
+                                                  for scheme in extra_schemes]},
+        "files": {f"C:\\Jobs\\job{k}.xml": {"text": SCHEME_JOB.format(action=action, name=name)}
+                  for k, (action, name) in enumerate(steps, 1)},
+        "argument": scheme_job_argument(1),
+        "expect": {"schemes": {}},
+    }
+    others = []
+
+    def start_the_others(drive_c):
+        env = dict(runner.env, WINEDLLOVERRIDES="mscoree,mshtml=;powrprof=n")
+        for k in range(2, len(steps) + 1):
+            errors = tempfile.TemporaryFile()
+            others.append((subprocess.Popen(
+                ["wine", "C:\\Program Files\\Merqel\\zReTessalyXP.exe",
+                 *scheme_job_argument(k).split(" ")], env=env, cwd=drive_c / "windows" / "system32",
+                stdout=subprocess.DEVNULL, stderr=errors), errors))
+        return lambda: failures.extend(wait_all(others))
+
+    failures = []
+    runner.around_run = start_the_others
+    observed, _ = runner.run(scenario, "", scenarios.load_preludes())
+    if observed.exit_code != 0:
+        failures.append(f"exit {observed.exit_code}: {observed.stderr.strip()}")
+    return (failures, succeeded_jobs(texts[1] for texts in observed.posts),
+            observed.power.get("schemes", []))
 
 
 # A job of one step; creation also runs the throttle commands of Powercfg.exe.
@@ -339,19 +387,25 @@ def concurrent_scheme_changes(target, args):
          "indices taken twice"])
     names = [f"Spare {k}" for k in range(1, args.jobs + 1)]
     for action in ("Delete Scheme", "Create Scheme"):
+        extra = [{"index": 100 + k, "name": name} for k, name in enumerate(names)] \
+            if action == "Delete Scheme" else []
+        steps = [(action, name) for name in names]
         scratch = tempfile.mkdtemp(prefix="zrt-reliability-")
         try:
-            machine = new_machine(scratch, "xp-laptop")
-            os.makedirs(os.path.join(machine, "drive_c", "Jobs"))
-            if action == "Delete Scheme":
+            if target.name == "wine":
+                failures, succeeded, schemes = run_scheme_jobs_wine(target, args, extra, steps)
+            else:
+                machine = new_machine(scratch, "xp-laptop")
+                os.makedirs(os.path.join(machine, "drive_c", "Jobs"))
                 with open(os.path.join(machine, "power.json"), encoding="utf-8") as file:
                     power = json.load(file)
-                power["schemes"] += [{"index": 100 + k, "name": name}
-                                     for k, name in enumerate(names)]
+                power["schemes"] += extra
                 with open(os.path.join(machine, "power.json"), "w", encoding="utf-8") as file:
                     json.dump(power, file)
-            failures, succeeded, schemes = run_scheme_jobs(
-                target, args, machine, [(action, name) for name in names])
+                failures, succeeded, schemes = run_scheme_jobs(target, args, machine, steps)
+        except (scenarios.ScenarioError, scenarios.Skip, OSError, ValueError) as e:
+            table.failures.append(f"{action}: could not run: {e}")
+            continue
         finally:
             shutil.rmtree(scratch, ignore_errors=True)
         table.failures += failures
@@ -365,22 +419,28 @@ def concurrent_scheme_changes(target, args):
         else:
             as_asked = len(present)
             lost = sum(1 for k in succeeded if names[k - 1] not in present)
-            twice = len(names) - as_asked
+            indices = [s["index"] for s in schemes if s.get("name") in names]
+            # Two schemes at one index, or one replaced by another's.
+            twice = len(indices) - len(set(indices)) + len(names) - as_asked
+            if len(succeeded) != len(names) or lost or twice:
+                table.failures.append("every creation must succeed and keep an index of its own")
         table.rows.append([len(names), action, len(succeeded), as_asked, lost, twice])
     table.notes.append(
         "A job creating a scheme takes the index one above the highest it enumerated, and the "
-        "platform's WritePwrScheme replaces a scheme already at that index: jobs that enumerate "
-        "at the same moment take the same index, and the scheme written last is the one kept. "
-        "The power-profile API has no way to reserve an index, so this is the platform's "
-        "behaviour, measured, not bounded; the job whose scheme was replaced usually fails at its "
-        "next Powercfg.exe command (\"Scheme Not Found\").")
+        "platform's WritePwrScheme replaces a scheme already at that index; the power-profile "
+        "API cannot reserve an index. The program's steps therefore hold a machine-wide lock "
+        "from their look-up to their last change (on Windows a named mutex in the Global\\ "
+        "namespace, on the simulated machine a lock file), so jobs started at once take turns "
+        "and each new scheme gets an index of its own. A wait for the lock is bounded (10 "
+        "minutes, ZRT_SCHEME_LOCK_WAIT_MS); a lock whose holder died is taken over.")
     return table
 
 
 def concurrency(target, args):
     tables = [log_writers(target, args)]
     if target.name == "linux":
-        tables += [same_millisecond_jobs(target, args), concurrent_scheme_changes(target, args)]
+        tables.append(same_millisecond_jobs(target, args))
+    tables.append(concurrent_scheme_changes(target, args))
     return tables
 
 

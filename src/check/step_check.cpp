@@ -279,6 +279,12 @@ class StepCheck : public power::SettingsVisitor {
 
   void Timeout(const power::TimeoutSetting& timeout, const std::string& where) {
     const std::string_view text = Value(timeout.field);
+    const std::string problem =
+        power::ValueFitProblem(request_, timeout.field, std::string("time-out ") + timeout.field);
+    if (!problem.empty()) {
+      Add(Severity::Error, timeout.field, problem + " The step fails.");
+      return;
+    }
     const std::uint32_t value = power::TimeoutValue(text);
     const std::string reads = value == 0 ? "0 (never)" : std::to_string(value) + " seconds";
     const std::string condition = where.empty() ? "" : ", " + where;

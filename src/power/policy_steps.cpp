@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "power/exact_value.h"
 #include "power/operation_rules.h"
 
 namespace zrt::power {
@@ -62,14 +63,31 @@ bool Is(port::System& system, std::string_view value, const char* literal) {
   return system.lstrcmpiA(std::string(value).c_str(), literal) == 0;
 }
 
-// Sets the group's time-outs, each logged as (Info, label, "", text).
-void SetTimeouts(SettingsRun& settings, TimeoutGroup group, port::POWER_POLICY& policy) {
+// Whether the group's time-outs reached their fields whole: a number read
+// from a cut text is another number. The first that did not is reported,
+// naming its field.
+bool TimeoutsWhole(SettingsRun& settings, TimeoutGroup group) {
+  for (const TimeoutSetting& timeout : kTimeouts) {
+    if (timeout.group == group &&
+        !RequireExactValue(settings.run, settings.rules.module, settings.request, timeout.field,
+                           std::string("time-out ") + timeout.field)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Sets the group's time-outs, each logged as (Info, label, "", text). False
+// when one of them did not reach its field whole: then none is set.
+bool SetTimeouts(SettingsRun& settings, TimeoutGroup group, port::POWER_POLICY& policy) {
+  if (!TimeoutsWhole(settings, group)) return false;
   for (const TimeoutSetting& timeout : kTimeouts) {
     if (timeout.group != group) continue;
     const std::string_view text = jobdoc::FindField(timeout.field)->read(settings.request);
     timeout.slot(policy) = TimeoutValue(text);
     settings.Log("Info", timeout.label, "", text);
   }
+  return true;
 }
 
 }  // namespace
@@ -109,21 +127,21 @@ HibernationPlan PlanHibernation(port::System& system, std::string_view hibsupp,
   return plan;
 }
 
-void SetDiskAndMonitorTimeouts(SettingsRun& settings, port::POWER_POLICY& policy) {
-  SetTimeouts(settings, TimeoutGroup::DiskAndMonitor, policy);
+bool SetDiskAndMonitorTimeouts(SettingsRun& settings, port::POWER_POLICY& policy) {
+  return SetTimeouts(settings, TimeoutGroup::DiskAndMonitor, policy);
 }
 
-void SetStandby(SettingsRun& settings, port::POWER_POLICY& policy) {
+bool SetStandby(SettingsRun& settings, port::POWER_POLICY& policy) {
   if (settings.run.platform.power.IsPwrSuspendAllowed() != 1) {
     if (settings.rules.logStandbyRefused) settings.Log("Info", "Is Sleep", "", "No");
-    return;
+    return true;
   }
   settings.Log("Info", "Is Sleep", "", "Yes");
   for (port::POWER_ACTION_POLICY* idle : {&policy.user.IdleAc, &policy.user.IdleDc}) {
     idle->Action = port::kPowerActionSleep;
     idle->Flags = port::kPowerActionQueryAllowed;
   }
-  SetTimeouts(settings, TimeoutGroup::Standby, policy);
+  return SetTimeouts(settings, TimeoutGroup::Standby, policy);
 }
 
 bool SetHibernation(SettingsRun& settings, port::POWER_POLICY& policy) {
@@ -133,9 +151,10 @@ bool SetHibernation(SettingsRun& settings, port::POWER_POLICY& policy) {
       run.platform.system, hibsupp, run.platform.power.IsPwrHibernateAllowed(), settings.rules);
   if (!plan.applies) return true;
   settings.Log("Info", "Is Hibernate", hibsupp, plan.allowed ? "Yes" : "No");
+  // The switch is a change: the time-outs are checked before it.
+  if (!TimeoutsWhole(settings, TimeoutGroup::Hibernation)) return false;
   if (plan.Switches() && !SwitchHibernation(settings, plan.wanted)) return false;
-  SetTimeouts(settings, TimeoutGroup::Hibernation, policy);
-  return true;
+  return SetTimeouts(settings, TimeoutGroup::Hibernation, policy);
 }
 
 void SetButtonActions(SettingsRun& settings, const port::SYSTEM_POWER_CAPABILITIES& capabilities,

@@ -70,12 +70,16 @@ struct HibernationPlan {
 HibernationPlan PlanHibernation(port::System& system, std::string_view hibsupp,
                                 port::BOOLEAN answer, const OperationRules& rules);
 
+// Each setter below reads a time-out only from a text that reached its
+// field whole; a cut one ends the operation, reported at its field, before
+// anything of the group is set or switched.
+
 // The hard-disk and monitor time-outs, each logged with its field's text.
-void SetDiskAndMonitorTimeouts(SettingsRun& settings, port::POWER_POLICY& policy);
+bool SetDiskAndMonitorTimeouts(SettingsRun& settings, port::POWER_POLICY& policy);
 
 // Standby when the platform allows it (exactly 1): idle action sleep and
 // the standby time-outs.
-void SetStandby(SettingsRun& settings, port::POWER_POLICY& policy);
+bool SetStandby(SettingsRun& settings, port::POWER_POLICY& policy);
 
 // Hibernation by the platform's answer and `hibsupp`: switches it on or off
 // through Powercfg.exe where the two differ, and sets the hibernate

@@ -438,6 +438,42 @@ class Applying : public SettingsVisitor {
   SettingsRun& settings_;
 };
 
+// (Failed, label, refusal, value) and the command's failure report, with
+// the last error 87. Always false.
+bool ReportRefusal(SettingsRun& settings, const PowercfgCommand& command, std::string_view inserted,
+                   const BuiltCommand& built) {
+  const std::string_view word = command.word != nullptr ? command.word : inserted;
+  settings.Log("Failed", command.label, built.refusal,
+               command.insert == Insert::Nothing ? std::string_view(built.line) : inserted);
+  settings.run.platform.system.SetLastError(port::err::kInvalidParameter);
+  settings.rules.reportFailure(settings, command, word);
+  return false;
+}
+
+// The walk as the check before the first change makes it: every command the
+// request selects is built, nothing is logged or run until one is refused.
+class Refusing : public SettingsVisitor {
+ public:
+  explicit Refusing(SettingsRun& settings) : settings_(settings) {}
+
+  void Line(std::string_view, std::string_view, std::string_view, std::string_view) override {}
+  bool Row(const SettingChoice& choice) override {
+    if (choice.command == nullptr) return true;
+    if (choice.mustBeWhole &&
+        !RequireExactValue(settings_.run, settings_.rules.module, settings_.request, choice.field,
+                           choice.command->label)) {
+      return false;
+    }
+    const BuiltCommand built = BuildPowercfgCommand(*choice.command, choice.inserted);
+    return built.refusal == nullptr ||
+           ReportRefusal(settings_, *choice.command, choice.inserted, built);
+  }
+  void Passed(const char*, PassedBecause, const char*) override {}
+
+ private:
+  SettingsRun& settings_;
+};
+
 std::string Hint(const PowercfgCommand& command) {
   return command.hint != nullptr ? command.hint : std::string(kHintPrefix) + command.commandLine;
 }
@@ -560,12 +596,7 @@ bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
   }
   settings.exitCode.reset();
   const BuiltCommand built = BuildPowercfgCommand(command, inserted);
-  if (built.refusal != nullptr) {
-    settings.Log("Failed", command.label, built.refusal,
-                 command.insert == Insert::Nothing ? std::string_view(built.line) : inserted);
-    run.platform.system.SetLastError(port::err::kInvalidParameter);
-    return settings.rules.reportFailure(settings, command, word);
-  }
+  if (built.refusal != nullptr) return ReportRefusal(settings, command, inserted, built);
   run.buffers.commandBuffer.Clear();
   run.buffers.commandBuffer.Assign(built.line);
   if (!ExecuteCMD(run, run.buffers.commandBuffer.view(), settings.exitCode)) {
@@ -587,6 +618,19 @@ bool ApplyActiveScheme(SettingsRun& settings) {
   }
   settings.Log("Info", "Set Active", "", "Yes");
   return RunPowercfgCommand(settings, kSetActive, settings.request.schemename.view());
+}
+
+bool RefuseCommandsBeforeChanges(SettingsRun& settings) {
+  const std::string_view name = settings.request.schemename.view();
+  if (ActiveSchemeAsked(settings.run.platform.system, settings.request)) {
+    const BuiltCommand built = BuildPowercfgCommand(kSetActive, name);
+    if (built.refusal != nullptr) return ReportRefusal(settings, kSetActive, name, built);
+  }
+  port::SYSTEM_POWER_CAPABILITIES everything = {};
+  everything.ProcessorThrottle = 1;
+  everything.SystemBatteriesPresent = 1;
+  Refusing refusing(settings);
+  return WalkMachineSettings(settings.run.platform.system, settings.request, everything, refusing);
 }
 
 bool ApplyMachineSettings(SettingsRun& settings,

@@ -173,6 +173,13 @@ bool ApplyActiveScheme(SettingsRun& settings);
 bool ApplyMachineSettings(SettingsRun& settings,
                           const port::SYSTEM_POWER_CAPABILITIES& capabilities);
 
+// Decides, before the operation changes anything, whether a command the
+// request asks for would be refused: the set-active command and groups C,
+// D and E, walked as if every capability were present (the machine's are
+// read only after the scheme is written). The first refusal is logged and
+// reported as RunPowercfgCommand reports it. True when none is refused.
+bool RefuseCommandsBeforeChanges(SettingsRun& settings);
+
 // Runs one command of the table with `inserted` for "%s", unless
 // BuildPowercfgCommand refuses it: a refusal is logged and reported like a
 // failed command.

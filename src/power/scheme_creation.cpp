@@ -1,14 +1,18 @@
 #include "power/scheme_creation.h"
 
+#include <cstdint>
 #include <string>
 
 #include "platform/text_conversion.h"
 #include "power/exact_value.h"
+#include "power/scheme_lock.h"
 #include "power/scheme_lookup.h"
 #include "power/scheme_modification.h"
 
 namespace zrt::power {
 namespace {
+
+constexpr std::uint32_t kHighestSchemeIndex = 0xFFFFFFFF;
 
 class Creation {
  public:
@@ -25,8 +29,15 @@ class Creation {
     if (!RequireExactValue(run_, kCreationRules.module, request_, "schemename", "scheme name")) {
       return false;
     }
+    // A request handed over by modification runs under its lock.
+    SchemeLock lock;
+    if (handOver_ == HandOver::Allowed && !lock.Take(run_, kCreationRules.module)) return false;
     if (FindScheme()) return KeepOrHandOver();
+    // Without the list, the highest index in use is unknown: writing could
+    // replace a scheme.
+    if (!run_.lookup.listed) return SchemesNotListed(run_);
     settings_.Log("Info", "Scheme Not Present", "", name_);
+    if (run_.lookup.highestIndex == kHighestSchemeIndex) return NoFreeIndex();
     if (!CheckWriteRight(settings_)) return false;
 
     port::WideText name, description;
@@ -44,14 +55,25 @@ class Creation {
   // Enumerates the schemes and logs every name recorded while looking for
   // the requested one among them.
   bool FindScheme() {
-    LookUpScheme(run_, name_);
+    LookUpScheme(run_, name_, kCreationRules.module);
     const run::SchemeLookupState& lookup = run_.lookup;
     bool found = lookup.matchedPastTable;
     for (std::int32_t i = 0; i < lookup.schemeCount; ++i) {
       settings_.Log("", lookup.schemeNames[i].view(), "", name_);
       if (SchemeEntryMatches(run_, i, name_)) found = true;
     }
-    return found;
+    return found && lookup.listed;
+  }
+
+  // The new scheme takes the index above the highest in use; past the
+  // largest index it would wrap to 0 and replace the scheme there.
+  bool NoFreeIndex() {
+    settings_.Log("Failed", "WritePwrScheme", "No free scheme index",
+                  std::to_string(kHighestSchemeIndex));
+    run_.buffers.failureMessage.Assign(
+        "Failed to Write New Power Scheme : no free scheme index above the highest one in use (" +
+        std::to_string(kHighestSchemeIndex) + "); nothing was changed.");
+    return false;
   }
 
   bool KeepOrHandOver() {

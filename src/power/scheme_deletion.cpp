@@ -1,6 +1,7 @@
 #include "power/scheme_deletion.h"
 
 #include "power/exact_value.h"
+#include "power/scheme_lock.h"
 #include "power/scheme_lookup.h"
 
 namespace zrt::power {
@@ -14,7 +15,9 @@ bool Delete(run::Run& run, const jobdoc::PowerRequest& request) {
   const std::string_view name = request.schemename.view();
 
   if (!RequireExactValue(run, kModule, request, "schemename", "scheme name")) return false;
-  const bool present = LookUpScheme(run, name);
+  SchemeLock lock;
+  if (!lock.Take(run, kModule)) return false;
+  const bool present = LookUpScheme(run, name, kModule);
 
   if (!power.CanUserWritePwrScheme()) {
     run::CaptureLastError(run);

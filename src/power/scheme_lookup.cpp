@@ -52,7 +52,7 @@ bool IsSchemePresent(run::Run& run, std::string_view schemeName) {
   return state.matchedPastTable;
 }
 
-bool LookUpScheme(run::Run& run, std::string_view schemeName) {
+bool LookUpScheme(run::Run& run, std::string_view schemeName, const char* module) {
   run::SchemeLookupState& state = run.lookup;
   for (auto& entry : state.schemeNames) entry.Clear();
   state.nameInexact.fill(false);
@@ -63,11 +63,22 @@ bool LookUpScheme(run::Run& run, std::string_view schemeName) {
   state.foundDescription.Clear();
   state.storedDescription.clear();
   state.requestedName.Assign(schemeName);
-  run.platform.power.EnumPwrSchemes(
+  state.listed = run.platform.power.EnumPwrSchemes(
       [&run](std::uint32_t index, const port::WideText& name, const port::WideText& description) {
         return SchemesEnumProc(run, index, name, description);
       });
-  return IsSchemePresent(run, schemeName);
+  if (!state.listed && module != nullptr) {
+    run::CaptureLastError(run);
+    run.log.Write(module, "Failed", "EnumPwrSchemes", run.buffers.errorNumberText.view(),
+                  run.buffers.errorText.view());
+  }
+  return state.listed && IsSchemePresent(run, schemeName);
+}
+
+bool SchemesNotListed(run::Run& run) {
+  run.buffers.failureMessage.Assign("Failed to list the power schemes : ");
+  run.buffers.failureMessage.Append(run.buffers.errorText.view());
+  return false;
 }
 
 }  // namespace zrt::power

@@ -3,6 +3,7 @@
 #include "platform/text_conversion.h"
 #include "power/exact_value.h"
 #include "power/scheme_creation.h"
+#include "power/scheme_lock.h"
 #include "power/scheme_lookup.h"
 
 namespace zrt::power {
@@ -25,7 +26,12 @@ class Modification {
                            "scheme name")) {
       return false;
     }
-    if (!LookUpScheme(run_, name_)) return CreateIfAsked();
+    // A request handed over by creation runs under its lock.
+    SchemeLock lock;
+    if (handOver_ == HandOver::Allowed && !lock.Take(run_, kModificationRules.module)) {
+      return false;
+    }
+    if (!LookUpScheme(run_, name_, kModificationRules.module)) return CreateIfAsked();
     settings_.Log("Info", "Scheme Already Present", "", name_);
     if (!OverwriteAsked(run_.platform.system, request_)) return true;
     if (!CheckWriteRight(settings_)) return false;
@@ -49,6 +55,11 @@ class Modification {
  private:
   bool CreateIfAsked() {
     settings_.Log("Info", "Scheme Not Present", "", name_);
+    // Creation would enumerate again, but this step never writes after a
+    // failed enumeration.
+    if (!run_.lookup.listed && OverwriteAsked(run_.platform.system, request_)) {
+      return SchemesNotListed(run_);
+    }
     return HandOverIfAsked(settings_, handOver_, "Create If Not Exist", "Creating Scheme",
                            CreatePowerScheme);
   }

@@ -84,9 +84,13 @@ bool WriteScheme(SettingsRun& settings, std::uint32_t index, const port::WideTex
                  port::GLOBAL_POWER_POLICY& global) {
   auto& power = settings.run.platform.power;
   const OperationRules& rules = settings.rules;
-  SetDiskAndMonitorTimeouts(settings, policy);
-  SetStandby(settings, policy);
-  if (!SetHibernation(settings, policy)) return false;
+  // Every refusal is decided before the first change: the hibernation
+  // switch or the scheme.
+  if (!RefuseCommandsBeforeChanges(settings)) return false;
+  if (!SetDiskAndMonitorTimeouts(settings, policy) || !SetStandby(settings, policy) ||
+      !SetHibernation(settings, policy)) {
+    return false;
+  }
 
   if (!power.WritePwrScheme(index, name, description, policy)) {
     return CallFailed(settings, "WritePwrScheme", rules.writeScheme);

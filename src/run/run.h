@@ -10,6 +10,12 @@
 #include "run/log_writer.h"
 #include "run/scheme_lookup_state.h"
 
+// How long a step waits for the power schemes while another job's step
+// holds them (power/scheme_lock.h) before it fails: a build setting.
+#ifndef ZRT_SCHEME_LOCK_WAIT_MS
+#define ZRT_SCHEME_LOCK_WAIT_MS 600000
+#endif
+
 namespace zrt::run {
 
 // Makes the run's log writer over the platform and the job context it reads
@@ -32,6 +38,8 @@ struct Run {
   SharedBuffers buffers;
   SchemeLookupState lookup;
   std::uint32_t postBoundMs = kDefaultPostBoundMs;
+  // The bound of the wait for the power schemes' lock; tests shorten it.
+  std::uint32_t schemeLockWaitMs = ZRT_SCHEME_LOCK_WAIT_MS;
 
  private:
   std::unique_ptr<LogWriter> logWriter;

@@ -25,6 +25,9 @@ struct SchemeLookupState {
   port::WideText storedDescription;
   // A match among schemes enumerated after the name table was full.
   bool matchedPastTable = false;
+  // Whether the last EnumPwrSchemes succeeded: after a failed one the table
+  // says nothing about the machine's schemes.
+  bool listed = true;
   std::uint32_t highestIndex = 0;  // kept across lookups for the whole run
 };
 

@@ -295,13 +295,41 @@ TEST_F(SchemeCreationTest, ValuesThatWouldChangeTheArgumentsAreRefusedUnrun) {
     WritePower();
     Write("commands.jsonl", "");
     StartRun();
-    EXPECT_FALSE(Create(row.fields));
+    RequestFields fields = row.fields;
+    fields.emplace_back("hibsupp", "0");  // a switch that would come first
+    EXPECT_FALSE(Create(fields));
     EXPECT_EQ(Failure(), row.message);
     EXPECT_THAT(LinesOf("CreatePowerScheme"), Contains(row.refusal));
-    for (const auto& line : CommandLines()) {
-      EXPECT_THAT(
-          line, Not(::testing::AnyOf(::testing::HasSubstr("\""), ::testing::HasSubstr("-level"))));
-    }
+    // Decided before the first change: nothing ran, nothing was written.
+    EXPECT_TRUE(Commands().empty());
+    EXPECT_EQ(Power()["schemes"].size(), 4u);
+    EXPECT_EQ(Power()["hibernation_allowed"], true);
+  }
+  // A quotation mark in a name no command of the step takes is no refusal.
+  StartRun();
+  EXPECT_TRUE(power::CreatePowerScheme(*run_, MakeRequest({{"schemename", "Say \"when\""}})));
+  EXPECT_EQ(Scheme(7)["name"], "Say \"when\"");
+}
+
+TEST_F(SchemeCreationTest, NumbersAreNeverReadFromCutTextsAndNothingChanges) {
+  const std::vector<std::pair<RequestFields, std::string>> rows = {
+      {{{"tohdpi", "000000000000000000600"}}, "tohdpi"},
+      {{{"sysstandrb", "-00000000000000000000600"}}, "sysstandrb"},
+      // Checked before hibernation is switched off.
+      {{{"hibsupp", "0"}, {"syshibrb", "000000000000000000007200"}}, "syshibrb"},
+  };
+  for (const auto& [fields, field] : rows) {
+    SCOPED_TRACE(field);
+    WritePower();
+    Write("commands.jsonl", "");
+    StartRun();
+    EXPECT_FALSE(Create(fields));
+    EXPECT_EQ(Failure(), "The time-out " + field + " is longer than 20 characters.");
+    EXPECT_THAT(LinesOf("CreatePowerScheme").back(),
+                ::testing::StartsWith("FAILED|" + field + "|"));
+    EXPECT_TRUE(Commands().empty());
+    EXPECT_EQ(Power()["schemes"].size(), 4u);
+    EXPECT_EQ(Power()["hibernation_allowed"], true);
   }
 }
 

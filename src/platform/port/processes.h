@@ -1,6 +1,6 @@
 // Processes and tokens: the process snapshot, OpenProcess,
-// OpenProcessToken, impersonation, the current user's name, and starting a
-// process as a user and waiting for it.
+// OpenProcessToken, impersonation, the current user's name, starting a
+// process as a user and waiting for it, and named mutexes.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +41,7 @@ constexpr std::uint32_t kCreateNewConsole = 0x00000010;
 // WaitForSingleObject.
 constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
 constexpr std::uint32_t kWaitObject0 = 0x00000000;
+constexpr std::uint32_t kWaitAbandoned = 0x00000080;
 constexpr std::uint32_t kWaitTimeout = 0x00000102;
 constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
 
@@ -92,16 +93,26 @@ class Processes {
                                     bool inheritHandles, std::uint32_t creationFlags,
                                     const StartupInfo& startup, ProcessInformation& started) = 0;
 
-  // WaitForSingleObject on a process: kWaitObject0 when it has ended,
-  // kWaitTimeout when `milliseconds` passed first, kWaitFailed (last error
-  // set) otherwise.
-  virtual std::uint32_t WaitForSingleObject(const KernelHandle& process,
+  // WaitForSingleObject on a process or a mutex: kWaitObject0 when the
+  // process has ended or the mutex is taken, kWaitAbandoned when the mutex
+  // is taken from a holder that ended without releasing it, kWaitTimeout
+  // when `milliseconds` passed first, kWaitFailed (last error set)
+  // otherwise.
+  virtual std::uint32_t WaitForSingleObject(const KernelHandle& object,
                                             std::uint32_t milliseconds) = 0;
 
   virtual bool GetExitCodeProcess(const KernelHandle& process, std::uint32_t& exitCode) = 0;
 
   // TerminateProcess: ends a process that is still running.
   virtual bool TerminateProcess(const KernelHandle& process, std::uint32_t exitCode) = 0;
+
+  // CreateMutexA(NULL, FALSE, name): the named mutex, made when no process
+  // has it open, not taken. Null with the last error set when refused.
+  virtual std::unique_ptr<KernelHandle> CreateMutexA(const char* name) = 0;
+
+  // ReleaseMutex: gives up a mutex taken by WaitForSingleObject; false with
+  // the last error set when it is not held.
+  virtual bool ReleaseMutex(const KernelHandle& mutex) = 0;
 };
 
 }  // namespace zrt::port

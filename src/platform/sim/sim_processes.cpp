@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "platform/sim/sim_code_page.h"
+#include "platform/sim/sim_mutex.h"
 #include "platform/sim/sim_powercfg.h"
 
 namespace zrt::sim {
@@ -206,6 +207,9 @@ bool SimProcesses::CreateProcessAsUserA(const port::KernelHandle& token, char* c
 
 std::uint32_t SimProcesses::WaitForSingleObject(const port::KernelHandle& process,
                                                 std::uint32_t milliseconds) {
+  if (const auto* mutex = dynamic_cast<const SimMutex*>(&process)) {
+    return mutex->Wait(machine_, milliseconds);
+  }
   const SimHandle* handle = AsHandle(&process, SimHandle::Kind::Process);
   if (handle == nullptr) {
     machine_.SetLastError(port::err::kInvalidHandle);
@@ -250,6 +254,19 @@ bool SimProcesses::TerminateProcess(const port::KernelHandle& process, std::uint
   started->exitCode = exitCode;
   started->terminated = true;
   return true;
+}
+
+std::unique_ptr<port::KernelHandle> SimProcesses::CreateMutexA(const char* name) {
+  return SimMutex::Open(machine_, name != nullptr ? name : "");
+}
+
+bool SimProcesses::ReleaseMutex(const port::KernelHandle& mutex) {
+  const auto* own = dynamic_cast<const SimMutex*>(&mutex);
+  if (own == nullptr) {
+    machine_.SetLastError(port::err::kInvalidHandle);
+    return false;
+  }
+  return own->Release(machine_);
 }
 
 }  // namespace zrt::sim

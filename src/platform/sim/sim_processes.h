@@ -47,13 +47,18 @@ class SimProcesses : public port::Processes {
                             port::ProcessInformation& started) override;
   // A started command has ended already, unless it never ends: then every
   // finite wait times out at once, and a wait without end throws
-  // MachineError (the run would hang).
+  // MachineError (the run would hang). A mutex: see SimMutex::Wait.
   std::uint32_t WaitForSingleObject(const port::KernelHandle& process,
                                     std::uint32_t milliseconds) override;
   // 259 (STILL_ACTIVE) while the process runs.
   bool GetExitCodeProcess(const port::KernelHandle& process, std::uint32_t& exitCode) override;
   // Ends a started process that still runs; error 5 otherwise.
   bool TerminateProcess(const port::KernelHandle& process, std::uint32_t exitCode) override;
+  // A lock file in the machine's folder (sim_mutex.h): waits on it wait in
+  // real time, for other programs running on the machine.
+  std::unique_ptr<port::KernelHandle> CreateMutexA(const char* name) override;
+  // Error 6 for a handle that is not a mutex, 288 when it is not held.
+  bool ReleaseMutex(const port::KernelHandle& mutex) override;
 
  private:
   SimMachine& machine_;

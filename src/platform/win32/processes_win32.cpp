@@ -1,6 +1,7 @@
 // Processes and tokens: the toolhelp process snapshot, OpenProcess,
 // OpenProcessToken, ImpersonateLoggedOnUser, RevertToSelf, GetUserNameA,
-// CreateProcessAsUserA and the calls on the process it started.
+// CreateProcessAsUserA and the calls on the process it started, and the
+// named mutex that keeps the program's runs apart.
 #include <windows.h>
 // The toolhelp header expects the Windows types to be declared already.
 #include <tlhelp32.h>
@@ -131,6 +132,18 @@ class Win32Processes final : public port::Processes {
 
   bool TerminateProcess(const port::KernelHandle& process, std::uint32_t exitCode) override {
     return ::TerminateProcess(Raw(&process), exitCode) != FALSE;
+  }
+
+  std::unique_ptr<port::KernelHandle> CreateMutexA(const char* name) override {
+    UniqueHandle mutex(::CreateMutexA(nullptr, FALSE, name));
+    if (!mutex) return nullptr;
+    auto handle = std::make_unique<Win32KernelHandle>(mutex.get());
+    mutex.release();  // owned by `handle` from here
+    return handle;
+  }
+
+  bool ReleaseMutex(const port::KernelHandle& mutex) override {
+    return ::ReleaseMutex(Raw(&mutex)) != FALSE;
   }
 };
 

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <new>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/win32/unique_resource.h"
 #include "platform/win32/win32_adapters.h"
@@ -108,6 +110,30 @@ TEST_F(ProcessesAdapterTest, TheSnapshotHoldsThisProgramAndTheShell) {
     return ::lstrcmpiA(e.exeFile.c_str(), "explorer.exe") == 0;
   });
   EXPECT_NE(shell, entries.end()) << "no explorer.exe: is the prefix started?";
+}
+
+TEST_F(ProcessesAdapterTest, AGlobalMutexIsWaitedForBoundedAndTakenOverWhenAbandoned) {
+  const char* name = "Global\\zrt-adapter-test";
+  auto mine = processes_->CreateMutexA(name);
+  auto other = processes_->CreateMutexA(name);  // the handle another job would have
+  ASSERT_NE(mine, nullptr);
+  ASSERT_NE(other, nullptr);
+  std::promise<void> taken, mayEnd;
+  // A holder that ends without releasing the mutex.
+  std::thread holder([&] {
+    EXPECT_EQ(processes_->WaitForSingleObject(*other, 0), port::kWaitObject0);
+    taken.set_value();
+    mayEnd.get_future().wait();
+  });
+  taken.get_future().wait();
+  EXPECT_EQ(processes_->WaitForSingleObject(*mine, 50), port::kWaitTimeout);
+  EXPECT_FALSE(processes_->ReleaseMutex(*mine));  // not held by this thread
+  mayEnd.set_value();
+  holder.join();
+  EXPECT_EQ(processes_->WaitForSingleObject(*mine, 1000), port::kWaitAbandoned);
+  EXPECT_TRUE(processes_->ReleaseMutex(*mine));
+  EXPECT_EQ(processes_->WaitForSingleObject(*other, 0), port::kWaitObject0);
+  EXPECT_TRUE(processes_->ReleaseMutex(*other));
 }
 
 TEST_F(ProcessesAdapterTest, ImpersonatesTheUserOfTheShellsToken) {
