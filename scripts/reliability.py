@@ -357,7 +357,7 @@ def run_scheme_jobs_wine(target, args, extra_schemes, steps):
         for k in range(2, len(steps) + 1):
             errors = tempfile.TemporaryFile()
             others.append((subprocess.Popen(
-                ["wine", "C:\\Program Files\\Merqel\\zReTessalyXP.exe",
+                [*runner.command, "C:\\Program Files\\Merqel\\zReTessalyXP.exe",
                  *scheme_job_argument(k).split(" ")], env=env, cwd=drive_c / "windows" / "system32",
                 stdout=subprocess.DEVNULL, stderr=errors), errors))
         return lambda: failures.extend(wait_all(others))

@@ -137,9 +137,7 @@ class Win32Processes final : public port::Processes {
   std::unique_ptr<port::KernelHandle> CreateMutexA(const char* name) override {
     UniqueHandle mutex(::CreateMutexA(nullptr, FALSE, name));
     if (!mutex) return nullptr;
-    auto handle = std::make_unique<Win32KernelHandle>(mutex.get());
-    mutex.release();  // owned by `handle` from here
-    return handle;
+    return std::make_unique<Win32KernelHandle>(std::move(mutex));
   }
 
   bool ReleaseMutex(const port::KernelHandle& mutex) override {
