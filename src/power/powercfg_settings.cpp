@@ -414,6 +414,14 @@ class Walk {
   const char* capability_ = nullptr;
 };
 
+// False, with the failure reported, when the row's value must reach its
+// field whole and does not.
+bool ReachesItsField(SettingsRun& settings, const SettingChoice& choice) {
+  return !choice.mustBeWhole ||
+         RequireExactValue(settings.run, settings.rules.module, settings.request, choice.field,
+                           choice.command->label);
+}
+
 // The walk as an operation applies it: lines logged, commands run.
 class Applying : public SettingsVisitor {
  public:
@@ -425,11 +433,7 @@ class Applying : public SettingsVisitor {
   }
   bool Row(const SettingChoice& choice) override {
     if (choice.command == nullptr) return true;
-    if (choice.mustBeWhole &&
-        !RequireExactValue(settings_.run, settings_.rules.module, settings_.request, choice.field,
-                           choice.command->label)) {
-      return false;
-    }
+    if (!ReachesItsField(settings_, choice)) return false;
     return RunPowercfgCommand(settings_, *choice.command, choice.inserted);
   }
   void Passed(const char*, PassedBecause, const char*) override {}
@@ -459,11 +463,7 @@ class Refusing : public SettingsVisitor {
   void Line(std::string_view, std::string_view, std::string_view, std::string_view) override {}
   bool Row(const SettingChoice& choice) override {
     if (choice.command == nullptr) return true;
-    if (choice.mustBeWhole &&
-        !RequireExactValue(settings_.run, settings_.rules.module, settings_.request, choice.field,
-                           choice.command->label)) {
-      return false;
-    }
+    if (!ReachesItsField(settings_, choice)) return false;
     const BuiltCommand built = BuildPowercfgCommand(*choice.command, choice.inserted);
     return built.refusal == nullptr ||
            ReportRefusal(settings_, *choice.command, choice.inserted, built);
