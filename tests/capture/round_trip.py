@@ -1,0 +1,228 @@
+#!/usr/bin/env python3
+"""The capture's proof of fidelity, both ways: a Wine prefix is set up as a
+bundled machine (with the test doubles), zrt-capture.exe captures it, and
+the same job runs twice, with the Windows program in the prefix and with the
+Linux program on the capture. The activity log (times aside), the status
+documents, the commands and the resulting power state (the prefix captured
+again after the Windows run) must be the same.
+
+    round_trip.py --windows-build build/win32 --linux-program build/linux/zReTessalyXP
+
+Normalised, and only these, the differences docs/wine.md and the scenarios'
+shared prelude name: the system's message texts (Wine's against Windows'),
+the order of schemes (the registry's order of index texts against the stored
+order), the last error the process snapshot walk leaves behind (18 under
+Wine, 0 on the simulated machine: the "OpenProcessToken" line written after
+the shell is opened) and the times of day.
+
+Exit code: 0 passed, 1 failed, 77 skipped (Wine, a program or the doubles
+missing). Python standard library only.
+"""
+
+import argparse
+import json
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "scenarios"))
+import run_scenario as rs  # noqa: E402
+
+JOBS = pathlib.Path(__file__).resolve().parents[2] / "examples" / "jobs"
+ARGUMENT = ("OD@#@5012@#@C:\\Jobs\\job.xml@#@J-77@#@jsmith@#@07/12/2026 14:05:09@#@I-9@#@0"
+            "@#@SJ-3")
+JOB_PATH = "C:\\Jobs\\job.xml"
+# Ten jobs: creation, modification and deletion, steps the program refuses
+# and documents it does not run, on a 32-bit and a 64-bit machine.
+CASES = [
+    ("xp-laptop", "create-field-work.xml"),
+    ("xp-laptop", "modify-night-shift.xml"),
+    ("xp-laptop", "delete-night-shift.xml"),
+    ("xp-laptop", "delete-two-schemes.xml"),
+    ("xp-laptop", "check-values.xml"),
+    ("xp-laptop", "check-refusals.xml"),
+    ("xp-laptop", "wrong-function.xml"),
+    ("xp-x64-desktop", "create-field-work.xml"),
+    ("xp-x64-desktop", "check-names.xml"),
+    ("xp-x64-desktop", "delete-two-schemes.xml"),
+]
+CAPTURE = "zrt-capture.exe"
+# The power state the comparison covers: what power.json holds of a machine.
+POWER_MEMBERS = ("active_scheme", "hibernation_allowed", "standby_allowed", "capabilities",
+                 "global_policy", "battery_alarms", "global_flags", "user_may_write")
+TIME = re.compile(r"\d\d:\d\d:\d\d( ?[AP]M)?|\d{17}")
+# Error numbers, then the system's text for them: Wine's texts differ.
+ERROR_TEXT = re.compile(r"^(\d+)$")
+
+
+def windows_path(host):
+    return "Z:" + str(host).replace("/", "\\")
+
+
+class Failure(Exception):
+    pass
+
+
+class RoundTrip:
+    def __init__(self, args):
+        self.linux = pathlib.Path(args.linux_program)
+        if not self.linux.is_file():
+            raise rs.Skip(f"the Linux program is not built: {self.linux}")
+        build = pathlib.Path(args.windows_build)
+        self.capture = build / CAPTURE
+        if not self.capture.is_file():
+            raise rs.Skip(f"{CAPTURE} is not built: {self.capture}")
+        options = argparse.Namespace(build_dir=str(build), program=None, doubles=None,
+                                     prefix=args.prefix, keep=False)
+        self.wine = rs.WineTarget(options, rs.read_cache(build))
+        self.preludes = rs.load_preludes()
+        self.capture_seconds = []
+
+    def run_capture(self, program_dir, output):
+        started = time.monotonic()
+        proc = self.wine.wine(f"{program_dir}\\{CAPTURE}", "--folder", windows_path(output),
+                              overrides="powrprof=n")
+        self.capture_seconds.append(time.monotonic() - started)
+        if proc.returncode != 0:
+            raise Failure(f"{CAPTURE} ended with {proc.returncode}: "
+                          + proc.stderr.decode("utf-8", "replace"))
+
+    def case(self, machine_name, job, work):
+        document = (JOBS / job).read_text("utf-8")
+        scenario = {"machine": machine_name, "argument": ARGUMENT,
+                    "files": {JOB_PATH: {"text": document}}, "expect": {"log": {}}}
+        machine = rs.read_json(rs.MACHINES / machine_name / "machine.json", {})
+        program_path = machine.get("program_path",
+                                   '"C:\\Program Files\\Merqel\\zReTessalyXP.exe"').strip('"')
+        program_dir = program_path.rpartition("\\")[0]
+        version = machine.get("version", {"major": 5, "minor": 1})
+        wine_version = rs.WINE_VERSIONS[(version.get("major", 5), version.get("minor", 1))]
+        before, after = work / "before", work / "after"
+
+        def around_run(drive_c):
+            host_dir = self.wine.drive_host(program_dir)
+            shutil.copyfile(self.capture, host_dir / CAPTURE)
+            # The machine reports one Windows version to every program.
+            self.wine.wine("reg", "add",
+                           f"HKCU\\Software\\Wine\\AppDefaults\\{CAPTURE}", "/v", "Version",
+                           "/d", wine_version, "/f")
+            # The Powercfg.exe double keeps the alarms and flags where Windows
+            # does from its first command on; the set-up gave its own record.
+            self.wine.wine(f"{program_dir}\\Powercfg.exe", "/LIST")
+            (drive_c / rs.RUN_FOLDER / "commands.jsonl").unlink(missing_ok=True)
+            self.run_capture(program_dir, before)
+            return lambda: self.run_capture(program_dir, after)
+
+        self.wine.around_run = around_run
+        observed, _ = self.wine.run(scenario, "", self.preludes)
+        windows = self.outcome(observed, rs.read_json(after / "power.json", {}))
+        linux = self.outcome(*self.run_linux(before, document, work / "linux"))
+        problems = []
+        if not windows["log"] or not windows["schemes"]:
+            problems.append("the Windows run left no log or its machine no schemes")
+        for what in windows:
+            if windows[what] != linux[what]:
+                problems.append(f"{what} differ:\n  Windows: {json.dumps(windows[what])}\n"
+                                f"  Linux:   {json.dumps(linux[what])}")
+        return problems
+
+    def run_linux(self, capture, document, folder):
+        shutil.copytree(capture, folder)
+        job = folder / "drive_c" / "Jobs" / "job.xml"
+        job.parent.mkdir(parents=True, exist_ok=True)
+        job.write_text(document, "utf-8")
+        observed = rs.Observed()
+        proc = subprocess.run([str(self.linux), ARGUMENT], env={"ZRT_SIM_MACHINE": str(folder)},
+                              capture_output=True, timeout=120)
+        if proc.returncode != 0:
+            raise Failure(f"the Linux program ended with {proc.returncode}: "
+                          + proc.stderr.decode("utf-8", "replace"))
+        rs.collect_files(folder / "drive_c", "C", observed)
+        observed.posts = [json.loads(line)["texts"]
+                          for line in rs.read_lines(folder / "posts.jsonl")]
+        observed.commands = [json.loads(line) for line in rs.read_lines(folder / "commands.jsonl")]
+        return observed, rs.read_json(folder / "power.json", {})
+
+    def outcome(self, observed, power):
+        logs = []
+        for folder, name, raw in sorted(observed.log_files):
+            text, _ = rs.undo_text_mode(raw)
+            header, records, junk = rs.parse_log(text)
+            logs.append({"file": f"{folder}\\{name}",
+                         "header": [TIME.sub("<time>", line) for line in header],
+                         "records": [normalise_record(r) for r in records], "junk": junk})
+        return {
+            "log": logs,
+            "status": [[TIME.sub("<time>", text or "") for text in post[:2]]
+                       for post in observed.posts],
+            "fallback": [name for _, name, _ in observed.fallback_files],
+            "commands": [[c.get("command_line"), c.get("account"), c.get("exit_code")]
+                         for c in observed.commands],
+            "power": {member: power.get(member) for member in POWER_MEMBERS},
+            "schemes": sorted(([s["index"], s.get("name"), s.get("description"),
+                                s.get("policy", {})] for s in power.get("schemes", [])),
+                              key=lambda s: s[0]),
+        }
+
+
+def normalise_record(record):
+    """A log record (user, module, type, val1, val2, val3) with the system's
+    message text after an error number left out."""
+    record = list(record)
+    if record[1:5] == ["WinMain", "ERROR", "OpenProcessToken", ""] and record[5] in ("0", "18"):
+        record[5] = "<last error of the snapshot walk>"
+    for i in (4, 5):
+        if i - 1 >= 0 and ERROR_TEXT.match(record[i - 1] or "") and record[i].endswith("\r\n"):
+            record[i] = "<system text>"
+    # "... : <system text>" in the failure texts the operations log.
+    record = [re.sub(r" : [^\t]*\r\n", " : <system text>", v) for v in record]
+    record = [re.sub(r"(\[\d+\]::)[^\t]*\r\n", r"\1<system text>", v) for v in record]
+    return record
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--windows-build", required=True)
+    parser.add_argument("--linux-program", required=True)
+    parser.add_argument("--prefix")
+    parser.add_argument("--only", type=int, action="append",
+                        help="run only these cases (1 to 10)")
+    args = parser.parse_args()
+    try:
+        trip = RoundTrip(args)
+    except rs.Skip as e:
+        print(f"skipped: {e}")
+        return rs.EXIT_SKIP
+    failed = 0
+    for number, (machine, job) in enumerate(CASES, 1):
+        if args.only and number not in args.only:
+            continue
+        work = pathlib.Path(tempfile.mkdtemp(prefix="zrt-round-trip-"))
+        try:
+            problems = trip.case(machine, job, work)
+        except rs.Skip as e:
+            print(f"skipped: {e}")
+            return rs.EXIT_SKIP
+        except (Failure, rs.ScenarioError) as e:
+            problems = [str(e)]
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+        print(f"{'ok  ' if not problems else 'FAIL'} {number:2} {machine} {job}")
+        for problem in problems:
+            print("     " + problem.replace("\n", "\n     "))
+        failed += bool(problems)
+    seconds = sorted(trip.capture_seconds)
+    if seconds:
+        print(f"capture under Wine: median {seconds[len(seconds) // 2]:.2f} s "
+              f"over {len(seconds)} captures")
+    print(f"{len(CASES) - failed if not args.only else len(args.only) - failed} passed, "
+          f"{failed} failed")
+    return rs.EXIT_FAIL if failed else rs.EXIT_PASS
+
+
+if __name__ == "__main__":
+    sys.exit(main())
