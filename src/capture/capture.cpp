@@ -506,6 +506,25 @@ std::string BundleText(const Capture& capture) {
                    {"files", files}});
 }
 
+namespace {
+
+bool WriteFile(port::Platform& platform, const std::string& path, const std::string& bytes,
+               std::string& error) {
+  auto output = platform.files.CreateFileA(path.c_str(), port::OpenMode::Replace);
+  if (!output || !output->WriteFile(bytes.data(), bytes.size())) {
+    error = path + ": error " + std::to_string(platform.system.GetLastError());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteBundle(port::Platform& platform, const std::string& path, const Capture& capture,
+                 std::string& error) {
+  return WriteFile(platform, path, BundleText(capture), error);
+}
+
 bool WriteFolder(port::Platform& platform, const std::string& folder, const Capture& capture,
                  std::string& error) {
   for (const File& file : capture.files) {
@@ -514,11 +533,7 @@ bool WriteFolder(port::Platform& platform, const std::string& folder, const Capt
       if (c == '/') c = '\\';
     }
     CreateDirectoryPath(platform.files, path.substr(0, path.rfind('\\')));
-    auto output = platform.files.CreateFileA(path.c_str(), port::OpenMode::Replace);
-    if (!output || !output->WriteFile(file.bytes.data(), file.bytes.size())) {
-      error = path + ": error " + std::to_string(platform.system.GetLastError());
-      return false;
-    }
+    if (!WriteFile(platform, path, file.bytes, error)) return false;
   }
   return true;
 }

@@ -47,6 +47,10 @@ std::string BundleText(const Capture& capture);
 bool WriteFolder(port::Platform& platform, const std::string& folder, const Capture& capture,
                  std::string& error);
 
+// Writes the bundle into the file `path`.
+bool WriteBundle(port::Platform& platform, const std::string& path, const Capture& capture,
+                 std::string& error);
+
 // The stable placeholder of an identifying value: `kind`, a dash and eight
 // hex digits of a hash of the value (the same value gives the same
 // placeholder on every machine).

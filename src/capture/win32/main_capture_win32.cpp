@@ -64,14 +64,7 @@ int main(int argc, char** argv) {
     if (folder != nullptr) {
       written = zrt::capture::WriteFolder(platform->platform(), folder, capture, error);
     } else {
-      const zrt::capture::Capture one{{{"", zrt::capture::BundleText(capture)}}, {}};
-      std::string path = bundle;
-      const std::size_t slash = path.find_last_of("\\/");
-      const zrt::capture::Capture named{
-          {{path.substr(slash == std::string::npos ? 0 : slash + 1), one.files[0].bytes}}, {}};
-      written = zrt::capture::WriteFolder(platform->platform(),
-                                          slash == std::string::npos ? "." : path.substr(0, slash),
-                                          named, error);
+      written = zrt::capture::WriteBundle(platform->platform(), bundle, capture, error);
     }
     if (!written) {
       Write(STD_ERROR_HANDLE, "zrt-capture: cannot write the capture: " + error + "\n");
