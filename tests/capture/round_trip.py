@@ -84,6 +84,8 @@ class RoundTrip:
         self.wine = rs.WineTarget(options, rs.read_cache(build))
         self.preludes = rs.load_preludes()
         self.capture_seconds = []
+        self.bare_start = build / "tests" / "tools" / "zrt_bare_start.exe"
+        self.program_dir = None  # of the last case, whose machine the prefix still is
 
     def run_capture(self, program_dir, output, bundle):
         """Captures the prefix into the folder `output`, directly or (with
@@ -112,6 +114,7 @@ class RoundTrip:
         version = machine.get("version", {"major": 5, "minor": 1})
         wine_version = rs.WINE_VERSIONS[(version.get("major", 5), version.get("minor", 1))]
         before, after = work / "before", work / "after"
+        self.program_dir = program_dir
 
         def around_run(drive_c):
             host_dir = self.wine.drive_host(program_dir)
@@ -179,6 +182,23 @@ class RoundTrip:
         }
 
 
+    def figure(self, runs, work):
+        """A capture's own time beside a bare program start, each started
+        with the prefix's loader in the started prefix, alternately, `runs`
+        times: (median, min, max) in seconds of both."""
+        host_dir = self.wine.drive_host(self.program_dir)
+        shutil.copyfile(self.bare_start, host_dir / self.bare_start.name)
+        captures, bare = [], []
+        for run in range(runs):
+            self.capture_seconds = []
+            self.run_capture(self.program_dir, work / f"figure-{run}", bundle=False)
+            captures += self.capture_seconds
+            started = time.monotonic()
+            self.wine.wine(f"{self.program_dir}\\{self.bare_start.name}")
+            bare.append(time.monotonic() - started)
+        return [(sorted(t)[len(t) // 2], min(t), max(t)) for t in (captures, bare)]
+
+
 def normalise_record(record):
     """A log record (user, module, type, val1, val2, val3) with the system's
     message text after an error number left out."""
@@ -201,6 +221,8 @@ def main():
     parser.add_argument("--prefix")
     parser.add_argument("--only", type=int, action="append",
                         help="run only these cases (1 to 10)")
+    parser.add_argument("--figure", type=int, metavar="RUNS",
+                        help="then time RUNS captures beside RUNS bare program starts")
     args = parser.parse_args()
     try:
         trip = RoundTrip(args)
@@ -230,6 +252,15 @@ def main():
     if seconds:
         print(f"capture under Wine: median {seconds[len(seconds) // 2]:.2f} s "
               f"over {len(seconds)} captures")
+    if args.figure and trip.program_dir:
+        work = pathlib.Path(tempfile.mkdtemp(prefix="zrt-round-trip-"))
+        try:
+            (capture, bare) = trip.figure(args.figure, work)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+        print(f"figure over {args.figure} runs each, median (min, max): capture "
+              f"{capture[0] * 1000:.0f} ms ({capture[1] * 1000:.0f}, {capture[2] * 1000:.0f}), "
+              f"bare start {bare[0] * 1000:.0f} ms ({bare[1] * 1000:.0f}, {bare[2] * 1000:.0f})")
     print(f"{len(CASES) - failed if not args.only else len(args.only) - failed} passed, "
           f"{failed} failed")
     return rs.EXIT_FAIL if failed else rs.EXIT_PASS
