@@ -331,6 +331,8 @@ class Capturer {
     }
     bool shellSeen = false;
     for (const port::ProcessEntry& entry : entries) {
+      // The capture itself is not part of the machine the program meets.
+      if (options_.ownProcessId && entry.processId == *options_.ownProcessId) continue;
       Json process{{"pid", entry.processId}, {"name", AnsiToUtf8(entry.exeFile)}};
       if (!shellSeen && EqualsIgnoringAsciiCase(entry.exeFile, "explorer.exe")) {
         shellSeen = true;
@@ -378,6 +380,14 @@ class Capturer {
 
   void Failed(Json& power, const char* call) {
     const port::ErrorCode code = p_.system.GetLastError();
+    if (code == port::err::kSuccess) {
+      // A failure entry of 0 would let the call through on the simulated
+      // machine, which cannot fail a call without an error code.
+      capture_.problems.push_back(std::string(call) +
+                                  ": failed without an error code, which the simulated machine "
+                                  "cannot repeat");
+      return;
+    }
     power["failures"][call] = code;
     Problem(call, code);
   }

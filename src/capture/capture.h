@@ -22,6 +22,8 @@ struct Options {
   std::optional<std::uint32_t> ansiCodePage;
   std::optional<std::uint32_t> oemCodePage;
   std::string computerName;
+  // Left out of the process list: the capture's own process.
+  std::optional<std::uint32_t> ownProcessId;
 };
 
 struct File {

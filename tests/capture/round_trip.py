@@ -182,6 +182,26 @@ class RoundTrip:
         }
 
 
+    def incomplete(self, work):
+        """Without the power-profile double, Wine's own stubs refuse the
+        scheme enumeration: the capture still writes the machine, says what
+        it could not read, and ends with 1."""
+        bundle = work / "plain.json"
+        proc = self.wine.wine(f"{self.program_dir}\\{CAPTURE}", "--anonymise", "--bundle",
+                              windows_path(bundle))
+        problems = []
+        if proc.returncode != 1:
+            problems.append(f"{CAPTURE} on plain Wine ended with {proc.returncode}, not 1")
+        captured = json.loads(bundle.read_text("utf-8")) if bundle.exists() else {}
+        power = json.loads(captured.get("files", {}).get("power.json", {}).get("text", "{}"))
+        if captured.get("complete") is not False or \
+                power.get("failures", {}).get("EnumPwrSchemes") != 2:
+            problems.append(f"the capture on plain Wine is not marked as missing the schemes: "
+                            f"{captured.get('problems')}, {power.get('failures')}")
+        if b"EnumPwrSchemes" not in proc.stderr:
+            problems.append("the error output does not name what could not be read")
+        return problems
+
     def figure(self, runs, work):
         """A capture's own time beside a bare program start, each started
         with the prefix's loader in the started prefix, alternately, `runs`
@@ -247,6 +267,16 @@ def main():
         print(f"{'ok  ' if not problems else 'FAIL'} {number:2} {machine} {job}")
         for problem in problems:
             print("     " + problem.replace("\n", "\n     "))
+        failed += bool(problems)
+    if trip.program_dir:
+        work = pathlib.Path(tempfile.mkdtemp(prefix="zrt-round-trip-"))
+        try:
+            problems = trip.incomplete(work)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+        print(f"{'ok  ' if not problems else 'FAIL'} an incomplete capture (plain Wine)")
+        for problem in problems:
+            print("     " + problem)
         failed += bool(problems)
     seconds = sorted(trip.capture_seconds)
     if seconds:

@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
     options.ansiCodePage = GetACP();
     options.oemCodePage = GetOEMCP();
     options.computerName = ComputerName();
+    options.ownProcessId = GetCurrentProcessId();
     const zrt::capture::Capture capture =
         zrt::capture::CaptureMachine(platform->platform(), options);
     std::string error;
