@@ -226,7 +226,8 @@ class Capturer {
       const std::string text = bytes.substr(0, bytes.size() - 1);
       return identifying ? Name(name, text) : text;
     }
-    if (type == port::regtype::kDword && bytes.size() == 4 && !options_.anonymise) {
+    if (type == port::regtype::kDword && bytes.size() == 4 &&
+        !(identifying && options_.anonymise)) {
       std::uint32_t number = 0;
       for (int i = 3; i >= 0; --i) number = number << 8 | static_cast<unsigned char>(bytes[i]);
       return number;

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "capture/unpack.h"
 #include "platform/sim/sim_platform.h"
 #include "support/scratch_folder.h"
 
@@ -148,6 +149,39 @@ TEST_F(CaptureTest, AnonymisedCaptureKeepsNoIdentifyingValue) {
   EXPECT_NE(capture::Placeholder("user", "jsmith"), capture::Placeholder("user", "akumar"));
   // What runs a job is still there.
   EXPECT_NE(all.find("Night Shift"), std::string::npos);
+}
+
+TEST_F(CaptureTest, BundleUnpacksIntoTheSameFiles) {
+  capture::Capture capture = CaptureOf(kMachines / "xp-laptop");
+  capture.files.push_back({"drive_c/bytes.bin", std::string("\0\xff\xe9 ok\r\n", 7)});
+  capture.problems.push_back("EnumPwrSchemes: error 2");
+  const std::string bundle = capture::BundleText(capture);
+  EXPECT_TRUE(capture::IsBundle(bundle));
+  const fs::path folder = scratch_.PathOf("unpacked");
+  EXPECT_EQ(capture::UnpackBundle(bundle, folder), capture.problems);
+  for (const capture::File& file : capture.files) {
+    std::ifstream in(folder / file.path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    EXPECT_EQ(bytes.str(), file.bytes) << file.path;
+  }
+}
+
+TEST_F(CaptureTest, WhatIsNoBundleIsRefused) {
+  const std::string machine = R"("machine.json": {"text": "{}"})";
+  for (const std::string& text :
+       {std::string("{\"format\": \"zrt-capture\", \"version\": 2, \"files\": {" + machine + "}}"),
+        std::string("{\"format\": \"other\", \"version\": 1, \"files\": {" + machine + "}}"),
+        std::string("{\"format\": \"zrt-capture\", \"version\": 1, \"files\": {}}"),
+        std::string("{\"format\": \"zrt-capture\", \"version\": 1, \"files\": {" + machine +
+                    R"(, "../escape.txt": {"text": "x"}}})"),
+        std::string("{\"format\": \"zrt-capture\", \"version\": 1, \"files\": {" + machine +
+                    R"(, "odd.bin": {"hex": "abc"}}})"),
+        std::string("not json")}) {
+    SCOPED_TRACE(text);
+    EXPECT_THROW(capture::UnpackBundle(text, scratch_.PathOf("refused")), capture::BundleError);
+    EXPECT_FALSE(fs::exists(scratch_.PathOf("escape.txt")));
+  }
 }
 
 }  // namespace
