@@ -81,7 +81,11 @@ std::string Utf8(const port::WideText& wide) {
   return out;
 }
 
-std::string Dump(const Json& json) { return json.dump(2) + "\n"; }
+// Every text is converted to UTF-8 before; a byte that still is not UTF-8
+// is replaced rather than failing the capture.
+std::string Dump(const Json& json) {
+  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
 
 // The folder of drive `letter` in the machine folder.
 std::string DriveFolder(char letter) {
@@ -125,7 +129,7 @@ class Capturer {
     machine["drives"] = drives_;
     machine["folders"] = folders_;
     if (!installationPath_.empty()) {
-      machine["program_path"] = "\"" + installationPath_ + "\\zReTessalyXP.exe\"";
+      machine["program_path"] = "\"" + AnsiToUtf8(installationPath_) + "\\zReTessalyXP.exe\"";
     }
     machine["local_time"] = "host";
     machine["sleep_waits"] = false;
@@ -145,7 +149,7 @@ class Capturer {
     std::string text = SystemErrorText(p_.system, code);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     capture_.problems.push_back(what + ": error " + std::to_string(code) +
-                                (text.empty() ? "" : " (" + text + ")"));
+                                (text.empty() ? "" : " (" + AnsiToUtf8(text) + ")"));
   }
 
   std::string Name(const char* kind, const std::string& value) const {
@@ -280,7 +284,7 @@ class Capturer {
   // nothing else of the installation folder is read.
   void InstallationFiles() {
     const std::string ini = installationPath_ + "\\Configuration\\zLocator.ini";
-    const std::string iniFile = MachinePath(ini);
+    const std::string iniFile = MachinePath(AnsiToUtf8(ini));
     if (!iniFile.empty() && FileExists(p_.files, ini)) {
       UseDrive(ini);
       std::string address =
@@ -293,7 +297,7 @@ class Capturer {
       capture_.files.push_back({iniFile, text});
     }
     const std::string library = installationPath_ + "\\zCourier.dll";
-    const std::string libraryFile = MachinePath(library);
+    const std::string libraryFile = MachinePath(AnsiToUtf8(library));
     if (!libraryFile.empty() && FileExists(p_.files, library)) {
       UseDrive(library);
       // The library is not loaded (that would run its code): a capture
