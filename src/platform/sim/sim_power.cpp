@@ -5,8 +5,10 @@
 #include <set>
 #include <vector>
 
+#include "platform/sim/powercfg_policy.h"
 #include "platform/sim/sim_code_page.h"
 #include "platform/sim/sim_power_file.h"
+#include "platform/sim/sim_powercfg.h"
 
 namespace zrt::sim {
 namespace {
@@ -173,6 +175,8 @@ bool SimPowerProfile::GetCurrentPowerPolicies(port::GLOBAL_POWER_POLICY& global,
   const Json* active = FindScheme(power, Uint32Member(power, "active_scheme", 0, kWhere));
   if (active == nullptr) return Fail(port::err::kFileNotFound);
   global = ReadGlobalPolicy(Member(power, "global_policy"), kWhere + ": global_policy");
+  // The alarms and flags Powercfg.exe sets, where Windows XP keeps them.
+  powercfg::AlarmsToPolicy(PowercfgState(power), global.user);
   policy = ReadPowerPolicy(Member(*active, "policy"), kWhere + ": scheme policy");
   return true;
 }

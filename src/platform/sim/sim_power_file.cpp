@@ -4,68 +4,16 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/sim/power_records.h"
+
 namespace zrt::sim {
 namespace {
 
 const std::string kWhere = machine_file::kPower;
 
-enum class Kind { Byte, Dword, Action };
-
-struct Field {
-  const char* name;
-  std::size_t offset;  // in the whole record
-  Kind kind;
-};
-
-#define ZRT_FIELD(record, part, partType, member, kind) \
-  Field { #member, offsetof(record, part) + offsetof(partType, member), Kind::kind }
-#define ZRT_POLICY(part, partType, member, kind) \
-  ZRT_FIELD(port::POWER_POLICY, part, port::partType, member, kind)
-#define ZRT_GLOBAL(member, kind) \
-  ZRT_FIELD(port::GLOBAL_POWER_POLICY, user, port::GLOBAL_USER_POWER_POLICY, member, kind)
-
-// The fields the program and the power configuration tool set or read.
-const std::vector<Field> kPolicyFields = {
-    ZRT_POLICY(user, USER_POWER_POLICY, Revision, Dword),
-    ZRT_POLICY(user, USER_POWER_POLICY, IdleAc, Action),
-    ZRT_POLICY(user, USER_POWER_POLICY, IdleDc, Action),
-    ZRT_POLICY(user, USER_POWER_POLICY, IdleTimeoutAc, Dword),
-    ZRT_POLICY(user, USER_POWER_POLICY, IdleTimeoutDc, Dword),
-    ZRT_POLICY(user, USER_POWER_POLICY, ThrottlePolicyAc, Byte),
-    ZRT_POLICY(user, USER_POWER_POLICY, ThrottlePolicyDc, Byte),
-    ZRT_POLICY(user, USER_POWER_POLICY, MaxSleepAc, Dword),
-    ZRT_POLICY(user, USER_POWER_POLICY, MaxSleepDc, Dword),
-    ZRT_POLICY(user, USER_POWER_POLICY, VideoTimeoutAc, Dword),
-    ZRT_POLICY(user, USER_POWER_POLICY, VideoTimeoutDc, Dword),
-    ZRT_POLICY(user, USER_POWER_POLICY, SpindownTimeoutAc, Dword),
-    ZRT_POLICY(user, USER_POWER_POLICY, SpindownTimeoutDc, Dword),
-    ZRT_POLICY(mach, MACHINE_POWER_POLICY, DozeS4TimeoutAc, Dword),
-    ZRT_POLICY(mach, MACHINE_POWER_POLICY, DozeS4TimeoutDc, Dword),
-};
-
-const std::vector<Field> kGlobalFields = {
-    ZRT_GLOBAL(Revision, Dword),       ZRT_GLOBAL(PowerButtonAc, Action),
-    ZRT_GLOBAL(PowerButtonDc, Action), ZRT_GLOBAL(SleepButtonAc, Action),
-    ZRT_GLOBAL(SleepButtonDc, Action), ZRT_GLOBAL(LidCloseAc, Action),
-    ZRT_GLOBAL(LidCloseDc, Action),
-};
-
-const std::vector<Field> kCapabilityFields = {
-    {"PowerButtonPresent", offsetof(port::SYSTEM_POWER_CAPABILITIES, PowerButtonPresent),
-     Kind::Byte},
-    {"SleepButtonPresent", offsetof(port::SYSTEM_POWER_CAPABILITIES, SleepButtonPresent),
-     Kind::Byte},
-    {"LidPresent", offsetof(port::SYSTEM_POWER_CAPABILITIES, LidPresent), Kind::Byte},
-    {"ProcessorThrottle", offsetof(port::SYSTEM_POWER_CAPABILITIES, ProcessorThrottle), Kind::Byte},
-    {"SystemBatteriesPresent", offsetof(port::SYSTEM_POWER_CAPABILITIES, SystemBatteriesPresent),
-     Kind::Byte},
-};
-
-#undef ZRT_GLOBAL
-#undef ZRT_POLICY
-#undef ZRT_FIELD
-
-constexpr const char* kActionMembers[] = {"Action", "Flags", "EventCode"};
+using records::Field;
+using records::kActionMembers;
+using records::Kind;
 
 std::uint8_t ByteValue(const Json& value, const std::string& where) {
   if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
@@ -105,30 +53,6 @@ Record ReadRecord(const Json* object, const std::vector<Field>& fields, const st
   return record;
 }
 
-template <typename Record>
-void WriteRecord(Json& object, const std::vector<Field>& fields, const Record& record) {
-  if (!object.is_object()) object = Json::object();
-  const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
-  const auto dword = [&](std::size_t offset) {
-    std::uint32_t number = 0;
-    std::memcpy(&number, bytes + offset, sizeof number);
-    return number;
-  };
-  for (const Field& field : fields) {
-    if (field.kind == Kind::Byte) {
-      object[field.name] = bytes[field.offset];
-    } else if (field.kind == Kind::Dword) {
-      object[field.name] = dword(field.offset);
-    } else {
-      Json action = Json::object();
-      for (std::size_t i = 0; i < 3; ++i) {
-        action[kActionMembers[i]] = dword(field.offset + i * sizeof(std::uint32_t));
-      }
-      object[field.name] = action;
-    }
-  }
-}
-
 }  // namespace
 
 const Json& LoadPowerFile(SimMachine& machine) {
@@ -148,23 +72,23 @@ std::uint8_t TruthMember(const Json& object, const char* name, const std::string
 }
 
 port::POWER_POLICY ReadPowerPolicy(const Json* object, const std::string& where) {
-  return ReadRecord<port::POWER_POLICY>(object, kPolicyFields, where);
+  return ReadRecord<port::POWER_POLICY>(object, records::PolicyFields(), where);
 }
 
 port::GLOBAL_POWER_POLICY ReadGlobalPolicy(const Json* object, const std::string& where) {
-  return ReadRecord<port::GLOBAL_POWER_POLICY>(object, kGlobalFields, where);
+  return ReadRecord<port::GLOBAL_POWER_POLICY>(object, records::GlobalFields(), where);
 }
 
 port::SYSTEM_POWER_CAPABILITIES ReadCapabilities(const Json* object, const std::string& where) {
-  return ReadRecord<port::SYSTEM_POWER_CAPABILITIES>(object, kCapabilityFields, where);
+  return ReadRecord<port::SYSTEM_POWER_CAPABILITIES>(object, records::CapabilityFields(), where);
 }
 
 void WritePowerPolicy(Json& object, const port::POWER_POLICY& policy) {
-  WriteRecord(object, kPolicyFields, policy);
+  records::WritePowerPolicy(object, policy);
 }
 
 void WriteGlobalPolicy(Json& object, const port::GLOBAL_POWER_POLICY& global) {
-  WriteRecord(object, kGlobalFields, global);
+  records::WriteGlobalPolicy(object, global);
 }
 
 }  // namespace zrt::sim

@@ -40,7 +40,9 @@ Json AlarmJson(const powercfg::BatteryAlarm& alarm) {
               {"program", alarm.program}};
 }
 
-powercfg::State ReadState(const Json& power) {
+}  // namespace
+
+powercfg::State PowercfgState(const Json& power) {
   powercfg::State state;
   state.hibernation = TruthMember(power, "hibernation_allowed", kWhere) != 0;
   state.activeScheme = Uint32Member(power, "active_scheme", 0, kWhere);
@@ -62,6 +64,8 @@ powercfg::State ReadState(const Json& power) {
   }
   return state;
 }
+
+namespace {
 
 // Stores what the tool changed; the alarms and flags are its own record.
 void StoreState(Json& power, const powercfg::State& before, const powercfg::State& after) {
@@ -119,7 +123,7 @@ PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine)
     return outcome;
   }
 
-  const powercfg::State before = ReadState(power);
+  const powercfg::State before = PowercfgState(power);
   powercfg::State after = before;
   outcome.exitCode = static_cast<std::uint32_t>(powercfg::Run(
       split.arguments, after,

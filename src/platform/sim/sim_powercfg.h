@@ -9,6 +9,8 @@
 #include <string>
 
 #include "platform/port/platform_types.h"
+#include "platform/sim/powercfg_tool.h"
+#include "platform/sim/sim_json_file.h"
 #include "platform/sim/sim_machine.h"
 
 namespace zrt::sim {
@@ -24,5 +26,9 @@ struct PowercfgOutcome {
 // but Powercfg.exe (with or without ".exe" and a folder) is not found
 // (error 2). The tool's changes are written into power.json at once.
 PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine);
+
+// The tool's view of the power state in power.json. Throws MachineError for
+// a member of the wrong form.
+powercfg::State PowercfgState(const Json& power);
 
 }  // namespace zrt::sim

@@ -15,6 +15,10 @@
 //   BatteryAlarms  REG_SZ  {"low": {...}, "critical": {...}}
 //   GlobalFlags    REG_SZ  {"BATTERYICON": true, ...}
 //
+// The alarms and flags are also kept where Windows XP keeps them, in the
+// global policy's user half (platform/sim/powercfg_policy.h), so that what
+// reads the power profile (zrt-capture) sees them as on Windows.
+//
 // Configuration in the same key:
 //
 //   RecordFile  REG_SZ  where each command is recorded; default
@@ -32,11 +36,13 @@
 // counts apart from the program's time).
 #include <windows.h>
 
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "double_config.h"
+#include "platform/sim/powercfg_policy.h"
 #include "platform/sim/powercfg_tool.h"
 #include "power_store.h"  // the one include of <powrprof.h> (it has no guard)
 
@@ -140,6 +146,17 @@ void StoreState(const tool::State& before, const tool::State& after) {
     flags[tool::kGlobalFlags[i]] = after.globalFlags[i];
   }
   StoreJson(L"GlobalFlags", flags);
+  // The same layout (checked in the adapter): the platform's record, field
+  // for field.
+  static_assert(sizeof(GLOBAL_USER_POWER_POLICY) == sizeof(zrt::port::GLOBAL_USER_POWER_POLICY));
+  const auto stored =
+      store::ReadRecord<GLOBAL_USER_POWER_POLICY>(HKEY_CURRENT_USER, store::kGlobalKey);
+  zrt::port::GLOBAL_USER_POWER_POLICY policy;
+  std::memcpy(&policy, &stored, sizeof policy);
+  tool::AlarmsToPolicy(after, policy);
+  GLOBAL_USER_POWER_POLICY changed;
+  std::memcpy(&changed, &policy, sizeof changed);
+  store::WriteRecord(HKEY_CURRENT_USER, store::kGlobalKey, changed);
 }
 
 // What this process can learn of how it was started.
