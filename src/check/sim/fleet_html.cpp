@@ -89,18 +89,23 @@ std::string RenderFleetHtml(const FleetReport& report, const ToUtf8& utf8) {
          std::to_string(report.check->Count(Severity::Error)) + " errors and " +
          std::to_string(report.check->Count(Severity::Warning)) + " warnings.</p>\n";
 
+  // The bar: Success first, then each kind of trouble, one part per group.
   out += "<div class=bar>";
   const auto outcomes = summary.Outcomes();
-  for (const FleetSummary::Group& g : outcomes) {
-    const double share = total == 0 ? 0 : 100.0 * g.machines.size() / total;
-    out += "<div style=\"width:" + std::to_string(share) + "%;background:" + Colour(g.key[0]) +
-           "\" title=\"" + Escaped(g.key[0] + (g.key[1].empty() ? "" : ": " + g.key[1])) + " (" +
-           std::to_string(g.machines.size()) + ")\">" + std::to_string(g.machines.size()) +
-           "</div>";
+  const OutcomeKind kinds[] = {OutcomeKind::Success, OutcomeKind::Fail, OutcomeKind::NoStatus,
+                               OutcomeKind::NotRehearsed};
+  for (const OutcomeKind kind : kinds) {
+    for (const FleetSummary::Group& g : outcomes) {
+      if (g.key[0] != OutcomeWord(kind)) continue;
+      const double share = total == 0 ? 0 : 100.0 * g.machines.size() / total;
+      out += "<div style=\"width:" + std::to_string(share) + "%;background:" + Colour(g.key[0]) +
+             "\" title=\"" + Escaped(g.key[0] + (g.key[1].empty() ? "" : ": " + g.key[1])) + " (" +
+             std::to_string(g.machines.size()) + ")\">" + std::to_string(g.machines.size()) +
+             "</div>";
+    }
   }
   out += "</div>\n<p class=key>";
-  for (OutcomeKind kind : {OutcomeKind::Success, OutcomeKind::Fail, OutcomeKind::NoStatus,
-                           OutcomeKind::NotRehearsed}) {
+  for (const OutcomeKind kind : kinds) {
     out += std::string("<span style=\"background:") + Colour(OutcomeWord(kind)) + "\"></span>" +
            OutcomeWord(kind) + " " + std::to_string(summary.Count(kind));
   }
