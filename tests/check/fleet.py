@@ -102,22 +102,34 @@ def main():
         if digest(work / "fleet") != before:
             problems.append("the fleet's folders changed")
 
-        # A machine whose post library never returns, and a file that is no
-        # machine folder: each its own group.
+        # A machine whose post library never returns, a file that is no
+        # machine folder, and two folders with the same fault (one group,
+        # whatever their paths): each problem its own group.
         shutil.rmtree(work / "fleet")
         subprocess.run([sys.executable, REPO / "scripts" / "make_sample_fleet.py",
                         work / "fleet", "--count", "1"], check=True, capture_output=True)
         for library in (work / "fleet").rglob("zCourier.dll"):
             library.write_text('{"answers": [{"hangs": true}]}')
         (work / "fleet" / "laptop.capture").write_text("not a folder")
+        for empty in ("empty-1", "empty-2"):
+            (work / "fleet" / empty).mkdir()
         code, out = run(args.program, work, "--json", "--timeout", "1")
         outcomes = {(g["outcome"], g["message"]): g["machines"]
                     for g in json.loads(out)["outcomes"]}
         wanted = {("not rehearsed", "the rehearsal did not end within 1 s"): ["acct-xp-01-001"],
                   ("not rehearsed", "a file, not a machine folder: this zrt-check reads machine "
-                                    "folders only"): ["laptop.capture"]}
+                                    "folders only"): ["laptop.capture"],
+                  ("not rehearsed", "the machine folder has no machine.json"):
+                      ["empty-1", "empty-2"]}
         if outcomes != wanted or code != 2:
             problems.append(f"hanging machine and stray file: {outcomes}, exit code {code}")
+
+        # No machine at all is no good news.
+        for entry in (work / "fleet").iterdir():
+            shutil.rmtree(entry) if entry.is_dir() else entry.unlink()
+        code, out = run(args.program, work)
+        if code != 2 or "the fleet folder holds no machine" not in out:
+            problems.append(f"an empty fleet: exit code {code}")
 
     for problem in problems:
         print("FAILED:", problem)

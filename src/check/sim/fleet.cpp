@@ -155,13 +155,15 @@ FleetSummary::FleetSummary(std::vector<std::string> names) {
   }
 }
 
-void FleetSummary::Gather(Groups& groups, std::vector<std::string> key, std::size_t machine,
-                          std::size_t position) {
-  auto [it, added] = groups.try_emplace(std::move(key), Gathered{{}, {machine, position}});
-  Gathered& group = it->second;
-  group.machines.insert(std::upper_bound(group.machines.begin(), group.machines.end(), machine),
-                        machine);
-  if (!added) group.first = std::min(group.first, std::make_pair(machine, position));
+std::uint32_t FleetSummary::Gather(Groups& groups, std::vector<std::string> key,
+                                   std::size_t machine, std::size_t position) {
+  auto [it, added] = groups.try_emplace(std::move(key), Gathered{nextId_, {machine, position}});
+  if (added) {
+    ++nextId_;
+  } else {
+    it->second.first = std::min(it->second.first, std::make_pair(machine, position));
+  }
+  return it->second.id;
 }
 
 void FleetSummary::Add(std::size_t index, const MachineOutcome& outcome) {
@@ -170,14 +172,27 @@ void FleetSummary::Add(std::size_t index, const MachineOutcome& outcome) {
   machine.message = outcome.message;
   machine.commands = outcome.commands.size();
   machine.changes = outcome.changes.size();
-  Gather(outcomes_, {OutcomeWord(outcome.kind), outcome.message}, index, 0);
+  std::vector<std::uint32_t> profile;
+  profile.push_back(Gather(outcomes_, {OutcomeWord(outcome.kind), outcome.message}, index, 0));
   for (std::size_t i = 0; i < outcome.commands.size(); ++i) {
-    Gather(commands_, {outcome.commands[i].line, outcome.commands[i].exitCode}, index, i);
+    const RunCommand& c = outcome.commands[i];
+    profile.push_back(Gather(commands_, {c.line, c.exitCode}, index, i));
   }
   for (std::size_t i = 0; i < outcome.changes.size(); ++i) {
     const Change& c = outcome.changes[i];
-    Gather(changes_, {c.what, c.before, c.after}, index, i);
+    profile.push_back(Gather(changes_, {c.what, c.before, c.after}, index, i));
   }
+  std::sort(profile.begin(), profile.end());
+  profile.erase(std::unique(profile.begin(), profile.end()), profile.end());
+  const auto [it, added] =
+      profileIds_.try_emplace(std::move(profile), static_cast<std::uint32_t>(profileIds_.size()));
+  if (added) {
+    profileGroups_.push_back(&it->first);
+    profileMachines_.emplace_back();
+  }
+  std::vector<std::uint32_t>& members = profileMachines_[it->second];
+  const auto at = static_cast<std::uint32_t>(index);
+  members.insert(std::upper_bound(members.begin(), members.end(), at), at);
 }
 
 std::size_t FleetSummary::Count(OutcomeKind kind) const {
@@ -185,21 +200,39 @@ std::size_t FleetSummary::Count(OutcomeKind kind) const {
       machines_.begin(), machines_.end(), [kind](const Machine& m) { return m.kind == kind; }));
 }
 
-std::vector<FleetSummary::Group> FleetSummary::Sorted(const Groups& groups) {
-  std::vector<const Groups::value_type*> order;
-  for (const auto& entry : groups) order.push_back(&entry);
-  std::sort(order.begin(), order.end(), [](const auto* a, const auto* b) {
-    if (a->second.machines.size() != b->second.machines.size()) {
-      return a->second.machines.size() > b->second.machines.size();
-    }
-    return a->second.first < b->second.first;
+std::vector<FleetSummary::Group> FleetSummary::Sorted(const Groups& groups) const {
+  std::map<std::uint32_t, std::vector<std::uint32_t>> profilesOf;  // group id -> profiles
+  for (std::uint32_t p = 0; p < profileGroups_.size(); ++p) {
+    for (std::uint32_t id : *profileGroups_[p]) profilesOf[id].push_back(p);
+  }
+  std::vector<std::pair<Group, std::pair<std::size_t, std::size_t>>> order;
+  for (const auto& [key, gathered] : groups) {
+    Group group{key, 0, profilesOf[gathered.id]};
+    for (std::uint32_t p : group.profiles) group.count += profileMachines_[p].size();
+    order.push_back({std::move(group), gathered.first});
+  }
+  std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+    if (a.first.count != b.first.count) return a.first.count > b.first.count;
+    return a.second < b.second;
   });
   std::vector<Group> sorted;
-  for (const auto* entry : order) sorted.push_back({entry->first, entry->second.machines});
+  for (auto& entry : order) sorted.push_back(std::move(entry.first));
   return sorted;
 }
 
+std::vector<std::size_t> FleetSummary::Members(const Group& group) const {
+  std::vector<std::size_t> members;
+  for (std::uint32_t p : group.profiles) {
+    members.insert(members.end(), profileMachines_[p].begin(), profileMachines_[p].end());
+  }
+  std::sort(members.begin(), members.end());
+  return members;
+}
+
 int FleetReport::ExitCode() const {
+  // A fleet without machines shows nothing: a folder named wrongly, most
+  // likely, and not a job that works everywhere.
+  if (summary->Machines().empty()) return 2;
   if (summary->Count(OutcomeKind::Success) != summary->Machines().size()) return 2;
   return check->ExitCode();
 }
@@ -220,26 +253,29 @@ std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8) {
          " machines, each rehearsed on a copy (left untouched)\n";
   out += "\nOutcomes:\n";
   for (const FleetSummary::Group& g : summary.Outcomes()) {
-    out += "  " + std::to_string(g.machines.size()) + " " + g.key[0] +
-           (g.key[1].empty() ? "" : ": " + g.key[1]) + "\n      " + Named(summary, g.machines) +
-           "\n";
+    out += "  " + std::to_string(g.count) + " " + g.key[0] +
+           (g.key[1].empty() ? "" : ": " + g.key[1]) + "\n      " +
+           Named(summary, summary.Members(g)) + "\n";
   }
   out += "\nCommands run:\n";
   if (summary.Commands().empty()) out += "  (none)\n";
   for (const FleetSummary::Group& g : summary.Commands()) {
-    out += "  " + std::to_string(g.machines.size()) + " [exit " + g.key[1] + "] " + g.key[0] +
-           "\n      " + Named(summary, g.machines) + "\n";
+    out += "  " + std::to_string(g.count) + " [exit " + g.key[1] + "] " + g.key[0] + "\n      " +
+           Named(summary, summary.Members(g)) + "\n";
   }
   out += "\nChanges on the machines:\n";
   if (summary.Changes().empty()) out += "  (none)\n";
   for (const FleetSummary::Group& g : summary.Changes()) {
-    out += "  " + std::to_string(g.machines.size()) + " " + ChangeText(g.key) + "\n      " +
-           Named(summary, g.machines) + "\n";
+    out += "  " + std::to_string(g.count) + " " + ChangeText(g.key) + "\n      " +
+           Named(summary, summary.Members(g)) + "\n";
   }
   const std::size_t success = summary.Count(OutcomeKind::Success);
-  out +=
-      "\n" + std::to_string(success) + " of " + std::to_string(total) + " machines end in Success" +
-      (success == total ? "" : ": the job would fail or cannot be rehearsed on the others") + "\n";
+  out += "\n" + std::to_string(success) + " of " + std::to_string(total) +
+         " machines end in Success" +
+         (total == 0         ? ": the fleet folder holds no machine"
+          : success == total ? ""
+                             : ": the job would fail or cannot be rehearsed on the others") +
+         "\n";
   return out;
 }
 
@@ -262,21 +298,21 @@ std::string RenderFleetJson(const FleetReport& report, const ToUtf8& utf8) {
   for (const FleetSummary::Group& g : summary.Outcomes()) {
     outcomes.push_back({{"outcome", g.key[0]},
                         {"message", g.key[1]},
-                        {"count", g.machines.size()},
-                        {"machines", Machines(summary, g.machines)}});
+                        {"count", g.count},
+                        {"machines", Machines(summary, summary.Members(g))}});
   }
   for (const FleetSummary::Group& g : summary.Commands()) {
     commands.push_back({{"command_line", g.key[0]},
                         {"exit_code", Json::parse(g.key[1], nullptr, false)},
-                        {"count", g.machines.size()},
-                        {"machines", Machines(summary, g.machines)}});
+                        {"count", g.count},
+                        {"machines", Machines(summary, summary.Members(g))}});
   }
   for (const FleetSummary::Group& g : summary.Changes()) {
     changes.push_back({{"what", g.key[0]},
                        {"before", g.key[1]},
                        {"after", g.key[2]},
-                       {"count", g.machines.size()},
-                       {"machines", Machines(summary, g.machines)}});
+                       {"count", g.count},
+                       {"machines", Machines(summary, summary.Members(g))}});
   }
   out["outcomes"] = std::move(outcomes);
   out["commands"] = std::move(commands);

@@ -3,6 +3,7 @@
 // changed on them. Texts are UTF-8.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -43,14 +44,17 @@ struct MachineOutcome {
 MachineOutcome OutcomeOf(const Rehearsal& rehearsal);
 
 // Machines gathered by what they have in common. Each distinct outcome,
-// command and change is kept once, with the machines that share it, so the
-// summary grows with the machines' names, not with what each one did.
+// command and change is kept once; machines with the same outcome, commands
+// and changes share one profile, and a group knows its machines through the
+// profiles that hold it. So the summary grows with the machines' names and
+// the profiles, not with what each machine did.
 class FleetSummary {
  public:
   struct Group {
-    std::vector<std::string> key;       // outcome: kind, message; command: line,
-                                        // exit code; change: what, before, after
-    std::vector<std::size_t> machines;  // indices into Machines(), ascending
+    std::vector<std::string> key;  // outcome: kind, message; command: line,
+                                   // exit code; change: what, before, after
+    std::size_t count = 0;         // machines
+    std::vector<std::uint32_t> profiles;
   };
   struct Machine {
     std::string name;
@@ -71,19 +75,25 @@ class FleetSummary {
   std::vector<Group> Outcomes() const { return Sorted(outcomes_); }
   std::vector<Group> Commands() const { return Sorted(commands_); }
   std::vector<Group> Changes() const { return Sorted(changes_); }
+  // The group's machines (indices into Machines()), ascending.
+  std::vector<std::size_t> Members(const Group& group) const;
 
  private:
   struct Gathered {
-    std::vector<std::size_t> machines;
+    std::uint32_t id;
     std::pair<std::size_t, std::size_t> first;  // machine, position on it
   };
   using Groups = std::map<std::vector<std::string>, Gathered>;
-  static void Gather(Groups& groups, std::vector<std::string> key, std::size_t machine,
-                     std::size_t position);
-  static std::vector<Group> Sorted(const Groups& groups);
+  std::uint32_t Gather(Groups& groups, std::vector<std::string> key, std::size_t machine,
+                       std::size_t position);
+  std::vector<Group> Sorted(const Groups& groups) const;
 
   std::vector<Machine> machines_;
   Groups outcomes_, commands_, changes_;
+  std::uint32_t nextId_ = 0;
+  std::map<std::vector<std::uint32_t>, std::uint32_t> profileIds_;  // group ids -> profile
+  std::vector<const std::vector<std::uint32_t>*> profileGroups_;    // keys of profileIds_
+  std::vector<std::vector<std::uint32_t>> profileMachines_;         // ascending
 };
 
 const char* OutcomeWord(OutcomeKind kind);
@@ -93,7 +103,9 @@ struct FleetReport {
   const Report* check;  // the document's check
   std::string fleet;    // the fleet folder as given (UTF-8)
   const FleetSummary* summary;
-  int ExitCode() const;  // 2 when a machine does not end in Success
+  // 2 when a machine does not end in Success or there is none; else the
+  // document check's.
+  int ExitCode() const;
 };
 
 // `utf8` converts the check's ANSI texts.

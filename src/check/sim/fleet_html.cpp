@@ -53,8 +53,8 @@ std::string GroupTable(const FleetSummary& summary, const std::vector<FleetSumma
   if (groups.empty()) return out + "<p>(none)</p>\n";
   out += "<table><tr><th>Machines</th><th>What</th><th>Which</th></tr>\n";
   for (const FleetSummary::Group& g : groups) {
-    out += "<tr><td class=n>" + std::to_string(g.machines.size()) + "</td><td>" + what(g) +
-           "</td><td>" + MachineList(summary, g.machines) + "</td></tr>\n";
+    out += "<tr><td class=n>" + std::to_string(g.count) + "</td><td>" + what(g) + "</td><td>" +
+           MachineList(summary, summary.Members(g)) + "</td></tr>\n";
   }
   return out + "</table>\n";
 }
@@ -97,11 +97,10 @@ std::string RenderFleetHtml(const FleetReport& report, const ToUtf8& utf8) {
   for (const OutcomeKind kind : kinds) {
     for (const FleetSummary::Group& g : outcomes) {
       if (g.key[0] != OutcomeWord(kind)) continue;
-      const double share = total == 0 ? 0 : 100.0 * g.machines.size() / total;
+      const double share = total == 0 ? 0 : 100.0 * g.count / total;
       out += "<div style=\"width:" + std::to_string(share) + "%;background:" + Colour(g.key[0]) +
              "\" title=\"" + Escaped(g.key[0] + (g.key[1].empty() ? "" : ": " + g.key[1])) + " (" +
-             std::to_string(g.machines.size()) + ")\">" + std::to_string(g.machines.size()) +
-             "</div>";
+             std::to_string(g.count) + ")\">" + std::to_string(g.count) + "</div>";
     }
   }
   out += "</div>\n<p class=key>";
