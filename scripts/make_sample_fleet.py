@@ -54,20 +54,20 @@ def set_user(processes, user):
             shell["user"] = user
 
 
-def make_machine(folder, spec):
-    shutil.copytree(MACHINES / spec["from"], folder)
+def make_machine(folder, plan):
+    shutil.copytree(MACHINES / plan["from"], folder)
     edit_json(folder / "machine.json", lambda m: merge(m, {
-        **({"description": spec["description"]} if "description" in spec else {}),
-        **spec.get("machine", {})}))
-    if "power" in spec or "scheme_names" in spec:
-        edit_json(folder / "power.json", lambda p: (merge(p, spec.get("power", {})),
-                                                    rename_schemes(p, spec.get("scheme_names", {}))))
-    if "user" in spec:
-        edit_json(folder / "processes.json", lambda p: set_user(p, spec["user"]))
-    if "post_answers" in spec:
+        **({"description": plan["description"]} if "description" in plan else {}),
+        **plan.get("machine", {})}))
+    if "power" in plan or "scheme_names" in plan:
+        edit_json(folder / "power.json", lambda p: (merge(p, plan.get("power", {})),
+                                                    rename_schemes(p, plan.get("scheme_names", {}))))
+    if "user" in plan:
+        edit_json(folder / "processes.json", lambda p: set_user(p, plan["user"]))
+    if "post_answers" in plan:
         for library in folder.rglob("zCourier.dll"):
-            edit_json(library, lambda d: d.update(answers=spec["post_answers"]))
-    for name, text in spec.get("files", {}).items():
+            edit_json(library, lambda d: d.update(answers=plan["post_answers"]))
+    for name, text in plan.get("files", {}).items():
         (folder / name).write_text(text, encoding="utf-8")
 
 
@@ -77,15 +77,15 @@ def main():
     parser.add_argument("--count", type=int, help="machines in all (default: one of each)")
     args = parser.parse_args()
 
-    specs = list(json.loads(DESCRIPTION.read_text(encoding="utf-8"))["machines"].items())
-    count = args.count or len(specs)
+    plans = list(json.loads(DESCRIPTION.read_text(encoding="utf-8"))["machines"].items())
+    count = args.count or len(plans)
     shutil.rmtree(args.out, ignore_errors=True)
     args.out.mkdir(parents=True)
     for n in range(count):
-        name, spec = specs[n % len(specs)]
+        name, plan = plans[n % len(plans)]
         if args.count:
-            name = f"{name}-{n // len(specs) + 1:03d}"
-        make_machine(args.out / name, spec)
+            name = f"{name}-{n // len(plans) + 1:03d}"
+        make_machine(args.out / name, plan)
     print(f"{count} machines in {args.out}")
     return 0
 
