@@ -126,7 +126,7 @@ struct Running {
 void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& document,
                    const std::string& scriptId, const FleetOptions& options,
                    FleetSummary& summary) {
-  const unsigned jobs = options.jobs != 0 ? options.jobs : Processors();
+  const unsigned jobs = options.jobs != 0 ? options.jobs : 2 * Processors();
   ScratchFolder scratch;
   const auto resultFile = [&scratch](std::size_t index) {
     return scratch.Path() / (std::to_string(index) + ".json");

@@ -16,7 +16,9 @@
 namespace zrt::check {
 
 struct FleetOptions {
-  unsigned jobs = 0;             // rehearsals at once; 0: one per processor
+  // Rehearsals at once; 0: two per processor, as a rehearsal waits on the
+  // file system for about a quarter of its time.
+  unsigned jobs = 0;
   unsigned timeoutSeconds = 60;  // a rehearsal still running then is ended
 };
 
