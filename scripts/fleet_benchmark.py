@@ -36,8 +36,11 @@ import benchmark  # noqa: E402  (the job documents of the benchmark)
 
 def measured(build, result, argv):
     """Wall seconds, peak KiB and exit code of one run through the starter."""
+    # A rehearsal with --machine that the program crashes leaves its copy
+    # behind: keep the copies in the run's own folder.
     subprocess.run([build / "tests" / "tools" / "zrt_run_measured", result, *argv],
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False,
+                   env={**os.environ, "TMPDIR": str(result.parent)})
     wall_ns, peak_kib, code = result.read_text().split()
     return int(wall_ns) / 1e9, int(peak_kib), int(code)
 
