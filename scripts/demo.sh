@@ -2,7 +2,8 @@
 # The demo: builds the Linux program, checks a sample "Create Scheme" job with
 # zrt-check and runs it on a copy of the bundled simulated Windows XP laptop,
 # then shows the power schemes before and after, the activity log, the
-# Powercfg.exe commands run and the status document.
+# Powercfg.exe commands run and the status document; last, the same job
+# rehearsed on the sample fleet of fourteen machines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -64,3 +65,9 @@ PY
 echo
 echo "== Power schemes after:"
 schemes
+echo
+echo "== The same job rehearsed on the sample fleet (examples/fleet/fleet.json), one summary:"
+scripts/make_sample_fleet.py "$work/fleet" >/dev/null
+build/linux/zrt-check examples/jobs/create-field-work.xml --fleet "$work/fleet" \
+  --html "$work/fleet.html" | sed 's/^/  /' || true
+echo "   (the same as a page: $work/fleet.html)"

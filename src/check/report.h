@@ -58,6 +58,9 @@ struct Rehearsal {
   std::vector<std::string> status;  // the status documents posted or written
   std::vector<RunCommand> commands;
   std::vector<Change> changes;
+  // The same changes with schemes told by name rather than index (the
+  // active scheme too), as a fleet of machines groups them; UTF-8.
+  std::vector<Change> namedChanges;
   std::string outcome;  // "1", "0" or empty when no status was reported
 };
 

@@ -1,14 +1,18 @@
 // zrt-check on Linux: tells what a job document will do, reading it with the
 // program's own reader through a simulated machine whose drive C: is the
 // document's folder; with --machine, rehearses the job on a copy of a
-// simulated machine.
+// simulated machine; with --fleet, on every machine of a folder of them.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "check/document_check.h"
 #include "check/render.h"
+#include "check/sim/fleet.h"
+#include "check/sim/fleet_runner.h"
 #include "check/sim/rehearsal.h"
 #include "check/sim/scratch_folder.h"
 #include "platform/sim/sim_code_page.h"
@@ -22,7 +26,10 @@ using zrt::check::Report;
 using zrt::check::Severity;
 
 int Usage() {
-  std::fprintf(stderr, "usage: zrt-check JOB.xml [--machine DIR] [--json]\n");
+  std::fprintf(stderr,
+               "usage: zrt-check JOB.xml [--machine DIR] [--json]\n"
+               "       zrt-check JOB.xml --fleet DIR [--json] [--html FILE] [--jobs N] "
+               "[--timeout SECONDS]\n");
   return 2;
 }
 
@@ -41,27 +48,79 @@ Report Check(const fs::path& document, const std::string& shown) {
                                    zrt::sim::Utf8ToAnsi(shown));
 }
 
+// A whole number from 1 on, or 0 when the text is not one.
+unsigned Count(const char* text) {
+  char* end = nullptr;
+  const unsigned long n = std::strtoul(text, &end, 10);
+  return *text >= '0' && *text <= '9' && *end == '\0' && n > 0 && n < 100000 ? n : 0;
+}
+
+// Rehearses the checked job on every machine of the fleet and prints the
+// summary; writes the page when asked.
+int Fleet(const Report& report, const char* document, const char* fleet, bool json,
+          const char* html, const zrt::check::FleetOptions& options) {
+  const auto utf8 = [](std::string_view ansi) { return zrt::sim::AnsiToUtf8(ansi); };
+  const auto entries = zrt::check::ListFleet(fs::u8path(fleet));
+  std::vector<std::string> names;
+  for (const auto& entry : entries) names.push_back(entry.name);
+  zrt::check::FleetSummary summary(std::move(names));
+  if (report.readable) {
+    zrt::check::RehearseFleet(entries, fs::u8path(document), report.scriptId, options, summary);
+  } else {
+    const zrt::check::MachineOutcome unread{
+        zrt::check::OutcomeKind::NotRehearsed, "the job document cannot be read", {}, {}};
+    for (std::size_t i = 0; i < entries.size(); ++i) summary.Add(i, unread);
+  }
+  const zrt::check::FleetReport fleetReport{&report, fleet, &summary};
+  if (html != nullptr) {
+    std::ofstream page(fs::u8path(html), std::ios::binary);
+    page << zrt::check::RenderFleetHtml(fleetReport, utf8);
+    if (!page.flush()) throw zrt::sim::MachineError(std::string("cannot write ") + html);
+  }
+  const std::string out = json ? zrt::check::RenderFleetJson(fleetReport, utf8)
+                               : zrt::check::RenderFleetText(fleetReport, utf8);
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return fleetReport.ExitCode();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* document = nullptr;
   const char* machine = nullptr;
+  const char* fleet = nullptr;
+  const char* html = nullptr;
+  zrt::check::FleetOptions options;
   bool json = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
       json = true;
     } else if (std::strcmp(argv[i], "--machine") == 0 && i + 1 < argc) {
       machine = argv[++i];
+    } else if (std::strcmp(argv[i], "--fleet") == 0 && i + 1 < argc) {
+      fleet = argv[++i];
+    } else if (std::strcmp(argv[i], "--html") == 0 && i + 1 < argc) {
+      html = argv[++i];
+    } else if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc &&
+               (options.jobs = Count(argv[i + 1])) != 0) {
+      ++i;
+    } else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc &&
+               (options.timeoutSeconds = Count(argv[i + 1])) != 0) {
+      ++i;
     } else if (argv[i][0] == '-' || document != nullptr) {
       return Usage();
     } else {
       document = argv[i];
     }
   }
-  if (document == nullptr) return Usage();
+  if (document == nullptr || (fleet != nullptr && machine != nullptr) ||
+      ((html != nullptr || options.jobs != 0) && fleet == nullptr)) {
+    return Usage();
+  }
 
   try {
     Report report = Check(fs::u8path(document), document);
+    if (fleet != nullptr) return Fleet(report, document, fleet, json, html, options);
     if (machine != nullptr && report.readable) {
       report.rehearsal =
           zrt::check::Rehearse(fs::u8path(machine), fs::u8path(document), report.scriptId);

@@ -73,6 +73,8 @@ void CopyMachine(const fs::path& machine, const fs::path& copy) {
 
 // A value of power.json as the report shows it (ANSI).
 std::string Shown(const Json& value) { return sim::Utf8ToAnsi(value.dump()); }
+// ... and as a fleet shows it (UTF-8, as in the file).
+std::string ShownUtf8(const Json& value) { return value.dump(); }
 
 // Absent members of power.json records read as zero, so an absent member and
 // a zero one are the same state.
@@ -82,20 +84,21 @@ bool Zero(const Json& value) {
 }
 
 void Diff(const std::string& what, const Json* before, const Json* after,
-          std::vector<Change>& changes) {
+          std::vector<Change>& changes, std::string (*shown)(const Json&) = Shown) {
   if (before != nullptr && after != nullptr && before->is_object() && after->is_object()) {
     for (const auto& [key, value] : before->items()) {
-      Diff(what + "." + key, &value, after->contains(key) ? &(*after)[key] : nullptr, changes);
+      Diff(what + "." + key, &value, after->contains(key) ? &(*after)[key] : nullptr, changes,
+           shown);
     }
     for (const auto& [key, value] : after->items()) {
-      if (!before->contains(key)) Diff(what + "." + key, nullptr, &value, changes);
+      if (!before->contains(key)) Diff(what + "." + key, nullptr, &value, changes, shown);
     }
     return;
   }
   if (before != nullptr && after != nullptr && *before == *after) return;
   if ((before == nullptr && Zero(*after)) || (after == nullptr && Zero(*before))) return;
   changes.push_back(
-      {what, before != nullptr ? Shown(*before) : "", after != nullptr ? Shown(*after) : ""});
+      {what, before != nullptr ? shown(*before) : "", after != nullptr ? shown(*after) : ""});
 }
 
 // The schemes by index.
@@ -112,33 +115,49 @@ std::map<std::uint64_t, Json> Schemes(const Json& power) {
 }
 
 // Schemes added, removed and changed field by field; then every other member
-// of the power state.
-std::vector<Change> PowerChanges(const Json& before, const Json& after) {
+// of the power state. `named` tells schemes by name ("schemes[\"Field
+// Work\"]") and the active scheme by its scheme's name, so the same change on
+// machines that number their schemes differently reads the same; its texts
+// are UTF-8, so names outside the code page still read as they are.
+std::vector<Change> PowerChanges(const Json& before, const Json& after, bool named) {
   std::vector<Change> changes;
+  const auto shown = named ? ShownUtf8 : Shown;
   const auto oldSchemes = Schemes(before), newSchemes = Schemes(after);
   const auto name = [](const Json& scheme) { return scheme.value("name", Json("")); };
+  const auto label = [&](std::uint64_t index, const Json& scheme) {
+    return named ? "schemes[" + shown(name(scheme)) + "]"
+                 : "schemes[" + std::to_string(index) + "]";
+  };
   for (const auto& [index, scheme] : oldSchemes) {
-    const std::string what = "schemes[" + std::to_string(index) + "]";
     const auto now = newSchemes.find(index);
     if (now == newSchemes.end()) {
-      changes.push_back({what, Shown(name(scheme)), ""});
+      changes.push_back({named ? "schemes" : label(index, scheme), shown(name(scheme)), ""});
     } else {
-      Diff(what, &scheme, &now->second, changes);
+      Diff(label(index, scheme), &scheme, &now->second, changes, shown);
     }
   }
   for (const auto& [index, scheme] : newSchemes) {
     if (oldSchemes.count(index) == 0) {
-      changes.push_back({"schemes[" + std::to_string(index) + "]", "", Shown(name(scheme))});
+      changes.push_back({named ? "schemes" : label(index, scheme), "", shown(name(scheme))});
     }
   }
   Json rest = before, restAfter = after;
   rest.erase("schemes");
   restAfter.erase("schemes");
+  if (named) {
+    const auto schemeName = [](const std::map<std::uint64_t, Json>& schemes, Json& active) {
+      if (!active.is_number_unsigned()) return;
+      const auto found = schemes.find(active.get<std::uint64_t>());
+      if (found != schemes.end()) active = found->second.value("name", Json(""));
+    };
+    if (rest.contains("active_scheme")) schemeName(oldSchemes, rest["active_scheme"]);
+    if (restAfter.contains("active_scheme")) schemeName(newSchemes, restAfter["active_scheme"]);
+  }
   for (const auto& [key, value] : rest.items()) {
-    Diff(key, &value, restAfter.contains(key) ? &restAfter[key] : nullptr, changes);
+    Diff(key, &value, restAfter.contains(key) ? &restAfter[key] : nullptr, changes, shown);
   }
   for (const auto& [key, value] : restAfter.items()) {
-    if (!rest.contains(key)) Diff(key, nullptr, &value, changes);
+    if (!rest.contains(key)) Diff(key, nullptr, &value, changes, shown);
   }
   return changes;
 }
@@ -157,8 +176,9 @@ std::vector<std::string> Lines(const std::string& text) {
 
 }  // namespace
 
-Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std::string& scriptId) {
-  ScratchFolder scratch;
+Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std::string& scriptId,
+                   const fs::path& scratchRoot) {
+  ScratchFolder scratch(scratchRoot);
   const fs::path copy = scratch.Path() / "machine";
   CopyMachine(machine, copy);
 
@@ -210,8 +230,9 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
     rehearsal.commands.push_back({sim::Utf8ToAnsi(command.value("command_line", "")),
                                   command.value("exit_code", Json()).dump()});
   }
-  rehearsal.changes = PowerChanges(
-      before, sim::ReadJsonFile(after.File(sim::machine_file::kPower), Json::object()));
+  const Json powerAfter = sim::ReadJsonFile(after.File(sim::machine_file::kPower), Json::object());
+  rehearsal.changes = PowerChanges(before, powerAfter, false);
+  rehearsal.namedChanges = PowerChanges(before, powerAfter, true);
   for (const std::string& status : rehearsal.status) {
     if (status.find("<status>Success</status>") != std::string::npos) rehearsal.outcome = "1";
     if (status.find("<status>Fail</status>") != std::string::npos) rehearsal.outcome = "0";

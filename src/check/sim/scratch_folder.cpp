@@ -9,11 +9,10 @@
 
 namespace zrt::check {
 
-ScratchFolder::ScratchFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zrt-check-XXXXXX").string();
+ScratchFolder::ScratchFolder(const std::filesystem::path& parent) {
+  std::string pattern = (parent / "zrt-check-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
-    throw sim::MachineError("cannot make a folder in " +
-                            std::filesystem::temp_directory_path().string());
+    throw sim::MachineError("cannot make a folder in " + parent.string());
   }
   path_ = pattern;
 }

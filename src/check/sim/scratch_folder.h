@@ -8,7 +8,8 @@ namespace zrt::check {
 
 class ScratchFolder {
  public:
-  ScratchFolder();
+  explicit ScratchFolder(
+      const std::filesystem::path& parent = std::filesystem::temp_directory_path());
   ~ScratchFolder();
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;

@@ -1,0 +1,230 @@
+#include "check/sim/fleet_runner.h"
+
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <map>
+#include <thread>
+
+#include "check/sim/rehearsal.h"
+#include "check/sim/scratch_folder.h"
+#include "platform/sim/sim_code_page.h"
+#include "platform/sim/sim_json_file.h"
+
+namespace zrt::check {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using sim::Json;
+
+unsigned Processors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+    return static_cast<unsigned>(CPU_COUNT(&set));
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// Every `from` in `text` replaced by `to`.
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  if (from.empty()) return text;
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// A machine's problem without the folders it was found in, so machines with
+// the same problem share one group.
+std::string Unplaced(std::string message, const fs::path& machine, const fs::path& scratch) {
+  // The copy lies in a folder of its own under `scratch`: .../zrt-check-XXXXXX/machine
+  const std::string root = scratch.string() + "/zrt-check-";
+  for (std::size_t at = message.find(root); at != std::string::npos; at = message.find(root)) {
+    std::size_t end = message.find("/machine", at + root.size());
+    if (end == std::string::npos) break;
+    end += std::strlen("/machine");
+    if (end < message.size() && message[end] == '/') ++end;
+    message.erase(at, end - at);
+  }
+  message = Replaced(message, machine.string() + "/", "");
+  return Replaced(message, machine.string(), "the machine folder");
+}
+
+MachineOutcome NotRehearsed(std::string why) {
+  MachineOutcome outcome;
+  outcome.message = std::move(why);
+  return outcome;
+}
+
+MachineOutcome RehearseEntry(const FleetEntry& entry, const fs::path& document,
+                             const std::string& scriptId, const fs::path& scratch) {
+  if (entry.kind == FleetEntry::Kind::File) {
+    return NotRehearsed("a file, not a machine folder: this zrt-check reads machine folders only");
+  }
+  try {
+    return OutcomeOf(Rehearse(entry.path, document, scriptId, scratch));
+  } catch (const std::exception& e) {
+    return NotRehearsed(Unplaced(sim::AnsiToUtf8(e.what()), entry.path, scratch));
+  }
+}
+
+Json ToJson(const MachineOutcome& outcome) {
+  Json commands = Json::array(), changes = Json::array();
+  for (const RunCommand& c : outcome.commands) commands.push_back({c.line, c.exitCode});
+  for (const Change& c : outcome.changes) changes.push_back({c.what, c.before, c.after});
+  return {{"kind", static_cast<int>(outcome.kind)},
+          {"message", outcome.message},
+          {"commands", std::move(commands)},
+          {"changes", std::move(changes)}};
+}
+
+MachineOutcome FromJson(const Json& json) {
+  MachineOutcome outcome;
+  outcome.kind = static_cast<OutcomeKind>(json.at("kind").get<int>());
+  outcome.message = json.at("message").get<std::string>();
+  for (const Json& c : json.at("commands")) outcome.commands.push_back({c[0], c[1]});
+  for (const Json& c : json.at("changes")) outcome.changes.push_back({c[0], c[1], c[2]});
+  return outcome;
+}
+
+// Blocks SIGCHLD while the fleet runs, so the parent can wait for it with a
+// time-out; the children start with the mask as it was.
+class ChildSignalBlock {
+ public:
+  ChildSignalBlock() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &set_, &previous_);
+  }
+  ~ChildSignalBlock() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  ChildSignalBlock(const ChildSignalBlock&) = delete;
+  ChildSignalBlock& operator=(const ChildSignalBlock&) = delete;
+
+  const sigset_t& Set() const { return set_; }
+  const sigset_t& Previous() const { return previous_; }
+
+ private:
+  sigset_t set_, previous_;
+};
+
+struct Running {
+  std::size_t index;
+  Clock::time_point deadline;
+  bool killed = false;
+};
+
+}  // namespace
+
+void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& document,
+                   const std::string& scriptId, const FleetOptions& options,
+                   FleetSummary& summary) {
+  const unsigned jobs = options.jobs != 0 ? options.jobs : 2 * Processors();
+  ScratchFolder scratch;
+  const auto resultFile = [&scratch](std::size_t index) {
+    return scratch.Path() / (std::to_string(index) + ".json");
+  };
+  ChildSignalBlock block;
+  std::map<pid_t, Running> running;
+  std::size_t next = 0;
+  std::fflush(nullptr);
+
+  const auto finished = [&](pid_t pid, int status) {
+    const Running done = running.at(pid);
+    running.erase(pid);
+    const std::string& name = entries[done.index].name;
+    MachineOutcome outcome;
+    if (done.killed) {
+      outcome = NotRehearsed("the rehearsal did not end within " +
+                             std::to_string(options.timeoutSeconds) + " s");
+    } else if (WIFSIGNALED(status)) {
+      outcome = NotRehearsed("the rehearsal died of signal " + std::to_string(WTERMSIG(status)) +
+                             " (" + strsignal(WTERMSIG(status)) + ")");
+    } else {
+      try {
+        outcome = FromJson(sim::ReadJsonFile(resultFile(done.index), Json()));
+      } catch (const std::exception&) {
+        outcome = NotRehearsed("the rehearsal of " + name + " ended with exit code " +
+                               std::to_string(WEXITSTATUS(status)) + " and told nothing");
+      }
+    }
+    summary.Add(done.index, outcome);
+    std::error_code ignored;
+    fs::remove(resultFile(done.index), ignored);
+  };
+
+  while (next < entries.size() || !running.empty()) {
+    while (running.size() < jobs && next < entries.size()) {
+      const std::size_t index = next++;
+      const pid_t pid = fork();
+      if (pid < 0) {
+        if (running.empty()) {
+          summary.Add(index, NotRehearsed(std::string("cannot start a rehearsal: ") +
+                                          std::strerror(errno)));
+          continue;
+        }
+        --next;  // try again once a rehearsal has ended
+        break;
+      }
+      if (pid == 0) {
+        // The child: rehearse, leave the outcome in a file, end without
+        // running the parent's destructors (its scratch folder is the
+        // parent's).
+        sigprocmask(SIG_SETMASK, &block.Previous(), nullptr);
+        int code = 0;
+        try {
+          const Json outcome =
+              ToJson(RehearseEntry(entries[index], document, scriptId, scratch.Path()));
+          sim::WriteJsonFile(resultFile(index), outcome);
+        } catch (...) {
+          code = 3;
+        }
+        std::fflush(nullptr);
+        _exit(code);
+      }
+      running[pid] = {index, Clock::now() + std::chrono::seconds(options.timeoutSeconds)};
+    }
+
+    bool reaped = false;
+    for (auto it = running.begin(); it != running.end();) {
+      int status = 0;
+      const pid_t pid = it->first;
+      ++it;
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        finished(pid, status);
+        reaped = true;
+      }
+    }
+    if (reaped || running.empty()) continue;
+
+    Clock::time_point soonest = Clock::time_point::max();
+    for (const auto& [pid, r] : running) {
+      if (!r.killed) soonest = std::min(soonest, r.deadline);
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(soonest - Clock::now());
+    if (soonest != Clock::time_point::max() && left.count() <= 0) {
+      for (auto& [pid, r] : running) {
+        if (!r.killed && r.deadline <= Clock::now()) {
+          kill(pid, SIGKILL);
+          r.killed = true;
+        }
+      }
+      continue;
+    }
+    const auto wait = soonest == Clock::time_point::max()
+                          ? std::chrono::nanoseconds(std::chrono::seconds(1))
+                          : left;
+    timespec ts{static_cast<time_t>(wait.count() / 1000000000),
+                static_cast<long>(wait.count() % 1000000000)};
+    sigtimedwait(&block.Set(), nullptr, &ts);
+  }
+}
+
+}  // namespace zrt::check

@@ -1,0 +1,31 @@
+// Rehearses one job on every machine of a fleet, several at once.
+//
+// Each rehearsal runs in a child process of its own (a fork of zrt-check),
+// not on a thread: a machine may make the program crash (a post library that
+// faults) or hang (one that never returns), which must end that machine's
+// rehearsal only, and a child's memory is all given back when it ends, so
+// the parent's stays flat however many machines there are.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "check/sim/fleet.h"
+
+namespace zrt::check {
+
+struct FleetOptions {
+  // Rehearsals at once; 0: two per processor, as a rehearsal waits on the
+  // file system for about a quarter of its time.
+  unsigned jobs = 0;
+  unsigned timeoutSeconds = 60;  // a rehearsal still running then is ended
+};
+
+// Rehearses the job document `document` with the script id `scriptId`
+// (ANSI) on every entry, and gathers the outcomes into `summary` (whose
+// machines are the entries, in the same order).
+void RehearseFleet(const std::vector<FleetEntry>& entries, const std::filesystem::path& document,
+                   const std::string& scriptId, const FleetOptions& options, FleetSummary& summary);
+
+}  // namespace zrt::check
