@@ -102,12 +102,18 @@ def main():
         if digest(work / "fleet") != before:
             problems.append("the fleet's folders changed")
 
-        # A machine whose post library never returns, a file that is no
-        # machine folder, and two folders with the same fault (one group,
-        # whatever their paths): each problem its own group.
+        # A machine whose post library never returns, the same machine as a
+        # capture bundle made before, a file that is neither machine folder
+        # nor bundle, and two folders with the same fault (one group, whatever
+        # their paths): each its own group.
         shutil.rmtree(work / "fleet")
         subprocess.run([sys.executable, REPO / "scripts" / "make_sample_fleet.py",
                         work / "fleet", "--count", "1"], check=True, capture_output=True)
+        machine = work / "fleet" / "acct-xp-01-001"
+        (work / "fleet" / "acct.capture.json").write_text(json.dumps({
+            "format": "zrt-capture", "version": 1, "complete": True, "problems": [],
+            "files": {str(p.relative_to(machine)): {"hex": p.read_bytes().hex()}
+                      for p in machine.rglob("*") if p.is_file()}}))
         for library in (work / "fleet").rglob("zCourier.dll"):
             library.write_text('{"answers": [{"hangs": true}]}')
         (work / "fleet" / "laptop.capture").write_text("not a folder")
@@ -117,8 +123,9 @@ def main():
         outcomes = {(g["outcome"], g["message"]): g["machines"]
                     for g in json.loads(out)["outcomes"]}
         wanted = {("not rehearsed", "the rehearsal did not end within 1 s"): ["acct-xp-01-001"],
-                  ("not rehearsed", "a file, not a machine folder: this zrt-check reads machine "
-                                    "folders only"): ["laptop.capture"],
+                  ("Success", ""): ["acct.capture.json"],
+                  ("not rehearsed", "a file, not a machine folder or a capture bundle"):
+                      ["laptop.capture"],
                   ("not rehearsed", "the machine folder has no machine.json"):
                       ["empty-1", "empty-2"]}
         if outcomes != wanted or code != 2:

@@ -9,9 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <stdexcept>
 #include <thread>
 
+#include "capture/unpack.h"
 #include "check/sim/rehearsal.h"
 #include "check/sim/scratch_folder.h"
 #include "platform/sim/sim_code_page.h"
@@ -64,13 +68,26 @@ MachineOutcome NotRehearsed(std::string why) {
   return outcome;
 }
 
+// The machine folder a fleet entry stands for: the folder itself, or a
+// capture bundle unpacked into a folder of its own under `scratch`. Throws
+// for a file that is no capture bundle.
+fs::path MachineFolder(const FleetEntry& entry, const fs::path& scratch) {
+  if (entry.kind != FleetEntry::Kind::File) return entry.path;
+  std::ifstream file(entry.path, std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  if (!file.good() && !file.eof()) throw std::runtime_error("the file cannot be read");
+  if (!capture::IsBundle(text)) {
+    throw std::runtime_error("a file, not a machine folder or a capture bundle");
+  }
+  const fs::path folder = scratch / ("capture-" + entry.path.filename().string());
+  capture::UnpackBundle(text, folder);
+  return folder;
+}
+
 MachineOutcome RehearseEntry(const FleetEntry& entry, const fs::path& document,
                              const std::string& scriptId, const fs::path& scratch) {
-  if (entry.kind == FleetEntry::Kind::File) {
-    return NotRehearsed("a file, not a machine folder: this zrt-check reads machine folders only");
-  }
   try {
-    return OutcomeOf(Rehearse(entry.path, document, scriptId, scratch));
+    return OutcomeOf(Rehearse(MachineFolder(entry, scratch), document, scriptId, scratch));
   } catch (const std::exception& e) {
     return NotRehearsed(Unplaced(sim::AnsiToUtf8(e.what()), entry.path, scratch));
   }
