@@ -56,6 +56,7 @@ std::string Unplaced(std::string message, const fs::path& machine, const fs::pat
     if (end == std::string::npos) break;
     end += std::strlen("/machine");
     if (end < message.size() && message[end] == '/') ++end;
+    if (message.compare(end, 2, ": ") == 0) end += 2;  // the copy as the message's subject
     message.erase(at, end - at);
   }
   message = Replaced(message, machine.string() + "/", "");

@@ -15,6 +15,7 @@ namespace zrt::sim {
 namespace {
 
 const std::string kWhere = machine_file::kMachine;
+constexpr std::uint32_t kAnsiCodePage = 1252;
 
 void ParseVersion(const Json& machine, MachineSettings& settings) {
   const Json* version = Member(machine, "version");
@@ -26,6 +27,19 @@ void ParseVersion(const Json& machine, MachineSettings& settings) {
   settings.version.build = Uint32Member(*version, "build", settings.version.build, where);
   settings.extendedVersionRefused = BoolMember(*version, "extended_record_refused", false, where);
   settings.basicVersionRefused = BoolMember(*version, "basic_record_refused", false, where);
+}
+
+// A capture records the machine's code pages. The simulated machine has the
+// one ANSI code page, Windows-1252: a machine of another would be rehearsed
+// with wrong texts, so it is refused instead.
+void CheckCodePages(const Json& machine) {
+  const Json* pages = Member(machine, "code_pages");
+  if (pages == nullptr) return;
+  const std::uint32_t ansi = Uint32Member(*pages, "ansi", kAnsiCodePage, kWhere + ": code_pages");
+  if (ansi != kAnsiCodePage) {
+    throw MachineError(kWhere + ": the simulated machine has the ANSI code page " +
+                       std::to_string(kAnsiCodePage) + " only, not " + std::to_string(ansi));
+  }
 }
 
 void ParseDrives(const Json& machine, MachineSettings& settings) {
@@ -99,6 +113,7 @@ void ReadLocalTime(const Json& machine, MachineSettings& settings) {
 MachineSettings ParseMachineSettings(const Json& machine) {
   if (!machine.is_object()) throw MachineError(kWhere + " must hold a JSON object");
   MachineSettings settings;
+  CheckCodePages(machine);
   ParseVersion(machine, settings);
   ParseDrives(machine, settings);
   ParseCommonAppData(machine, settings);
