@@ -8,7 +8,6 @@ own group, nothing is dropped.
 
   fleet.py --program build/linux/zrt-check [--update]"""
 import argparse
-import hashlib
 import json
 import pathlib
 import shutil
@@ -16,18 +15,11 @@ import subprocess
 import sys
 import tempfile
 
+from rehearsal_vs_program import tree_digest as digest  # beside this script
+
 REPO = pathlib.Path(__file__).resolve().parents[2]
 EXPECTED = REPO / "tests" / "check" / "fleet.txt"
 JOB = REPO / "examples" / "jobs" / "create-field-work.xml"
-
-
-def digest(folder):
-    h = hashlib.sha256()
-    for path in sorted(folder.rglob("*")):
-        h.update(str(path.relative_to(folder)).encode())
-        if path.is_file():
-            h.update(path.read_bytes())
-    return h.hexdigest()
 
 
 def run(program, cwd, *args):
