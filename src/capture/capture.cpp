@@ -6,6 +6,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
+#include "platform/ascii_case.h"
 #include "platform/registry_reader.h"
 #include "platform/sim/power_records.h"
 #include "platform/sim/powercfg_policy.h"

@@ -4,6 +4,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/ascii_case.h"
+
 namespace zrt::jobdoc {
 namespace {
 
@@ -78,14 +80,6 @@ constexpr std::array<PowerRequestField, kPowerRequestFieldCount> kFields = {
 
 #undef ZRT_POWER_REQUEST_FIELD
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 // The position in record order of the field of this exact name; the number
 // of fields when there is none.
 std::size_t PositionOf(std::string_view fieldName) {
@@ -119,7 +113,7 @@ const std::array<PowerRequestField, kPowerRequestFieldCount>& PowerRequestFields
 const PowerRequestField* FindElementField(std::string_view elementName) {
   // The first entry, `value`, comes from an attribute, never from an element.
   const auto found = std::find_if(kFields.begin() + 1, kFields.end(), [&](const auto& field) {
-    return EqualsIgnoringCase(field.name, elementName);
+    return EqualsIgnoringAsciiCase(field.name, elementName);
   });
   return found == kFields.end() ? nullptr : &*found;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/ascii_case.h"
 #include "platform/user_context.h"
 
 namespace zrt {

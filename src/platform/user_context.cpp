@@ -2,16 +2,9 @@
 
 #include <vector>
 
-namespace zrt {
+#include "platform/ascii_case.h"
 
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
+namespace zrt {
 
 std::optional<std::uint32_t> FindSessionShell(port::Processes& processes) {
   std::vector<port::ProcessEntry> entries;

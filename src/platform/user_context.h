@@ -20,7 +20,4 @@ std::unique_ptr<port::KernelHandle> OpenShellProcess(port::Processes& processes,
 bool OpenSessionUserToken(port::Processes& processes, const port::KernelHandle* process,
                           std::unique_ptr<port::KernelHandle>& userToken);
 
-// Case-insensitive comparison of ASCII letters only.
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
-
 }  // namespace zrt

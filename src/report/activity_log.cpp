@@ -3,6 +3,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/ascii_case.h"
 #include "platform/system_facts.h"
 #include "platform/user_context.h"
 #include "report/text_mode.h"

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ascii_case.h"
+
 namespace zrt::sim {
 namespace {
 
@@ -238,13 +240,6 @@ std::string_view LocalName(std::string_view qualified) {
 
 // ---------------------------------------------------------------------------
 // Loading
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
-}
 
 enum class DeclaredEncoding { Unicode, SingleByteWestern, Unsupported };
 
