@@ -7,7 +7,7 @@ set -euo pipefail
 what=${1:-all}
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libpugixml-dev nlohmann-json3-dev python3)
 # time and strace: the peak memory and the files opened that scripts/reliability.py measures.
-if [ "$what" = all ]; then packages+=(clang libclang-rt-14-dev time strace); fi
+if [ "$what" = all ]; then packages+=(clang clang-tidy libclang-rt-14-dev time strace); fi
 if [ "$what" = all ]; then
   packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64)
 fi

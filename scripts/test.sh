@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both programs and runs every test: unit tests and Linux scenarios
-# (also under AddressSanitizer and UndefinedBehaviorSanitizer), then the
+# (also under AddressSanitizer and UndefinedBehaviorSanitizer), clang-tidy
+# (scripts/tidy.sh), the fuzzers' seed runs, then the
 # Windows program's checks and scenarios under Wine, in the lane this host
 # can run (scripts/windows_lane.py; ZRT_WINDOWS_LANE=win32|win64 forces one):
 #   win32  the shipped 32-bit program in a 32-bit prefix, where the host
@@ -62,6 +63,14 @@ run_preset() {
 case "${lane:-}" in win32 | win64) ;; *) echo "cannot tell the Windows lane"; exit 1 ;; esac
 
 run_preset linux
+# The static checks, on the sources the Linux build compiled.
+if scripts/tidy.sh build/linux; then
+  summary+=("clang-tidy: no findings")
+else
+  status=1
+  failed=$((failed + 1))
+  summary+=("clang-tidy: findings")
+fi
 run_preset linux-asan
 run_preset fuzz
 if [ "$lane" = win32 ]; then

@@ -152,6 +152,8 @@ class RunSequence {
     if (!shell) return false;
 
     const auto process = OpenShellProcess(processes, *shell);
+    // Logged on every run, success or not, with whatever error the open left:
+    // the server and stored logs count on this line. It reports no failure.
     Log("ERROR", "OpenProcessToken", "", std::to_string(system.GetLastError()));
     if (!OpenSessionUserToken(processes, process.get(), run_.context.userToken)) {
       const port::ErrorCode code = system.GetLastError();
@@ -196,6 +198,7 @@ class RunSequence {
     // A script id that was cut to its field is another id: it matches none.
     if (h.scriptId.WasCut() || run_.args.ScriptId.WasCut() ||
         system.lstrcmpiA(h.scriptId.c_str(), run_.args.ScriptId.c_str()) != 0) {
+      // "comapare" as the server and stored logs know it: never correct it.
       Log("Failed", "Data comapare", "", "");
       RevertAndCloseToken();
       return false;

@@ -51,14 +51,6 @@ JobDocument::JobDocument(port::System& system, port::FileSystem& files, port::Xm
 JobDocument::JobDocument(port::Platform& platform)
     : JobDocument(platform.system, platform.files, platform.xml) {}
 
-JobDocument::~JobDocument() {
-  instanceChildren_.reset();
-  steps_.reset();
-  scriptInstances_.reset();
-  rootElement_.reset();
-  document_.reset();
-}
-
 bool JobDocument::Call(HResult result) {
   lastResult_ = result;
   return Succeeded(result);

@@ -45,8 +45,6 @@ class JobDocument {
   // result and not acted on.
   JobDocument(port::System& system, port::FileSystem& files, port::XmlParser& xml);
   explicit JobDocument(port::Platform& platform);
-  // Releases the document, then uninitialises COM if it was initialised.
-  ~JobDocument();
 
   JobDocument(const JobDocument&) = delete;
   JobDocument& operator=(const JobDocument&) = delete;
@@ -102,7 +100,8 @@ class JobDocument {
   port::FileSystem& files_;
   port::XmlParser& xml_;
 
-  // Goes last, after every object of the parser.
+  // Members go in reverse order: every parser object first (the list of
+  // children before the nodes it came from), the apartment last.
   port::ComApartment apartment_;
   std::unique_ptr<port::XmlDocument> document_;
   std::unique_ptr<port::XmlNode> rootElement_;

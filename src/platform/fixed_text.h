@@ -41,9 +41,6 @@ class FixedText {
   }
   void Clear() { Assign({}); }
 
-  // True when `text` would be stored whole.
-  static bool Fits(std::string_view text) { return text.size() <= kMaxLength; }
-
   const char* c_str() const { return data_; }
   std::string_view view() const { return {data_, length_}; }
   std::string str() const { return std::string(view()); }

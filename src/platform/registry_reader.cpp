@@ -87,6 +87,8 @@ bool CRegistry::QueryValue(std::string_view hiveName, std::string_view subKey,
       break;
     }
     case port::regtype::kBinary:
+      // Written to standard output although the program has no console:
+      // where the agent captures it, that output is expected as it stands.
       std::fputs("Type= REG_BINARY\n", stdout);
       for (std::size_t i = 0; i < delivered; ++i) {
         if (i % 10 == 0) std::fputs("\n", stdout);

@@ -27,7 +27,6 @@ struct RegistryValue {
 class CRegistry {
  public:
   CRegistry(port::Registry& registry, port::System& system);
-  virtual ~CRegistry() = default;
   CRegistry(const CRegistry&) = delete;
   CRegistry& operator=(const CRegistry&) = delete;
 

@@ -80,7 +80,7 @@ fs::path MachineFolder(const FleetEntry& entry, const fs::path& scratch) {
   if (!capture::IsBundle(text)) {
     throw std::runtime_error("a file, not a machine folder or a capture bundle");
   }
-  const fs::path folder = scratch / ("capture-" + entry.path.filename().string());
+  fs::path folder = scratch / ("capture-" + entry.path.filename().string());
   capture::UnpackBundle(text, folder);
   return folder;
 }

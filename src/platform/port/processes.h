@@ -46,17 +46,12 @@ constexpr std::uint32_t kWaitTimeout = 0x00000102;
 constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
 
 // PROCESS_INFORMATION: destroying it closes the thread handle, then the
-// process handle.
+// process handle (members go in reverse order).
 struct ProcessInformation {
   std::unique_ptr<KernelHandle> process;
   std::unique_ptr<KernelHandle> thread;
   std::uint32_t processId = 0;
   std::uint32_t threadId = 0;
-
-  ProcessInformation() = default;
-  ProcessInformation(ProcessInformation&&) = default;
-  ProcessInformation& operator=(ProcessInformation&&) = default;
-  ~ProcessInformation() { thread.reset(); }  // then `process`, as a member
 };
 
 class Processes {
