@@ -70,6 +70,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
 from harness import target as harness  # noqa: E402
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# The cases each section runs, their documented outcomes and the notes of
+# its tables.
+with open(os.path.join(REPO, "scripts", "reliability_cases.json"), encoding="utf-8") as file:
+    DATA = json.load(file)
+NOTES = DATA["notes"]
 FILLER = "x" * 120  # what the log writer puts in val3 (tests/tools/log_lines.cpp)
 HEADER_STARTS = ("#Software:", "#Version:", "#Regid :", "#Operating System :", "#Date:",
                  "#Fields:")
@@ -224,24 +229,9 @@ def log_writers(target, args):
                        "yes" if f["header_first"] else "no"])
     if f["headers"] != 1 or not f["header_first"]:
         table.failures.append("the log must hold exactly one header block, at its start")
-    atomic = ("torn", "lost", "duplicated", "out_of_order")
-    if target.name == "wine":
-        table.notes.append(
-            "Wine writes an append-only handle by reading the file's size and then writing "
-            "there (fstat, pwrite), two steps that other processes can come between, so lines "
-            "of processes writing at once may overwrite one another under Wine; on Windows the "
-            "file system appends each write whole. Only the header figures are bounds here.")
-    else:
-        table.notes.append(
-            "Each record, with the header when the open made the file, is one write to a file "
-            "opened to append only: on the simulated machine O_APPEND, on Windows a handle with "
-            "FILE_APPEND_DATA and without FILE_WRITE_DATA, for which the file system puts each "
-            "write whole at the end of the file. A missing file is made by an open that creates "
-            "it and holds it alone (on the simulated machine made without a name, locked "
-            "exclusively and then linked under its name; on Windows CREATE_NEW sharing reading "
-            "only) until its header and first line are written, so the header comes first and "
-            "once.")
-        if any(f[name] for name in atomic):
+    table.notes.append(NOTES[f"log writers {target.name}"])
+    if target.name == "linux":
+        if any(f[name] for name in ("torn", "lost", "duplicated", "out_of_order")):
             table.failures.append("every line must reach the log whole, once and in order")
     return table
 
@@ -395,14 +385,7 @@ def concurrent_scheme_changes(target, args):
             if len(succeeded) != len(names) or lost or twice:
                 table.failures.append("every creation must succeed and keep an index of its own")
         table.rows.append([len(names), action, len(succeeded), as_asked, lost, twice])
-    table.notes.append(
-        "A job creating a scheme takes the index one above the highest it enumerated, and the "
-        "platform's WritePwrScheme replaces a scheme already at that index; the power-profile "
-        "API cannot reserve an index. The program's steps therefore hold a machine-wide lock "
-        "from their look-up to their last change (on Windows a named mutex in the Global\\ "
-        "namespace, on the simulated machine a lock file), so jobs started at once take turns "
-        "and each new scheme gets an index of its own. A wait for the lock is bounded (10 "
-        "minutes, ZRT_SCHEME_LOCK_WAIT_MS); a lock whose holder died is taken over.")
+    table.notes.append(NOTES["scheme changes"])
     return table
 
 
@@ -459,11 +442,8 @@ def load_cases(section, values=None):
     """The cases of `section` in scripts/reliability_cases.json: Case objects
     whose texts take `values` (the run's ${url}, ${file_url}, ${devices});
     the faults in groups (title, cases, notes)."""
-    with open(os.path.join(REPO, "scripts", "reliability_cases.json"), encoding="utf-8") as file:
-        data = json.load(file)
-
     def expect(member):
-        member = data["expects"][member] if isinstance(member, str) else member
+        member = DATA["expects"][member] if isinstance(member, str) else member
         records = [tuple(re.compile(v["re"]) if isinstance(v, dict) else v for v in record)
                    for record in member.get("records", [])]
         return Expect(**dict(member, records=records))
@@ -475,11 +455,9 @@ def load_cases(section, values=None):
                     member.get("wine"), member.get("wine_expect") and expect(member["wine_expect"]),
                     full_log if hook == "full log" else hook and immutable(hook["immutable"]),
                     member.get("timeout", 60), member.get("slow", False))
-    if section == "fuzzers":
-        return data["fuzzers"]
     if section == "faults":
-        return [(g["title"], [case(c) for c in g["cases"]], g["notes"]) for g in data["faults"]]
-    return [case(c) for c in data[section]]
+        return [(g["title"], [case(c) for c in g["cases"]], g["notes"]) for g in DATA["faults"]]
+    return [case(c) for c in DATA[section]]
 
 
 def expand(value, values):
@@ -753,26 +731,8 @@ def documents(target, args):
     finally:
         listener.close()
         shutil.rmtree(scratch, ignore_errors=True)
-    table.notes.append(
-        "Defined outcome: a document the parser cannot load, or that has a DTD, is larger than "
-        "4 MiB or nests elements deeper than 256 levels, is \"load Xml\" failed with \"Unable Load "
-        "inputfile\", an End line and no status report; a valid job runs.")
-    if target.name == "linux":
-        table.notes.append(
-            "Other files opened: every file a call of the program opened or tried to open on the "
-            "simulated machine (its record of opens), beyond the job document, the INI file, the "
-            "post library, the log and fallback status files.")
-    else:
-        table.notes.append(
-            "Other files opened: strace of the Wine process and of the prefix's wineserver "
-            "(which opens files for it), counting the files on drive C: outside C:\\windows and "
-            "in the folder of the file the entities point at; what Wine "
-            "opens for itself (its DLLs, registry, fonts) is not counted, so under Wine this "
-            "proves that no file of the machine and no planted file was read, not that Wine read "
-            "nothing else. Peak RSS is that of the Wine process, Wine included.")
-    table.notes.append(
-        "Connections: a listener on 127.0.0.1 that the network entities and the external DTD "
-        "point at.")
+    table.notes += [NOTES["documents"], NOTES[f"documents {target.name}"],
+                    NOTES["documents connections"]]
     return [table]
 
 
@@ -859,7 +819,7 @@ def fuzz(target, args):
     table = Table(f"Fuzzing: libFuzzer with ASan and UBSan, each target for {bound}",
                   ["target", "property", "seconds", "executions", "crashes", "time-outs",
                    "out of memory", "corpus"])
-    for fuzzer in load_cases("fuzzers"):
+    for fuzzer in DATA["fuzzers"]:
         name, checks = fuzzer["name"], fuzzer["checks"]
         program = os.path.join(build, "tests", "fuzz", name)
         if not os.path.exists(program):
@@ -900,11 +860,7 @@ def fuzz(target, args):
         if crashes or timeouts or ooms:
             table.failures.append(f"{name}: {crashes} crashes, {timeouts} time-outs, "
                                   f"{ooms} out of memory")
-    table.notes.append(
-        "Each target runs in libFuzzer's fork mode (one worker, -fork=1), going on after any "
-        "crash so every crash is counted, with a fresh corpus seeded from tests/fuzz/corpus "
-        "(and examples/jobs for the job document); inputs up to 4096 bytes, 10 s and 2 GB "
-        "each.")
+    table.notes.append(NOTES["fuzz"])
     return [table]
 
 
