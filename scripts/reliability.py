@@ -536,15 +536,7 @@ def describe(observed):
 
 
 def ending(observed):
-    if observed.timed_out:
-        return "hang"
-    if observed.exit_code == 0:
-        return "exit 0"
-    # A processor fault: the Linux program dies of SIGSEGV (128 + 11 as GNU
-    # time reports it); under Wine the process ends with the exception code.
-    if observed.exit_code in (-11, 139, 0xC0000005 & 0xFF, 0xC0000005):
-        return "crash"
-    return f"exit {observed.exit_code}"
+    return "hang" if observed.timed_out else harness.ending(observed.exit_code)
 
 
 def expected(case, target_name):

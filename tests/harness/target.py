@@ -41,6 +41,16 @@ INSTANCE_ATTRIBUTES = ("scriptid", "scriptver", "category", "fncname", "logonuse
 DATETIME_PATTERN = r"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d (?:AM|PM)"
 # Exit codes of a test that drives a target: 77 when it cannot run here.
 EXIT_PASS, EXIT_FAIL, EXIT_SKIP = 0, 1, 77
+# How a run of the program ends: normally, or by a processor fault (the
+# Linux program dies of SIGSEGV, 128 + 11 as GNU time reports it; under Wine
+# the process ends with the exception's code).
+ENDINGS = {"exit 0": {0}, "crash": {-11, 139, 0xC0000005 & 0xFF, 0xC0000005}}
+
+
+def ending(exit_code):
+    """The name of a run's ending in ENDINGS, else "exit <code>"."""
+    return next((name for name, codes in ENDINGS.items() if exit_code in codes),
+                f"exit {exit_code}")
 
 
 class Skip(Exception):

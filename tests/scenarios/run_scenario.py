@@ -23,9 +23,9 @@ import subprocess
 import sys
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
-from harness.target import (ANSI, EXIT_FAIL, EXIT_PASS, EXIT_SKIP, PROGRAMS, Lit,  # noqa: E402
-                            Pattern, ScenarioError, Skip, load_preludes, make_target, parse_log,
-                            undo_text_mode)
+from harness.target import (  # noqa: E402
+    ANSI, ENDINGS, EXIT_FAIL, EXIT_PASS, EXIT_SKIP, PROGRAMS, Lit, Pattern, ScenarioError, Skip,
+    load_preludes, make_target, parse_log, undo_text_mode)
 
 TOP_LEVEL_KEYS = {
     "description", "targets", "machine", "machine_settings", "registry", "files",
@@ -33,10 +33,6 @@ TOP_LEVEL_KEYS = {
     "program", "runs",
 }
 EXPECT_KEYS = {"log", "posts", "fallback", "schemes", "commands", "power", "ends"}
-# How every run of a scenario ends: normally, or by a processor fault (the
-# Linux program dies of SIGSEGV, 128 + 11 as GNU time reports it; under Wine
-# the process ends with the exception's code).
-ENDINGS = {"exit 0": {0}, "crash": {-11, 139, 0xC0000005 & 0xFF, 0xC0000005}}
 LOG_KEYS = {"location", "header", "records", "end_line"}
 
 
@@ -315,6 +311,9 @@ def compare_records(exp, expected, actual, report):
 
 
 def compare(scenario, target, observed, builtins, report, preludes):
+    """Every way the run departs from the scenario's expectations, into
+    `report`: how each run ended, the activity log, and (when the run left
+    a log) the posts, fallback files, commands, power state and schemes."""
     exp = Expander(target, builtins, scenario_vars(scenario, preludes))
     expect = scenario["expect"]
 
@@ -323,9 +322,21 @@ def compare(scenario, target, observed, builtins, report, preludes):
         if code not in ENDINGS[ends]:
             report.fail(f"exit code {code}, expected {ends}",
                         observed.stderr.strip().splitlines()[-20:])
+    if not compare_log(exp, expect["log"], observed, builtins, report, preludes):
+        return
+    if "posts" in expect:
+        compare_posts(exp, expect["posts"], observed.posts, report)
+    if "fallback" in expect:
+        compare_fallback(exp, expect["fallback"], observed.fallback_files,
+                         builtins["data_folder"] + "\\QTVPostLogs", report)
+    compare_machine_state(exp, expect, observed, report)
+    if "schemes" in expect:
+        compare_schemes(expect["schemes"], observed.schemes or {}, report)
 
-    # The activity log: one file, in the expected folder.
-    log = expect["log"]
+
+def compare_log(exp, log, observed, builtins, report, preludes):
+    """The activity log: one file, in the expected folder, with its header,
+    records and End line. False when the run left no log."""
     location = log.get("location", "data_folder")
     if location == "data_folder":
         folder = builtins["data_folder"] + "\\ApplicationLog\\zQTVLog"
@@ -338,7 +349,7 @@ def compare(scenario, target, observed, builtins, report, preludes):
                     f"{len(observed.log_files)}",
                     [f"{d}\\{n}" for d, n, _ in observed.log_files])
     if not observed.log_files:
-        return
+        return False
     log_folder, log_name, raw = observed.log_files[0]
     if log_folder.lower() != folder.lower():
         report.fail("activity log in the wrong folder",
@@ -376,72 +387,69 @@ def compare(scenario, target, observed, builtins, report, preludes):
                 report.fail("the last log record is not the End line")
         elif ends:
             report.fail("an End line was written", [" | ".join(map(visible, r)) for r in ends])
+    return True
 
-    # Posts through the post library.
-    if "posts" in expect:
-        want = expect["posts"]
-        lines = []
-        if len(want) != len(observed.posts):
-            lines.append(f"expected {len(want)} posts, got {len(observed.posts)}")
-        for k in range(max(len(want), len(observed.posts))):
-            got = observed.posts[k] if k < len(observed.posts) else None
-            w = want[k] if k < len(want) else None
-            if w is None:
-                lines.append(f"unexpected post {k + 1}: {visible(str(got[0]))}")
-                continue
-            if got is None:
-                lines.append(f"missing post {k + 1}: {exp.show(w['url'], 'url')}")
-                continue
-            if not exp.matches(w["url"], got[0] or "", f"posts[{k}].url"):
-                lines += [f"post {k + 1} URL differs:", "  expected " + exp.show(w["url"], "url"),
-                          "  actual   " + visible(str(got[0]))]
-            if not exp.matches(w["document"], got[1] or "", f"posts[{k}].document"):
-                lines += [f"post {k + 1} document differs:"]
-                lines += exp.diff(w["document"], got[1] or "", "document")
-            if got[2:] != ["N", "", "", "", ""]:
-                lines.append(f"post {k + 1}: texts 3 to 7 are {got[2:]!r}, expected "
-                             "['N', '', '', '', '']")
-        if lines:
-            report.fail("posts differ", lines)
 
-    # The fallback status file.
-    if "fallback" in expect:
-        want = expect["fallback"]
-        want = [] if want is None else (want if isinstance(want, list) else [want])
-        post_folder = builtins["data_folder"] + "\\QTVPostLogs"
-        lines = []
-        if len(want) != len(observed.fallback_files):
-            lines.append(f"expected {len(want)} fallback files, found "
-                         f"{[d + chr(92) + n for d, n, _ in observed.fallback_files]}")
-        for k, (w, got) in enumerate(zip(want, observed.fallback_files)):
-            folder_found, name, raw = got
-            if folder_found.lower() != post_folder.lower():
-                lines.append(f"fallback file in {folder_found}, expected {post_folder}")
-            if not exp.matches(w["name"], name, f"fallback[{k}].name"):
-                lines.append(f"fallback file name {name!r}, expected "
-                             f"{exp.show(w['name'], 'name')}")
-            text, crlf = undo_text_mode(raw)
-            if not crlf:
-                lines.append("fallback file has a line feed without a carriage return")
-            if not exp.matches(w["text"], text, f"fallback[{k}].text"):
-                lines += ["fallback file contents differ (each line ends in CR LF on disk):"]
-                lines += exp.diff(w["text"], text, "text")
-        if lines:
-            report.fail("fallback status files differ", lines)
+def compare_posts(exp, want, posts, report):
+    """The posts through the post library, in order."""
+    lines = []
+    if len(want) != len(posts):
+        lines.append(f"expected {len(want)} posts, got {len(posts)}")
+    for k in range(max(len(want), len(posts))):
+        got = posts[k] if k < len(posts) else None
+        w = want[k] if k < len(want) else None
+        if w is None:
+            lines.append(f"unexpected post {k + 1}: {visible(str(got[0]))}")
+            continue
+        if got is None:
+            lines.append(f"missing post {k + 1}: {exp.show(w['url'], 'url')}")
+            continue
+        if not exp.matches(w["url"], got[0] or "", f"posts[{k}].url"):
+            lines += [f"post {k + 1} URL differs:", "  expected " + exp.show(w["url"], "url"),
+                      "  actual   " + visible(str(got[0]))]
+        if not exp.matches(w["document"], got[1] or "", f"posts[{k}].document"):
+            lines += [f"post {k + 1} document differs:"]
+            lines += exp.diff(w["document"], got[1] or "", "document")
+        if got[2:] != ["N", "", "", "", ""]:
+            lines.append(f"post {k + 1}: texts 3 to 7 are {got[2:]!r}, expected "
+                         "['N', '', '', '', '']")
+    if lines:
+        report.fail("posts differ", lines)
 
-    compare_machine_state(exp, expect, observed, report)
 
-    # The power schemes after the run.
-    if "schemes" in expect:
-        want = expect["schemes"]
-        got = observed.schemes or {}
-        if "active" in want and got.get("active") != want["active"]:
-            report.fail(f"active scheme after the run is {got.get('active')!r}, "
-                        f"expected {want['active']!r}")
-        if "list" in want and got.get("list") != sorted(list(x) for x in want["list"]):
-            report.fail("schemes after the run differ",
-                        [f"expected {sorted(list(x) for x in want['list'])}",
-                         f"actual   {got.get('list')}"])
+def compare_fallback(exp, want, files, post_folder, report):
+    """The fallback status files (one, a list, or null for none)."""
+    want = [] if want is None else (want if isinstance(want, list) else [want])
+    lines = []
+    if len(want) != len(files):
+        lines.append(f"expected {len(want)} fallback files, found "
+                     f"{[d + chr(92) + n for d, n, _ in files]}")
+    for k, (w, got) in enumerate(zip(want, files)):
+        folder_found, name, raw = got
+        if folder_found.lower() != post_folder.lower():
+            lines.append(f"fallback file in {folder_found}, expected {post_folder}")
+        if not exp.matches(w["name"], name, f"fallback[{k}].name"):
+            lines.append(f"fallback file name {name!r}, expected "
+                         f"{exp.show(w['name'], 'name')}")
+        text, crlf = undo_text_mode(raw)
+        if not crlf:
+            lines.append("fallback file has a line feed without a carriage return")
+        if not exp.matches(w["text"], text, f"fallback[{k}].text"):
+            lines += ["fallback file contents differ (each line ends in CR LF on disk):"]
+            lines += exp.diff(w["text"], text, "text")
+    if lines:
+        report.fail("fallback status files differ", lines)
+
+
+def compare_schemes(want, got, report):
+    """The power schemes after the run: the active one and the list."""
+    if "active" in want and got.get("active") != want["active"]:
+        report.fail(f"active scheme after the run is {got.get('active')!r}, "
+                    f"expected {want['active']!r}")
+    if "list" in want and got.get("list") != sorted(list(x) for x in want["list"]):
+        report.fail("schemes after the run differ",
+                    [f"expected {sorted(list(x) for x in want['list'])}",
+                     f"actual   {got.get('list')}"])
 
 
 def is_per_target(value):
