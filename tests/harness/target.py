@@ -12,6 +12,12 @@ copies the base machine, applies the spec, runs the job with its nine-field
 command line and reads back what it left (`Observed`): the activity logs,
 posts, fallback status files, commands run, power state and schemes.
 
+A caller that measures the program passes `launch` (run_program's stand-in)
+to `run`; `command` and `env` start other programs as the target starts the
+job program (`tool(name)`: the build's test-only programs). Under Wine,
+`around_run` runs beside the job, `trace_opens` records the files it opens,
+and `start_prefix`, `reset` and `drive_host` reach the prefix itself.
+
 Python standard library only.
 """
 
@@ -469,7 +475,8 @@ class Target:
             return observed, builtins
         finally:
             if self.keep:
-                print(f"kept the machine in {work}")
+                print(f"kept the machine in {work}"
+                      + (f"; the prefix is {self.prefix}" if self.name == "wine" else ""))
             else:
                 shutil.rmtree(work, ignore_errors=True)
 
@@ -486,7 +493,8 @@ class Target:
 
 
 class LinuxTarget(Target):
-    name = label = "linux"
+    name = "linux"
+    label = "Linux"
     drive_c_of = staticmethod(lambda folder: folder / "drive_c")
 
     def __init__(self, build_dir, program=None, keep=False):
