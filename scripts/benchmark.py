@@ -69,11 +69,10 @@ from xml.sax.saxutils import escape
 
 import windows_lane  # beside this script
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                                "tests"))
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(REPO, "tests"))
 from harness import target as harness  # noqa: E402
 
-REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ARGUMENT = ("OD@#@5012@#@C:\\Jobs\\job.xml@#@JOB-77@#@jsmith@#@12/07/2026 10:30:00@#@88231"
             "@#@0@#@4411")
 LOG_FOLDER = "\\Merqel\\ApplicationLog\\zQTVLog"  # below the common application data

@@ -44,7 +44,11 @@ Options:
                        keeping the others
 
 Each section is a function below that returns its tables; add a section by
-writing one and naming it in SECTIONS. Only the Python standard library is
+writing one and naming it in SECTIONS. The cases the documents and faults
+sections run, with their documented outcomes, and the notes of the tables
+are data: scripts/reliability_cases.json (its "$repeat", "$steps" and
+"$job" members stand for long texts; see `expand`). The programs are driven
+through tests/harness/target.py. Only the Python standard library is
 used, and GNU time (peak memory) and strace (files opened under Wine) where
 they are installed.
 """
@@ -65,11 +69,10 @@ from dataclasses import dataclass, field
 
 import windows_lane  # beside this script
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                                "tests"))
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(REPO, "tests"))
 from harness import target as harness  # noqa: E402
 
-REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # The cases each section runs, their documented outcomes and the notes of
 # its tables.
 with open(os.path.join(REPO, "scripts", "reliability_cases.json"), encoding="utf-8") as file:
