@@ -65,12 +65,14 @@ import tempfile
 import time
 import xml.etree.ElementTree as ElementTree
 from dataclasses import dataclass, field
-from types import SimpleNamespace
 from xml.sax.saxutils import escape
 
 import windows_lane  # beside this script
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(REPO, "tests"))
+from harness import target as harness  # noqa: E402
+
 ARGUMENT = ("OD@#@5012@#@C:\\Jobs\\job.xml@#@JOB-77@#@jsmith@#@12/07/2026 10:30:00@#@88231"
             "@#@0@#@4411")
 LOG_FOLDER = "\\Merqel\\ApplicationLog\\zQTVLog"  # below the common application data
@@ -137,22 +139,10 @@ def power_state(schemes):
     return power
 
 
-def new_machine(scratch, power, job):
-    """A copy of the sample laptop with this power state and job document."""
-    machine = tempfile.mkdtemp(prefix="machine-", dir=scratch)
-    os.rmdir(machine)
-    shutil.copytree(os.path.join(REPO, "examples", "machines", "xp-laptop"), machine)
-    with open(os.path.join(machine, "power.json"), "w", encoding="utf-8") as file:
-        json.dump(power, file, indent=2)
-    os.makedirs(os.path.join(machine, "drive_c", "Jobs"))
-    with open(os.path.join(machine, "drive_c", "Jobs", "job.xml"), "w", encoding="utf-8") as file:
-        file.write(job)
-    return machine
-
-
-def host_of(root, windows_path):
-    """The host path of a Windows path on drive C: whose drive is `root`."""
-    return os.path.join(root, *[part for part in windows_path[2:].split("\\") if part])
+def job_spec(power, document):
+    """The benchmark's machine and job in the harness's terms."""
+    return {"machine": "xp-laptop", "power": power, "argument": ARGUMENT,
+            "files": {"C:\\Jobs\\job.xml": {"text": document}}}
 
 
 # ---------------------------------------------------------------------------
@@ -178,25 +168,10 @@ def count_log(raw, counts):
     return counts
 
 
-def read_logs(folder):
-    counts = Counts()
-    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
-        with open(os.path.join(folder, name), "rb") as file:
-            count_log(file.read(), counts)
-    return counts
-
-
-def read_records(path):
-    if not os.path.exists(path):
-        return []
-    with open(path, encoding="utf-8") as file:
-        return [json.loads(line) for line in file if line.strip()]
-
-
-def outcome(posts_file):
+def outcome(observed):
     """"Success" or "Fail" of the job's status report; None without one."""
-    posts = read_records(posts_file)
-    found = posts and re.search(r"<status>(\w+)</status>", posts[-1]["texts"][1] or "")
+    found = observed.posts and re.search(r"<status>(\w+)</status>",
+                                         observed.posts[-1][1] or "")
     return found.group(1) if found else None
 
 
@@ -225,7 +200,7 @@ def spawn(argv, env, cwd=None):
         os.chdir(cwd)
     try:
         start = time.perf_counter()
-        pid = os.posix_spawnp(argv[0], argv, env, file_actions=actions)
+        pid = os.posix_spawnp(argv[0], [str(a) for a in argv], env, file_actions=actions)
         _, status, _ = os.wait4(pid, 0)
         wall = time.perf_counter() - start
     finally:
@@ -248,150 +223,114 @@ class Run:
     outcome: str
 
 
-class LinuxTarget:
-    """The Linux program on simulated machines."""
-    name = "linux"
-    suffix = ""
-    pauses = 0.0  # the simulated machine records the pauses without waiting
-    tools_used = ("zrt_run_measured", "zrt_bare_start", "zrt_floor_log_lines")
-    default_steps = [1, 10, 100, 1000]
-    common_app_data = "C:\\Documents and Settings\\All Users\\Application Data"
+class Bench:
+    """A target of the harness (tests/harness/target.py) and how programs
+    are measured on it. On the simulated machine each program runs through
+    the measuring starter (wall time and peak memory); under Wine it is
+    timed from here, and the two pauses are waited."""
 
     def __init__(self, args):
-        self.build = os.path.abspath(args.build_dir or os.path.join(REPO, "build", "linux"))
-        self.program = os.path.join(self.build, "zReTessalyXP")
-        self.env = dict(os.environ)
+        self.name = args.target
+        self.linux = self.name == "linux"
+        build = os.path.abspath(args.build_dir or os.path.join(
+            REPO, "build", "linux" if self.linux else windows_lane.host_lane()[0]))
+        try:
+            self.target = harness.make_target(self.name, build, prefix=args.prefix)
+        except harness.Skip as e:
+            sys.exit(f"benchmark: {e}")
+        self.program = self.target.program
         self.scratch = tempfile.mkdtemp(prefix="zrt-benchmark-")
+        self.overhead = 0.0 if self.linux else None
+        if self.linux:
+            self.pauses = 0.0  # the simulated machine records the pauses without waiting
+            self.tools_used = ("zrt_run_measured", "zrt_bare_start", "zrt_floor_log_lines")
+            self.default_steps = [1, 10, 100, 1000]
+            self.common_app_data = "C:\\Documents and Settings\\All Users\\Application Data"
+            self.env = self.target.env
+        else:
+            self.pauses = 2.0  # Wine waits the two pauses
+            self.tools_used = ("zrt_bare_start", "zrt_floor_log_lines", "zrt_start_children")
+            self.default_steps = [1, 10]
+            self.target.start_prefix()
+            self.target.reset()
+            self.common_app_data = self.target.common_app_data()
+            self.env = dict(self.target.env, WINEDLLOVERRIDES="mscoree,mshtml=;powrprof=n")
 
     def close(self):
+        if not self.linux:
+            self.target.reset()
         shutil.rmtree(self.scratch, ignore_errors=True)
 
-    def tool(self, name):
-        return os.path.join(self.build, "tests", "tools", name + self.suffix)
-
-    def start(self, program, arguments, env=None):
-        """Runs a program through the measuring starter."""
+    def measured(self, argv, env=None, cwd=None):
+        """Runs a command line and measures it."""
+        if not self.linux:
+            return spawn(argv, env or self.env, cwd)
         result = os.path.join(self.scratch, "measured")
-        ended = spawn([self.tool("zrt_run_measured"), result, program] + arguments,
-                      env or self.env)
+        ended = spawn([self.target.tool("zrt_run_measured"), result] + argv, env or self.env, cwd)
         with open(result, encoding="utf-8") as file:
             wall_ns, ended.peak_kib, ended.code = (int(x) for x in file.read().split())
         ended.wall = wall_ns / 1e9
         return ended
 
+    def start(self, program, arguments):
+        return self.measured(self.target.command + [program] + arguments)
+
     def floor_folder(self):
         """A folder as deep as the log's: its host path and Windows path."""
-        root = tempfile.mkdtemp(prefix="floor-", dir=self.scratch)
-        host = host_of(root, self.common_app_data + LOG_FOLDER)
-        os.makedirs(host)
-        return host, host
-
-    def job(self, power, document):
-        machine = new_machine(self.scratch, power, document)
-        try:
-            ended = self.start(self.program, [ARGUMENT], dict(self.env, ZRT_SIM_MACHINE=machine))
-            if ended.code != 0:
-                sys.exit(f"benchmark: the program ended with {ended.code}: {ended.errors}")
-            commands = read_records(os.path.join(machine, "commands.jsonl"))
-            return Run(ended.wall, ended.peak_kib, sum(c["time_us"] for c in commands) / 1e6,
-                       len(commands),
-                       read_logs(host_of(os.path.join(machine, "drive_c"),
-                                         self.common_app_data + LOG_FOLDER)),
-                       outcome(os.path.join(machine, "posts.jsonl")))
-        finally:
-            shutil.rmtree(machine, ignore_errors=True)
-
-    def child_overhead(self):
-        return 0.0  # the simulated child runs inside the program
-
-
-class WineTarget(LinuxTarget):
-    """The Windows program under Wine with the test doubles, set up as the
-    scenario runner sets a scenario up (tests/scenarios/run_scenario.py)."""
-    name = "wine"
-    suffix = ".exe"
-    pauses = 2.0  # Wine waits the two pauses
-    tools_used = ("zrt_bare_start", "zrt_floor_log_lines", "zrt_start_children")
-    default_steps = [1, 10]
-
-    def __init__(self, args):
-        sys.path.insert(0, os.path.join(REPO, "tests", "scenarios"))
-        import run_scenario  # noqa: E402 (the scenario runner's Wine set-up)
-        self.scenarios = run_scenario
-        self.build = os.path.abspath(args.build_dir or os.path.join(
-            REPO, "build", windows_lane.host_lane()[0]))
-        cache = run_scenario.read_cache(self.build)
-        try:
-            self.wine = run_scenario.WineTarget(SimpleNamespace(
-                build_dir=self.build, program=None, doubles=None, prefix=args.prefix,
-                keep=False), cache)
-        except run_scenario.Skip as e:
-            sys.exit(f"benchmark: {e}")
-        self.program = str(self.wine.program)
-        self.env = dict(self.wine.env, WINEDLLOVERRIDES="mscoree,mshtml=;powrprof=n")
-        self.scratch = tempfile.mkdtemp(prefix="zrt-benchmark-")
-        self.wine.start_prefix()
-        self.wine.reset()
-        self.common_app_data = self.wine.common_app_data()
-        self.records = self.wine.drive_c / run_scenario.RUN_FOLDER
-        self.overhead = None
-
-    def close(self):
-        self.wine.reset()
-        super().close()
-
-    def start(self, program, arguments, env=None, cwd=None):
-        return spawn(self.wine.command + [program] + arguments, env or self.env, cwd)
-
-    def floor_folder(self):
         windows = self.common_app_data + LOG_FOLDER
-        host = self.wine.drive_host(windows)
+        if self.linux:
+            root = pathlib.Path(tempfile.mkdtemp(prefix="floor-", dir=self.scratch))
+            host = str(harness.walk_ignoring_case(root, windows[2:]))
+            windows = host
+        else:
+            host = str(self.target.drive_host(windows))
         os.makedirs(host, exist_ok=True)
-        return str(host), windows
+        return host, windows
 
     def job(self, power, document):
-        self.wine.reset()
-        machine = pathlib.Path(new_machine(self.scratch, power, document))
-        try:
-            settings = self.scenarios.read_json(machine / "machine.json", {})
-            program, _ = self.wine.setup({"machine": "xp-laptop"}, machine, settings)
-            ended = self.start(program, ARGUMENT.split(" "),
-                               cwd=self.wine.drive_c / "windows" / "system32")
-            if ended.code != 0:
-                sys.exit(f"benchmark: the program ended with {ended.code}: {ended.errors}")
-            commands = read_records(self.records / "commands.jsonl")
-            return Run(ended.wall, 0,
-                       sum(c["time_us"] for c in commands) / 1e6
-                       + len(commands) * self.child_overhead(), len(commands),
-                       read_logs(str(self.wine.drive_host(self.common_app_data + LOG_FOLDER))),
-                       outcome(self.records / "posts.jsonl"))
-        finally:
-            shutil.rmtree(machine, ignore_errors=True)
+        def launch(command, env, cwd=None, **_):
+            ended = self.measured(command, env, cwd)
+            return ended.code, ended.errors, ended.peak_kib, False, ended.wall
+        observed, _ = self.target.run(job_spec(power, document), launch=launch)
+        if observed.exit_code != 0:
+            sys.exit(f"benchmark: the program ended with {observed.exit_code}: "
+                     f"{observed.stderr}")
+        counts = Counts()
+        log_folder = (self.common_app_data + LOG_FOLDER).lower()
+        for folder, _, raw in sorted(observed.log_files):
+            if folder.lower() == log_folder:
+                count_log(raw, counts)
+        commands = observed.commands
+        return Run(observed.wall, observed.peak_rss_kib or 0,
+                   sum(c["time_us"] for c in commands) / 1e6
+                   + len(commands) * self.child_overhead(), len(commands), counts,
+                   outcome(observed))
 
     def child_overhead(self):
         """What a started command costs its parent beyond the time it
         records: a minimal Windows program beside the job program starts the
         Powercfg.exe double (doing nothing: "-LIST") as the job program
         starts a command, and the median of the parent's times less the
-        double's own is taken."""
+        double's own is taken. Nothing on the simulated machine, where the
+        simulated child runs inside the program."""
         if self.overhead is None:
-            self.wine.reset()
-            machine = pathlib.Path(new_machine(self.scratch, power_state(2), ""))
-            settings = self.scenarios.read_json(machine / "machine.json", {})
-            program, _ = self.wine.setup({"machine": "xp-laptop"}, machine, settings)
-            shutil.rmtree(machine, ignore_errors=True)
-            starter = program.rsplit("\\", 1)[0] + "\\zrt_start_children.exe"
-            shutil.copyfile(self.tool("zrt_start_children"), self.wine.drive_host(starter))
-            ended = self.start(starter, ["Powercfg.exe -LIST", "21"],
-                               cwd=self.wine.drive_c / "windows" / "system32")
-            if ended.code != 0:
-                sys.exit(f"benchmark: the children could not be started: {ended.errors}")
-            parent = [int(x) / 1e6 for x in ended.output.split()]
-            own = [c["time_us"] / 1e6 for c in read_records(self.records / "commands.jsonl")]
+            started = []
+
+            def launch(command, env, cwd=None, **_):
+                starter = command[1].rsplit("\\", 1)[0] + "\\zrt_start_children.exe"
+                shutil.copyfile(self.target.tool("zrt_start_children"),
+                                self.target.drive_host(starter))
+                started.append(spawn(self.target.command + [starter, "Powercfg.exe -LIST", "21"],
+                                     env, cwd))
+                return started[0].code, started[0].errors, None, False, started[0].wall
+            observed, _ = self.target.run(job_spec(power_state(2), ""), launch=launch)
+            if started[0].code != 0:
+                sys.exit(f"benchmark: the children could not be started: {started[0].errors}")
+            parent = [int(x) / 1e6 for x in started[0].output.split()]
+            own = [c["time_us"] / 1e6 for c in observed.commands]
             beyond = sorted(p - o for p, o in zip(parent, own))
             self.overhead = max(beyond[len(beyond) // 2], 0.0)
-            os.remove(self.wine.drive_host(starter))
-            self.wine.reset()
+            self.target.reset()
         return self.overhead
 
 
@@ -406,11 +345,12 @@ class Floors:
 
 
 def measure_floors(target, repeat):
-    starts = [target.start(target.tool("zrt_bare_start"), []).wall for _ in range(5 * repeat)]
+    starts = [target.start(target.target.tool("zrt_bare_start"), []).wall
+              for _ in range(5 * repeat)]
     per_line = []
     for _ in range(repeat):
         host, windows = target.floor_folder()
-        ended = target.start(target.tool("zrt_floor_log_lines"),
+        ended = target.start(target.target.tool("zrt_floor_log_lines"),
                              [windows, str(FLOOR_LINES), str(FLOOR_LINE_BYTES)])
         written = os.path.join(host, "floor.Log")
         lines = 0
@@ -510,15 +450,14 @@ def main():
     if set(args.actions) - set(ACTIONS) or min(args.schemes) < 2 or args.repeat < 1:
         parser.error("actions are create, modify, delete; machines need 2 schemes or more")
 
-    target = (WineTarget if args.target == "wine" else LinuxTarget)(args)
+    target = Bench(args)
     try:
-        for path in [target.program] + [target.tool(name) for name in target.tools_used]:
+        for path in [target.program] + [target.target.tool(name) for name in target.tools_used]:
             if not os.path.exists(path):
                 sys.exit(f"benchmark: {path} is missing; build the {target.name} preset first")
         commit = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"],
                                 capture_output=True, text=True).stdout.strip() or "unknown"
-        wine = getattr(target, "wine", None)
-        lane = f", {windows_lane.DESCRIPTIONS[wine.arch]}" if wine else ""
+        lane = "" if target.linux else f", {windows_lane.DESCRIPTIONS[target.target.arch]}"
         print(f"# Benchmark ({target.name}{lane})\n")
         print(f"Measured {datetime.datetime.now().isoformat(' ', 'minutes')} on commit {commit}; "
               f"{machine_description()}; best of {args.repeat} runs.\n")

@@ -44,7 +44,11 @@ Options:
                        keeping the others
 
 Each section is a function below that returns its tables; add a section by
-writing one and naming it in SECTIONS. Only the Python standard library is
+writing one and naming it in SECTIONS. The cases the documents and faults
+sections run, with their documented outcomes, and the notes of the tables
+are data: scripts/reliability_cases.json (its "$repeat", "$steps" and
+"$job" members stand for long texts; see `expand`). The programs are driven
+through tests/harness/target.py. Only the Python standard library is
 used, and GNU time (peak memory) and strace (files opened under Wine) where
 they are installed.
 """
@@ -53,6 +57,7 @@ import argparse
 import datetime
 import json
 import os
+import pathlib
 import re
 import shutil
 import socket
@@ -62,7 +67,17 @@ import tempfile
 import threading
 from dataclasses import dataclass, field
 
+import windows_lane  # beside this script
+
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(REPO, "tests"))
+from harness import target as harness  # noqa: E402
+
+# The cases each section runs, their documented outcomes and the notes of
+# its tables.
+with open(os.path.join(REPO, "scripts", "reliability_cases.json"), encoding="utf-8") as file:
+    DATA = json.load(file)
+NOTES = DATA["notes"]
 FILLER = "x" * 120  # what the log writer puts in val3 (tests/tools/log_lines.cpp)
 HEADER_STARTS = ("#Software:", "#Version:", "#Regid :", "#Operating System :", "#Date:",
                  "#Fields:")
@@ -86,52 +101,30 @@ class Table:
         return "\n".join(lines).rstrip() + "\n"
 
 
-class Target:
-    """Runs the programs of one build: on simulated machines, or under Wine."""
-
-    def __init__(self, args):
-        self.name = args.target
-        self.lane = windows_lane.host_lane()[0] if self.name == "wine" else None
-        self.build = os.path.abspath(args.build_dir or os.path.join(
-            REPO, "build", "linux" if self.name == "linux" else self.lane))
-        suffix = ".exe" if self.name == "wine" else ""
-        self.program = os.path.join(self.build, "zReTessalyXP" + suffix)
-        self.log_lines = os.path.join(self.build, "tests", "tools", "zrt_log_lines" + suffix)
-        for path in (self.program, self.log_lines):
-            if not os.path.exists(path):
-                sys.exit(f"reliability: {path} is missing; build the {self.name} preset first")
-        self.env = dict(os.environ)
-        self.command = []
-        if self.name == "wine":
-            # The lane measured is the build's: its program's architecture.
-            self.lane = wine_prefix.program_arch(self.program)
-            prefix = args.prefix or cache_value(self.build, "ZRT_WINE_PREFIX") or os.path.join(
-                self.build, "wineprefix")
-            wine_prefix.create(prefix, self.lane, check=True, stdout=subprocess.DEVNULL)
-            self.env = wine_prefix.environment(prefix, self.lane)
-            self.command = [self.env["ZRT_WINE"]]
-
-    def start(self, program, arguments, machine=None):
-        """Starts a program; its error output goes to a file, since Wine's
-        services started on the way keep a pipe open."""
-        env = dict(self.env)
-        if machine is not None:
-            env["ZRT_SIM_MACHINE"] = machine
-        command = self.command + [program] + arguments
-        errors = tempfile.TemporaryFile()
-        return subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
-                                stderr=errors), errors
-
-
-def cache_value(build, name):
+def make_target(args):
+    """The harness's target (tests/harness/target.py) of the build measured."""
+    lane = "linux" if args.target == "linux" else windows_lane.host_lane()[0]
+    build = os.path.abspath(args.build_dir or os.path.join(REPO, "build", lane))
     try:
-        with open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8") as cache:
-            for line in cache:
-                if line.startswith(name + ":"):
-                    return line.split("=", 1)[1].strip()
-    except OSError:
-        pass
-    return None
+        target = harness.make_target(args.target, build, prefix=args.prefix)
+        if not target.tool("zrt_log_lines").exists():
+            raise harness.Skip(f"{target.tool('zrt_log_lines')} is missing")
+        if target.name == "wine":
+            target.start_prefix()
+    except harness.Skip as e:
+        sys.exit(f"reliability: {e}; build the {args.target} preset first")
+    return target
+
+
+def start(target, program, arguments, machine=None):
+    """Starts a program; its error output goes to a file, since Wine's
+    services started on the way keep a pipe open."""
+    env = dict(target.env)
+    if machine is not None:
+        env["ZRT_SIM_MACHINE"] = machine
+    errors = tempfile.TemporaryFile()
+    return subprocess.Popen(target.command + [str(program)] + arguments, env=env,
+                            stdout=subprocess.DEVNULL, stderr=errors), errors
 
 
 def wait_all(started, timeout=600):
@@ -163,16 +156,16 @@ def read_files(folder):
     return contents
 
 
-def new_machine(scratch, base=None):
-    """A simulated machine folder: a copy of a bundled one, or an empty one
-    with a fixed clock."""
+def new_machine(scratch, spec=None):
+    """A simulated machine folder: a bundled one set up as `spec` (the
+    harness's terms) says, or an empty one with a fixed clock."""
     machine = os.path.join(scratch, "machine")
-    if base:
-        shutil.copytree(os.path.join(REPO, "examples", "machines", base), machine)
+    if spec:
+        harness.prepare_machine(spec, pathlib.Path(machine), harness.load_preludes())
     else:
         os.makedirs(machine)
-        with open(os.path.join(machine, "machine.json"), "w", encoding="utf-8") as file:
-            json.dump({"drives": {"C": "drive_c"}, "local_time": "2026-12-07 14:05:09.123"}, file)
+        harness.write_json(pathlib.Path(machine, "machine.json"), {
+            "drives": {"C": "drive_c"}, "local_time": "2026-12-07 14:05:09.123"})
     return machine
 
 
@@ -226,7 +219,8 @@ def log_writers(target, args):
         else:
             folder, machine = "C:\\Data\\Merqel", new_machine(scratch)
             data = os.path.join(machine, "drive_c", "Data", "Merqel")
-        writers = [target.start(target.log_lines, [folder, f"P{k}", str(args.lines)], machine)
+        writers = [start(target, target.tool("zrt_log_lines"), [folder, f"P{k}", str(args.lines)],
+                         machine)
                    for k in range(1, args.processes + 1)]
         table.failures += wait_all(writers)
         logs = read_files(os.path.join(data, "ApplicationLog", "zQTVLog"))
@@ -238,24 +232,9 @@ def log_writers(target, args):
                        "yes" if f["header_first"] else "no"])
     if f["headers"] != 1 or not f["header_first"]:
         table.failures.append("the log must hold exactly one header block, at its start")
-    atomic = ("torn", "lost", "duplicated", "out_of_order")
-    if target.name == "wine":
-        table.notes.append(
-            "Wine writes an append-only handle by reading the file's size and then writing "
-            "there (fstat, pwrite), two steps that other processes can come between, so lines "
-            "of processes writing at once may overwrite one another under Wine; on Windows the "
-            "file system appends each write whole. Only the header figures are bounds here.")
-    else:
-        table.notes.append(
-            "Each record, with the header when the open made the file, is one write to a file "
-            "opened to append only: on the simulated machine O_APPEND, on Windows a handle with "
-            "FILE_APPEND_DATA and without FILE_WRITE_DATA, for which the file system puts each "
-            "write whole at the end of the file. A missing file is made by an open that creates "
-            "it and holds it alone (on the simulated machine made without a name, locked "
-            "exclusively and then linked under its name; on Windows CREATE_NEW sharing reading "
-            "only) until its header and first line are written, so the header comes first and "
-            "once.")
-        if any(f[name] for name in atomic):
+    table.notes.append(NOTES[f"log writers {target.name}"])
+    if target.name == "linux":
+        if any(f[name] for name in ("torn", "lost", "duplicated", "out_of_order")):
             table.failures.append("every line must reach the log whole, once and in order")
     return table
 
@@ -266,16 +245,13 @@ def same_millisecond_jobs(target, args):
         ["jobs", "fallback files", "kept", "replaced", "lost"])
     scratch = tempfile.mkdtemp(prefix="zrt-reliability-")
     try:
-        machine = new_machine(scratch, "xp-laptop")  # a fixed clock
-        os.remove(os.path.join(machine, "drive_c", "Program Files", "Merqel", "zCourier.dll"))
-        os.makedirs(os.path.join(machine, "drive_c", "Jobs"))
         with open(os.path.join(REPO, "examples", "jobs", "delete-night-shift.xml"),
                   encoding="utf-8") as source:
             job = source.read().replace("Night Shift", "No Such Scheme")  # nothing to change
-        with open(os.path.join(machine, "drive_c", "Jobs", "job.xml"), "w",
-                  encoding="utf-8") as file:
-            file.write(job)
-        jobs = [target.start(target.program, [
+        # The laptop has a fixed clock.
+        machine = new_machine(scratch, {"machine": "xp-laptop", "post_library": None,
+                                        "files": {"C:\\Jobs\\job.xml": {"text": job}}})
+        jobs = [start(target, target.program, [
             f"OD@#@5012@#@C:\\Jobs\\job.xml@#@J-{k}@#@jsmith@#@07/12/2026 14:05:09@#@I-{k}"
             "@#@0@#@SJ-3"], machine) for k in range(1, args.jobs + 1)]
         table.failures += wait_all(jobs)
@@ -314,57 +290,54 @@ def succeeded_jobs(documents):
         r"<jobid>J-(\d+)</jobid>.*<status>Success</status>", document, re.S)] if m}
 
 
-def run_scheme_jobs(target, args, machine, steps):
-    """Runs one job per step (`action`, `schemename`) at once on `machine`;
-    the ids of the jobs that reported Success, and the machine's schemes."""
-    for k, (action, name) in enumerate(steps, 1):
-        with open(os.path.join(machine, "drive_c", "Jobs", f"job{k}.xml"), "w",
-                  encoding="utf-8") as file:
-            file.write(SCHEME_JOB.format(action=action, name=name))
-    jobs = [target.start(target.program, [scheme_job_argument(k)], machine)
-            for k in range(1, len(steps) + 1)]
-    failures = wait_all(jobs)
-    with open(os.path.join(machine, "posts.jsonl"), encoding="utf-8") as file:
-        posts = [json.loads(line)["texts"][1] for line in file if line.strip()]
-    with open(os.path.join(machine, "power.json"), encoding="utf-8") as file:
-        schemes = json.load(file).get("schemes", [])  # a torn file fails here
-    return failures, succeeded_jobs(posts), schemes
-
-
-def run_scheme_jobs_wine(target, args, extra_schemes, steps):
-    """The same under Wine, in the build's prefix with the test doubles: the
-    scenario runner sets the XP laptop up with `extra_schemes` and starts the
-    first job; the others are started with it."""
-    runner = scenario_runner(target, args)
-    runner.timeout = 600
-    with open(os.path.join(REPO, "examples", "machines", "xp-laptop", "power.json"),
-              encoding="utf-8") as file:
-        laptop = json.load(file)
-    policy = laptop["schemes"][0].get("policy", {})
-    scenario = {
+def scheme_jobs(extra_schemes, steps, policy):
+    """The XP laptop with `extra_schemes` (each with the laptop's first
+    scheme's policy when `policy`) and one job document per step (`action`,
+    `schemename`); the harness's spec, its first job's argument given."""
+    laptop = harness.read_json(harness.MACHINES / "xp-laptop" / "power.json", {})
+    first = laptop["schemes"][0].get("policy", {})
+    return {
         "machine": "xp-laptop",
-        "power": {"schemes": laptop["schemes"] + [dict(scheme, policy=policy)
+        "power": {"schemes": laptop["schemes"] + [dict(scheme, policy=first) if policy else scheme
                                                   for scheme in extra_schemes]},
         "files": {f"C:\\Jobs\\job{k}.xml": {"text": SCHEME_JOB.format(action=action, name=name)}
                   for k, (action, name) in enumerate(steps, 1)},
         "argument": scheme_job_argument(1),
         "expect": {"schemes": {}},
     }
+
+
+def run_scheme_jobs(target, scratch, extra_schemes, steps):
+    """Runs one job per step at once; the failures, the ids of the jobs that
+    reported Success, and the machine's schemes after. Under Wine the
+    harness sets the prefix up and starts the first job, the others are
+    started with it."""
+    spec = scheme_jobs(extra_schemes, steps, policy=target.name == "wine")
+    if target.name == "linux":
+        machine = new_machine(scratch, spec)
+        failures = wait_all([start(target, target.program, [scheme_job_argument(k)], machine)
+                             for k in range(1, len(steps) + 1)])
+        observed = harness.Observed()
+        observed.read_records(pathlib.Path(machine))
+        with open(os.path.join(machine, "power.json"), encoding="utf-8") as file:
+            schemes = json.load(file).get("schemes", [])  # a torn file fails here
+        return failures, succeeded_jobs(texts[1] for texts in observed.posts), schemes
+    target.timeout = 600
     others = []
 
     def start_the_others(drive_c):
-        env = dict(runner.env, WINEDLLOVERRIDES="mscoree,mshtml=;powrprof=n")
+        env = dict(target.env, WINEDLLOVERRIDES="mscoree,mshtml=;powrprof=n")
         for k in range(2, len(steps) + 1):
             errors = tempfile.TemporaryFile()
             others.append((subprocess.Popen(
-                [*runner.command, "C:\\Program Files\\Merqel\\zReTessalyXP.exe",
+                [*target.command, "C:\\Program Files\\Merqel\\zReTessalyXP.exe",
                  *scheme_job_argument(k).split(" ")], env=env, cwd=drive_c / "windows" / "system32",
                 stdout=subprocess.DEVNULL, stderr=errors), errors))
         return lambda: failures.extend(wait_all(others))
 
     failures = []
-    runner.around_run = start_the_others
-    observed, _ = runner.run(scenario, "", scenarios.load_preludes())
+    target.around_run = start_the_others
+    observed, _ = target.run(spec)
     if observed.exit_code != 0:
         failures.append(f"exit {observed.exit_code}: {observed.stderr.strip()}")
     return (failures, succeeded_jobs(texts[1] for texts in observed.posts),
@@ -392,18 +365,8 @@ def concurrent_scheme_changes(target, args):
         steps = [(action, name) for name in names]
         scratch = tempfile.mkdtemp(prefix="zrt-reliability-")
         try:
-            if target.name == "wine":
-                failures, succeeded, schemes = run_scheme_jobs_wine(target, args, extra, steps)
-            else:
-                machine = new_machine(scratch, "xp-laptop")
-                os.makedirs(os.path.join(machine, "drive_c", "Jobs"))
-                with open(os.path.join(machine, "power.json"), encoding="utf-8") as file:
-                    power = json.load(file)
-                power["schemes"] += extra
-                with open(os.path.join(machine, "power.json"), "w", encoding="utf-8") as file:
-                    json.dump(power, file)
-                failures, succeeded, schemes = run_scheme_jobs(target, args, machine, steps)
-        except (scenarios.ScenarioError, scenarios.Skip, OSError, ValueError) as e:
+            failures, succeeded, schemes = run_scheme_jobs(target, scratch, extra, steps)
+        except (harness.ScenarioError, harness.Skip, OSError, ValueError) as e:
             table.failures.append(f"{action}: could not run: {e}")
             continue
         finally:
@@ -425,14 +388,7 @@ def concurrent_scheme_changes(target, args):
             if len(succeeded) != len(names) or lost or twice:
                 table.failures.append("every creation must succeed and keep an index of its own")
         table.rows.append([len(names), action, len(succeeded), as_asked, lost, twice])
-    table.notes.append(
-        "A job creating a scheme takes the index one above the highest it enumerated, and the "
-        "platform's WritePwrScheme replaces a scheme already at that index; the power-profile "
-        "API cannot reserve an index. The program's steps therefore hold a machine-wide lock "
-        "from their look-up to their last change (on Windows a named mutex in the Global\\ "
-        "namespace, on the simulated machine a lock file), so jobs started at once take turns "
-        "and each new scheme gets an index of its own. A wait for the lock is bounded (10 "
-        "minutes, ZRT_SCHEME_LOCK_WAIT_MS); a lock whose holder died is taken over.")
+    table.notes.append(NOTES["scheme changes"])
     return table
 
 
@@ -445,14 +401,9 @@ def concurrency(target, args):
 
 
 # ---------------------------------------------------------------------------
-# Cases: one job each, run through the scenario runner's targets
-# (tests/scenarios/run_scenario.py), which set a machine up on the simulated
-# machine or in the Wine prefix from a scenario and collect what the run left.
-
-sys.path.insert(0, os.path.join(REPO, "tests", "scenarios"))
-import run_scenario as scenarios  # noqa: E402
-import wine_prefix  # noqa: E402
-import windows_lane  # noqa: E402 (beside this script)
+# Cases: one job each, run through the harness's targets
+# (tests/harness/target.py), which set a machine up on the simulated machine
+# or in the Wine prefix from a spec and collect what the run left.
 
 END = ("WinMain", "INFO", "Application", "End")
 
@@ -490,27 +441,54 @@ class Case:
     slow: bool = False   # left out with --quick
 
 
-def load_failure(text="Unable Load inputfile"):
-    return Expect(f'"load Xml" failure: {text}; End; no status',
-                  [("WinMain", "FAILED", "load Xml", "", text)])
+def load_cases(section, values=None):
+    """The cases of `section` in scripts/reliability_cases.json: Case objects
+    whose texts take `values` (the run's ${url}, ${file_url}, ${devices});
+    the faults in groups (title, cases, notes)."""
+    def expect(member):
+        member = DATA["expects"][member] if isinstance(member, str) else member
+        records = [tuple(re.compile(v["re"]) if isinstance(v, dict) else v for v in record)
+                   for record in member.get("records", [])]
+        return Expect(**dict(member, records=records))
+
+    def case(member):
+        hook = member.get("wine_around")
+        return Case(member["name"], expand(member.get("spec", {}), values),
+                    expect(member["expect"]), tuple(member.get("targets", ("linux", "wine"))),
+                    member.get("wine"), member.get("wine_expect") and expect(member["wine_expect"]),
+                    full_log if hook == "full log" else hook and immutable(hook["immutable"]),
+                    member.get("timeout", 60), member.get("slow", False))
+    if section == "faults":
+        return [(g["title"], [case(c) for c in g["cases"]], g["notes"]) for g in DATA["faults"]]
+    return [case(c) for c in DATA[section]]
 
 
-def runs(status="Success", *records, text=None, via="post", document=None):
-    return Expect(text or f"runs; status {status} ({via})", list(records), status=status,
-                  via=via, document=document)
-
-
-def scenario_runner(target, args):
-    """The scenario runner's target for `target`."""
-    options = argparse.Namespace(build_dir=target.build, program=None, doubles=None,
-                                 prefix=args.prefix, keep=False)
-    return (scenarios.LinuxTarget if target.name == "linux" else scenarios.WineTarget)(
-        options, scenarios.read_cache(target.build))
+def expand(value, values):
+    """A value of the case file as the run takes it: {"$repeat": text,
+    "times": n}; {"$concat": [...]}; {"$steps": text, "from": a, "to": b},
+    the text once for each n (its {n}); {"$job": {"prolog", "body"}}, a job
+    document around the steps; ${name} the run's value `name`."""
+    if isinstance(value, list):
+        return [expand(v, values) for v in value]
+    if isinstance(value, str):
+        return re.sub(r"\$\{(\w+)\}", lambda m: values[m.group(1)], value)
+    if not isinstance(value, dict):
+        return value
+    if "$repeat" in value:
+        return value["$repeat"] * value["times"]
+    if "$concat" in value:
+        return "".join(expand(v, values) for v in value["$concat"])
+    if "$steps" in value:
+        return "".join(value["$steps"].replace("{n}", str(n))
+                       for n in range(value["from"], value["to"] + 1))
+    if "$job" in value:
+        return job_text(**expand(value["$job"], values))
+    return {k: expand(v, values) for k, v in value.items()}
 
 
 def text_of(raw):
     """A file the program wrote, as text."""
-    return raw.replace(b"\r\n", b"\n").decode(scenarios.ANSI, errors="replace")
+    return raw.replace(b"\r\n", b"\n").decode(harness.ANSI, errors="replace")
 
 
 def matches(expected, actual):
@@ -521,7 +499,7 @@ def matches(expected, actual):
 def records_of(observed):
     records = []
     for _, _, raw in observed.log_files:
-        records += scenarios.parse_log(text_of(raw))[1]
+        records += harness.parse_log(text_of(raw))[1]
     return [tuple(r[1:]) for r in records]  # without the user column
 
 
@@ -561,15 +539,7 @@ def describe(observed):
 
 
 def ending(observed):
-    if observed.timed_out:
-        return "hang"
-    if observed.exit_code == 0:
-        return "exit 0"
-    # A processor fault: the Linux program dies of SIGSEGV (128 + 11 as GNU
-    # time reports it); under Wine the process ends with the exception code.
-    if observed.exit_code in (-11, 139, 0xC0000005 & 0xFF, 0xC0000005):
-        return "crash"
-    return f"exit {observed.exit_code}"
+    return "hang" if observed.timed_out else harness.ending(observed.exit_code)
 
 
 def expected(case, target_name):
@@ -605,8 +575,7 @@ def check(expect, observed):
 def run_cases(target, args, cases, trace_opens=False):
     """Runs each case meant for the target; rows of (case, observed, problems).
     Under Wine, `trace_opens` records the files the program opens."""
-    runner = scenario_runner(target, args)
-    preludes = scenarios.load_preludes()
+    preludes = harness.load_preludes()
     results = []
     for case in cases:
         if target.name not in case.targets or (args.quick and case.slow):
@@ -622,13 +591,13 @@ def run_cases(target, args, cases, trace_opens=False):
         if target.name == "linux":
             settings = dict(scenario.get("machine_settings", {}), record_opens="opens.txt")
             scenario["machine_settings"] = settings
-        runner.timeout = case.timeout
+        target.timeout = case.timeout
         if target.name == "wine":
-            runner.around_run = case.wine_around
-            runner.trace_opens = trace_opens
+            target.around_run = case.wine_around
+            target.trace_opens = trace_opens
         try:
-            observed, _ = runner.run(scenario, "", preludes)
-        except (scenarios.ScenarioError, scenarios.Skip, OSError,
+            observed, _ = target.run(scenario, "", preludes)
+        except (harness.ScenarioError, harness.Skip, OSError,
                 subprocess.CalledProcessError) as e:
             results.append((case, None, [f"could not run: {e}"]))
             continue
@@ -710,80 +679,10 @@ JOB_HEAD = ('<job><scriptinstance scriptid="5012" scriptver="1.0" category="Powe
 JOB_TAIL = "</scriptinstance></job>"
 DELETE_STEP = ('<step value="{n}"><action>Delete Scheme</action>'
                "<schemename>Night Shift</schemename></step>")
-SKIPPED_STEP = '<step value="{n}"><action>Archive Scheme</action><schemename>x</schemename></step>'
-DELETED = ("WinMain", "INFO", "Action", "Delete", "Night Shift")
 
 
 def job_text(body=DELETE_STEP.format(n=1), prolog='<?xml version="1.0" encoding="UTF-8"?>'):
     return f"{prolog}{JOB_HEAD}{body}{JOB_TAIL}"
-
-
-def document_cases(scratch, listener, target_name):
-    """The hostile documents, each with its defined outcome."""
-    url = f"http://127.0.0.1:{listener.port}"
-    secret = os.path.join(scratch, "secret.txt")
-    file_url = "file:///" + ("Z:" + secret.replace("/", "\\") if target_name == "wine"
-                             else secret.lstrip("/"))
-    laughs = "".join(f'<!ENTITY l{k} "{("&l" + str(k - 1) + ";") * 10}">' for k in range(1, 10))
-    steps = "".join(SKIPPED_STEP.format(n=n) for n in range(1, 10000))
-    doc = job_text()
-    utf16 = job_text(prolog='<?xml version="1.0" encoding="UTF-16"?>')
-
-    def job(data, path="C:\\Jobs\\job.xml"):
-        return {"files": {path: data if isinstance(data, bytes) else data.encode("utf-8")}}
-
-    def at(path):
-        argument = f"OD@#@5012@#@{path}@#@J-77@#@jsmith@#@07/12/2026@#@I-9@#@0@#@SJ-3"
-        return {"argument": argument, "files": {"C:\\Jobs\\other.xml": doc.encode()}}
-
-    # The simulated machine's drive Z: holds the host's /dev/zero, as Wine's
-    # drive Z: (the host's root) does.
-    devices = os.path.join(scratch, "z")
-    os.makedirs(os.path.join(devices, "dev"), exist_ok=True)
-    if not os.path.lexists(os.path.join(devices, "dev", "zero")):
-        os.symlink("/dev/zero", os.path.join(devices, "dev", "zero"))
-    device = at("Z:\\dev\\zero")
-    device["machine_settings"] = {"drives": {"C": "drive_c", "Z": devices}}
-
-    return [
-        Case("billion laughs (10^9 entity expansions)", job(job_text(
-            prolog=f'<?xml version="1.0"?><!DOCTYPE job [<!ENTITY l0 "lol">{laughs}]>',
-            body='<step value="1"><action>Delete Scheme</action><schemename>&l9;</schemename>'
-                 "</step>")), load_failure()),
-        Case("external entity: a file", job(job_text(
-            prolog=f'<?xml version="1.0"?><!DOCTYPE job [<!ENTITY s SYSTEM "{file_url}">]>',
-            body='<step value="1"><action>Delete Scheme</action><schemename>&s;</schemename>'
-                 "</step>")), load_failure()),
-        Case("external entity: the network", job(job_text(
-            prolog=f'<?xml version="1.0"?><!DOCTYPE job [<!ENTITY s SYSTEM "{url}/e">]>',
-            body='<step value="1"><action>Delete Scheme</action><schemename>&s;</schemename>'
-                 "</step>")), load_failure()),
-        Case("external DTD and parameter entity", job(job_text(
-            prolog=f'<?xml version="1.0"?><!DOCTYPE job SYSTEM "{url}/job.dtd" '
-                   f'[<!ENTITY % p SYSTEM "{file_url}"> %p;]>')), load_failure()),
-        Case("internal DTD only", job(job_text(
-            prolog='<?xml version="1.0"?><!DOCTYPE job [<!ELEMENT job ANY>]>')), load_failure()),
-        Case("100 MB document", job(job_text(body=DELETE_STEP.format(n=1) + "<!--" + "x" * (
-            100 * 1024 * 1024) + "-->")), load_failure()),
-        Case("10,000-deep nesting", job(job_text(body="<a>" * 10000 + "</a>" * 10000)),
-             load_failure()),
-        Case("10,000 steps, the last one a deletion", job(job_text(
-            body=steps + DELETE_STEP.format(n=10000))), runs("Success", DELETED)),
-        Case("the largest accepted: 4 MiB of 90,000 steps", job(job_text(
-            body="".join(f'<step value="{n}"><action>x</action></step>' for n in range(1, 90000))
-            + DELETE_STEP.format(n=90000))), runs("Success", DELETED)),
-        Case("invalid UTF-8", job(doc.replace("Night", "N\xc3\x28ight").encode("latin-1")),
-             load_failure()),
-        Case("UTF-16 with byte-order mark (LE)", job(utf16.encode("utf-16")),
-             runs("Success", DELETED)),
-        Case("UTF-16 with byte-order mark (BE)", job(b"\xfe\xff" + utf16.encode("utf-16-be")),
-             runs("Success", DELETED)),
-        Case("UTF-16 without byte-order mark (LE, declared)", job(utf16.encode("utf-16-le")),
-             runs("Success", DELETED)),
-        Case("a folder", at("C:\\Jobs"), load_failure()),
-        Case("a device (/dev/zero as Z:\\dev\\zero)", device, load_failure(),
-             wine={"machine_settings": {}}),
-    ]
 
 
 def documents(target, args):
@@ -796,8 +695,17 @@ def documents(target, args):
     try:
         with open(os.path.join(scratch, "secret.txt"), "w", encoding="utf-8") as file:
             file.write("the external entity's text\n")
-        drive_c = str(scenario_runner(target, args).drive_c) if target.name == "wine" else None
-        for case in document_cases(scratch, listener, target.name):
+        drive_c = str(target.drive_c) if target.name == "wine" else None
+        # The simulated machine's drive Z: holds the host's /dev/zero, as
+        # Wine's drive Z: (the host's root) does.
+        devices = os.path.join(scratch, "z")
+        os.makedirs(os.path.join(devices, "dev"))
+        os.symlink("/dev/zero", os.path.join(devices, "dev", "zero"))
+        secret = os.path.join(scratch, "secret.txt")
+        values = {"url": f"http://127.0.0.1:{listener.port}", "devices": devices,
+                  "file_url": "file:///" + ("Z:" + secret.replace("/", "\\")
+                                            if target.name == "wine" else secret.lstrip("/"))}
+        for case in load_cases("documents", values):
             before = listener.connections
             results = run_cases(target, args, [case], trace_opens=True)
             if not results:
@@ -818,64 +726,19 @@ def documents(target, args):
     finally:
         listener.close()
         shutil.rmtree(scratch, ignore_errors=True)
-    table.notes.append(
-        "Defined outcome: a document the parser cannot load, or that has a DTD, is larger than "
-        "4 MiB or nests elements deeper than 256 levels, is \"load Xml\" failed with \"Unable Load "
-        "inputfile\", an End line and no status report; a valid job runs.")
-    if target.name == "linux":
-        table.notes.append(
-            "Other files opened: every file a call of the program opened or tried to open on the "
-            "simulated machine (its record of opens), beyond the job document, the INI file, the "
-            "post library, the log and fallback status files.")
-    else:
-        table.notes.append(
-            "Other files opened: strace of the Wine process and of the prefix's wineserver "
-            "(which opens files for it), counting the files on drive C: outside C:\\windows and "
-            "in the folder of the file the entities point at; what Wine "
-            "opens for itself (its DLLs, registry, fonts) is not counted, so under Wine this "
-            "proves that no file of the machine and no planted file was read, not that Wine read "
-            "nothing else. Peak RSS is that of the Wine process, Wine included.")
-    table.notes.append(
-        "Connections: a listener on 127.0.0.1 that the network entities and the external DTD "
-        "point at.")
+    table.notes += [NOTES["documents"], NOTES[f"documents {target.name}"],
+                    NOTES["documents connections"]]
     return [table]
 
 
 # ---------------------------------------------------------------------------
 # faults
 
-PRODUCT_KEY = "HKLM\\SOFTWARE\\MERQEL"
 # Where the program keeps its data, below drive C:.
-DATA_FOLDER = {"linux": "Documents and Settings\\All Users\\Application Data\\Merqel",
-               "wine": "ProgramData\\Merqel"}
+DATA_FOLDER = "ProgramData\\Merqel"
 LOG_FOLDER = "ApplicationLog\\zQTVLog"
-POST_FOLDER = "QTVPostLogs"
-CREATE_STEP = {"action": "Create Scheme", "schemename": "Field Work", "overwriteifexst": "0",
-               "actpowesch": "1"}
-SET_ACTIVE = 'POWERCFG "-SETACTIVE" "Field Work"'
-TRYING_TO_POST = ("1.0", "CREATEWEBPOST", "Trying To Send The Following status For WebPost",
-                  None, None)
-RECOVERED = ("SendWebpost", "INFO", "Recovered File ", re.compile(r".*\.xml"),
-             re.compile(r".*\.pending"))
-ABANDONED = ("1.0", "CREATEWEBPOST", "ERROR Using WebPost Dll Failed",
-             re.compile(r"WebPostData did not return within .*; the post was abandoned"), "")
-NO_OP_JOB = {"steps": [{"action": "Archive Scheme", "schemename": "Night Shift"}]}
-
-
-def value(kind, data):
-    """A registry value of any type: `data` is its bytes."""
-    return {"type": kind, "hex": data.hex()}
-
-
-def stops_at(name, error):
-    return Expect(f'ERROR "{name}" Not Found: {error}; no End; no status',
-                  [("WinMain", "ERROR", name, "Not Found", re.compile(re.escape(error) + ".*",
-                                                                      re.S))],
-                  end_line=False)
-
-
-def on_host(relative, target_name):
-    return "C:\\" + DATA_FOLDER[target_name] + "\\" + relative
+# The line of a pending status filed by a later run.
+RECOVERED = ("SendWebpost", "INFO", "Recovered File ")
 
 
 def immutable(relative):
@@ -883,7 +746,7 @@ def immutable(relative):
     (chattr +i) for the run: nothing can be created in it, as in a folder
     the user may not write."""
     def around(drive_c):
-        folder = os.path.join(drive_c, *(DATA_FOLDER["wine"] + "\\" + relative).split("\\"))
+        folder = os.path.join(drive_c, *(DATA_FOLDER + "\\" + relative).split("\\"))
         os.makedirs(folder, exist_ok=True)
         subprocess.run(["chattr", "+i", folder], check=True, capture_output=True)
         return lambda: subprocess.run(["chattr", "-i", folder], capture_output=True)
@@ -893,222 +756,11 @@ def immutable(relative):
 def full_log(drive_c):
     """A hook that makes today's log file the host's /dev/full, where every
     write fails for want of room; removed before the log is read back."""
-    folder = os.path.join(drive_c, *(DATA_FOLDER["wine"] + "\\" + LOG_FOLDER).split("\\"))
+    folder = os.path.join(drive_c, *(DATA_FOLDER + "\\" + LOG_FOLDER).split("\\"))
     os.makedirs(folder, exist_ok=True)
     link = os.path.join(folder, datetime.date.today().strftime("zReTessalyXP_[%d%m%Y].Log"))
     os.symlink("/dev/full", link)
     return lambda: os.remove(link)
-
-
-def registry_cases():
-    def regid(data, expect, name=None):
-        kind = data["type"] if isinstance(data, dict) else type(data).__name__
-        return Case(name or f"REGID as {kind}", {"registry": {PRODUCT_KEY: {"REGID": data}}},
-                    expect)
-    text = lambda n: "R" * n
-    sz = lambda raw: value("REG_SZ", raw)
-    cases = [
-        regid(value(kind, raw), runs(document=f"<regid>{re.escape(shown)}</regid>",
-                                     text=f'runs; REGID "{shown}"'))
-        for kind, raw, shown in [
-            ("REG_NONE", b"", ""), ("REG_SZ", b"RG-1\0", "RG-1"),
-            ("REG_EXPAND_SZ", b"%SystemRoot%\0", ""), ("REG_BINARY", b"RG\0\x01\xff", "RG"),
-            ("REG_DWORD", (70000).to_bytes(4, "little"), "70000"),
-            ("REG_DWORD", (0xFFFFFFFF).to_bytes(4, "little"), "-1"),
-            ("REG_DWORD_BIG_ENDIAN", (7).to_bytes(4, "big"), ""),
-            ("REG_LINK", "\\Registry\\x".encode("utf-16-le"), ""),
-            ("REG_MULTI_SZ", b"RG\0x\0\0", ""), ("REG_RESOURCE_LIST", b"\x01\0\0\0", ""),
-            ("REG_FULL_RESOURCE_DESCRIPTOR", b"\x01\0\0\0", ""),
-            ("REG_RESOURCE_REQUIREMENTS_LIST", b"\x01\0\0\0", ""),
-            ("REG_QWORD", (1 << 40).to_bytes(8, "little"), "")]]
-    for size in (31, 32, 1023):
-        cases.append(regid(sz(text(size).encode() + b"\0"), runs(
-            document=f"<regid>{text(min(size, 31))}</regid>",
-            text=f"runs; REGID cut to {min(size, 31)} characters" if size > 31
-            else f"runs; REGID of {size} characters"), f"REGID of {size} characters"))
-    unterminated = regid(sz(text(1024).encode()), runs(
-        document=f"<regid>{text(31)}</regid>", text="runs; REGID cut to 31 characters"),
-        "REGID of 1024 bytes without terminator")
-    unterminated.wine_expect = stops_at("REGID", "RegQueryValueEx [234]")
-    unterminated.wine_expect.text += (" (Wine's RegQueryValueExA wants room for a terminator "
-                                      "it adds; Windows delivers the 1024 bytes as they are)")
-    cases += [
-        unterminated,
-        regid(sz(text(1024).encode() + b"\0"), stops_at("REGID", "RegQueryValueEx [234]"),
-              "REGID of 1024 characters (1025 bytes)"),
-        regid(sz(text(1 << 20).encode() + b"\0"), stops_at("REGID", "RegQueryValueEx [234]"),
-              "REGID of 1 MiB"),
-        regid(None, stops_at("REGID", "RegQueryValueEx [2]"), "REGID missing"),
-        Case("MEMBERID of 1 MiB", {"registry": {PRODUCT_KEY: {"MEMBERID": sz(
-            text(1 << 20).encode() + b"\0")}}}, stops_at("MEMBERID", "RegQueryValueEx [234]")),
-        Case("InstallationPath of 1000 characters", {"registry": {PRODUCT_KEY: {
-            "InstallationPath": "C:\\" + "P" * 997}}}, Expect(
-                "runs; the post library not loaded (its path is longer than 259 characters); "
-                "status Success in a fallback file",
-                [("1.0", "CREATEWEBPOST", "INFO", "ZCourier DLL Loading Failed", "")],
-                status="Success", via="fallback")),
-    ]
-    return cases
-
-
-def log_folder_cases():
-    lost = Expect("runs; no line logged; status Success (post)", logged=False,
-                  status="Success")
-    status_lost = Expect("runs; the status lost, the log says so",
-                         [("1.0", "CREATEWEBPOST", "Info", "Failed To Send to the QTV Folder",
-                           None)])
-    no_library = {"post_library": None}
-    return [
-        Case("log folder read-only", {"machine_settings": {"write_denied": [
-            on_host(LOG_FOLDER, "linux")]}}, lost, wine={"machine_settings": {}},
-             wine_around=immutable(LOG_FOLDER)),
-        Case("log folder on a full disk", {"machine_settings": {"disk_full": [
-            on_host(LOG_FOLDER, "linux")]}}, lost, wine={"machine_settings": {}},
-             wine_around=full_log),
-        Case("fallback folder read-only, no post library", dict(no_library, machine_settings={
-            "write_denied": [on_host(POST_FOLDER, "linux")]}), status_lost,
-             wine={"machine_settings": {}}, wine_around=immutable(POST_FOLDER)),
-        Case("fallback folder on a full disk, no post library", dict(
-            no_library, machine_settings={"disk_full": [on_host(POST_FOLDER, "linux")]}),
-             status_lost, targets=("linux",)),
-    ]
-
-
-def post_library_cases():
-    def library(*answers, **members):
-        return {"post_library": {"answers": list(answers)}, **members}
-    fallback = runs("Success", text="runs; both posts failed; status Success in a fallback "
-                    "file", via="fallback")
-    return [
-        Case("post library raises (structured exception)", library({"raises": True}), fallback),
-        Case("post library answers a number", library({"result": 1}), fallback),
-        Case('post library answers "1" with an error of another type',
-             library({"result": "1", "error": 7}), fallback),
-        Case("post library answers 100 KB texts", library(
-            {"result": "1" * 100000, "error": "e" * 100000, "further": "f" * 100000}),
-             fallback),
-        Case("post library answers true", library({"result": True}), fallback),
-        Case("access violation inside WebPostData, twice (two runs)", library(
-            {"crashes": True}, runs=2, job=NO_OP_JOB), Expect(
-            "each run ends at the fault (not caught, as documented) with its status pending; "
-            "the second files the first one's at start-up; status Success in a fallback file",
-            [TRYING_TO_POST, RECOVERED], end_line=False, ends="crash", status="Success",
-            via="fallback")),
-        Case("WebPostData never returns (test build: bound 2 s)", library(
-            {"hangs": True}, {"result": "1"}, program="short-post-bound"), Expect(
-            "the post is abandoned at the bound, the default address not tried; End; status "
-            "Success in a fallback file", [TRYING_TO_POST, ABANDONED], status="Success",
-            via="fallback")),
-        Case("WebPostData never returns (real build: bound 300 s)", library({"hangs": True}),
-             Expect("the agent's time-out (here 10 s) ends it before the bound; the status "
-                    "stays pending for the next run", [TRYING_TO_POST], end_line=False,
-                    ends="hang", status="Success", via="pending"), timeout=10),
-    ]
-
-
-def powercfg_cases():
-    def step(power):
-        return {"job": {"steps": [CREATE_STEP]}, "power": power}
-    failed = lambda text: Expect(
-        f"{text}; the step fails; status Fail (post)",
-        [("CreatePowerScheme", "FAILED", "SetActivePwrScheme", None, None)], status="Fail")
-    return [
-        Case("Powercfg.exe never ends", step({"powercfg": {"commands": {SET_ACTIVE: {
-            "never_ends": True}}}}), failed("ended after 300 s (Command Timed Out)"),
-             timeout=420, slow=True),
-        Case("Powercfg.exe crashes (exit code 0xC0000005)", step({"powercfg": {"commands": {
-            SET_ACTIVE: {"exit_code": 0xC0000005}}}}), failed("exit code -1073741819")),
-        Case("Powercfg.exe missing", step({"powercfg": {"installed": False}}),
-             failed('"Process as user Failed" 2')),
-    ]
-
-
-def user_context_cases():
-    def processes(**members):
-        return {"processes": members}
-    shell = {"pid": 1640, "name": "explorer.exe", "user": "jsmith"}
-    ended = lambda line: Expect(f"{line}; End; no status", [("WinMain", "ERROR", *line)]
-                                if line else [])
-    return [Case(name, scenario, expect, targets=("linux",)) for name, scenario, expect in [
-        ("no user logged on (no explorer.exe)", processes(processes=[]),
-         Expect("End; no status")),
-        ("process snapshot refused", processes(snapshot_error=5), Expect("End; no status")),
-        ("shell process refused (OpenProcess 5)", processes(processes=[dict(
-            shell, open_error=5)]), ended(("OpenProcessToken", "6", ""))),
-        ("token refused (OpenProcessToken 5)", processes(processes=[dict(
-            shell, token_error=5)]), ended(("OpenProcessToken", "5", ""))),
-        ("impersonation refused (1314)", processes(processes=[dict(
-            shell, impersonate_error=1314)]), ended(("ImpersonateLoggedOnUser", "1314", ""))),
-    ]]
-
-
-def clock_cases():
-    def raises(call, at):
-        return {"machine_settings": {"raises": {call: at}}}
-    aborted = Expect('"Exception Occured" logged; the job ends at once: no End, no status',
-                     [("WinMain", "ERROR", "Exception Occured", None, None)], end_line=False)
-    return [Case(name, scenario, expect, targets=("linux",)) for name, scenario, expect in [
-        ("Sleep raises before the document is read", raises("Sleep", 1), aborted),
-        ("Sleep raises after the last step", raises("Sleep", 2), aborted),
-        ("GetLocalTime raises inside a log line", raises("GetLocalTime", 5),
-         runs(text="the line is lost; runs; status Success (post)")),
-        ("GetTimeFormatA raises inside a log line", raises("GetTimeFormatA", 5),
-         runs(text="the line is lost; runs; status Success (post)")),
-    ]]
-
-
-FAULT_GROUPS = [
-    ("Registry values of every type and size", registry_cases, [
-        "The product key's values are read as text: a REG_SZ as it is (REGID is stored in 31 "
-        "characters, the rest cut), a REG_DWORD as its signed decimal, a REG_BINARY as its bytes "
-        "up to the first zero; every other type leaves the value empty. A value larger than "
-        "the reader's 1024-byte buffer fails with 234 and ends the run with the value named, as "
-        "a missing one does; the data folder is not known yet, so REGID's line goes to the "
-        "log folder at the root of the current drive."]),
-    ("Log and fallback folders", log_folder_cases, [
-        "The log is kept as well as it can be, as documented: a line that cannot be written "
-        "is lost and the job goes on, so the status report still reaches the server. When the "
-        "post library fails and the fallback file cannot be written either, the status is "
-        "lost and the last log line says so.",
-        "Under Wine a read-only folder is an immutable one (chattr +i: the tests run as root, "
-        "whom permissions do not stop), and a full disk is today's log file linked to "
-        "/dev/full; the full fallback folder has no Wine counterpart (its file name is not "
-        "known beforehand)."]),
-    ("The post library", post_library_cases, [
-        "Every status is written ahead, before the first post, into the post-log folder as "
-        "a pending file (extension .pending, which the collector's *.xml takes neither by its "
-        "long nor by its 8.3 name), held open by its writer: a post accepted removes it, two "
-        "failed posts make it the fallback file. An access violation inside WebPostData is "
-        "still a processor fault the program does not catch (the guard around the call takes "
-        "structured exceptions only): the process ends at the fault with the exception's code "
-        "(under Linux it dies of SIGSEGV) before its End line, but its status stays pending; "
-        "every run files, at start-up, the pending files nobody holds any more as fallback "
-        "files under the names their writers would have given them, one log line each.",
-        "WebPostData runs on a worker thread: a call that has not returned after the bound "
-        "(a build setting, ZRT_POST_BOUND_MS, 300 s; the test build runs a second program "
-        "with 2 s) is abandoned, the default address is not tried (the library may not be "
-        "re-entrant), the status is filed and the run ends with its End line and exit code 0. "
-        "An agent that kills the job before the bound leaves the status pending, for the "
-        "next run to file.",
-        "Every other answer that is not a plain \"1\" with an empty error counts as a failed "
-        "post: the default address is tried, then the fallback file is written."]),
-    ("Powercfg.exe", powercfg_cases, [
-        "A command that has not ended after 300 s is ended (TerminateProcess) and counts as "
-        "failed; the simulated machine reports the time-out at once, under Wine the run waits "
-        "the 300 s (left out with --quick). Each command runs at most once: nothing is "
-        "retried."]),
-    ("Token and impersonation refusals", user_context_cases, [
-        "Documented: the run ends with its End line and no status report, the reason logged. "
-        "Simulated machine only: under Wine every process runs as one account and no token is "
-        "refused."]),
-    ("Sleep and the clock", clock_cases, [
-        "Sleep, GetLocalTime and GetTimeFormatA report no failure on Windows; what can happen "
-        "is an exception raised inside them (as a failed allocation would), which the "
-        "simulated machine raises on the call named. Documented: such an exception in the "
-        "run's own steps ends the job at once with \"Exception Occured\", no End line and no "
-        "status; inside a log line it loses that line and the job goes on. Simulated machine "
-        "only."]),
-]
 
 
 def post_library_figures(results):
@@ -1116,7 +768,7 @@ def post_library_figures(results):
     lost, and pending files filed by a later run."""
     observed = [o for _, o, _ in results if o is not None]
     lost = sum(1 for o in observed if status_of(o)[0] is None)
-    recovered = sum(1 for o in observed for r in records_of(o) if r[:3] == RECOVERED[:3])
+    recovered = sum(1 for o in observed for r in records_of(o) if r[:3] == RECOVERED)
     pending = sum(1 for o in observed for _, name, _ in o.fallback_files
                   if name.lower().endswith(".pending"))
     files = lambda n: f"{n} pending file{'' if n == 1 else 's'}"
@@ -1127,16 +779,16 @@ def post_library_figures(results):
 
 
 def faults(target, args):
-    scenarios.wine_power.ENDLESS_COMMANDS_ALLOWED = not args.quick
+    harness.wine_power.ENDLESS_COMMANDS_ALLOWED = not args.quick
     tables = []
-    for title, make, notes in FAULT_GROUPS:
-        results = run_cases(target, args, make())
+    for title, cases, notes in load_cases("faults"):
+        results = run_cases(target, args, cases)
         if not results:
             continue
         table = Table(f"{title} ({target.name})", ["case", "documented outcome", "observed",
                                                    "exit", "peak RSS (MiB)", "result"],
                       notes=list(notes))
-        if make is post_library_cases:
+        if title == "The post library":
             table.notes.insert(0, post_library_figures(results))
         for case, observed, problems in results:
             table.rows.append([case.name, expected(case, target.name).text,
@@ -1151,17 +803,6 @@ def faults(target, args):
 # ---------------------------------------------------------------------------
 # fuzz
 
-FUZZERS = [
-    ("fuzz_job_argument", "the job argument parser: nine fields exactly, each stored whole or "
-     "marked as cut", []),
-    ("fuzz_job_document", "the job document reader on the Linux DOM: script instance and every "
-     "step into a power request, within its fields, the walk ending",
-     [os.path.join(REPO, "examples", "jobs")]),
-    ("fuzz_status_document", "the status document, URL and fallback file name: every value "
-     "recovered, the name one Windows accepts", []),
-    ("fuzz_powercfg_command", "the Powercfg.exe command lines: a command that would run holds "
-     "exactly the arguments its setting means, by the Windows command-line rules", []),
-]
 FORK_STATS = re.compile(r"^#(\d+): cov: .* oom/timeout/crash: (\d+)/(\d+)/(\d+) time: (\d+)s",
                         re.M)
 
@@ -1173,7 +814,8 @@ def fuzz(target, args):
     table = Table(f"Fuzzing: libFuzzer with ASan and UBSan, each target for {bound}",
                   ["target", "property", "seconds", "executions", "crashes", "time-outs",
                    "out of memory", "corpus"])
-    for name, checks, extra_seeds in FUZZERS:
+    for fuzzer in DATA["fuzzers"]:
+        name, checks = fuzzer["name"], fuzzer["checks"]
         program = os.path.join(build, "tests", "fuzz", name)
         if not os.path.exists(program):
             sys.exit(f"reliability: {program} is missing; build the fuzz preset first")
@@ -1187,7 +829,8 @@ def fuzz(target, args):
             command = [program, "-fork=1", "-ignore_crashes=1", "-ignore_timeouts=1",
                        "-ignore_ooms=1", "-timeout=10", "-rss_limit_mb=2048", "-max_len=4096",
                        limit, f"-artifact_prefix={artifacts}/", corpus,
-                       os.path.join(REPO, "tests", "fuzz", "corpus", name), *extra_seeds]
+                       os.path.join(REPO, "tests", "fuzz", "corpus", name),
+                       *[os.path.join(REPO, seeds) for seeds in fuzzer["seeds"]]]
             with tempfile.TemporaryFile() as output:
                 subprocess.run(command, cwd=scratch, stdout=output, stderr=output)
                 output.seek(0)
@@ -1212,11 +855,7 @@ def fuzz(target, args):
         if crashes or timeouts or ooms:
             table.failures.append(f"{name}: {crashes} crashes, {timeouts} time-outs, "
                                   f"{ooms} out of memory")
-    table.notes.append(
-        "Each target runs in libFuzzer's fork mode (one worker, -fork=1), going on after any "
-        "crash so every crash is counted, with a fresh corpus seeded from tests/fuzz/corpus "
-        "(and examples/jobs for the job document); inputs up to 4096 bytes, 10 s and 2 GB "
-        "each.")
+    table.notes.append(NOTES["fuzz"])
     return [table]
 
 
@@ -1266,7 +905,7 @@ def machine_description(target):
         version = subprocess.run(target.command + ["--version"], env=target.env,
                                  capture_output=True, text=True)
         parts.append(version.stdout.strip() or "wine")
-        parts.append(windows_lane.DESCRIPTIONS[target.lane])
+        parts.append(windows_lane.DESCRIPTIONS[target.arch])
     return ", ".join(parts)
 
 
@@ -1304,7 +943,7 @@ def measure(name, target, args, blocks):
     title, section = SECTIONS[name]
     where = "the fuzz build" if name in TARGETLESS else (
         "the Linux program on the simulated machine" if args.target == "linux"
-        else f"the Windows program under Wine, {windows_lane.DESCRIPTIONS[target.lane]}")
+        else f"the Windows program under Wine, {windows_lane.DESCRIPTIONS[target.arch]}")
     commit = subprocess.run(["git", "-C", REPO, "rev-parse", "--short", "HEAD"],
                             capture_output=True, text=True).stdout.strip() or "unknown"
     # The report itself does not count as a change to what is measured.
@@ -1353,7 +992,7 @@ def main():
         args.target = target_name
         # A section that measures no target runs once, with the first.
         here = [n for n in names if n not in TARGETLESS or k == 0]
-        target = Target(args) if any(n not in TARGETLESS for n in here) else None
+        target = make_target(args) if any(n not in TARGETLESS for n in here) else None
         for name in here:
             failures += measure(name, target, args, blocks)
     if args.write:

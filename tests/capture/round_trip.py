@@ -30,9 +30,9 @@ import tempfile
 import time
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(REPO / "tests" / "scenarios"))
+sys.path.insert(0, str(REPO / "tests"))
 sys.path.insert(0, str(REPO / "scripts"))
-import run_scenario as rs  # noqa: E402
+from harness import target as rs  # noqa: E402
 import unpack_capture  # noqa: E402
 
 JOBS = REPO / "examples" / "jobs"
@@ -79,9 +79,7 @@ class RoundTrip:
         self.capture = build / CAPTURE
         if not self.capture.is_file():
             raise rs.Skip(f"{CAPTURE} is not built: {self.capture}")
-        options = argparse.Namespace(build_dir=str(build), program=None, doubles=None,
-                                     prefix=args.prefix, keep=False)
-        self.wine = rs.WineTarget(options, rs.read_cache(build))
+        self.wine = rs.WineTarget(build, prefix=args.prefix)
         self.preludes = rs.load_preludes()
         self.capture_seconds = []
         self.bare_start = build / "tests" / "tools" / "zrt_bare_start.exe"
@@ -155,9 +153,7 @@ class RoundTrip:
             raise Failure(f"the Linux program ended with {proc.returncode}: "
                           + proc.stderr.decode("utf-8", "replace"))
         rs.collect_files(folder / "drive_c", "C", observed)
-        observed.posts = [json.loads(line)["texts"]
-                          for line in rs.read_lines(folder / "posts.jsonl")]
-        observed.commands = [json.loads(line) for line in rs.read_lines(folder / "commands.jsonl")]
+        observed.read_records(folder)
         return observed, rs.read_json(folder / "power.json", {})
 
     def outcome(self, observed, power):

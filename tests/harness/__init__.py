@@ -1,0 +1,1 @@
+"""One way to drive the job program from Python: tests/harness/target.py."""
