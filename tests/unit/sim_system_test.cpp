@@ -1,7 +1,9 @@
 // The simulated system services: message texts, the Windows-1252 code page,
-// comparison, the command line, version, clock, time format and Sleep.
+// comparison, the command line, version, clock, the log's time format and
+// Sleep.
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "sim_machine_fixture.h"
 
@@ -83,16 +85,20 @@ TEST_F(SimSystemTest, FixedClockKnowsItsWeekday) {
   EXPECT_EQ(now.milliseconds, 123);
 }
 
-TEST_F(SimSystemTest, TimePicturesFollowTheSystemFormatter) {
+TEST_F(SimSystemTest, TimesTakeTheActivityLogsPictureOnly) {
+  constexpr const char* kPicture = "hh':'mm':'ss tt";
   port::SystemTime time = System().GetLocalTime();
-  EXPECT_EQ(System().GetTimeFormatA(time, "hh':'mm':'ss tt"), "02:05:09 PM");
-  EXPECT_EQ(System().GetTimeFormatA(time, "h H HH m s t"), "2 14 14 5 9 P");
-  EXPECT_EQ(System().GetTimeFormatA(time, "'o''clock' hh''"), "o'clock 02'");
+  EXPECT_EQ(System().GetTimeFormatA(time, kPicture), "02:05:09 PM");
   time.hour = 0;
-  EXPECT_EQ(System().GetTimeFormatA(time, "hh tt"), "12 AM");
-  time.hour = 24;
-  EXPECT_EQ(System().GetTimeFormatA(time, "hh"), "");
-  EXPECT_EQ(System().GetLastError(), 87u);
+  EXPECT_EQ(System().GetTimeFormatA(time, kPicture), "12:05:09 AM");
+  // An invalid time, another picture, no picture.
+  const std::pair<int, const char*> refused[] = {{24, kPicture}, {1, "HH':'mm"}, {1, nullptr}};
+  for (const auto& [hour, picture] : refused) {
+    time.hour = static_cast<std::uint16_t>(hour);
+    System().SetLastError(0);
+    EXPECT_EQ(System().GetTimeFormatA(time, picture), "");
+    EXPECT_EQ(System().GetLastError(), 87u);
+  }
 }
 
 TEST_F(SimSystemTest, SleepIsRecordedWithoutWaiting) {

@@ -5,7 +5,9 @@
 #include <ctime>
 
 namespace zrt::sim {
+namespace {
 
+// 0 for Sunday to 6 for Saturday, for a date of the Gregorian calendar.
 std::uint16_t DayOfWeek(int year, int month, int day) {
   // Sakamoto's method.
   static const int offsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
@@ -13,6 +15,8 @@ std::uint16_t DayOfWeek(int year, int month, int day) {
   return static_cast<std::uint16_t>(
       (year + year / 4 - year / 100 + year / 400 + offsets[month - 1] + day) % 7);
 }
+
+}  // namespace
 
 std::optional<port::SystemTime> ParseLocalTime(std::string_view text) {
   const std::string copy(text);
@@ -70,66 +74,14 @@ port::SystemTime HostLocalTime() {
 }
 
 std::optional<std::string> FormatTime(const port::SystemTime& time, std::string_view picture) {
-  if (time.hour > 23 || time.minute > 59 || time.second > 59 || time.milliseconds > 999) {
+  if (picture != kLogTimePicture || time.hour > 23 || time.minute > 59 || time.second > 59 ||
+      time.milliseconds > 999) {
     return std::nullopt;
   }
-  const auto number = [](int value, bool twoDigits) {
-    return (twoDigits && value < 10 ? "0" : "") + std::to_string(value);
-  };
-  std::string out;
-  std::size_t i = 0;
-  while (i < picture.size()) {
-    const char c = picture[i];
-    if (c == '\'' && i + 1 < picture.size() && picture[i + 1] == '\'') {
-      out += '\'';  // '' outside a literal stands for one quote
-      i += 2;
-      continue;
-    }
-    if (c == '\'') {
-      // A quoted literal, copied as it is; '' inside it stands for one quote.
-      ++i;
-      while (i < picture.size()) {
-        if (picture[i] == '\'') {
-          if (i + 1 < picture.size() && picture[i + 1] == '\'') {
-            out += '\'';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        out += picture[i++];
-      }
-      continue;
-    }
-    std::size_t run = 1;
-    while (i + run < picture.size() && picture[i + run] == c) ++run;
-    const bool two = run >= 2;
-    switch (c) {
-      case 'h': {
-        const int h12 = time.hour % 12 == 0 ? 12 : time.hour % 12;
-        out += number(h12, two);
-        break;
-      }
-      case 'H':
-        out += number(time.hour, two);
-        break;
-      case 'm':
-        out += number(time.minute, two);
-        break;
-      case 's':
-        out += number(time.second, two);
-        break;
-      case 't':
-        out += time.hour < 12 ? (two ? "AM" : "A") : (two ? "PM" : "P");
-        break;
-      default:
-        out.append(run, c);
-        break;
-    }
-    i += run;
-  }
-  return out;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d %s", time.hour % 12 == 0 ? 12 : time.hour % 12,
+                time.minute, time.second, time.hour < 12 ? "AM" : "PM");
+  return std::string(text);
 }
 
 }  // namespace zrt::sim

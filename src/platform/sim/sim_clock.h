@@ -16,14 +16,12 @@ std::optional<port::SystemTime> ParseLocalTime(std::string_view text);
 // The host's local time now.
 port::SystemTime HostLocalTime();
 
-// 0 for Sunday to 6 for Saturday, for a date of the Gregorian calendar.
-std::uint16_t DayOfWeek(int year, int month, int day);
+// The one picture the program passes to GetTimeFormatA (the activity log's
+// times): a 12-hour clock with two-digit fields and "AM" or "PM".
+constexpr std::string_view kLogTimePicture = "hh':'mm':'ss tt";
 
-// Formats a time after a picture with the elements h, hh (12-hour clock),
-// H, HH (24-hour clock), m, mm, s, ss, t, tt (the English designators "A"
-// or "AM", "P" or "PM") and literals in single quotes ('' is a quote).
-// Letters repeated beyond two count as two; other characters are copied.
-// Empty when the time is not a valid time of day.
+// Formats a time after kLogTimePicture, as "02:05:09 PM". Empty for any
+// other picture and when the time is not a valid time of day.
 std::optional<std::string> FormatTime(const port::SystemTime& time, std::string_view picture);
 
 }  // namespace zrt::sim

@@ -44,8 +44,40 @@ void AppendUtf16(std::u16string& out, std::uint32_t cp) {
   }
 }
 
-// Decodes one UTF-8 sequence at `pos`; returns its length, or 0 when the
-// bytes there do not form a well-formed sequence.
+char16_t AnsiToUnit(unsigned char byte) {
+  if (byte >= 0x80 && byte <= 0x9F) return kHighControls[byte - 0x80];
+  return byte;
+}
+
+bool UnitToAnsi(char16_t unit, unsigned char& byte) {
+  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
+    byte = static_cast<unsigned char>(unit);
+    return true;
+  }
+  const auto* found = std::find(kHighControls.begin(), kHighControls.end(), unit);
+  byte = static_cast<unsigned char>(0x80 + (found - kHighControls.begin()));
+  return found != kHighControls.end();
+}
+
+char16_t FoldUnit(char16_t unit) {
+  if (unit >= u'A' && unit <= u'Z') return unit + 0x20;
+  if (unit >= 0xC0 && unit <= 0xDE && unit != 0xD7) return unit + 0x20;
+  switch (unit) {
+    case 0x0160:
+      return 0x0161;
+    case 0x0152:
+      return 0x0153;
+    case 0x017D:
+      return 0x017E;
+    case 0x0178:
+      return 0x00FF;
+    default:
+      return unit;
+  }
+}
+
+}  // namespace
+
 std::size_t DecodeUtf8(std::string_view s, std::size_t pos, std::uint32_t& cp) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
   const unsigned char lead = byte(pos);
@@ -70,27 +102,6 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t pos, std::uint32_t& cp) {
   }
   if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
   return length;
-}
-
-}  // namespace
-
-char16_t AnsiToUnit(unsigned char byte) {
-  if (byte >= 0x80 && byte <= 0x9F) return kHighControls[byte - 0x80];
-  return byte;
-}
-
-bool UnitToAnsi(char16_t unit, unsigned char& byte) {
-  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
-    byte = static_cast<unsigned char>(unit);
-    return true;
-  }
-  for (std::size_t i = 0; i < kHighControls.size(); ++i) {
-    if (kHighControls[i] == unit) {
-      byte = static_cast<unsigned char>(0x80 + i);
-      return true;
-    }
-  }
-  return false;
 }
 
 std::u16string AnsiToUtf16(std::string_view ansi) {
@@ -159,23 +170,6 @@ std::string AnsiToUtf8(std::string_view ansi) {
   return Utf16ToUtf8(AnsiToUtf16(ansi));
 }
 
-char16_t FoldUnit(char16_t unit) {
-  if (unit >= u'A' && unit <= u'Z') return unit + 0x20;
-  if (unit >= 0xC0 && unit <= 0xDE && unit != 0xD7) return unit + 0x20;
-  switch (unit) {
-    case 0x0160:
-      return 0x0161;
-    case 0x0152:
-      return 0x0153;
-    case 0x017D:
-      return 0x017E;
-    case 0x0178:
-      return 0x00FF;
-    default:
-      return unit;
-  }
-}
-
 std::u16string FoldUtf16(std::u16string_view wide) {
   std::u16string folded(wide);
   for (char16_t& unit : folded) unit = FoldUnit(unit);
@@ -195,10 +189,6 @@ int CompareAnsiNoCase(std::string_view left, std::string_view right) {
 
 bool EqualAnsiNoCase(std::string_view left, std::string_view right) {
   return CompareAnsiNoCase(left, right) == 0;
-}
-
-bool EqualUtf8NoCase(std::string_view left, std::string_view right) {
-  return FoldUtf16(Utf8ToUtf16(left)) == FoldUtf16(Utf8ToUtf16(right));
 }
 
 }  // namespace zrt::sim

@@ -3,18 +3,12 @@
 // platform are UTF-16.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace zrt::sim {
-
-// One Windows-1252 byte as a UTF-16 unit. The five bytes the code page
-// leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the C1 controls of
-// the same value, as Windows maps them.
-char16_t AnsiToUnit(unsigned char byte);
-
-// The Windows-1252 byte of a UTF-16 unit; false when the code page has none.
-bool UnitToAnsi(char16_t unit, unsigned char& byte);
 
 // Whole-text conversions. Units without a Windows-1252 byte become '?';
 // `usedDefault`, when given, tells whether any did.
@@ -26,22 +20,25 @@ std::string Utf16ToAnsi(std::u16string_view wide, bool* usedDefault = nullptr);
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view wide);
 
+// Decodes one well-formed UTF-8 sequence at `pos` (no overlong forms, no
+// surrogates, nothing above U+10FFFF); its length, or 0 when the bytes there
+// are not one.
+std::size_t DecodeUtf8(std::string_view utf8, std::size_t pos, std::uint32_t& cp);
+
 // UTF-8 <-> Windows-1252, through UTF-16.
 std::string Utf8ToAnsi(std::string_view utf8);
 std::string AnsiToUtf8(std::string_view ansi);
 
-// Lower-case form of a UTF-16 unit for case-insensitive comparison: ASCII
-// letters, the Latin-1 letters and the letter pairs of Windows-1252 (S, Z
-// and OE with caron or ligature, Y with diaeresis). Other units unchanged.
-char16_t FoldUnit(char16_t unit);
+// Lower-case form for case-insensitive comparison: ASCII letters, the
+// Latin-1 letters and the letter pairs of Windows-1252 (S, Z and OE with
+// caron or ligature, Y with diaeresis). Other units unchanged.
 std::u16string FoldUtf16(std::u16string_view wide);
 
 // Case-insensitive comparison of two Windows-1252 texts, as a negative
 // number, zero or a positive number.
 int CompareAnsiNoCase(std::string_view left, std::string_view right);
 
-// True when two texts are equal ignoring case (Windows-1252 / UTF-8).
+// True when two Windows-1252 texts are equal ignoring case.
 bool EqualAnsiNoCase(std::string_view left, std::string_view right);
-bool EqualUtf8NoCase(std::string_view left, std::string_view right);
 
 }  // namespace zrt::sim

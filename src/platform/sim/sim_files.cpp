@@ -189,14 +189,7 @@ port::ErrorCode OpenError(int error, const ResolvedPath& path) {
   }
 }
 
-}  // namespace
-
-bool MatchesPattern(const std::string& name, const std::string& pattern) {
-  const std::u16string foldedPattern = FoldUtf16(Utf8ToUtf16(pattern));
-  if (foldedPattern == u"*.*") return true;
-  return MatchFolded(FoldUtf16(Utf8ToUtf16(name)), foldedPattern);
-}
-
+// The value of `key` in `section` of INI text, or none.
 std::optional<std::string> FindIniValue(const std::string& iniText, const std::string& section,
                                         const std::string& key) {
   std::istringstream lines(iniText);
@@ -228,6 +221,14 @@ std::optional<std::string> FindIniValue(const std::string& iniText, const std::s
     return value;
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+bool MatchesPattern(const std::string& name, const std::string& pattern) {
+  const std::u16string foldedPattern = FoldUtf16(Utf8ToUtf16(pattern));
+  if (foldedPattern == u"*.*") return true;
+  return MatchFolded(FoldUtf16(Utf8ToUtf16(name)), foldedPattern);
 }
 
 bool SimFileSystem::Fail(port::ErrorCode code) {

@@ -54,10 +54,6 @@ class SimFileSystem : public port::FileSystem {
   SimMachine& machine_;
 };
 
-// The value of `key` in `section` of INI text, or none. Exposed for tests.
-std::optional<std::string> FindIniValue(const std::string& iniText, const std::string& section,
-                                        const std::string& key);
-
 // Windows file-name pattern matching (* and ?, ignoring case, "*.*"
 // matches every name). Texts are UTF-8.
 bool MatchesPattern(const std::string& name, const std::string& pattern);

@@ -88,14 +88,17 @@ void ParseWriteDenied(const Json& machine, MachineSettings& settings) {
   }
 }
 
-void ParseDiskFull(const Json& machine, MachineSettings& settings) {
-  const Json* full = Member(machine, "disk_full");
-  if (full == nullptr) return;
-  if (!full->is_array()) throw MachineError(kWhere + ": \"disk_full\" must be a list");
-  for (const Json& path : *full) {
-    if (!path.is_string()) throw MachineError(kWhere + ": \"disk_full\" must list texts");
-    settings.diskFull.push_back(path.get<std::string>());
+// A member that lists texts, such as "folders".
+std::vector<std::string> TextList(const Json& machine, const char* name) {
+  std::vector<std::string> texts;
+  const Json* list = Member(machine, name);
+  if (list == nullptr) return texts;
+  if (!list->is_array()) throw MachineError(kWhere + ": \"" + name + "\" must be a list");
+  for (const Json& text : *list) {
+    if (!text.is_string()) throw MachineError(kWhere + ": \"" + name + "\" must list texts");
+    texts.push_back(text.get<std::string>());
   }
+  return texts;
 }
 
 void ReadLocalTime(const Json& machine, MachineSettings& settings) {
@@ -108,8 +111,7 @@ void ReadLocalTime(const Json& machine, MachineSettings& settings) {
   }
 }
 
-}  // namespace
-
+// Reads machine.json's contents; throws MachineError on a malformed member.
 MachineSettings ParseMachineSettings(const Json& machine) {
   if (!machine.is_object()) throw MachineError(kWhere + " must hold a JSON object");
   MachineSettings settings;
@@ -118,7 +120,8 @@ MachineSettings ParseMachineSettings(const Json& machine) {
   ParseDrives(machine, settings);
   ParseCommonAppData(machine, settings);
   ParseWriteDenied(machine, settings);
-  ParseDiskFull(machine, settings);
+  settings.diskFull = TextList(machine, "disk_full");
+  settings.folders = TextList(machine, "folders");
   ReadLocalTime(machine, settings);
   settings.windowsFolder = StringMember(machine, "windows_folder", settings.windowsFolder, kWhere);
   settings.currentDirectory =
@@ -136,17 +139,8 @@ MachineSettings ParseMachineSettings(const Json& machine) {
       settings.raises[call] = Uint32Value(count, kWhere + ": raises: " + call);
     }
   }
-  if (const Json* folders = Member(machine, "folders")) {
-    if (!folders->is_array()) throw MachineError(kWhere + ": \"folders\" must be a list");
-    for (const Json& folder : *folders) {
-      if (!folder.is_string()) throw MachineError(kWhere + ": \"folders\" must list texts");
-      settings.folders.push_back(folder.get<std::string>());
-    }
-  }
   return settings;
 }
-
-namespace {
 
 MachineSettings LoadSettings(const std::filesystem::path& folder) {
   std::error_code ec;

@@ -134,7 +134,4 @@ class SimMachine {
   std::map<std::string, std::uint32_t> callCounts_;
 };
 
-// Reads machine.json's contents; throws MachineError on a malformed member.
-MachineSettings ParseMachineSettings(const Json& machine);
-
 }  // namespace zrt::sim

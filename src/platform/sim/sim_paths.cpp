@@ -52,6 +52,22 @@ std::string Below(const std::string& root, const std::vector<std::string>& names
   return path;
 }
 
+// The name in `folder` that equals `name` ignoring case; empty when none.
+std::string FindNameNoCase(const std::filesystem::path& folder, const std::string& name) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec);
+  if (ec) return {};
+  const std::u16string wanted = FoldUtf16(Utf8ToUtf16(name));
+  std::string found;
+  for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    const std::string candidate = it->path().filename().string();
+    if (candidate == name) return candidate;  // an exact match wins over others
+    if (found.empty() && FoldUtf16(Utf8ToUtf16(candidate)) == wanted) found = candidate;
+  }
+  return found;
+}
+
 }  // namespace
 
 std::string ResolvedPath::WindowsPath() const {
@@ -74,21 +90,6 @@ ResolvedPath ResolvedPath::Parent() const {
     parent.host.resize(host.rfind('/'));
   }
   return parent;
-}
-
-std::string FindNameNoCase(const std::filesystem::path& folder, const std::string& name) {
-  std::error_code ec;
-  std::filesystem::directory_iterator it(folder, ec);
-  if (ec) return {};
-  const std::u16string wanted = FoldUtf16(Utf8ToUtf16(name));
-  std::string found;
-  for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    if (ec) break;
-    const std::string candidate = it->path().filename().string();
-    if (candidate == name) return candidate;  // an exact match wins over others
-    if (found.empty() && FoldUtf16(Utf8ToUtf16(candidate)) == wanted) found = candidate;
-  }
-  return found;
 }
 
 PathResolver::PathResolver(const std::filesystem::path& machineFolder,

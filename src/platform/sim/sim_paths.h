@@ -72,7 +72,4 @@ class PathResolver {
   mutable std::unordered_map<std::u16string, std::vector<std::string>> found_;
 };
 
-// The name in `folder` that equals `name` ignoring case; empty when none.
-std::string FindNameNoCase(const std::filesystem::path& folder, const std::string& name);
-
 }  // namespace zrt::sim

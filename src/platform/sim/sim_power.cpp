@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/sim/power_records.h"
 #include "platform/sim/powercfg_policy.h"
 #include "platform/sim/sim_code_page.h"
 #include "platform/sim/sim_power_file.h"
@@ -163,7 +164,7 @@ bool SimPowerProfile::WritePwrScheme(std::uint32_t& index, const port::WideText&
     if (scheme == list.end()) scheme = list.insert(list.end(), Json{{"index", index}});
     (*scheme)["name"] = Utf16ToUtf8(name);
     (*scheme)["description"] = Utf16ToUtf8(description);
-    WritePowerPolicy((*scheme)["policy"], policy);
+    records::WritePowerPolicy((*scheme)["policy"], policy);
   });
   return true;
 }
@@ -184,8 +185,9 @@ bool SimPowerProfile::GetCurrentPowerPolicies(port::GLOBAL_POWER_POLICY& global,
 bool SimPowerProfile::WriteGlobalPwrPolicy(const port::GLOBAL_POWER_POLICY& global) {
   const auto lock = machine_.LockMachine();  // read, change and write as one step
   if (Forced(Load(), "WriteGlobalPwrPolicy")) return false;
-  UpdatePowerFile(machine_,
-                  [&](Json& changed) { WriteGlobalPolicy(changed["global_policy"], global); });
+  UpdatePowerFile(machine_, [&](Json& changed) {
+    records::WriteGlobalPolicy(changed["global_policy"], global);
+  });
   return true;
 }
 

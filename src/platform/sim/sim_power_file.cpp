@@ -83,12 +83,4 @@ port::SYSTEM_POWER_CAPABILITIES ReadCapabilities(const Json* object, const std::
   return ReadRecord<port::SYSTEM_POWER_CAPABILITIES>(object, records::CapabilityFields(), where);
 }
 
-void WritePowerPolicy(Json& object, const port::POWER_POLICY& policy) {
-  records::WritePowerPolicy(object, policy);
-}
-
-void WriteGlobalPolicy(Json& object, const port::GLOBAL_POWER_POLICY& global) {
-  records::WriteGlobalPolicy(object, global);
-}
-
 }  // namespace zrt::sim

@@ -30,8 +30,4 @@ port::POWER_POLICY ReadPowerPolicy(const Json* object, const std::string& where)
 port::GLOBAL_POWER_POLICY ReadGlobalPolicy(const Json* object, const std::string& where);
 port::SYSTEM_POWER_CAPABILITIES ReadCapabilities(const Json* object, const std::string& where);
 
-// Sets the record's fields in `object`, keeping its other members.
-void WritePowerPolicy(Json& object, const port::POWER_POLICY& policy);
-void WriteGlobalPolicy(Json& object, const port::GLOBAL_POWER_POLICY& global);
-
 }  // namespace zrt::sim

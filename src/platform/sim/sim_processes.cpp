@@ -65,9 +65,13 @@ class SimHandle : public port::KernelHandle {
   std::shared_ptr<StartedProcess> started_;
 };
 
-const SimHandle* AsHandle(const port::KernelHandle* handle, SimHandle::Kind kind) {
+// The handle as one of `kind`; null, with error 6, when it is not one.
+const SimHandle* HandleOf(SimMachine& machine, const port::KernelHandle* handle,
+                          SimHandle::Kind kind) {
   const auto* sim = dynamic_cast<const SimHandle*>(handle);
-  return sim != nullptr && sim->kind() == kind ? sim : nullptr;
+  if (sim != nullptr && sim->kind() == kind) return sim;
+  machine.SetLastError(port::err::kInvalidHandle);
+  return nullptr;
 }
 
 }  // namespace
@@ -121,11 +125,8 @@ std::unique_ptr<port::KernelHandle> SimProcesses::OpenProcess(std::uint32_t pid)
 
 std::unique_ptr<port::KernelHandle> SimProcesses::OpenProcessToken(
     const port::KernelHandle* process) {
-  const SimHandle* handle = AsHandle(process, SimHandle::Kind::Process);
-  if (handle == nullptr) {
-    machine_.SetLastError(port::err::kInvalidHandle);
-    return nullptr;
-  }
+  const SimHandle* handle = HandleOf(machine_, process, SimHandle::Kind::Process);
+  if (handle == nullptr) return nullptr;
   if (handle->process().tokenError) {
     machine_.SetLastError(*handle->process().tokenError);
     return nullptr;
@@ -134,11 +135,8 @@ std::unique_ptr<port::KernelHandle> SimProcesses::OpenProcessToken(
 }
 
 bool SimProcesses::ImpersonateLoggedOnUser(const port::KernelHandle& token) {
-  const SimHandle* handle = AsHandle(&token, SimHandle::Kind::Token);
-  if (handle == nullptr) {
-    machine_.SetLastError(port::err::kInvalidHandle);
-    return false;
-  }
+  const SimHandle* handle = HandleOf(machine_, &token, SimHandle::Kind::Token);
+  if (handle == nullptr) return false;
   if (handle->process().impersonateError) {
     machine_.SetLastError(*handle->process().impersonateError);
     return false;
@@ -166,11 +164,8 @@ bool SimProcesses::CreateProcessAsUserA(const port::KernelHandle& token, char* c
                                         bool inheritHandles, std::uint32_t creationFlags,
                                         const port::StartupInfo& startup,
                                         port::ProcessInformation& started) {
-  const SimHandle* user = AsHandle(&token, SimHandle::Kind::Token);
-  if (user == nullptr) {
-    machine_.SetLastError(port::err::kInvalidHandle);
-    return false;
-  }
+  const SimHandle* user = HandleOf(machine_, &token, SimHandle::Kind::Token);
+  if (user == nullptr) return false;
   if (commandLine == nullptr) {
     machine_.SetLastError(port::err::kInvalidParameter);
     return false;
@@ -210,11 +205,8 @@ std::uint32_t SimProcesses::WaitForSingleObject(const port::KernelHandle& proces
   if (const auto* mutex = dynamic_cast<const SimMutex*>(&process)) {
     return mutex->Wait(machine_, milliseconds);
   }
-  const SimHandle* handle = AsHandle(&process, SimHandle::Kind::Process);
-  if (handle == nullptr) {
-    machine_.SetLastError(port::err::kInvalidHandle);
-    return port::kWaitFailed;
-  }
+  const SimHandle* handle = HandleOf(machine_, &process, SimHandle::Kind::Process);
+  if (handle == nullptr) return port::kWaitFailed;
   StartedProcess* started = handle->started();
   if (started != nullptr) started->waits.push_back(milliseconds);
   if (started != nullptr && !started->running) return port::kWaitObject0;
@@ -225,11 +217,8 @@ std::uint32_t SimProcesses::WaitForSingleObject(const port::KernelHandle& proces
 }
 
 bool SimProcesses::GetExitCodeProcess(const port::KernelHandle& process, std::uint32_t& exitCode) {
-  const SimHandle* handle = AsHandle(&process, SimHandle::Kind::Process);
-  if (handle == nullptr) {
-    machine_.SetLastError(port::err::kInvalidHandle);
-    return false;
-  }
+  const SimHandle* handle = HandleOf(machine_, &process, SimHandle::Kind::Process);
+  if (handle == nullptr) return false;
   const StartedProcess* started = handle->started();
   if (started != nullptr && started->exitCodeError) {
     machine_.SetLastError(*started->exitCodeError);
@@ -240,11 +229,8 @@ bool SimProcesses::GetExitCodeProcess(const port::KernelHandle& process, std::ui
 }
 
 bool SimProcesses::TerminateProcess(const port::KernelHandle& process, std::uint32_t exitCode) {
-  const SimHandle* handle = AsHandle(&process, SimHandle::Kind::Process);
-  if (handle == nullptr) {
-    machine_.SetLastError(port::err::kInvalidHandle);
-    return false;
-  }
+  const SimHandle* handle = HandleOf(machine_, &process, SimHandle::Kind::Process);
+  if (handle == nullptr) return false;
   StartedProcess* started = handle->started();
   if (started == nullptr || !started->running) {
     machine_.SetLastError(port::err::kAccessDenied);

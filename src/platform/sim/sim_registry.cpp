@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <iterator>
 
 #include "platform/sim/sim_code_page.h"
 
@@ -10,37 +11,30 @@ namespace {
 
 const std::string kWhere = machine_file::kRegistry;
 
-constexpr std::uint32_t kRegLink = 6;
-constexpr std::uint32_t kRegResourceList = 8;
-constexpr std::uint32_t kRegFullResourceDescriptor = 9;
-constexpr std::uint32_t kRegResourceRequirementsList = 10;
+// Each hive's names; the short one, lower case, starts every stored key path.
+struct HiveNames {
+  port::Hive hive;
+  const char* name;
+  const char* shortName;
+};
+constexpr HiveNames kHives[] = {{port::Hive::ClassesRoot, "HKEY_CLASSES_ROOT", "hkcr"},
+                                {port::Hive::CurrentUser, "HKEY_CURRENT_USER", "hkcu"},
+                                {port::Hive::LocalMachine, "HKEY_LOCAL_MACHINE", "hklm"},
+                                {port::Hive::Users, "HKEY_USERS", "hku"},
+                                {port::Hive::CurrentConfig, "HKEY_CURRENT_CONFIG", "hkcc"}};
 
-// The short hive name that starts every stored key path.
 const char* HiveName(port::Hive hive) {
-  switch (hive) {
-    case port::Hive::ClassesRoot:
-      return "hkcr";
-    case port::Hive::CurrentUser:
-      return "hkcu";
-    case port::Hive::LocalMachine:
-      return "hklm";
-    case port::Hive::Users:
-      return "hku";
-    case port::Hive::CurrentConfig:
-      return "hkcc";
+  for (const HiveNames& names : kHives) {
+    if (names.hive == hive) return names.shortName;
   }
   return "hklm";
 }
 
 std::optional<std::string> HiveFromText(const std::string& text) {
-  static const std::pair<const char*, const char*> kNames[] = {
-      {"HKEY_CLASSES_ROOT", "hkcr"},   {"HKCR", "hkcr"},
-      {"HKEY_CURRENT_USER", "hkcu"},   {"HKCU", "hkcu"},
-      {"HKEY_LOCAL_MACHINE", "hklm"},  {"HKLM", "hklm"},
-      {"HKEY_USERS", "hku"},           {"HKU", "hku"},
-      {"HKEY_CURRENT_CONFIG", "hkcc"}, {"HKCC", "hkcc"}};
-  for (const auto& [name, shortName] : kNames) {
-    if (EqualAnsiNoCase(text, name)) return std::string(shortName);
+  for (const HiveNames& names : kHives) {
+    if (EqualAnsiNoCase(text, names.name) || EqualAnsiNoCase(text, names.shortName)) {
+      return std::string(names.shortName);
+    }
   }
   return std::nullopt;
 }
@@ -66,25 +60,21 @@ std::u16string KeyPath(const std::string& hive, const std::u16string& subKey) {
 
 std::uint32_t TypeFromJson(const Json& type, const std::string& where) {
   if (type.is_number()) return Uint32Value(type, where);
-  static const std::pair<const char*, std::uint32_t> kTypes[] = {
-      {"REG_NONE", port::regtype::kNone},
-      {"REG_SZ", port::regtype::kSz},
-      {"REG_EXPAND_SZ", port::regtype::kExpandSz},
-      {"REG_BINARY", port::regtype::kBinary},
-      {"REG_DWORD", port::regtype::kDword},
-      {"REG_DWORD_LITTLE_ENDIAN", port::regtype::kDword},
-      {"REG_DWORD_BIG_ENDIAN", port::regtype::kDwordBigEndian},
-      {"REG_LINK", kRegLink},
-      {"REG_MULTI_SZ", port::regtype::kMultiSz},
-      {"REG_RESOURCE_LIST", kRegResourceList},
-      {"REG_FULL_RESOURCE_DESCRIPTOR", kRegFullResourceDescriptor},
-      {"REG_RESOURCE_REQUIREMENTS_LIST", kRegResourceRequirementsList},
-      {"REG_QWORD", port::regtype::kQword},
-      {"REG_QWORD_LITTLE_ENDIAN", port::regtype::kQword}};
-  if (type.is_string()) {
-    for (const auto& [name, code] : kTypes) {
-      if (EqualAnsiNoCase(type.get<std::string>(), name)) return code;
-    }
+  // By type number.
+  static const char* const kTypes[] = {"REG_NONE",
+                                       "REG_SZ",
+                                       "REG_EXPAND_SZ",
+                                       "REG_BINARY",
+                                       "REG_DWORD",
+                                       "REG_DWORD_BIG_ENDIAN",  //
+                                       "REG_LINK",
+                                       "REG_MULTI_SZ",
+                                       "REG_RESOURCE_LIST",
+                                       "REG_FULL_RESOURCE_DESCRIPTOR",  //
+                                       "REG_RESOURCE_REQUIREMENTS_LIST",
+                                       "REG_QWORD"};
+  for (std::uint32_t code = 0; type.is_string() && code < std::size(kTypes); ++code) {
+    if (EqualAnsiNoCase(type.get<std::string>(), kTypes[code])) return code;
   }
   throw MachineError(where + ": unknown value type " + type.dump());
 }
@@ -116,21 +106,15 @@ void AppendText(std::vector<std::uint8_t>& bytes, const Json& text, const std::s
   for (char c : Utf8ToAnsi(text.get<std::string>())) bytes.push_back(static_cast<std::uint8_t>(c));
 }
 
-void AppendNumber(std::vector<std::uint8_t>& bytes, std::uint64_t value, int size, bool bigEndian) {
-  for (int i = 0; i < size; ++i) {
-    const int shift = 8 * (bigEndian ? size - 1 - i : i);
+// A DWORD's four bytes, little-endian.
+void AppendNumber(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8)
     bytes.push_back(static_cast<std::uint8_t>(value >> shift));
-  }
 }
 
-std::uint64_t QwordFromJson(const Json& data, const std::string& where) {
-  if (data.is_number_unsigned()) return data.get<std::uint64_t>();
-  if (data.is_number_integer()) return static_cast<std::uint64_t>(data.get<std::int64_t>());
-  throw MachineError(where + ": \"data\" must be a whole number");
-}
-
-}  // namespace
-
+// Turns a value of registry.json into its type and bytes: a text is a
+// REG_SZ, a number a REG_DWORD, an object names its "type" and gives "data"
+// or the exact bytes as "hex". Throws MachineError when malformed.
 RegistryValue EncodeRegistryValue(const Json& value, const std::string& where) {
   RegistryValue encoded;
   if (value.is_string()) {
@@ -141,7 +125,7 @@ RegistryValue EncodeRegistryValue(const Json& value, const std::string& where) {
   }
   if (value.is_number()) {
     encoded.type = port::regtype::kDword;
-    AppendNumber(encoded.bytes, Uint32Value(value, where), 4, false);
+    AppendNumber(encoded.bytes, Uint32Value(value, where));
     return encoded;
   }
   if (!value.is_object()) throw MachineError(where + ": a value must be a text, number or object");
@@ -156,35 +140,18 @@ RegistryValue EncodeRegistryValue(const Json& value, const std::string& where) {
   }
   const Json* data = Member(value, "data");
   if (data == nullptr) return encoded;  // a value without data
-  const bool terminator = BoolMember(value, "terminator", true, where);
-  switch (encoded.type) {
-    case port::regtype::kSz:
-    case port::regtype::kExpandSz:
-    case kRegLink:
-      AppendText(encoded.bytes, *data, where);
-      if (terminator) encoded.bytes.push_back(0);
-      break;
-    case port::regtype::kMultiSz:
-      if (!data->is_array()) throw MachineError(where + ": REG_MULTI_SZ \"data\" must be a list");
-      for (const Json& text : *data) {
-        AppendText(encoded.bytes, text, where);
-        encoded.bytes.push_back(0);
-      }
-      if (terminator) encoded.bytes.push_back(0);
-      break;
-    case port::regtype::kDword:
-    case port::regtype::kDwordBigEndian:
-      AppendNumber(encoded.bytes, Uint32Value(*data, where), 4,
-                   encoded.type == port::regtype::kDwordBigEndian);
-      break;
-    case port::regtype::kQword:
-      AppendNumber(encoded.bytes, QwordFromJson(*data, where), 8, false);
-      break;
-    default:
-      throw MachineError(where + ": give the bytes of this type as \"hex\"");
+  if (encoded.type == port::regtype::kDword) {
+    AppendNumber(encoded.bytes, Uint32Value(*data, where));
+  } else if (encoded.type == port::regtype::kSz || encoded.type == port::regtype::kExpandSz) {
+    AppendText(encoded.bytes, *data, where);
+    if (BoolMember(value, "terminator", true, where)) encoded.bytes.push_back(0);
+  } else {
+    throw MachineError(where + ": give the bytes of this type as \"hex\"");
   }
   return encoded;
 }
+
+}  // namespace
 
 SimRegistry::SimRegistry(SimMachine& machine) {
   Load(ReadJsonFile(machine.File(machine_file::kRegistry), Json::object()));

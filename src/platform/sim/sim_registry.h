@@ -20,11 +20,6 @@ struct RegistryValue {
   std::vector<std::uint8_t> bytes;
 };
 
-// Turns a value of registry.json into its type and bytes: a text is a
-// REG_SZ, a number a REG_DWORD, an object names its "type" and gives "data"
-// or the exact bytes as "hex". Throws MachineError when malformed.
-RegistryValue EncodeRegistryValue(const Json& value, const std::string& where);
-
 class SimRegistry : public port::Registry {
  public:
   explicit SimRegistry(SimMachine& machine);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/ascii_case.h"
+#include "platform/sim/sim_code_page.h"
 
 namespace zrt::sim {
 namespace {
@@ -42,118 +43,20 @@ std::string_view TrimXmlSpace(std::string_view text) {
 }
 
 // The characters XML 1.0 allows in a document.
-bool IsXmlChar(char32_t c) {
+bool IsXmlChar(std::uint32_t c) {
   return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
          (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-// Decodes one UTF-8 sequence at `pos` (strict: no overlong forms, no
-// surrogates, nothing above U+10FFFF) and moves `pos` past it.
-bool DecodeUtf8(std::string_view text, std::size_t& pos, char32_t& c) {
-  const auto lead = static_cast<unsigned char>(text[pos]);
-  std::size_t extra = 0;
-  char32_t minimum = 0;
-  if (lead < 0x80) {
-    c = lead;
-  } else if ((lead & 0xE0) == 0xC0) {
-    c = lead & 0x1F;
-    extra = 1;
-    minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    c = lead & 0x0F;
-    extra = 2;
-    minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    c = lead & 0x07;
-    extra = 3;
-    minimum = 0x10000;
-  } else {
-    return false;
-  }
-  if (text.size() - pos <= extra) return false;
-  for (std::size_t i = 1; i <= extra; ++i) {
-    const auto next = static_cast<unsigned char>(text[pos + i]);
-    if ((next & 0xC0) != 0x80) return false;
-    c = (c << 6) | (next & 0x3F);
-  }
-  if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-  pos += extra + 1;
-  return true;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
+// Well-formed UTF-8 of legal characters only. Every text of a loaded tree
+// is, so the code page's conversions read it exactly.
 bool IsSoundXmlText(std::string_view text) {
-  for (std::size_t pos = 0; pos < text.size();) {
-    char32_t c = 0;
-    if (!DecodeUtf8(text, pos, c) || !IsXmlChar(c)) return false;
+  for (std::size_t pos = 0, length = 0; pos < text.size(); pos += length) {
+    std::uint32_t c = 0;
+    length = DecodeUtf8(text, pos, c);
+    if (length == 0 || !IsXmlChar(c)) return false;
   }
   return true;
-}
-
-bool Utf8ToUtf16(std::string_view text, WideText& wide) {
-  wide.clear();
-  wide.reserve(text.size());
-  for (std::size_t pos = 0; pos < text.size();) {
-    char32_t c = 0;
-    if (!DecodeUtf8(text, pos, c)) return false;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      wide += static_cast<char16_t>(0xD800 + (c >> 10));
-      wide += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      wide += static_cast<char16_t>(c);
-    }
-  }
-  return true;
-}
-
-bool Utf16ToUtf8(const WideText& wide, std::string& text) {
-  text.clear();
-  text.reserve(wide.size());
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    char32_t c = wide[i];
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 == wide.size() || wide[i + 1] < 0xDC00 || wide[i + 1] > 0xDFFF) return false;
-      c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return false;
-    }
-    AppendUtf8(text, c);
-  }
-  return true;
-}
-
-// Windows-1252 bytes 0x80 to 0x9F; the rest of the code page is Latin-1.
-constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-std::string Windows1252ToUtf8(std::string_view bytes) {
-  std::string text;
-  text.reserve(bytes.size() + bytes.size() / 2);
-  for (const char byte : bytes) {
-    const auto b = static_cast<unsigned char>(byte);
-    AppendUtf8(text, b >= 0x80 && b <= 0x9F ? kWindows1252High[b - 0x80] : char32_t{b});
-  }
-  return text;
 }
 
 // ---------------------------------------------------------------------------
@@ -212,25 +115,22 @@ std::string ElementText(pugi::xml_node element) {
   return std::string(TrimXmlSpace(text));
 }
 
-// The DOM's type of a pugixml node; the XML declaration is a processing
-// instruction there.
+// The DOM's type of a pugixml node, by pugixml's node type (null, document,
+// element, text, CDATA, comment, processing instruction, declaration,
+// document type); the XML declaration is a processing instruction there.
 port::XmlNodeType NodeTypeOf(pugi::xml_node_type type) {
-  switch (type) {
-    case pugi::node_element:
-      return port::XmlNodeType::Element;
-    case pugi::node_pcdata:
-      return port::XmlNodeType::Text;
-    case pugi::node_cdata:
-      return port::XmlNodeType::CData;
-    case pugi::node_comment:
-      return port::XmlNodeType::Comment;
-    case pugi::node_doctype:
-      return port::XmlNodeType::DocumentType;
-    case pugi::node_document:
-      return port::XmlNodeType::Document;
-    default:  // processing instructions and the declaration
-      return port::XmlNodeType::ProcessingInstruction;
-  }
+  using T = port::XmlNodeType;
+  constexpr T kTypes[] = {T::ProcessingInstruction,
+                          T::Document,
+                          T::Element,
+                          T::Text,
+                          T::CData,
+                          T::Comment,  //
+                          T::ProcessingInstruction,
+                          T::ProcessingInstruction,
+                          T::DocumentType};
+  static_assert(pugi::node_doctype == 8 && pugi::node_element == 2 && pugi::node_pi == 6);
+  return kTypes[type];
 }
 
 std::string_view LocalName(std::string_view qualified) {
@@ -386,7 +286,7 @@ bool ParseDocument(const std::string& bytes, pugi::xml_document& tree) {
   const bool singleByte =
       parsed.encoding == pugi::encoding_utf8 || parsed.encoding == pugi::encoding_latin1;
   if (declared == DeclaredEncoding::SingleByteWestern && singleByte && !StartsWithUtf8Mark(bytes)) {
-    const std::string text = Windows1252ToUtf8(bytes);
+    const std::string text = AnsiToUtf8(bytes);
     return raw.load_buffer(text.data(), text.size(), kMarkupCheckOptions, pugi::encoding_utf8) &&
            IsSoundMarkup(raw) &&
            tree.load_buffer(text.data(), text.size(), kDocumentOptions, pugi::encoding_utf8) &&
@@ -425,7 +325,8 @@ HResult Guarded(Operation&& operation) {
 }
 
 HResult ToWideResult(std::string_view text, WideText& wide) {
-  return Utf8ToUtf16(text, wide) ? kS_OK : kE_FAIL;
+  wide = Utf8ToUtf16(text);
+  return kS_OK;
 }
 
 class PugiNode final : public port::XmlNode {
@@ -545,8 +446,7 @@ HResult PugiNode::getElementsByTagName(const WideText& tagName,
   list.reset();
   if (!IsElement()) return kE_FAIL;
   return Guarded([&] {
-    std::string name;
-    if (!Utf16ToUtf8(tagName, name)) return port::kE_INVALIDARG;
+    const std::string name = Utf16ToUtf8(tagName);
     const bool every = name == "*";
     std::vector<pugi::xpath_node> elements;
     ForEachDescendant(node_.node(), [&](pugi::xml_node node) {
@@ -562,8 +462,7 @@ HResult PugiNode::getElementsByTagName(const WideText& tagName,
 HResult PugiNode::selectNodes(const WideText& xpath, std::unique_ptr<port::XmlNodeList>& list) {
   list.reset();
   return Guarded([&] {
-    std::string expression;
-    if (!Utf16ToUtf8(xpath, expression)) return port::kE_INVALIDARG;
+    const std::string expression = Utf16ToUtf8(xpath);
     const pugi::xpath_query query(expression.c_str());
     if (!query) return kE_FAIL;
     pugi::xpath_node_set selected = query.evaluate_node_set(node_);
@@ -582,10 +481,8 @@ class PugiDocument final : public port::XmlDocument {
   HResult load(const WideText& path) override {
     tree_.reset();
     return Guarded([&] {
-      std::string windowsPath;
-      if (!Utf16ToUtf8(path, windowsPath)) return kS_FALSE;
       std::string bytes;
-      if (!ReadWholeFile(hostPathOf_(windowsPath), bytes)) return kS_FALSE;
+      if (!ReadWholeFile(hostPathOf_(Utf16ToUtf8(path)), bytes)) return kS_FALSE;
       auto tree = std::make_shared<pugi::xml_document>();
       if (!ParseDocument(bytes, *tree)) return kS_FALSE;
       tree_ = std::move(tree);
