@@ -61,7 +61,7 @@ std::string FindNameNoCase(const std::filesystem::path& folder, const std::strin
   std::string found;
   for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
     if (ec) break;
-    const std::string candidate = it->path().filename().string();
+    std::string candidate = it->path().filename().string();
     if (candidate == name) return candidate;  // an exact match wins over others
     if (found.empty() && FoldUtf16(Utf8ToUtf16(candidate)) == wanted) found = candidate;
   }

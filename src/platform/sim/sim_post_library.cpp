@@ -136,7 +136,7 @@ port::CallOutcome SimPostLibrary::WebPostData(const std::array<port::WideText, 7
       std::signal(SIGSEGV, SIG_DFL);
       std::raise(SIGSEGV);
     }
-    while (hangs) ::pause();  // a call that never returns
+    while (hangs) ::pause();  // NOLINT(bugprone-infinite-loop): a call that never returns
 
     port::WebPostResults answered;
     if (!raises) {
