@@ -24,7 +24,7 @@ enum class TimeoutGroup { DiskAndMonitor, Standby, Hibernation };
 
 // One time-out of the scheme policy, set from a request field.
 struct TimeoutSetting {
-  const char* field;
+  jobdoc::Field field;
   const char* label;  // (Info, label, "", the field's text)
   TimeoutGroup group;
   port::ULONG& (*slot)(port::POWER_POLICY& policy);
@@ -49,7 +49,7 @@ const ButtonAction* ButtonActionFor(port::System& system, std::string_view code)
 struct ButtonSetting {
   const char* capability;
   port::BOOLEAN port::SYSTEM_POWER_CAPABILITIES::*present;
-  const char* field;
+  jobdoc::Field field;
   const char* label;
   port::POWER_ACTION_POLICY port::GLOBAL_USER_POWER_POLICY::*ac;
   port::POWER_ACTION_POLICY port::GLOBAL_USER_POWER_POLICY::*dc;

@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,13 +15,10 @@
 #include "jobdoc/power_request.h"
 #include "platform/port/power_policy.h"
 #include "platform/port/system.h"
+#include "power/operation_rules.h"
 #include "run/run.h"
 
 namespace zrt::power {
-
-// The failure message that replaces some failures' own from Windows Vista on.
-inline constexpr const char* kVistaFailureMessage =
-    "Os Type is Windows Vista/Windows 2008/Windows 7";
 
 enum class FailureStyle {
   // (Failed, label, "Action", word); the message; (Failed, label, might-be,
@@ -63,24 +59,6 @@ struct PowercfgCommand {
   bool noActionOnFailure = false;    // the first failure line has "" for "Action"
   const char* finalLabel = nullptr;  // the last failure line's label, when not `label`
 };
-
-struct OperationRules;
-
-// One operation applying the settings of one request, by its rules.
-struct SettingsRun {
-  run::Run& run;
-  const jobdoc::PowerRequest& request;
-  const OperationRules& rules;
-  // The exit code of the command just run, when it ran to its end.
-  std::optional<std::int32_t> exitCode = std::nullopt;
-
-  void Log(std::string_view type, std::string_view val1, std::string_view val2,
-           std::string_view val3);
-};
-
-// Reports a failed command; true when the operation goes on.
-using FailureReport = bool (*)(SettingsRun& settings, const PowercfgCommand& command,
-                               std::string_view word);
 
 // Reports a failure in the command's own style.
 bool ReportInRowStyle(SettingsRun& settings, const PowercfgCommand& command, std::string_view word);
@@ -124,7 +102,7 @@ enum class ValueTest {
 
 // What a request selects in one row of groups C, D and E.
 struct SettingChoice {
-  const char* field;       // the request field the row tests
+  jobdoc::Field field;     // the request field the row tests
   std::string_view value;  // its text
   ValueTest test;
   const char* accepts;             // the values the test knows, for a reader
@@ -152,7 +130,7 @@ class SettingsVisitor {
   // One row; runs its command, if any. False ends the walk.
   virtual bool Row(const SettingChoice& choice) = 0;
   // A field the walk passes over; `decidingField` is the field that decided so.
-  virtual void Passed(const char* field, PassedBecause because, const char* decidingField) = 0;
+  virtual void Passed(jobdoc::Field field, PassedBecause because, jobdoc::Field decidingField) = 0;
 };
 
 // Walks groups C, D and E for `request`, each group only when its

@@ -43,13 +43,10 @@ bool CallFailed(SettingsRun& settings, const char* call, const CallFailure& fail
     buffers.failureMessage.Assign(failure.message);
     return false;
   }
-  // The error texts are those of the failure, taken before a log line can
-  // change the thread's last error.
-  run::CaptureLastError(run);
+  const run::CapturedError error(run);
   if (failure.lineBefore) settings.Log("Failed", call, "", "");
-  buffers.failureMessage.Assign(failure.message);
-  buffers.failureMessage.Append(buffers.errorText.view());
-  settings.Log("Failed", call, buffers.errorNumberText.view(), buffers.errorText.view());
+  error.Fail(failure.message);
+  error.Log(settings.rules.module, "Failed", call);
   if (failure.vistaRule && run.context.vistaOrLater) {
     buffers.failureMessage.Assign(kVistaFailureMessage);
   }
@@ -62,9 +59,7 @@ bool CheckWriteRight(SettingsRun& settings) {
     settings.Log("Success", "CanUserWritePwrScheme", "", "Yes");
     return true;
   }
-  run::CaptureLastError(run);
-  settings.Log("Info", "CanUserWritePwrScheme - No", run.buffers.errorNumberText.view(),
-               run.buffers.errorText.view());
+  run::CapturedError(run).Log(settings.rules.module, "Info", "CanUserWritePwrScheme - No");
   run.buffers.failureMessage.Assign(run.context.vistaOrLater ? kVistaFailureMessage
                                                              : settings.rules.privilegeMessage);
   return false;
