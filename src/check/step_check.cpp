@@ -6,11 +6,7 @@
 #include <string>
 
 #include "app/step_dispatch.h"
-#include "power/exact_value.h"
-#include "power/operation_rules.h"
-#include "power/policy_steps.h"
-#include "power/powercfg_settings.h"
-#include "power/scheme_update.h"
+#include "power/settings_walk.h"
 
 namespace zrt::check {
 namespace {
@@ -121,15 +117,31 @@ class StepCheck : public power::SettingsVisitor {
       stopped_ = true;
       return;
     }
-    Timeouts(power::TimeoutGroup::DiskAndMonitor, {});
-    Timeouts(power::TimeoutGroup::Standby, "where the machine allows standby");
-    Hibernation(rules);
-    Buttons(rules);
-    ActiveScheme();
-    port::SYSTEM_POWER_CAPABILITIES everything = {};
-    everything.ProcessorThrottle = 1;
-    everything.SystemBatteriesPresent = 1;
-    power::WalkMachineSettings(system_, request_, everything, *this);
+    for (const power::SchemeStep step : power::kSchemeSteps) {
+      switch (step) {
+        case power::SchemeStep::DiskAndMonitorTimeouts:
+          Timeouts(power::TimeoutGroup::DiskAndMonitor, {});
+          break;
+        case power::SchemeStep::Standby:
+          Timeouts(power::TimeoutGroup::Standby, "where the machine allows standby");
+          break;
+        case power::SchemeStep::Hibernation:
+          Hibernation(rules);
+          break;
+        case power::SchemeStep::ButtonActions:
+          Buttons(rules);
+          break;
+        case power::SchemeStep::ActiveScheme:
+          ActiveScheme();
+          break;
+        case power::SchemeStep::MachineSettings:
+          power::WalkEveryMachineSetting(system_, request_, *this);
+          break;
+        case power::SchemeStep::WriteScheme:
+        case power::SchemeStep::WriteGlobalPolicy:
+          break;  // they read no field
+      }
+    }
   }
 
   // Element fields the step's operation does not read.
@@ -339,9 +351,7 @@ class StepCheck : public power::SettingsVisitor {
       const std::string where =
           std::string(" (") + button.label + ", where " + button.capability + ")";
       if (const power::ButtonAction* action = power::ButtonActionFor(system_, code)) {
-        const bool powerButtonWord = rules.ownPowerButtonWords && button.isPowerButton;
-        Note(button.field, Quoted(code) + ": " +
-                               (powerButtonWord ? action->powerButtonWord : action->word) + where);
+        Note(button.field, Quoted(code) + ": " + power::ButtonWord(rules, button, *action) + where);
       } else {
         Add(code.empty() ? Severity::Info : Severity::Warning, button.field,
             Unmatched(code, "not 1 to 5", "left as it is" + where));

@@ -8,14 +8,10 @@
 #include <string_view>
 
 #include "jobdoc/power_request.h"
+#include "power/settings_walk.h"
 #include "run/run.h"
 
 namespace zrt::power {
-
-// Why `field` of `request` does not hold its element's text exactly, naming
-// the value by `label` ("scheme name"); empty when it does.
-std::string ValueFitProblem(const jobdoc::PowerRequest& request, jobdoc::Field field,
-                            std::string_view label);
 
 // True when `field` of `request` holds its element's text exactly.
 // Otherwise logs ("Failed", the field's name, the stored value, reason)

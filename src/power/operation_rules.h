@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "jobdoc/power_request.h"
+#include "power/settings_walk.h"
 #include "run/run.h"
 
 namespace zrt::power {
@@ -15,9 +16,6 @@ namespace zrt::power {
 // The failure message that replaces some failures' own from Windows Vista on.
 inline constexpr const char* kVistaFailureMessage =
     "Os Type is Windows Vista/Windows 2008/Windows 7";
-
-struct OperationRules;
-struct PowercfgCommand;
 
 // One operation applying the settings of one request, by its rules.
 struct SettingsRun {
@@ -59,8 +57,5 @@ struct OperationRules {
   const char* notActiveLabel;   // (Info, label, "", "No") for a scheme not made active
   FailureReport reportFailure;  // a failed Powercfg.exe command
 };
-
-extern const OperationRules kCreationRules;
-extern const OperationRules kModificationRules;
 
 }  // namespace zrt::power

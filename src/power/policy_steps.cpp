@@ -4,7 +4,7 @@
 #include <string>
 
 #include "power/exact_value.h"
-#include "power/operation_rules.h"
+#include "power/powercfg_settings.h"
 
 namespace zrt::power {
 namespace {
@@ -131,6 +131,11 @@ HibernationPlan PlanHibernation(port::System& system, std::string_view hibsupp,
   return plan;
 }
 
+const char* ButtonWord(const OperationRules& rules, const ButtonSetting& button,
+                       const ButtonAction& action) {
+  return rules.ownPowerButtonWords && button.isPowerButton ? action.powerButtonWord : action.word;
+}
+
 bool SetDiskAndMonitorTimeouts(SettingsRun& settings, port::POWER_POLICY& policy) {
   return SetTimeouts(settings, TimeoutGroup::DiskAndMonitor, policy);
 }
@@ -169,9 +174,7 @@ void SetButtonActions(SettingsRun& settings, const port::SYSTEM_POWER_CAPABILITI
     if (!present) continue;
     const std::string_view code = settings.request.Read(button.field);
     if (const ButtonAction* action = ButtonActionFor(settings.run.platform.system, code)) {
-      const bool powerButtonWord = settings.rules.ownPowerButtonWords && button.isPowerButton;
-      settings.Log("Info", button.label, "",
-                   powerButtonWord ? action->powerButtonWord : action->word);
+      settings.Log("Info", button.label, "", ButtonWord(settings.rules, button, *action));
       global.user.*button.ac = action->policy;
       global.user.*button.dc = action->policy;
     }

@@ -577,6 +577,14 @@ bool WalkMachineSettings(port::System& system, const jobdoc::PowerRequest& reque
   return Walk(system, request, visitor).Groups(capabilities);
 }
 
+bool WalkEveryMachineSetting(port::System& system, const jobdoc::PowerRequest& request,
+                             SettingsVisitor& visitor) {
+  port::SYSTEM_POWER_CAPABILITIES everything = {};
+  everything.ProcessorThrottle = 1;
+  everything.SystemBatteriesPresent = 1;
+  return WalkMachineSettings(system, request, everything, visitor);
+}
+
 bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
                         std::string_view inserted) {
   run::Run& run = settings.run;
@@ -616,11 +624,8 @@ bool RefuseCommandsBeforeChanges(SettingsRun& settings) {
     const BuiltCommand built = BuildPowercfgCommand(kSetActive, name);
     if (built.refusal != nullptr) return ReportRefusal(settings, kSetActive, name, built);
   }
-  port::SYSTEM_POWER_CAPABILITIES everything = {};
-  everything.ProcessorThrottle = 1;
-  everything.SystemBatteriesPresent = 1;
   Refusing refusing(settings);
-  return WalkMachineSettings(settings.run.platform.system, settings.request, everything, refusing);
+  return WalkEveryMachineSetting(settings.run.platform.system, settings.request, refusing);
 }
 
 bool ApplyMachineSettings(SettingsRun& settings,

@@ -1,8 +1,11 @@
 #include "power/scheme_update.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "power/policy_steps.h"
+#include "power/powercfg_settings.h"
 
 namespace zrt::power {
 namespace {
@@ -82,35 +85,44 @@ bool WriteScheme(SettingsRun& settings, std::uint32_t index, const port::WideTex
   // Every refusal is decided before the first change: the hibernation
   // switch or the scheme.
   if (!RefuseCommandsBeforeChanges(settings)) return false;
-  if (!SetDiskAndMonitorTimeouts(settings, policy) || !SetStandby(settings, policy) ||
-      !SetHibernation(settings, policy)) {
+  const auto succeeded = [&settings](bool ok, const char* call, const CallFailure& failure) {
+    if (!ok) return CallFailed(settings, call, failure);
+    settings.Log("Success", call, "", "");
+    return true;
+  };
+  const auto take = [&](SchemeStep step) {
+    port::SYSTEM_POWER_CAPABILITIES capabilities = {};
+    switch (step) {
+      case SchemeStep::DiskAndMonitorTimeouts:
+        return SetDiskAndMonitorTimeouts(settings, policy);
+      case SchemeStep::Standby:
+        return SetStandby(settings, policy);
+      case SchemeStep::Hibernation:
+        return SetHibernation(settings, policy);
+      case SchemeStep::WriteScheme:
+        return succeeded(power.WritePwrScheme(index, name, description, policy), "WritePwrScheme",
+                         rules.writeScheme);
+      case SchemeStep::ButtonActions:
+        if (!succeeded(power.GetPwrCapabilities(capabilities), "GetPwrCapabilities",
+                       kCapabilities)) {
+          return false;
+        }
+        SetButtonActions(settings, capabilities, global);
+        return true;
+      case SchemeStep::WriteGlobalPolicy:
+        return succeeded(power.WriteGlobalPwrPolicy(global), "WriteGlobalPwrPolicy",
+                         rules.writeGlobalPolicy);
+      case SchemeStep::ActiveScheme:
+        return ApplyActiveScheme(settings);
+      case SchemeStep::MachineSettings:
+        if (!power.GetPwrCapabilities(capabilities)) {
+          return CallFailed(settings, "GetPwrCapabilities", rules.capabilitiesAgain);
+        }
+        return ApplyMachineSettings(settings, capabilities);
+    }
     return false;
-  }
-
-  if (!power.WritePwrScheme(index, name, description, policy)) {
-    return CallFailed(settings, "WritePwrScheme", rules.writeScheme);
-  }
-  settings.Log("Success", "WritePwrScheme", "", "");
-
-  port::SYSTEM_POWER_CAPABILITIES buttons = {};
-  if (!power.GetPwrCapabilities(buttons)) {
-    return CallFailed(settings, "GetPwrCapabilities", kCapabilities);
-  }
-  settings.Log("Success", "GetPwrCapabilities", "", "");
-  SetButtonActions(settings, buttons, global);
-
-  if (!power.WriteGlobalPwrPolicy(global)) {
-    return CallFailed(settings, "WriteGlobalPwrPolicy", rules.writeGlobalPolicy);
-  }
-  settings.Log("Success", "WriteGlobalPwrPolicy", "", "");
-
-  if (!ApplyActiveScheme(settings)) return false;
-
-  port::SYSTEM_POWER_CAPABILITIES machine = {};
-  if (!power.GetPwrCapabilities(machine)) {
-    return CallFailed(settings, "GetPwrCapabilities", rules.capabilitiesAgain);
-  }
-  return ApplyMachineSettings(settings, machine);
+  };
+  return std::all_of(std::begin(kSchemeSteps), std::end(kSchemeSteps), take);
 }
 
 }  // namespace zrt::power
