@@ -15,6 +15,7 @@ using jobdoc::Field;
 using jobdoc::PowerRequest;
 
 const char* Name(Field field) { return jobdoc::FieldOf(field).name; }
+using power::SchemeStep;
 using power::SettingChoice;
 
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
@@ -117,30 +118,27 @@ class StepCheck : public power::SettingsVisitor {
       stopped_ = true;
       return;
     }
-    for (const power::SchemeStep step : power::kSchemeSteps) {
-      switch (step) {
-        case power::SchemeStep::DiskAndMonitorTimeouts:
-          Timeouts(power::TimeoutGroup::DiskAndMonitor, {});
-          break;
-        case power::SchemeStep::Standby:
-          Timeouts(power::TimeoutGroup::Standby, "where the machine allows standby");
-          break;
-        case power::SchemeStep::Hibernation:
-          Hibernation(rules);
-          break;
-        case power::SchemeStep::ButtonActions:
-          Buttons(rules);
-          break;
-        case power::SchemeStep::ActiveScheme:
-          ActiveScheme();
-          break;
-        case power::SchemeStep::MachineSettings:
-          power::WalkEveryMachineSetting(system_, request_, *this);
-          break;
-        case power::SchemeStep::WriteScheme:
-        case power::SchemeStep::WriteGlobalPolicy:
-          break;  // they read no field
-      }
+    for (const SchemeStep step : power::kSchemeSteps) Tell(step, rules);
+  }
+
+  // One step of writing the scheme, told from the fields it reads.
+  void Tell(SchemeStep step, const power::OperationRules& rules) {
+    switch (step) {
+      case SchemeStep::DiskAndMonitorTimeouts:
+        return Timeouts(power::TimeoutGroup::DiskAndMonitor, {});
+      case SchemeStep::Standby:
+        return Timeouts(power::TimeoutGroup::Standby, "where the machine allows standby");
+      case SchemeStep::Hibernation:
+        return Hibernation(rules);
+      case SchemeStep::ButtonActions:
+        return Buttons(rules);
+      case SchemeStep::ActiveScheme:
+        return ActiveScheme();
+      case SchemeStep::MachineSettings:
+        return static_cast<void>(power::WalkEveryMachineSetting(system_, request_, *this));
+      case SchemeStep::WriteScheme:
+      case SchemeStep::WriteGlobalPolicy:
+        return;  // they read no field
     }
   }
 

@@ -1,8 +1,6 @@
 #include "jobdoc/power_request.h"
 
 #include <algorithm>
-#include <type_traits>
-#include <utility>
 
 #include "platform/ascii_case.h"
 
@@ -19,20 +17,10 @@ std::string_view ReadField(const PowerRequest& request) {
   return (request.*Member).view();
 }
 
-template <auto Member>
-constexpr std::size_t CapacityOf() {
-  using Text = std::remove_reference_t<decltype(std::declval<PowerRequest&>().*Member)>;
-  return Text::kCapacity;
-}
-
-template <auto Member>
-constexpr PowerRequestField MakeField(Field id, const char* name) {
-  return {id, name, CapacityOf<Member>(), &AssignField<Member>, &ReadField<Member>};
-}
-
-#define ZRT_FIELD_ENTRY(name, width) MakeField<&PowerRequest::name>(Field::name, #name),
+#define ZRT_FIELD_ENTRY(name, width) \
+  {Field::name, #name, width, &AssignField<&PowerRequest::name>, &ReadField<&PowerRequest::name>},
 constexpr std::array<PowerRequestField, kPowerRequestFieldCount> kFields = {
-    ZRT_POWER_REQUEST_FIELDS(ZRT_FIELD_ENTRY)};
+    {ZRT_POWER_REQUEST_FIELDS(ZRT_FIELD_ENTRY)}};
 #undef ZRT_FIELD_ENTRY
 
 }  // namespace

@@ -209,26 +209,25 @@ bool WalkEveryMachineSetting(port::System& system, const jobdoc::PowerRequest& r
 
 // What writing a scheme does, step by step. WriteScheme takes the steps in
 // the order of kSchemeSteps and zrt-check tells them in that order, so the
-// two cannot drift apart.
+// two cannot drift apart. The buttons follow the capabilities read after
+// the scheme is written, groups C, D and E those read again at the end.
 enum class SchemeStep {
   DiskAndMonitorTimeouts,
-  Standby,            // idle action and standby time-outs, where allowed
-  Hibernation,        // the switch and the hibernate time-outs
-  WriteScheme,        // WritePwrScheme
-  ButtonActions,      // by the capabilities read then
-  WriteGlobalPolicy,  // WriteGlobalPwrPolicy
+  Standby,
+  Hibernation,
+  WriteScheme,
+  ButtonActions,
+  WriteGlobalPolicy,
   ActiveScheme,
-  MachineSettings,  // groups C, D and E, by the capabilities read again
+  MachineSettings,
 };
-inline constexpr SchemeStep kSchemeSteps[] = {
-    SchemeStep::DiskAndMonitorTimeouts,
-    SchemeStep::Standby,
-    SchemeStep::Hibernation,
-    SchemeStep::WriteScheme,
-    SchemeStep::ButtonActions,
-    SchemeStep::WriteGlobalPolicy,
-    SchemeStep::ActiveScheme,
-    SchemeStep::MachineSettings,
-};
+inline constexpr SchemeStep kSchemeSteps[] = {SchemeStep::DiskAndMonitorTimeouts,
+                                              SchemeStep::Standby,
+                                              SchemeStep::Hibernation,
+                                              SchemeStep::WriteScheme,
+                                              SchemeStep::ButtonActions,
+                                              SchemeStep::WriteGlobalPolicy,
+                                              SchemeStep::ActiveScheme,
+                                              SchemeStep::MachineSettings};
 
 }  // namespace zrt::power

@@ -64,8 +64,6 @@ class CapturedError {
  public:
   explicit CapturedError(Run& run, bool keepLastError = false);
   ~CapturedError();
-  CapturedError(const CapturedError&) = delete;
-  CapturedError& operator=(const CapturedError&) = delete;
 
   // (type, label, number, text) under `module`.
   void Log(std::string_view module, std::string_view type, std::string_view label) const;
