@@ -163,7 +163,6 @@ class StepCheck : public power::SettingsVisitor {
   }
 
   // SettingsVisitor: the rows of the throttles, alarms and flags.
-  void Line(std::string_view, std::string_view, std::string_view, std::string_view) override {}
 
   bool Row(const SettingChoice& choice) override {
     read_.insert(choice.field);

@@ -435,7 +435,6 @@ class Applying : public SettingsVisitor {
     if (!ReachesItsField(settings_, choice)) return false;
     return RunPowercfgCommand(settings_, *choice.command, choice.inserted);
   }
-  void Passed(Field, PassedBecause, Field) override {}
 
  private:
   SettingsRun& settings_;
@@ -459,7 +458,6 @@ class Refusing : public SettingsVisitor {
  public:
   explicit Refusing(SettingsRun& settings) : settings_(settings) {}
 
-  void Line(std::string_view, std::string_view, std::string_view, std::string_view) override {}
   bool Row(const SettingChoice& choice) override {
     if (choice.command == nullptr) return true;
     if (!ReachesItsField(settings_, choice)) return false;
@@ -467,7 +465,6 @@ class Refusing : public SettingsVisitor {
     return built.refusal == nullptr ||
            ReportRefusal(settings_, *choice.command, choice.inserted, built);
   }
-  void Passed(Field, PassedBecause, Field) override {}
 
  private:
   SettingsRun& settings_;

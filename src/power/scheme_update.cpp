@@ -114,11 +114,10 @@ bool WriteScheme(SettingsRun& settings, std::uint32_t index, const port::WideTex
                          rules.writeGlobalPolicy);
       case SchemeStep::ActiveScheme:
         return ApplyActiveScheme(settings);
-      case SchemeStep::MachineSettings:
-        if (!power.GetPwrCapabilities(capabilities)) {
-          return CallFailed(settings, "GetPwrCapabilities", rules.capabilitiesAgain);
-        }
-        return ApplyMachineSettings(settings, capabilities);
+      case SchemeStep::MachineSettings:  // CallFailed is always false
+        return (power.GetPwrCapabilities(capabilities) ||
+                CallFailed(settings, "GetPwrCapabilities", rules.capabilitiesAgain)) &&
+               ApplyMachineSettings(settings, capabilities);
     }
     return false;
   };

@@ -187,12 +187,13 @@ class SettingsVisitor {
  public:
   virtual ~SettingsVisitor() = default;
   // A line logged without a command: (type, label, val2, word).
-  virtual void Line(std::string_view type, std::string_view label, std::string_view val2,
-                    std::string_view word) = 0;
+  virtual void Line(std::string_view /*type*/, std::string_view /*label*/,
+                    std::string_view /*val2*/, std::string_view /*word*/) {}
   // One row; runs its command, if any. False ends the walk.
   virtual bool Row(const SettingChoice& choice) = 0;
   // A field the walk passes over; `decidingField` is the field that decided so.
-  virtual void Passed(jobdoc::Field field, PassedBecause because, jobdoc::Field decidingField) = 0;
+  virtual void Passed(jobdoc::Field /*field*/, PassedBecause /*because*/,
+                      jobdoc::Field /*decidingField*/) {}
 };
 
 // Walks groups C, D and E for `request`, each group only when its

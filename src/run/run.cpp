@@ -6,17 +6,13 @@
 
 namespace zrt::run {
 
-void CaptureLastError(Run& run) {
+CapturedError::CapturedError(Run& run, bool keepLastError) : run_(run) {
+  if (keepLastError) kept_ = run.platform.system.GetLastError();
   run.buffers.errorNumberText.Clear();
   run.buffers.errorText.Clear();
   run.buffers.errorNumberText.Assign(std::to_string(run.platform.system.GetLastError()));
   run.buffers.errorText.Assign(
       SystemErrorText(run.platform.system, run.platform.system.GetLastError()));
-}
-
-CapturedError::CapturedError(Run& run, bool keepLastError) : run_(run) {
-  if (keepLastError) kept_ = run.platform.system.GetLastError();
-  CaptureLastError(run);
 }
 
 CapturedError::~CapturedError() {

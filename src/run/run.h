@@ -50,12 +50,10 @@ struct Run {
   LogWriter& log;
 };
 
-// Error capture: the thread's last error code as decimal text and the
-// system's message text for it, into the shared buffers.
-void CaptureLastError(Run& run);
-
 // How a failed platform call is reported. Construction makes the error
-// capture first, before a log line can change the thread's last error; the
+// capture first (the thread's last error code as decimal text and the
+// system's message text for it, into the shared buffers), before a log
+// line can change the thread's last error; the
 // failure is then logged with the captured number and text, and the failure
 // message is a prefix followed by the error text. With `keepLastError` the
 // call's error is the thread's last error again when the capture goes (a
