@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/step_dispatch.h"
+#include "platform/ascii_case.h"
 #include "power/settings_walk.h"
 
 namespace zrt::check {
@@ -20,18 +21,11 @@ using power::SettingChoice;
 
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
 // Edits (insertions, deletions, substitutions, swaps of neighbours) that
 // turn one text into the other, ignoring case.
 std::size_t Distance(std::string_view a, std::string_view b) {
-  const std::string x = Lower(a), y = Lower(b);
+  std::string x(a), y(b);
+  for (std::string* s : {&x, &y}) std::transform(s->begin(), s->end(), s->begin(), AsciiLower);
   std::vector<std::vector<std::size_t>> d(x.size() + 1, std::vector<std::size_t>(y.size() + 1));
   for (std::size_t i = 0; i <= x.size(); ++i) d[i][0] = i;
   for (std::size_t j = 0; j <= y.size(); ++j) d[0][j] = j;
@@ -118,7 +112,7 @@ class StepCheck : public power::SettingsVisitor {
       stopped_ = true;
       return;
     }
-    for (const SchemeStep step : power::kSchemeSteps) Tell(step, rules);
+    power::TakeSchemeSteps([&](SchemeStep step) { return Tell(step, rules), true; });
   }
 
   // One step of writing the scheme, told from the fields it reads.

@@ -1,7 +1,5 @@
 #include "power/scheme_update.h"
 
-#include <algorithm>
-#include <iterator>
 #include <string>
 
 #include "power/policy_steps.h"
@@ -121,7 +119,7 @@ bool WriteScheme(SettingsRun& settings, std::uint32_t index, const port::WideTex
     }
     return false;
   };
-  return std::all_of(std::begin(kSchemeSteps), std::end(kSchemeSteps), take);
+  return TakeSchemeSteps(take);
 }
 
 }  // namespace zrt::power

@@ -208,10 +208,11 @@ bool WalkMachineSettings(port::System& system, const jobdoc::PowerRequest& reque
 bool WalkEveryMachineSetting(port::System& system, const jobdoc::PowerRequest& request,
                              SettingsVisitor& visitor);
 
-// What writing a scheme does, step by step. WriteScheme takes the steps in
-// the order of kSchemeSteps and zrt-check tells them in that order, so the
-// two cannot drift apart. The buttons follow the capabilities read after
-// the scheme is written, groups C, D and E those read again at the end.
+// What writing a scheme does, step by step, in the order the steps are
+// taken: WriteScheme takes them and zrt-check tells them through
+// TakeSchemeSteps, so the two cannot drift apart. The buttons follow the
+// capabilities read after the scheme is written, groups C, D and E those
+// read again at the end.
 enum class SchemeStep {
   DiskAndMonitorTimeouts,
   Standby,
@@ -220,15 +221,16 @@ enum class SchemeStep {
   ButtonActions,
   WriteGlobalPolicy,
   ActiveScheme,
-  MachineSettings,
+  MachineSettings
 };
-inline constexpr SchemeStep kSchemeSteps[] = {SchemeStep::DiskAndMonitorTimeouts,
-                                              SchemeStep::Standby,
-                                              SchemeStep::Hibernation,
-                                              SchemeStep::WriteScheme,
-                                              SchemeStep::ButtonActions,
-                                              SchemeStep::WriteGlobalPolicy,
-                                              SchemeStep::ActiveScheme,
-                                              SchemeStep::MachineSettings};
+
+// Calls `take` for each step in order while it returns true; true when all did.
+template <typename Take>
+bool TakeSchemeSteps(Take&& take) {
+  for (int step = 0; step <= static_cast<int>(SchemeStep::MachineSettings); ++step) {
+    if (!take(static_cast<SchemeStep>(step))) return false;
+  }
+  return true;
+}
 
 }  // namespace zrt::power
