@@ -1,6 +1,7 @@
 // How scheme creation and scheme modification differ in the steps they
-// share. Everything else about those steps is common code; the two rule sets
-// stand side by side in operation_rules.cpp.
+// share, and one of them at work on a request (SettingsRun). Everything else
+// about those steps is common code; the two rule sets stand side by side in
+// operation_rules.cpp.
 #pragma once
 
 #include <cstdint>

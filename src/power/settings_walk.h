@@ -16,6 +16,7 @@
 
 namespace zrt::power {
 
+// The two operations' rules (operation_rules.h), to choose between.
 struct OperationRules;
 extern const OperationRules kCreationRules;
 extern const OperationRules kModificationRules;
