@@ -15,8 +15,9 @@ bool Delete(run::Run& run, const jobdoc::PowerRequest& request) {
   auto& buffers = run.buffers;
   const std::string_view name = request.schemename.view();
 
-  if (!RequireExactValue(run, kModule, request, jobdoc::Field::schemename, "scheme name"))
+  if (!RequireExactValue(run, kModule, request, jobdoc::Field::schemename, "scheme name")) {
     return false;
+  }
   SchemeLock lock;
   if (!lock.Take(run, kModule)) return false;
   const bool present = LookUpScheme(run, name, kModule);
