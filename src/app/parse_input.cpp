@@ -56,9 +56,7 @@ bool ParseInput(run::Run& run, std::string_view commandLine) {
     return true;
   } catch (...) {
     run.args = run::JobArguments{};
-    run::CaptureLastError(run);
-    run.log.Write(kModule, "ERROR", "Exception Occured", run.buffers.errorNumberText.view(),
-                  run.buffers.errorText.view());
+    run::CapturedError(run).Log(kModule, "ERROR", "Exception Occured");
     return false;
   }
 }

@@ -265,9 +265,7 @@ int RunJob(port::Platform& platform, const char* commandLineTail, std::uint32_t 
   } catch (const run::JobAborted&) {
     // Already logged where it arose.
   } catch (...) {
-    run::CaptureLastError(run);
-    run.log.Write(kModule, "ERROR", "Exception Occured", run.buffers.errorNumberText.view(),
-                  run.buffers.errorText.view());
+    run::CapturedError(run).Log(kModule, "ERROR", "Exception Occured");
   }
   return 0;
 }

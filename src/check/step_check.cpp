@@ -6,32 +6,26 @@
 #include <string>
 
 #include "app/step_dispatch.h"
-#include "power/exact_value.h"
-#include "power/operation_rules.h"
-#include "power/policy_steps.h"
-#include "power/powercfg_settings.h"
-#include "power/scheme_update.h"
+#include "platform/ascii_case.h"
+#include "power/settings_walk.h"
 
 namespace zrt::check {
 namespace {
 
+using jobdoc::Field;
 using jobdoc::PowerRequest;
+
+const char* Name(Field field) { return jobdoc::FieldOf(field).name; }
+using power::SchemeStep;
 using power::SettingChoice;
 
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
 // Edits (insertions, deletions, substitutions, swaps of neighbours) that
 // turn one text into the other, ignoring case.
 std::size_t Distance(std::string_view a, std::string_view b) {
-  const std::string x = Lower(a), y = Lower(b);
+  std::string x(a), y(b);
+  for (std::string* s : {&x, &y}) std::transform(s->begin(), s->end(), s->begin(), AsciiLower);
   std::vector<std::vector<std::size_t>> d(x.size() + 1, std::vector<std::size_t>(y.size() + 1));
   for (std::size_t i = 0; i <= x.size(); ++i) d[i][0] = i;
   for (std::size_t j = 0; j <= y.size(); ++j) d[0][j] = j;
@@ -77,12 +71,12 @@ class StepCheck : public power::SettingsVisitor {
  public:
   StepCheck(port::System& system, const PowerRequest& request, StepReport& report)
       : system_(system), request_(request), report_(report) {
-    read_.insert("action");  // every step's action is read to dispatch it
+    read_.insert(Field::action);  // every step's action is read to dispatch it
   }
 
   // The fields of a Create Scheme step, which reads every field an
   // operation reads.
-  static std::set<std::string> FieldsAnOperationReads(port::System& system) {
+  static std::set<Field> FieldsAnOperationReads(port::System& system) {
     const PowerRequest empty;
     StepReport ignored;
     StepCheck check(system, empty, ignored);
@@ -92,63 +86,77 @@ class StepCheck : public power::SettingsVisitor {
 
   void Delete() {
     SchemeName();
-    Note("schemename", "the scheme is removed; the step fails if it is the active scheme");
+    Note(Field::schemename, "the scheme is removed; the step fails if it is the active scheme");
   }
 
   void Update(const power::OperationRules& rules, bool creation) {
     SchemeName();
     const bool overwrite = power::OverwriteAsked(system_, request_);
-    const std::string_view text = Value("overwriteifexst");
+    const std::string_view text = Value(Field::overwriteifexst);
     if (creation) {
       if (overwrite) {
-        Note("overwriteifexst", "'1': an existing scheme of this name is modified instead");
+        Note(Field::overwriteifexst, "'1': an existing scheme of this name is modified instead");
       } else {
-        Add(text.empty() || text == "0" ? Severity::Info : Severity::Warning, "overwriteifexst",
+        Add(text.empty() || text == "0" ? Severity::Info : Severity::Warning,
+            Field::overwriteifexst,
             Unmatched(text, "not '1'", "an existing scheme is left unchanged"));
       }
       Description(overwrite ? "; a scheme that exists keeps its own" : "");
     } else if (overwrite) {
-      Note("overwriteifexst", "'1': the scheme is changed, or created when it is missing");
+      Note(Field::overwriteifexst, "'1': the scheme is changed, or created when it is missing");
       Description("; only a scheme that is missing and created takes it");
     } else {
       Warn(
-          "overwriteifexst",
+          Field::overwriteifexst,
           Unmatched(text, "not '1'", "the step changes nothing, whether the scheme exists or not"));
       stopped_ = true;
       return;
     }
-    Timeouts(power::TimeoutGroup::DiskAndMonitor, {});
-    Timeouts(power::TimeoutGroup::Standby, "where the machine allows standby");
-    Hibernation(rules);
-    Buttons(rules);
-    ActiveScheme();
-    port::SYSTEM_POWER_CAPABILITIES everything = {};
-    everything.ProcessorThrottle = 1;
-    everything.SystemBatteriesPresent = 1;
-    power::WalkMachineSettings(system_, request_, everything, *this);
+    power::TakeSchemeSteps([&](SchemeStep step) { return Tell(step, rules), true; });
+  }
+
+  // One step of writing the scheme, told from the fields it reads.
+  void Tell(SchemeStep step, const power::OperationRules& rules) {
+    switch (step) {
+      case SchemeStep::DiskAndMonitorTimeouts:
+        return Timeouts(power::TimeoutGroup::DiskAndMonitor, {});
+      case SchemeStep::Standby:
+        return Timeouts(power::TimeoutGroup::Standby, "where the machine allows standby");
+      case SchemeStep::Hibernation:
+        return Hibernation(rules);
+      case SchemeStep::ButtonActions:
+        return Buttons(rules);
+      case SchemeStep::ActiveScheme:
+        return ActiveScheme();
+      case SchemeStep::MachineSettings:
+        return static_cast<void>(power::WalkEveryMachineSetting(system_, request_, *this));
+      case SchemeStep::WriteScheme:
+      case SchemeStep::WriteGlobalPolicy:
+        return;  // they read no field
+    }
   }
 
   // Element fields the step's operation does not read.
   void Unread(const std::vector<jobdoc::StepElement>& elements, std::string_view action,
-              const std::set<std::string>& readByAnOperation) {
-    std::set<std::string> told;
+              const std::set<Field>& readByAnOperation) {
+    std::set<Field> told;
     for (const jobdoc::StepElement& element : elements) {
-      if (element.field == nullptr || read_.count(element.field->name) != 0 ||
-          !told.insert(element.field->name).second) {
+      if (element.field == nullptr || read_.count(element.field->id) != 0 ||
+          !told.insert(element.field->id).second) {
         continue;
       }
-      if (readByAnOperation.count(element.field->name) == 0) {
-        Note(element.field->name, "not read by any operation");
+      const Field field = element.field->id;
+      if (readByAnOperation.count(field) == 0) {
+        Note(field, "not read by any operation");
       } else if (stopped_) {
-        Warn(element.field->name, "ignored: the step changes nothing (overwriteifexst)");
+        Warn(field, "ignored: the step changes nothing (overwriteifexst)");
       } else {
-        Warn(element.field->name, "not read by " + std::string(action) + ": ignored");
+        Warn(field, "not read by " + std::string(action) + ": ignored");
       }
     }
   }
 
   // SettingsVisitor: the rows of the throttles, alarms and flags.
-  void Line(std::string_view, std::string_view, std::string_view, std::string_view) override {}
 
   bool Row(const SettingChoice& choice) override {
     read_.insert(choice.field);
@@ -182,15 +190,16 @@ class StepCheck : public power::SettingsVisitor {
     return true;
   }
 
-  void Passed(const char* field, power::PassedBecause because, const char* decidingField) override {
+  void Passed(Field field, power::PassedBecause because, Field decidingField) override {
     read_.insert(field);
-    if (because == power::PassedBecause::AlarmOff) ++passedBy_[decidingField];
+    if (because == power::PassedBecause::AlarmOff) ++passedBy_[Name(decidingField)];
     if (Value(field).empty()) return;
-    Warn(field, Quoted(Value(field)) + " is ignored: " +
-                    (because == power::PassedBecause::AlarmOff
-                         ? std::string(decidingField) + " is not '1', the alarm is switched off"
-                         : "the forced action follows only an action command (" +
-                               std::string(decidingField) + " 3, 4 or 5)"));
+    Warn(field,
+         Quoted(Value(field)) + " is ignored: " +
+             (because == power::PassedBecause::AlarmOff
+                  ? std::string(Name(decidingField)) + " is not '1', the alarm is switched off"
+                  : "the forced action follows only an action command (" +
+                        std::string(Name(decidingField)) + " 3, 4 or 5)"));
   }
 
   // The alarm switches' findings name how many fields each left unread.
@@ -207,9 +216,9 @@ class StepCheck : public power::SettingsVisitor {
   }
 
  private:
-  std::string_view Value(const char* field) {
+  std::string_view Value(Field field) {
     read_.insert(field);
-    return jobdoc::FindField(field)->read(request_);
+    return request_.Read(field);
   }
 
   // A value its test does not know: "'yes' is not '1': outcome", or
@@ -222,15 +231,11 @@ class StepCheck : public power::SettingsVisitor {
     return Quoted(value) + " is " + isNot + ": " + outcome;
   }
 
-  void Add(Severity severity, std::string_view subject, std::string text) {
-    report_.findings.push_back({severity, std::string(subject), std::move(text)});
+  void Add(Severity severity, Field subject, std::string text) {
+    report_.findings.push_back({severity, Name(subject), std::move(text)});
   }
-  void Note(std::string_view subject, std::string text) {
-    Add(Severity::Info, subject, std::move(text));
-  }
-  void Warn(std::string_view subject, std::string text) {
-    Add(Severity::Warning, subject, std::move(text));
-  }
+  void Note(Field subject, std::string text) { Add(Severity::Info, subject, std::move(text)); }
+  void Warn(Field subject, std::string text) { Add(Severity::Warning, subject, std::move(text)); }
 
   void Command(const power::PowercfgCommand& command, std::string_view inserted,
                const std::string& condition) {
@@ -244,7 +249,7 @@ class StepCheck : public power::SettingsVisitor {
   }
 
   // A refused command line fails the step: told at the field that chose it.
-  void RefusedIfSo(const char* field) {
+  void RefusedIfSo(Field field) {
     const PlannedCommand& last = report_.commands.back();
     if (!last.refusal.empty()) {
       Add(Severity::Error, field,
@@ -253,34 +258,34 @@ class StepCheck : public power::SettingsVisitor {
   }
 
   void SchemeName() {
-    const std::string_view name = Value("schemename");
+    const std::string_view name = Value(Field::schemename);
     report_.schemeName = std::string(name);
-    const std::string problem = power::ValueFitProblem(request_, "schemename", "scheme name");
+    const std::string problem = power::ValueFitProblem(request_, Field::schemename, "scheme name");
     if (!problem.empty()) {
-      Add(Severity::Error, "schemename", problem + " The step fails.");
+      Add(Severity::Error, Field::schemename, problem + " The step fails.");
     } else if (name.empty()) {
-      Warn("schemename", "not given: the step works on a scheme with an empty name");
+      Warn(Field::schemename, "not given: the step works on a scheme with an empty name");
     } else {
-      Note("schemename", Quoted(name));
+      Note(Field::schemename, Quoted(name));
     }
   }
 
   void Description(const std::string& when) {
-    const std::string_view text = Value("schemeDesc");
-    if (request_.Fit("schemeDesc") == jobdoc::ValueFit::TooLong) {
-      Warn("schemeDesc", "longer than " + std::to_string(request_.schemeDesc.kMaxLength) +
-                             " characters: stored cut");
-    } else if (request_.Fit("schemeDesc") == jobdoc::ValueFit::Lossy) {
-      Warn("schemeDesc", "holds characters outside the machine's code page: stored changed");
+    const std::string_view text = Value(Field::schemeDesc);
+    if (request_.Fit(Field::schemeDesc) == jobdoc::ValueFit::TooLong) {
+      Warn(Field::schemeDesc, "longer than " + std::to_string(request_.schemeDesc.kMaxLength) +
+                                  " characters: stored cut");
+    } else if (request_.Fit(Field::schemeDesc) == jobdoc::ValueFit::Lossy) {
+      Warn(Field::schemeDesc, "holds characters outside the machine's code page: stored changed");
     } else if (!text.empty()) {
-      Note("schemeDesc", Quoted(text) + when);
+      Note(Field::schemeDesc, Quoted(text) + when);
     }
   }
 
   void Timeout(const power::TimeoutSetting& timeout, const std::string& where) {
     const std::string_view text = Value(timeout.field);
-    const std::string problem =
-        power::ValueFitProblem(request_, timeout.field, std::string("time-out ") + timeout.field);
+    const std::string problem = power::ValueFitProblem(
+        request_, timeout.field, std::string("time-out ") + Name(timeout.field));
     if (!problem.empty()) {
       Add(Severity::Error, timeout.field, problem + " The step fails.");
       return;
@@ -306,11 +311,11 @@ class StepCheck : public power::SettingsVisitor {
   }
 
   void Hibernation(const power::OperationRules& rules) {
-    const std::string_view hibsupp = Value("hibsupp");
+    const std::string_view hibsupp = Value(Field::hibsupp);
     const power::HibernationPlan allowed = power::PlanHibernation(system_, hibsupp, 1, rules);
     const power::HibernationPlan refused = power::PlanHibernation(system_, hibsupp, 0, rules);
     if (!allowed.applies) {
-      Add(hibsupp.empty() ? Severity::Info : Severity::Warning, "hibsupp",
+      Add(hibsupp.empty() ? Severity::Info : Severity::Warning, Field::hibsupp,
           Unmatched(hibsupp, "neither 0 nor 1", "hibernation and its time-outs are left alone"));
       for (const power::TimeoutSetting& timeout : power::TimeoutSettings()) {
         if (timeout.group != power::TimeoutGroup::Hibernation) continue;
@@ -320,7 +325,8 @@ class StepCheck : public power::SettingsVisitor {
       }
       return;
     }
-    Note("hibsupp", Quoted(hibsupp) + (allowed.wanted ? ": hibernation on" : ": hibernation off"));
+    Note(Field::hibsupp,
+         Quoted(hibsupp) + (allowed.wanted ? ": hibernation on" : ": hibernation off"));
     for (const power::HibernationPlan& plan : {allowed, refused}) {
       if (!plan.Switches()) continue;
       Command(power::HibernationCommand(plan.wanted), {},
@@ -336,9 +342,7 @@ class StepCheck : public power::SettingsVisitor {
       const std::string where =
           std::string(" (") + button.label + ", where " + button.capability + ")";
       if (const power::ButtonAction* action = power::ButtonActionFor(system_, code)) {
-        const bool powerButtonWord = rules.ownPowerButtonWords && button.isPowerButton;
-        Note(button.field, Quoted(code) + ": " +
-                               (powerButtonWord ? action->powerButtonWord : action->word) + where);
+        Note(button.field, Quoted(code) + ": " + power::ButtonWord(rules, button, *action) + where);
       } else {
         Add(code.empty() ? Severity::Info : Severity::Warning, button.field,
             Unmatched(code, "not 1 to 5", "left as it is" + where));
@@ -347,13 +351,13 @@ class StepCheck : public power::SettingsVisitor {
   }
 
   void ActiveScheme() {
-    const std::string_view text = Value("actpowesch");
+    const std::string_view text = Value(Field::actpowesch);
     if (power::ActiveSchemeAsked(system_, request_)) {
-      Note("actpowesch", "'1': the scheme becomes the active one");
+      Note(Field::actpowesch, "'1': the scheme becomes the active one");
       Command(power::SetActiveCommand(), request_.schemename.view(), {});
-      RefusedIfSo("actpowesch");
+      RefusedIfSo(Field::actpowesch);
     } else {
-      Add(text.empty() || text == "0" ? Severity::Info : Severity::Warning, "actpowesch",
+      Add(text.empty() || text == "0" ? Severity::Info : Severity::Warning, Field::actpowesch,
           Unmatched(text, "not '1'", "the scheme is not made active"));
     }
   }
@@ -389,7 +393,7 @@ class StepCheck : public power::SettingsVisitor {
   port::System& system_;
   const PowerRequest& request_;
   StepReport& report_;
-  std::set<std::string> read_;
+  std::set<Field> read_;
   std::map<std::string, std::size_t> passedBy_;
   bool stopped_ = false;
 };

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "platform/fixed_text.h"
@@ -17,52 +18,68 @@ enum class ValueFit {
   Lossy,    // characters lost in the code-page conversion
 };
 
+// Every field of the request in record order with its width (terminator
+// included), each named exactly as the element that fills it. The record,
+// the field identifiers and the table by name all come from this one list.
+// `value` is the step's first attribute, when it is named "value".
+#define ZRT_POWER_REQUEST_FIELDS(X) \
+  X(value, 50)                      \
+  X(ostype, 50)                     \
+  X(actpowesch, 50)                 \
+  X(action, 50)                     \
+  X(schemename, 50)                 \
+  X(schemeDesc, 2048)               \
+  X(modifyoption, 124)              \
+  X(overwriteifexst, 21)            \
+  X(turnoffpi, 21)                  \
+  X(turnoffrb, 21)                  \
+  X(tohdpi, 21)                     \
+  X(tohdrb, 21)                     \
+  X(sysstandpi, 21)                 \
+  X(sysstandrb, 21)                 \
+  X(hibsupp, 21)                    \
+  X(syshibpi, 21)                   \
+  X(syshibrb, 21)                   \
+  X(dimvideo, 21)                   \
+  X(ring, 21)                       \
+  X(promptasstandby, 21)            \
+  X(multib, 21)                     \
+  X(taskb, 21)                      \
+  X(powerbtn, 50)                   \
+  X(sleepbtn, 50)                   \
+  X(closelid, 50)                   \
+  X(procthrotac, 50)                \
+  X(procthrotdc, 50)                \
+  X(lowbatactivate, 50)             \
+  X(lowbatlev, 50)                  \
+  X(lowbatsound, 50)                \
+  X(lowbatmsg, 50)                  \
+  X(lowbataction, 50)               \
+  X(lowbatforce, 50)                \
+  X(lowbatrunprog, 50)              \
+  X(critbatactivate, 50)            \
+  X(critbatlevel, 50)               \
+  X(critbatsound, 50)               \
+  X(critbatmsg, 50)                 \
+  X(critbataction, 50)              \
+  X(critbatforce, 50)               \
+  X(critbatrunprog, 50)
+
+// A field of the request, named by the compiler.
+#define ZRT_FIELD_ID(name, width) name,
+enum class Field : std::uint8_t { ZRT_POWER_REQUEST_FIELDS(ZRT_FIELD_ID) };
+#undef ZRT_FIELD_ID
+
+#define ZRT_FIELD_ONE(name, width) +1
+constexpr std::size_t kPowerRequestFieldCount = 0 ZRT_POWER_REQUEST_FIELDS(ZRT_FIELD_ONE);
+#undef ZRT_FIELD_ONE
+
 struct PowerRequestField;
-constexpr std::size_t kPowerRequestFieldCount = 41;
 
 struct PowerRequest {
-  FixedText<50> value;  // the step's first attribute, when it is named "value"
-  FixedText<50> ostype;
-  FixedText<50> actpowesch;
-  FixedText<50> action;
-  FixedText<50> schemename;
-  FixedText<2048> schemeDesc;
-  FixedText<124> modifyoption;
-  FixedText<21> overwriteifexst;
-  FixedText<21> turnoffpi;
-  FixedText<21> turnoffrb;
-  FixedText<21> tohdpi;
-  FixedText<21> tohdrb;
-  FixedText<21> sysstandpi;
-  FixedText<21> sysstandrb;
-  FixedText<21> hibsupp;
-  FixedText<21> syshibpi;
-  FixedText<21> syshibrb;
-  FixedText<21> dimvideo;
-  FixedText<21> ring;
-  FixedText<21> promptasstandby;
-  FixedText<21> multib;
-  FixedText<21> taskb;
-  FixedText<50> powerbtn;
-  FixedText<50> sleepbtn;
-  FixedText<50> closelid;
-  FixedText<50> procthrotac;
-  FixedText<50> procthrotdc;
-  FixedText<50> lowbatactivate;
-  FixedText<50> lowbatlev;
-  FixedText<50> lowbatsound;
-  FixedText<50> lowbatmsg;
-  FixedText<50> lowbataction;
-  FixedText<50> lowbatforce;
-  FixedText<50> lowbatrunprog;
-  FixedText<50> critbatactivate;
-  FixedText<50> critbatlevel;
-  FixedText<50> critbatsound;
-  FixedText<50> critbatmsg;
-  FixedText<50> critbataction;
-  FixedText<50> critbatforce;
-  FixedText<50> critbatrunprog;
-
+#define ZRT_FIELD_MEMBER(name, width) FixedText<width> name;
+  ZRT_POWER_REQUEST_FIELDS(ZRT_FIELD_MEMBER)
+#undef ZRT_FIELD_MEMBER
   // Every field back to the empty text.
   void Clear();
 
@@ -70,9 +87,12 @@ struct PowerRequest {
   // `lossy` says the text lost characters when it was converted.
   void Fill(const PowerRequestField& field, std::string_view text, bool lossy);
 
-  // How the value of the field named `fieldName` arrived; Whole for a field
-  // no element filled. Text that is compared or run must be Whole.
-  ValueFit Fit(std::string_view fieldName) const;
+  // How the field's value arrived; Whole for a field no element filled.
+  // Text that is compared or run must be Whole.
+  ValueFit Fit(Field field) const { return fits_[static_cast<std::size_t>(field)]; }
+
+  // The field's text.
+  std::string_view Read(Field field) const;
 
  private:
   std::array<ValueFit, kPowerRequestFieldCount> fits_{};
@@ -80,6 +100,7 @@ struct PowerRequest {
 
 // One field of the request, reached by its name.
 struct PowerRequestField {
+  Field id;
   const char* name;
   std::size_t capacity;                                          // terminator included
   void (*assign)(PowerRequest& request, std::string_view text);  // cut to the width
@@ -94,7 +115,7 @@ const std::array<PowerRequestField, kPowerRequestFieldCount>& PowerRequestFields
 // (ASCII) case; null for any other name, "value" included.
 const PowerRequestField* FindElementField(std::string_view elementName);
 
-// Any of the 41 fields by its exact name; null when there is none.
-const PowerRequestField* FindField(std::string_view fieldName);
+// The field of this identifier.
+const PowerRequestField& FieldOf(Field field);
 
 }  // namespace zrt::jobdoc

@@ -14,11 +14,7 @@ constexpr std::uint32_t kEndedExitCode = 1;
 // Logs a platform failure with its error texts, keeping the failing call's
 // error as the thread's last error for the caller.
 void LogPlatformFailure(run::Run& run, const char* what) {
-  const port::ErrorCode code = run.platform.system.GetLastError();
-  run::CaptureLastError(run);
-  run.log.Write(kModule, "ERROR", what, run.buffers.errorNumberText.view(),
-                run.buffers.errorText.view());
-  run.platform.system.SetLastError(code);
+  run::CapturedError(run, true).Log(kModule, "ERROR", what);
 }
 
 // A command that has not ended when the wait returned is ended.

@@ -2,14 +2,14 @@
 
 namespace zrt::power {
 
-std::string ValueFitProblem(const jobdoc::PowerRequest& request, std::string_view fieldName,
+std::string ValueFitProblem(const jobdoc::PowerRequest& request, jobdoc::Field field,
                             std::string_view label) {
-  const jobdoc::ValueFit fit = request.Fit(fieldName);
+  const jobdoc::ValueFit fit = request.Fit(field);
   if (fit == jobdoc::ValueFit::Whole) return {};
-  const jobdoc::PowerRequestField* field = jobdoc::FindField(fieldName);
   std::string reason = "The " + std::string(label);
   if (fit == jobdoc::ValueFit::TooLong) {
-    reason += " is longer than " + std::to_string(field->capacity - 1) + " characters.";
+    reason +=
+        " is longer than " + std::to_string(jobdoc::FieldOf(field).capacity - 1) + " characters.";
   } else {
     reason += " holds characters outside the machine's code page.";
   }
@@ -17,10 +17,10 @@ std::string ValueFitProblem(const jobdoc::PowerRequest& request, std::string_vie
 }
 
 bool RequireExactValue(run::Run& run, const char* module, const jobdoc::PowerRequest& request,
-                       std::string_view fieldName, std::string_view label) {
-  const std::string reason = ValueFitProblem(request, fieldName, label);
+                       jobdoc::Field field, std::string_view label) {
+  const std::string reason = ValueFitProblem(request, field, label);
   if (reason.empty()) return true;
-  run.log.Write(module, "Failed", fieldName, jobdoc::FindField(fieldName)->read(request), reason);
+  run.log.Write(module, "Failed", jobdoc::FieldOf(field).name, request.Read(field), reason);
   run.buffers.failureMessage.Assign(reason);
   return false;
 }

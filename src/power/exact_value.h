@@ -8,20 +8,16 @@
 #include <string_view>
 
 #include "jobdoc/power_request.h"
+#include "power/settings_walk.h"
 #include "run/run.h"
 
 namespace zrt::power {
 
-// Why the field `fieldName` of `request` does not hold its element's text
-// exactly, naming the value by `label` ("scheme name"); empty when it does.
-std::string ValueFitProblem(const jobdoc::PowerRequest& request, std::string_view fieldName,
-                            std::string_view label);
-
-// True when the field `fieldName` of `request` holds its element's text
-// exactly. Otherwise logs ("Failed", fieldName, the stored value, reason)
+// True when `field` of `request` holds its element's text exactly.
+// Otherwise logs ("Failed", the field's name, the stored value, reason)
 // under `module`, sets run.buffers.failureMessage to the reason
 // (ValueFitProblem) and returns false.
 bool RequireExactValue(run::Run& run, const char* module, const jobdoc::PowerRequest& request,
-                       std::string_view fieldName, std::string_view label);
+                       jobdoc::Field field, std::string_view label);
 
 }  // namespace zrt::power

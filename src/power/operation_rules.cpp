@@ -1,6 +1,13 @@
 #include "power/operation_rules.h"
 
+#include "power/powercfg_settings.h"
+
 namespace zrt::power {
+
+void SettingsRun::Log(std::string_view type, std::string_view val1, std::string_view val2,
+                      std::string_view val3) {
+  run.log.Write(rules.module, type, val1, val2, val3);
+}
 
 const OperationRules kCreationRules = {
     "CreatePowerScheme",

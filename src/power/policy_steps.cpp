@@ -4,7 +4,7 @@
 #include <string>
 
 #include "power/exact_value.h"
-#include "power/operation_rules.h"
+#include "power/powercfg_settings.h"
 
 namespace zrt::power {
 namespace {
@@ -29,15 +29,15 @@ const ButtonAction kButtonActions[] = {
 };
 
 const std::array<ButtonSetting, 3> kButtons = {{
-    {"PowerButtonPresent", &port::SYSTEM_POWER_CAPABILITIES::PowerButtonPresent, "powerbtn",
-     "Power Button Action", &port::GLOBAL_USER_POWER_POLICY::PowerButtonAc,
+    {"PowerButtonPresent", &port::SYSTEM_POWER_CAPABILITIES::PowerButtonPresent,
+     jobdoc::Field::powerbtn, "Power Button Action", &port::GLOBAL_USER_POWER_POLICY::PowerButtonAc,
      &port::GLOBAL_USER_POWER_POLICY::PowerButtonDc, true},
-    {"SleepButtonPresent", &port::SYSTEM_POWER_CAPABILITIES::SleepButtonPresent, "sleepbtn",
-     "Sleep Button Action", &port::GLOBAL_USER_POWER_POLICY::SleepButtonAc,
+    {"SleepButtonPresent", &port::SYSTEM_POWER_CAPABILITIES::SleepButtonPresent,
+     jobdoc::Field::sleepbtn, "Sleep Button Action", &port::GLOBAL_USER_POWER_POLICY::SleepButtonAc,
      &port::GLOBAL_USER_POWER_POLICY::SleepButtonDc, false},
-    {"LidPresent", &port::SYSTEM_POWER_CAPABILITIES::LidPresent, "closelid", "Lid Button Action",
-     &port::GLOBAL_USER_POWER_POLICY::LidCloseAc, &port::GLOBAL_USER_POWER_POLICY::LidCloseDc,
-     false},
+    {"LidPresent", &port::SYSTEM_POWER_CAPABILITIES::LidPresent, jobdoc::Field::closelid,
+     "Lid Button Action", &port::GLOBAL_USER_POWER_POLICY::LidCloseAc,
+     &port::GLOBAL_USER_POWER_POLICY::LidCloseDc, false},
 }};
 
 #define ZRT_TIMEOUT(field, label, group, part, member)                                \
@@ -47,14 +47,18 @@ const std::array<ButtonSetting, 3> kButtons = {{
   }
 
 const std::array<TimeoutSetting, 8> kTimeouts = {{
-    ZRT_TIMEOUT("tohdpi", "Turn_off_HardDisk_AC", DiskAndMonitor, user, SpindownTimeoutAc),
-    ZRT_TIMEOUT("tohdrb", "Turn_off_HardDisk_DC", DiskAndMonitor, user, SpindownTimeoutDc),
-    ZRT_TIMEOUT("turnoffpi", "Turn_off_Monitor_AC", DiskAndMonitor, user, VideoTimeoutAc),
-    ZRT_TIMEOUT("turnoffrb", "Turn_off_Monitor_DC", DiskAndMonitor, user, VideoTimeoutDc),
-    ZRT_TIMEOUT("sysstandpi", "System_StandBy_Ac", Standby, user, IdleTimeoutAc),
-    ZRT_TIMEOUT("sysstandrb", "System_StandBy_Dc", Standby, user, IdleTimeoutDc),
-    ZRT_TIMEOUT("syshibpi", "System_Hibernate_AC", Hibernation, mach, DozeS4TimeoutAc),
-    ZRT_TIMEOUT("syshibrb", "System_Hibernate_DC", Hibernation, mach, DozeS4TimeoutDc),
+    ZRT_TIMEOUT(jobdoc::Field::tohdpi, "Turn_off_HardDisk_AC", DiskAndMonitor, user,
+                SpindownTimeoutAc),
+    ZRT_TIMEOUT(jobdoc::Field::tohdrb, "Turn_off_HardDisk_DC", DiskAndMonitor, user,
+                SpindownTimeoutDc),
+    ZRT_TIMEOUT(jobdoc::Field::turnoffpi, "Turn_off_Monitor_AC", DiskAndMonitor, user,
+                VideoTimeoutAc),
+    ZRT_TIMEOUT(jobdoc::Field::turnoffrb, "Turn_off_Monitor_DC", DiskAndMonitor, user,
+                VideoTimeoutDc),
+    ZRT_TIMEOUT(jobdoc::Field::sysstandpi, "System_StandBy_Ac", Standby, user, IdleTimeoutAc),
+    ZRT_TIMEOUT(jobdoc::Field::sysstandrb, "System_StandBy_Dc", Standby, user, IdleTimeoutDc),
+    ZRT_TIMEOUT(jobdoc::Field::syshibpi, "System_Hibernate_AC", Hibernation, mach, DozeS4TimeoutAc),
+    ZRT_TIMEOUT(jobdoc::Field::syshibrb, "System_Hibernate_DC", Hibernation, mach, DozeS4TimeoutDc),
 }};
 
 #undef ZRT_TIMEOUT
@@ -70,7 +74,7 @@ bool TimeoutsWhole(SettingsRun& settings, TimeoutGroup group) {
   for (const TimeoutSetting& timeout : kTimeouts) {
     if (timeout.group == group &&
         !RequireExactValue(settings.run, settings.rules.module, settings.request, timeout.field,
-                           std::string("time-out ") + timeout.field)) {
+                           std::string("time-out ") + jobdoc::FieldOf(timeout.field).name)) {
       return false;
     }
   }
@@ -83,7 +87,7 @@ bool SetTimeouts(SettingsRun& settings, TimeoutGroup group, port::POWER_POLICY& 
   if (!TimeoutsWhole(settings, group)) return false;
   for (const TimeoutSetting& timeout : kTimeouts) {
     if (timeout.group != group) continue;
-    const std::string_view text = jobdoc::FindField(timeout.field)->read(settings.request);
+    const std::string_view text = settings.request.Read(timeout.field);
     timeout.slot(policy) = TimeoutValue(text);
     settings.Log("Info", timeout.label, "", text);
   }
@@ -127,6 +131,11 @@ HibernationPlan PlanHibernation(port::System& system, std::string_view hibsupp,
   return plan;
 }
 
+const char* ButtonWord(const OperationRules& rules, const ButtonSetting& button,
+                       const ButtonAction& action) {
+  return rules.ownPowerButtonWords && button.isPowerButton ? action.powerButtonWord : action.word;
+}
+
 bool SetDiskAndMonitorTimeouts(SettingsRun& settings, port::POWER_POLICY& policy) {
   return SetTimeouts(settings, TimeoutGroup::DiskAndMonitor, policy);
 }
@@ -163,11 +172,9 @@ void SetButtonActions(SettingsRun& settings, const port::SYSTEM_POWER_CAPABILITI
     const bool present = capabilities.*button.present == 1;
     settings.Log("Success", button.capability, "", present ? "Yes" : "No");
     if (!present) continue;
-    const std::string_view code = jobdoc::FindField(button.field)->read(settings.request);
+    const std::string_view code = settings.request.Read(button.field);
     if (const ButtonAction* action = ButtonActionFor(settings.run.platform.system, code)) {
-      const bool powerButtonWord = settings.rules.ownPowerButtonWords && button.isPowerButton;
-      settings.Log("Info", button.label, "",
-                   powerButtonWord ? action->powerButtonWord : action->word);
+      settings.Log("Info", button.label, "", ButtonWord(settings.rules, button, *action));
       global.user.*button.ac = action->policy;
       global.user.*button.dc = action->policy;
     }

@@ -6,10 +6,11 @@
 
 #include "power/command_runner.h"
 #include "power/exact_value.h"
-#include "power/operation_rules.h"
 
 namespace zrt::power {
 namespace {
+
+using jobdoc::Field;
 
 constexpr const char* kHintPrefix = "Kindly check by fireing the command:- ";
 constexpr const char* kNoSupport = "Might be System Does Not Support The Option";
@@ -92,11 +93,11 @@ constexpr const char* kThrottleDcFailed =
     "Failed to Set Processor Throttle DC : Scheme Not Found /Or Does Not Support The Option";
 
 struct ThrottleSetting {
-  const char* field;
+  Field field;
   std::array<PowercfgCommand, 4> commands;  // for "1" to "4"
 };
 const ThrottleSetting kThrottleSettings[] = {
-    {"procthrotac",
+    {Field::procthrotac,
      {Throttle("Powercfg.exe -Change \"%s\" -processor-throttle-ac NONE", kThrottleAcLabel, "NONE",
                kThrottleAcFailed),
       Throttle("Powercfg.exe -Change \"%s\" -processor-throttle-ac CONSTANT", kThrottleAcLabel,
@@ -105,7 +106,7 @@ const ThrottleSetting kThrottleSettings[] = {
                "DEGRADE", kThrottleAcFailed),
       Throttle("Powercfg.exe -Change \"%s\" -processor-throttle-ac ADAPTIVE", kThrottleAcLabel,
                "ADAPTIVE", kThrottleAcFailed)}},
-    {"procthrotdc",
+    {Field::procthrotdc,
      {Throttle("Powercfg.exe -Change \"%s\" -processor-throttle-dc NONE", kThrottleDcLabel, "NONE",
                kThrottleDcFailed),
       Throttle("Powercfg.exe -Change \"%s\" -processor-throttle-dc CONSTANT", kThrottleDcLabel,
@@ -119,18 +120,18 @@ const char* const kThrottleCodes[] = {"1", "2", "3", "4"};
 
 // Group D: a field whose "1" chooses `on` and anything else `off`.
 struct OnOff {
-  const char* field;
+  Field field;
   PowercfgCommand on;
   PowercfgCommand off;
 };
 
 struct BatteryAlarmSettings {
   OnOff activate;  // switched off, the rest of the alarm is left alone
-  const char* levelField;
+  Field levelField;
   PowercfgCommand level;
   OnOff sound;
   OnOff text;
-  const char* actionField;
+  Field actionField;
   const char* actionLabel;
   std::array<PowercfgCommand, 3> actions;  // for "3", "4" and "5"
   bool forceOnlyAfterAction;               // the forced action needs an action set
@@ -139,29 +140,29 @@ struct BatteryAlarmSettings {
 };
 
 const BatteryAlarmSettings kLowAlarm = {
-    {"lowbatactivate",
+    {Field::lowbatactivate,
      Fixed("Powercfg.exe -B LOW -activate on", "Low Battery Alarm Active", "On",
            "Failed to Set Low Battery Alarm as Active : System Does Not Support The Option"),
      Fixed("Powercfg.exe -B LOW -activate off", "Low Battery Alarm Active", "off",
            "Failed to Off Low Battery Alarm : System Does Not Support The Option")},
-    "lowbatlev",
+    Field::lowbatlev,
     {"Powercfg.exe -B LOW -level %s", Insert::Level, "Low Battery Level", nullptr,
      Before::SuccessWord, After::Word, FailureStyle::FixedText,
      "Failed to Set Low Battery Level : Check Lowest Level Of Battery /Or Does Not Support The "
      "Option",
      "", "Check Lowest Level Of Battery /Or Does Not Support The Option", true},
-    {"lowbatsound",
+    {Field::lowbatsound,
      Fixed("Powercfg.exe -B LOW -sound on", "Low Battery Sound Alarm", "On",
            "Failed to On Low Battery Sound Alarm : System Does Not Support The Option"),
      Fixed("Powercfg.exe -B LOW -sound off", "Low Battery Sound Alarm", "off",
            "Failed to Off Low Battery Sound Alarm : System Does Not Support The Option")},
-    {"lowbatmsg",
+    {Field::lowbatmsg,
      Fixed("Powercfg.exe -B LOW -text on", "Low Battery Display Message", "On",
            "Failed to On Low Battery Display Message : System Does Not Support The Option"),
      Fixed("Powercfg.exe -B LOW -text off", "Low Battery Display Message", "off",
            "Failed to Off Low Battery Display Message : System Does Not Support The Option",
            Before::Nothing, true)},
-    "lowbataction",
+    Field::lowbataction,
     "Low Battery Alarm Action",
     {Fixed("Powercfg.exe -B LOW -action standby", "Low Battery Alarm Action", "Standby",
            "Failed to set Low Battery Alarm Action : System Does Not Support The Option",
@@ -173,12 +174,12 @@ const BatteryAlarmSettings kLowAlarm = {
            "Failed to set Low Battery Alarm Action : System Does Not Support The Option",
            Before::InfoWord)},
     true,
-    {"lowbatforce",
+    {Field::lowbatforce,
      Fixed("Powercfg.exe -B LOW -forceaction on", "Low Battery force Action", "On",
            "Failed to On Low Battery force Action : System Does Not Support The Option"),
      Fixed("Powercfg.exe -B LOW -forceaction off", "Low Battery force Action", "off",
            "Failed to Off Low Battery force Action : System Does Not Support The Option")},
-    {"lowbatrunprog",
+    {Field::lowbatrunprog,
      Fixed("Powercfg.exe -B LOW -program on", "Low Battery active Run Program", "On",
            "Failed to set Low Battery Run Program as Active : System Does Not Support The Option"),
      Fixed("Powercfg.exe -B LOW -program off", "Low Battery active Run Program", "off",
@@ -186,28 +187,28 @@ const BatteryAlarmSettings kLowAlarm = {
 };
 
 const BatteryAlarmSettings kCriticalAlarm = {
-    {"critbatactivate",
+    {Field::critbatactivate,
      Fixed("Powercfg.exe -B CRITICAL -activate on", "CRITICAL Battery Alarm Active", "On",
            "Failed to On CRITICAL Battery Alarm : System Does Not Support The Option"),
      Fixed("Powercfg.exe -B CRITICAL -activate off", "CRITICAL Battery Alarm Active", "off",
            "Failed to Off CRITICAL Battery Alarm : System Does Not Support The Option")},
-    "critbatlevel",
+    Field::critbatlevel,
     {"Powercfg.exe -B CRITICAL -level %s", Insert::Level, "CRITICAL Battery Level", nullptr,
      Before::SuccessWord, After::Empty, FailureStyle::FixedText,
      "Failed to Set CRITICAL Battery Level : Check The Level Value /Or System Does Not Support "
      "The Option",
      kNoSupport, "Kindly check by fireing the command:- Powercfg.exe -B CRITICAL -level <value>"},
-    {"critbatsound",
+    {Field::critbatsound,
      System("Powercfg.exe -B CRITICAL -sound on", "CRITICAL Battery Sound Alarm", "On",
             "Failed to On CRITICAL Battery Sound Alarm : "),
      System("Powercfg.exe -B CRITICAL -sound off", "CRITICAL Battery Sound Alarm", "off",
             "Failed to Off CRITICAL Battery Sound Alarm : ", Before::Nothing, true)},
-    {"critbatmsg",
+    {Field::critbatmsg,
      System("Powercfg.exe -B CRITICAL -text on", "CRITICAL Battery Display Message", "On",
             "Failed to On CRITICAL Battery Display Message : "),
      System("Powercfg.exe -B CRITICAL -text off", "CRITICAL Battery Display Message", "off",
             "Failed to Off CRITICAL Battery Display Message : ")},
-    "critbataction",
+    Field::critbataction,
     "CRITICAL Battery Alarm Action",
     {System("Powercfg.exe -B CRITICAL -action standby", "CRITICAL Battery Alarm Action", "Standby",
             "Failed to Set CRITICAL Battery Alarm Action : ", Before::InfoWord),
@@ -216,14 +217,14 @@ const BatteryAlarmSettings kCriticalAlarm = {
      System("Powercfg.exe -B CRITICAL -action shutdown", "CRITICAL Battery Alarm Action",
             "Shut down", "Failed to Set CRITICAL Battery Alarm Action : ", Before::InfoWord)},
     false,
-    {"critbatforce",
+    {Field::critbatforce,
      System("Powercfg.exe -B CRITICAL -forceaction on", "CRITICAL Battery force Action", "On",
             "Failed to On CRITICAL Battery Force Action : ", Before::Nothing, false,
             "CRITICAL Battery Force Action"),
      System("Powercfg.exe -B CRITICAL -forceaction off", "CRITICAL Battery force Action", "off",
             "Failed to Off CRITICAL Battery Force Action : ", Before::Nothing, false,
             "CRITICAL Battery Force Action")},
-    {"critbatrunprog",
+    {Field::critbatrunprog,
      System("Powercfg.exe -B CRITICAL -program on", "CRITICAL Battery active Run Program", "On",
             "Failed to On CRITICAL Battery Run Program : "),
      System("Powercfg.exe -B CRITICAL -program off", "CRITICAL Battery active Run Program", "off",
@@ -232,7 +233,7 @@ const BatteryAlarmSettings kCriticalAlarm = {
 
 // Group E: "No" switches a flag off, "Yes" on, anything else leaves it.
 struct GlobalFlagSetting {
-  const char* field;
+  Field field;
   const char* reportLabel;
   PowercfgCommand off;
   PowercfgCommand on;
@@ -244,27 +245,27 @@ constexpr PowercfgCommand Flag(const char* line, const char* option, const char*
 }
 
 const GlobalFlagSetting kGlobalFlags[] = {
-    {"dimvideo", "Video Dim Display",
+    {Field::dimvideo, "Video Dim Display",
      Flag("Powercfg.exe -GLOBALPOWERFLAG off -OPTION VIDEODIM", "VIDEODIM", "Off",
           "Failed to Turn off support for dimming video display on battery power : "),
      Flag("Powercfg.exe -GLOBALPOWERFLAG on -OPTION VIDEODIM", "VIDEODIM", "On",
           "Failed to Turn on support for dimming video display on battery power : ")},
-    {"ring", "Enable Wake On Ring",
+    {Field::ring, "Enable Wake On Ring",
      Flag("Powercfg.exe -GLOBALPOWERFLAG off -OPTION WAKEONRING", "WAKEONRING", "Off",
           "Failed to Turn off wake on ring support. : "),
      Flag("Powercfg.exe -GLOBALPOWERFLAG on -OPTION WAKEONRING", "WAKEONRING", "On",
           "Failed to Turn on wake on ring support. : ")},
-    {"promptasstandby", "Enable Pass on Logon",
+    {Field::promptasstandby, "Enable Pass on Logon",
      Flag("Powercfg.exe -GLOBALPOWERFLAG off -OPTION RESUMEPASSWORD", "RESUMEPASSWORD", "Off",
           "Failed to Turn off Prompt for password on resuming the system. : "),
      Flag("Powercfg.exe -GLOBALPOWERFLAG on -OPTION RESUMEPASSWORD", "RESUMEPASSWORD", "On",
           "Failed to Turn on Prompt for password on resuming the system. : ")},
-    {"multib", "Enable Multi Battery Display",
+    {Field::multib, "Enable Multi Battery Display",
      Flag("Powercfg.exe -GLOBALPOWERFLAG off -OPTION MULTIBATTERY", "MULTIBATTERY", "Off",
           "Failed to Turns off multiple battery display in system Power Meter. : "),
      Flag("Powercfg.exe -GLOBALPOWERFLAG on -OPTION MULTIBATTERY", "MULTIBATTERY", "On",
           "Failed to Turns on multiple battery display in system Power Meter. : ")},
-    {"taskb", "Enable Syatem Tray Battery Meter",
+    {Field::taskb, "Enable Syatem Tray Battery Meter",
      Flag("Powercfg.exe -GLOBALPOWERFLAG off -OPTION BATTERYICON", "BATTERYICON", "Off",
           "Failed to Turn off the battery meter icon in the system tray. : "),
      Flag("Powercfg.exe -GLOBALPOWERFLAG on -OPTION BATTERYICON", "BATTERYICON", "On",
@@ -319,16 +320,14 @@ class Walk {
   }
 
  private:
-  std::string_view Value(const char* field) const {
-    return jobdoc::FindField(field)->read(request_);
-  }
+  std::string_view Value(Field field) const { return request_.Read(field); }
 
   // The field equals `literal`, ignoring case as the platform does.
-  bool Is(const char* field, const char* literal) const {
+  bool Is(Field field, const char* literal) const {
     return system_.lstrcmpiA(std::string(Value(field)).c_str(), literal) == 0;
   }
 
-  bool Row(const char* field, ValueTest test, const char* accepts, bool matched,
+  bool Row(Field field, ValueTest test, const char* accepts, bool matched,
            const PowercfgCommand* command, std::string_view inserted = {}) {
     return visitor_.Row({field, Value(field), test, accepts, matched, command, inserted,
                          test == ValueTest::Inserted, capability_});
@@ -341,7 +340,7 @@ class Walk {
 
   // The command of the first code the field equals; null when none.
   template <std::size_t N>
-  const PowercfgCommand* ByCode(const char* field, const char* const (&codes)[N],
+  const PowercfgCommand* ByCode(Field field, const char* const (&codes)[N],
                                 const PowercfgCommand* commands) const {
     for (std::size_t i = 0; i < N; ++i) {
       if (Is(field, codes[i])) return &commands[i];
@@ -365,7 +364,7 @@ class Walk {
     const bool on = Is(alarm.activate.field, "1");
     if (!OnOffRow(alarm.activate)) return false;
     if (!on) {
-      for (const char* field : {alarm.levelField, alarm.sound.field, alarm.text.field,
+      for (const Field field : {alarm.levelField, alarm.sound.field, alarm.text.field,
                                 alarm.actionField, alarm.force.field, alarm.program.field}) {
         visitor_.Passed(field, PassedBecause::AlarmOff, alarm.activate.field);
       }
@@ -436,7 +435,6 @@ class Applying : public SettingsVisitor {
     if (!ReachesItsField(settings_, choice)) return false;
     return RunPowercfgCommand(settings_, *choice.command, choice.inserted);
   }
-  void Passed(const char*, PassedBecause, const char*) override {}
 
  private:
   SettingsRun& settings_;
@@ -460,7 +458,6 @@ class Refusing : public SettingsVisitor {
  public:
   explicit Refusing(SettingsRun& settings) : settings_(settings) {}
 
-  void Line(std::string_view, std::string_view, std::string_view, std::string_view) override {}
   bool Row(const SettingChoice& choice) override {
     if (choice.command == nullptr) return true;
     if (!ReachesItsField(settings_, choice)) return false;
@@ -468,7 +465,6 @@ class Refusing : public SettingsVisitor {
     return built.refusal == nullptr ||
            ReportRefusal(settings_, *choice.command, choice.inserted, built);
   }
-  void Passed(const char*, PassedBecause, const char*) override {}
 
  private:
   SettingsRun& settings_;
@@ -486,36 +482,27 @@ bool ReportAndGoOn(SettingsRun& settings, const PowercfgCommand& command) {
 }
 
 // Error capture; (Failed, label, "Action", word) when `stateLine`; the
-// prefix and the error text; (Failed, final label, number, text). The error
-// texts are those of the failure, taken before a log line could change the
-// thread's last error. A command that ran and failed set no error: its exit
-// code takes the place of the error text.
+// prefix and the error text; (Failed, final label, number, text). A command
+// that ran and failed set no error: its exit code takes the place of the
+// error text.
 bool ReportSystemError(SettingsRun& settings, const PowercfgCommand& command, std::string_view word,
                        std::string_view prefix, bool stateLine) {
-  run::Run& run = settings.run;
-  auto& buffers = run.buffers;
-  run::CaptureLastError(run);
+  const run::CapturedError error(settings.run);
   if (settings.exitCode) {
-    buffers.errorText.Clear();
-    buffers.errorText.Assign("Powercfg.exe ended with exit code " +
-                             std::to_string(*settings.exitCode) + ".");
+    settings.run.buffers.errorText.Clear();
+    settings.run.buffers.errorText.Assign("Powercfg.exe ended with exit code " +
+                                          std::to_string(*settings.exitCode) + ".");
   }
   if (stateLine) {
     settings.Log("Failed", command.label, command.noActionOnFailure ? "" : "Action", word);
   }
-  buffers.failureMessage.Assign(prefix);
-  buffers.failureMessage.Append(buffers.errorText.view());
-  settings.Log("Failed", command.finalLabel != nullptr ? command.finalLabel : command.label,
-               buffers.errorNumberText.view(), buffers.errorText.view());
+  error.Fail(prefix);
+  error.Log(settings.rules.module, "Failed",
+            command.finalLabel != nullptr ? command.finalLabel : command.label);
   return false;
 }
 
 }  // namespace
-
-void SettingsRun::Log(std::string_view type, std::string_view val1, std::string_view val2,
-                      std::string_view val3) {
-  run.log.Write(rules.module, type, val1, val2, val3);
-}
 
 bool ReportInRowStyle(SettingsRun& settings, const PowercfgCommand& command,
                       std::string_view word) {
@@ -587,6 +574,14 @@ bool WalkMachineSettings(port::System& system, const jobdoc::PowerRequest& reque
   return Walk(system, request, visitor).Groups(capabilities);
 }
 
+bool WalkEveryMachineSetting(port::System& system, const jobdoc::PowerRequest& request,
+                             SettingsVisitor& visitor) {
+  port::SYSTEM_POWER_CAPABILITIES everything = {};
+  everything.ProcessorThrottle = 1;
+  everything.SystemBatteriesPresent = 1;
+  return WalkMachineSettings(system, request, everything, visitor);
+}
+
 bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
                         std::string_view inserted) {
   run::Run& run = settings.run;
@@ -626,11 +621,8 @@ bool RefuseCommandsBeforeChanges(SettingsRun& settings) {
     const BuiltCommand built = BuildPowercfgCommand(kSetActive, name);
     if (built.refusal != nullptr) return ReportRefusal(settings, kSetActive, name, built);
   }
-  port::SYSTEM_POWER_CAPABILITIES everything = {};
-  everything.ProcessorThrottle = 1;
-  everything.SystemBatteriesPresent = 1;
   Refusing refusing(settings);
-  return WalkMachineSettings(settings.run.platform.system, settings.request, everything, refusing);
+  return WalkEveryMachineSetting(settings.run.platform.system, settings.request, refusing);
 }
 
 bool ApplyMachineSettings(SettingsRun& settings,

@@ -26,7 +26,8 @@ class Creation {
   bool Run() {
     run_.buffers.commandBuffer.Clear();
     settings_.Log("Info444", "1", "", name_);
-    if (!RequireExactValue(run_, kCreationRules.module, request_, "schemename", "scheme name")) {
+    if (!RequireExactValue(run_, kCreationRules.module, request_, jobdoc::Field::schemename,
+                           "scheme name")) {
       return false;
     }
     // A request handed over by modification runs under its lock.

@@ -1,6 +1,7 @@
 #include "power/scheme_deletion.h"
 
 #include "power/exact_value.h"
+#include "power/operation_rules.h"
 #include "power/scheme_lock.h"
 #include "power/scheme_lookup.h"
 
@@ -14,15 +15,15 @@ bool Delete(run::Run& run, const jobdoc::PowerRequest& request) {
   auto& buffers = run.buffers;
   const std::string_view name = request.schemename.view();
 
-  if (!RequireExactValue(run, kModule, request, "schemename", "scheme name")) return false;
+  if (!RequireExactValue(run, kModule, request, jobdoc::Field::schemename, "scheme name")) {
+    return false;
+  }
   SchemeLock lock;
   if (!lock.Take(run, kModule)) return false;
   const bool present = LookUpScheme(run, name, kModule);
 
   if (!power.CanUserWritePwrScheme()) {
-    run::CaptureLastError(run);
-    log.Write(kModule, "Info", "CanUserWritePwrScheme - NO", buffers.errorNumberText.view(),
-              buffers.errorText.view());
+    run::CapturedError(run).Log(kModule, "Info", "CanUserWritePwrScheme - NO");
     buffers.failureMessage.Assign(
         "The current user does not have sufficient privilege to Delete a power scheme.");
     return false;
@@ -31,15 +32,10 @@ bool Delete(run::Run& run, const jobdoc::PowerRequest& request) {
   const std::uint32_t index = run.lookup.foundIndex;
   std::uint32_t activeIndex = 0;
   if (!power.GetActivePwrScheme(activeIndex)) {
-    run::CaptureLastError(run);
-    log.Write(kModule, "Failed", "GetActivePwrScheme", buffers.errorNumberText.view(),
-              buffers.errorText.view());
-    if (run.context.vistaOrLater) {
-      buffers.failureMessage.Assign("Os Type is Windows Vista/Windows 2008/Windows 7");
-    } else {
-      buffers.failureMessage.Assign("Failed to get active power scheme : ");
-      buffers.failureMessage.Append(buffers.errorText.view());
-    }
+    const run::CapturedError error(run);
+    error.Log(kModule, "Failed", "GetActivePwrScheme");
+    if (!run.context.vistaOrLater) return error.Fail("Failed to get active power scheme : ");
+    buffers.failureMessage.Assign(kVistaFailureMessage);
     return false;
   }
   log.Write(kModule, "Success", "GetActivePwrScheme", "", "");
@@ -60,13 +56,10 @@ bool Delete(run::Run& run, const jobdoc::PowerRequest& request) {
     log.Write(kModule, "Success", "Scheme Deleted", "", name);
     return true;
   }
-  run::CaptureLastError(run);
+  const run::CapturedError error(run);
   log.Write(kModule, "Failed", "Scheme Deleted", "", name);
-  log.Write(kModule, "Failed", "Scheme Deleted", buffers.errorNumberText.view(),
-            buffers.errorText.view());
-  buffers.failureMessage.Assign("Failed to delete power scheme : ");
-  buffers.failureMessage.Append(buffers.errorText.view());
-  return false;
+  error.Log(kModule, "Failed", "Scheme Deleted");
+  return error.Fail("Failed to delete power scheme : ");
 }
 }  // namespace
 

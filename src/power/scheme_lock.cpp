@@ -5,12 +5,9 @@ namespace {
 
 // The failed call with its error texts; the message names the lock.
 bool LockFailed(run::Run& run, const char* module, const char* call) {
-  run::CaptureLastError(run);
-  run.log.Write(module, "Failed", call, run.buffers.errorNumberText.view(),
-                run.buffers.errorText.view());
-  run.buffers.failureMessage.Assign("Failed to lock the power schemes : ");
-  run.buffers.failureMessage.Append(run.buffers.errorText.view());
-  return false;
+  const run::CapturedError error(run);
+  error.Log(module, "Failed", call);
+  return error.Fail("Failed to lock the power schemes : ");
 }
 
 }  // namespace

@@ -68,9 +68,7 @@ bool LookUpScheme(run::Run& run, std::string_view schemeName, const char* module
         return SchemesEnumProc(run, index, name, description);
       });
   if (!state.listed && module != nullptr) {
-    run::CaptureLastError(run);
-    run.log.Write(module, "Failed", "EnumPwrSchemes", run.buffers.errorNumberText.view(),
-                  run.buffers.errorText.view());
+    run::CapturedError(run).Log(module, "Failed", "EnumPwrSchemes");
   }
   return state.listed && IsSchemePresent(run, schemeName);
 }

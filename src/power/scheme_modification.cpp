@@ -22,7 +22,7 @@ class Modification {
         settings_{run, request, kModificationRules} {}
 
   bool Run() {
-    if (!RequireExactValue(run_, kModificationRules.module, request_, "schemename",
+    if (!RequireExactValue(run_, kModificationRules.module, request_, jobdoc::Field::schemename,
                            "scheme name")) {
       return false;
     }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "power/policy_steps.h"
+#include "power/powercfg_settings.h"
 
 namespace zrt::power {
 namespace {
@@ -43,13 +44,10 @@ bool CallFailed(SettingsRun& settings, const char* call, const CallFailure& fail
     buffers.failureMessage.Assign(failure.message);
     return false;
   }
-  // The error texts are those of the failure, taken before a log line can
-  // change the thread's last error.
-  run::CaptureLastError(run);
+  const run::CapturedError error(run);
   if (failure.lineBefore) settings.Log("Failed", call, "", "");
-  buffers.failureMessage.Assign(failure.message);
-  buffers.failureMessage.Append(buffers.errorText.view());
-  settings.Log("Failed", call, buffers.errorNumberText.view(), buffers.errorText.view());
+  error.Fail(failure.message);
+  error.Log(settings.rules.module, "Failed", call);
   if (failure.vistaRule && run.context.vistaOrLater) {
     buffers.failureMessage.Assign(kVistaFailureMessage);
   }
@@ -62,9 +60,7 @@ bool CheckWriteRight(SettingsRun& settings) {
     settings.Log("Success", "CanUserWritePwrScheme", "", "Yes");
     return true;
   }
-  run::CaptureLastError(run);
-  settings.Log("Info", "CanUserWritePwrScheme - No", run.buffers.errorNumberText.view(),
-               run.buffers.errorText.view());
+  run::CapturedError(run).Log(settings.rules.module, "Info", "CanUserWritePwrScheme - No");
   run.buffers.failureMessage.Assign(run.context.vistaOrLater ? kVistaFailureMessage
                                                              : settings.rules.privilegeMessage);
   return false;
@@ -87,35 +83,43 @@ bool WriteScheme(SettingsRun& settings, std::uint32_t index, const port::WideTex
   // Every refusal is decided before the first change: the hibernation
   // switch or the scheme.
   if (!RefuseCommandsBeforeChanges(settings)) return false;
-  if (!SetDiskAndMonitorTimeouts(settings, policy) || !SetStandby(settings, policy) ||
-      !SetHibernation(settings, policy)) {
+  const auto succeeded = [&settings](bool ok, const char* call, const CallFailure& failure) {
+    if (!ok) return CallFailed(settings, call, failure);
+    settings.Log("Success", call, "", "");
+    return true;
+  };
+  const auto take = [&](SchemeStep step) {
+    port::SYSTEM_POWER_CAPABILITIES capabilities = {};
+    switch (step) {
+      case SchemeStep::DiskAndMonitorTimeouts:
+        return SetDiskAndMonitorTimeouts(settings, policy);
+      case SchemeStep::Standby:
+        return SetStandby(settings, policy);
+      case SchemeStep::Hibernation:
+        return SetHibernation(settings, policy);
+      case SchemeStep::WriteScheme:
+        return succeeded(power.WritePwrScheme(index, name, description, policy), "WritePwrScheme",
+                         rules.writeScheme);
+      case SchemeStep::ButtonActions:
+        if (!succeeded(power.GetPwrCapabilities(capabilities), "GetPwrCapabilities",
+                       kCapabilities)) {
+          return false;
+        }
+        SetButtonActions(settings, capabilities, global);
+        return true;
+      case SchemeStep::WriteGlobalPolicy:
+        return succeeded(power.WriteGlobalPwrPolicy(global), "WriteGlobalPwrPolicy",
+                         rules.writeGlobalPolicy);
+      case SchemeStep::ActiveScheme:
+        return ApplyActiveScheme(settings);
+      case SchemeStep::MachineSettings:  // CallFailed is always false
+        return (power.GetPwrCapabilities(capabilities) ||
+                CallFailed(settings, "GetPwrCapabilities", rules.capabilitiesAgain)) &&
+               ApplyMachineSettings(settings, capabilities);
+    }
     return false;
-  }
-
-  if (!power.WritePwrScheme(index, name, description, policy)) {
-    return CallFailed(settings, "WritePwrScheme", rules.writeScheme);
-  }
-  settings.Log("Success", "WritePwrScheme", "", "");
-
-  port::SYSTEM_POWER_CAPABILITIES buttons = {};
-  if (!power.GetPwrCapabilities(buttons)) {
-    return CallFailed(settings, "GetPwrCapabilities", kCapabilities);
-  }
-  settings.Log("Success", "GetPwrCapabilities", "", "");
-  SetButtonActions(settings, buttons, global);
-
-  if (!power.WriteGlobalPwrPolicy(global)) {
-    return CallFailed(settings, "WriteGlobalPwrPolicy", rules.writeGlobalPolicy);
-  }
-  settings.Log("Success", "WriteGlobalPwrPolicy", "", "");
-
-  if (!ApplyActiveScheme(settings)) return false;
-
-  port::SYSTEM_POWER_CAPABILITIES machine = {};
-  if (!power.GetPwrCapabilities(machine)) {
-    return CallFailed(settings, "GetPwrCapabilities", rules.capabilitiesAgain);
-  }
-  return ApplyMachineSettings(settings, machine);
+  };
+  return TakeSchemeSteps(take);
 }
 
 }  // namespace zrt::power

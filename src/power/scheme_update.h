@@ -11,6 +11,7 @@
 #include "platform/port/power_policy.h"
 #include "platform/port/system.h"
 #include "power/operation_rules.h"
+#include "power/settings_walk.h"
 #include "run/run.h"
 
 namespace zrt::power {
@@ -22,11 +23,6 @@ enum class HandOver { Allowed, Received };
 
 // Creation or modification.
 using SchemeOperation = bool (*)(run::Run& run, jobdoc::PowerRequest request, HandOver handOver);
-
-// Whether the request's `overwriteifexst` is "1": creation then hands an
-// existing scheme to modification, and modification changes an existing
-// scheme or hands a missing one to creation.
-bool OverwriteAsked(port::System& system, const jobdoc::PowerRequest& request);
 
 // For a scheme the operation cannot take itself: when `overwriteifexst` is
 // "1", logs (Info, name, `option`, "Yes") and (Info, name, "", `handingOver`)

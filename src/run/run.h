@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 #include "platform/port/platform.h"
 #include "run/job_arguments.h"
@@ -48,9 +50,28 @@ struct Run {
   LogWriter& log;
 };
 
-// Error capture: the thread's last error code as decimal text and the
-// system's message text for it, into the shared buffers.
-void CaptureLastError(Run& run);
+// How a failed platform call is reported. Construction makes the error
+// capture first (the thread's last error code as decimal text and the
+// system's message text for it, into the shared buffers), before a log
+// line can change the thread's last error; the
+// failure is then logged with the captured number and text, and the failure
+// message is a prefix followed by the error text. With `keepLastError` the
+// call's error is the thread's last error again when the capture goes (a
+// last-error saver), for a caller that reads it.
+class CapturedError {
+ public:
+  explicit CapturedError(Run& run, bool keepLastError = false);
+  ~CapturedError();
+
+  // (type, label, number, text) under `module`.
+  void Log(std::string_view module, std::string_view type, std::string_view label) const;
+  // The failure message: `prefix` and the error text. Always false.
+  bool Fail(std::string_view prefix) const;
+
+ private:
+  Run& run_;
+  std::optional<port::ErrorCode> kept_;
+};
 
 }  // namespace zrt::run
 
@@ -70,9 +91,7 @@ auto GuardOperation(Run& run, const char* module, Body&& body) -> decltype(body(
   } catch (const JobAborted&) {
     throw;
   } catch (...) {
-    CaptureLastError(run);
-    run.log.Write(module, "ERROR", "Exception Occured", run.buffers.errorNumberText.view(),
-                  run.buffers.errorText.view());
+    CapturedError(run).Log(module, "ERROR", "Exception Occured");
     throw JobAborted{};
   }
 }

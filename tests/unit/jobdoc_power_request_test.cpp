@@ -29,22 +29,25 @@ const std::vector<std::pair<std::string, std::size_t>> kExpectedFields = {
     {"critbatforce", 50},   {"critbatrunprog", 50},
 };
 
-TEST(PowerRequestTest, EveryFieldIsReachableByNameAndDistinct) {
+TEST(PowerRequestTest, EveryFieldIsReachableByItsIdentifierAndDistinct) {
   PowerRequest request;
-  for (const auto& [name, capacity] : kExpectedFields) {
-    const PowerRequestField* field = FindField(name);
-    ASSERT_NE(field, nullptr) << name;
-    EXPECT_EQ(field->capacity, capacity) << name;
-    field->assign(request, name + std::string(capacity, '+'));  // over-long on purpose
+  ASSERT_EQ(PowerRequestFields().size(), kExpectedFields.size());
+  for (std::size_t i = 0; i < kExpectedFields.size(); ++i) {
+    const auto& [name, capacity] = kExpectedFields[i];
+    const PowerRequestField& field = FieldOf(static_cast<Field>(i));
+    EXPECT_EQ(&field, &PowerRequestFields()[i]);
+    EXPECT_EQ(field.name, name);
+    EXPECT_EQ(field.capacity, capacity) << name;
+    field.assign(request, name + std::string(capacity, '+'));  // over-long on purpose
   }
   std::set<std::string> seen;
-  for (const auto& [name, capacity] : kExpectedFields) {
-    const std::string stored(FindField(name)->read(request));
+  for (std::size_t i = 0; i < kExpectedFields.size(); ++i) {
+    const auto& [name, capacity] = kExpectedFields[i];
+    const std::string stored(request.Read(static_cast<Field>(i)));
     EXPECT_EQ(stored, (name + std::string(capacity, '+')).substr(0, capacity - 1));
     seen.insert(stored);
   }
   EXPECT_EQ(seen.size(), kExpectedFields.size());  // no two names share a field
-  EXPECT_EQ(PowerRequestFields().size(), kExpectedFields.size());
   EXPECT_EQ(request.schemeDesc.size(), 2047u);
   EXPECT_EQ(request.critbatrunprog.view().substr(0, 14), "critbatrunprog");
 
@@ -55,15 +58,14 @@ TEST(PowerRequestTest, EveryFieldIsReachableByNameAndDistinct) {
 }
 
 TEST(PowerRequestTest, ElementNamesMatchIgnoringCase) {
-  EXPECT_EQ(FindElementField("SCHEMEDESC"), FindField("schemeDesc"));
-  EXPECT_EQ(FindElementField("ProcThrotAC"), FindField("procthrotac"));
+  EXPECT_EQ(FindElementField("SCHEMEDESC"), &FieldOf(Field::schemeDesc));
+  EXPECT_EQ(FindElementField("ProcThrotAC"), &FieldOf(Field::procthrotac));
   EXPECT_EQ(FindElementField("value"), nullptr);  // filled from the attribute only
   EXPECT_EQ(FindElementField("schemename "), nullptr);
   EXPECT_EQ(FindElementField(""), nullptr);
-  EXPECT_EQ(FindField("SchemeName"), nullptr);  // field names are exact
   for (const auto& [name, capacity] : kExpectedFields) {
     if (name != "value") {
-      EXPECT_NE(FindElementField(name), nullptr) << name;
+      EXPECT_EQ(FindElementField(name), &FieldOf(FindElementField(name)->id)) << name;
     }
   }
 }

@@ -6,6 +6,7 @@
 namespace zrt {
 namespace {
 
+using jobdoc::Field;
 using jobdoc::PowerRequest;
 
 class ReadNextStepTest : public test::JobDocumentFixture {
@@ -91,12 +92,12 @@ TEST_F(ReadNextStepTest, ValuesAreConvertedAndCutToTheirFieldsAndSaySo) {
   EXPECT_EQ(request_.lowbatlev, "\xC9nergie ?");  // in the ANSI code page
 
   using jobdoc::ValueFit;
-  EXPECT_EQ(request_.Fit("schemename"), ValueFit::TooLong);
-  EXPECT_EQ(request_.Fit("lowbatlev"), ValueFit::Lossy);
-  EXPECT_EQ(request_.Fit("critbatlevel"), ValueFit::Whole);  // the later element's fit
-  EXPECT_EQ(request_.Fit("tohdpi"), ValueFit::Whole);        // no element
+  EXPECT_EQ(request_.Fit(Field::schemename), ValueFit::TooLong);
+  EXPECT_EQ(request_.Fit(Field::lowbatlev), ValueFit::Lossy);
+  EXPECT_EQ(request_.Fit(Field::critbatlevel), ValueFit::Whole);  // the later element's fit
+  EXPECT_EQ(request_.Fit(Field::tohdpi), ValueFit::Whole);        // no element
   ASSERT_FALSE(document_->ReadNextStep(request_, error_));
-  EXPECT_EQ(request_.Fit("schemename"), ValueFit::Whole);  // cleared with the request
+  EXPECT_EQ(request_.Fit(Field::schemename), ValueFit::Whole);  // cleared with the request
 }
 
 }  // namespace

@@ -41,7 +41,8 @@ run::Run& PowerRunTest::StartRun(bool vista) {
 
 jobdoc::PowerRequest MakeRequest(const RequestFields& fields) {
   jobdoc::PowerRequest request;
-  for (const auto& [name, value] : fields) request.Fill(*jobdoc::FindField(name), value, false);
+  for (const auto& [name, value] : fields)
+    request.Fill(*jobdoc::FindElementField(name), value, false);
   return request;
 }
 
