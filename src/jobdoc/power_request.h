@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 #include "platform/fixed_text.h"
@@ -70,8 +71,9 @@ enum class ValueFit {
 enum class Field : std::uint8_t { ZRT_POWER_REQUEST_FIELDS(ZRT_FIELD_ID) };
 #undef ZRT_FIELD_ID
 
-#define ZRT_FIELD_ONE(name, width) +1
-constexpr std::size_t kPowerRequestFieldCount = 0 ZRT_POWER_REQUEST_FIELDS(ZRT_FIELD_ONE);
+#define ZRT_FIELD_ONE(name, width) 1,
+constexpr std::size_t kPowerRequestFieldCount =
+    std::initializer_list<int>{ZRT_POWER_REQUEST_FIELDS(ZRT_FIELD_ONE)}.size();
 #undef ZRT_FIELD_ONE
 
 struct PowerRequestField;

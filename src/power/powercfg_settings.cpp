@@ -12,6 +12,9 @@ namespace {
 
 using jobdoc::Field;
 
+// The log and status texts below are the ones the server and stored logs
+// hold, slips included ("fireing", "Syatem", "Turns off"): never correct
+// them.
 constexpr const char* kHintPrefix = "Kindly check by fireing the command:- ";
 constexpr const char* kNoSupport = "Might be System Does Not Support The Option";
 // The settings' command buffer holds at most this many characters.

@@ -25,6 +25,7 @@ class Creation {
 
   bool Run() {
     run_.buffers.commandBuffer.Clear();
+    // "Info444" is the type stored logs carry for this line: keep it.
     settings_.Log("Info444", "1", "", name_);
     if (!RequireExactValue(run_, kCreationRules.module, request_, jobdoc::Field::schemename,
                            "scheme name")) {
