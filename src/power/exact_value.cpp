@@ -2,6 +2,10 @@
 
 namespace zrt::power {
 
+bool ValueIs(port::System& system, std::string_view value, const char* literal) {
+  return system.lstrcmpiA(std::string(value).c_str(), literal) == 0;
+}
+
 std::string ValueFitProblem(const jobdoc::PowerRequest& request, jobdoc::Field field,
                             std::string_view label) {
   const jobdoc::ValueFit fit = request.Fit(field);

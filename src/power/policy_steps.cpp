@@ -63,10 +63,6 @@ const std::array<TimeoutSetting, 8> kTimeouts = {{
 
 #undef ZRT_TIMEOUT
 
-bool Is(port::System& system, std::string_view value, const char* literal) {
-  return system.lstrcmpiA(std::string(value).c_str(), literal) == 0;
-}
-
 // Whether the group's time-outs reached their fields whole: a number read
 // from a cut text is another number. The first that did not is reported,
 // naming its field.
@@ -114,7 +110,7 @@ const std::array<TimeoutSetting, 8>& TimeoutSettings() { return kTimeouts; }
 
 const ButtonAction* ButtonActionFor(port::System& system, std::string_view code) {
   for (const ButtonAction& action : kButtonActions) {
-    if (Is(system, code, action.code)) return &action;
+    if (ValueIs(system, code, action.code)) return &action;
   }
   return nullptr;
 }
@@ -125,9 +121,9 @@ HibernationPlan PlanHibernation(port::System& system, std::string_view hibsupp,
                                 port::BOOLEAN answer, const OperationRules& rules) {
   HibernationPlan plan{};
   plan.allowed = answer == 1;
-  plan.wanted = Is(system, hibsupp, "1");
-  plan.applies =
-      !(answer > 1 && rules.hibernationNeedsZeroOrOne) && (plan.wanted || Is(system, hibsupp, "0"));
+  plan.wanted = ValueIs(system, hibsupp, "1");
+  plan.applies = !(answer > 1 && rules.hibernationNeedsZeroOrOne) &&
+                 (plan.wanted || ValueIs(system, hibsupp, "0"));
   return plan;
 }
 

@@ -325,9 +325,8 @@ class Walk {
  private:
   std::string_view Value(Field field) const { return request_.Read(field); }
 
-  // The field equals `literal`, ignoring case as the platform does.
   bool Is(Field field, const char* literal) const {
-    return system_.lstrcmpiA(std::string(Value(field)).c_str(), literal) == 0;
+    return ValueIs(system_, Value(field), literal);
   }
 
   bool Row(Field field, ValueTest test, const char* accepts, bool matched,
@@ -566,7 +565,7 @@ std::vector<const PowercfgCommand*> CommandsWithInsert() {
 const PowercfgCommand& HibernationCommand(bool on) { return on ? kHibernateOn : kHibernateOff; }
 
 bool ActiveSchemeAsked(port::System& system, const jobdoc::PowerRequest& request) {
-  return system.lstrcmpiA(request.actpowesch.c_str(), "1") == 0;
+  return ValueIs(system, request.actpowesch.view(), "1");
 }
 
 const PowercfgCommand& SetActiveCommand() { return kSetActive; }

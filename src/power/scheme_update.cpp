@@ -12,7 +12,7 @@ constexpr CallFailure kCapabilities = {"Failed to Get Power Capabilities : ", fa
 }  // namespace
 
 bool OverwriteAsked(port::System& system, const jobdoc::PowerRequest& request) {
-  return system.lstrcmpiA(request.overwriteifexst.c_str(), "1") == 0;
+  return ValueIs(system, request.overwriteifexst.view(), "1");
 }
 
 bool HandOverIfAsked(SettingsRun& settings, HandOver handOver, const char* option,

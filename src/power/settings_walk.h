@@ -26,6 +26,10 @@ extern const OperationRules kModificationRules;
 // scheme or hands a missing one to creation.
 bool OverwriteAsked(port::System& system, const jobdoc::PowerRequest& request);
 
+// Whether a request value equals `literal`, ignoring case as the platform
+// does: how every word and number of a request is matched.
+bool ValueIs(port::System& system, std::string_view value, const char* literal);
+
 // Why `field` of `request` does not hold its element's text exactly, naming
 // the value by `label` ("scheme name"); empty when it does.
 std::string ValueFitProblem(const jobdoc::PowerRequest& request, jobdoc::Field field,
