@@ -48,13 +48,14 @@ def load_scenario(path, preludes=None):
         raise ScenarioError(f"cannot read {path}: {e}")
     if not isinstance(scenario, dict):
         raise ScenarioError("a scenario is a JSON object")
-    scenario = shared_values(scenario, (preludes or load_preludes()).get("values", {}))
+    preludes = preludes or load_preludes()
+    scenario = shared_values(scenario, preludes.get("values", {}))
+    scenario.setdefault("machine", preludes["machine"])
     unknown = set(scenario) - TOP_LEVEL_KEYS
     if unknown:
         raise ScenarioError(f"unknown members: {sorted(unknown)}")
-    for member in ("machine", "expect"):
-        if member not in scenario:
-            raise ScenarioError(f"missing member {member!r}")
+    if "expect" not in scenario:
+        raise ScenarioError("missing member 'expect'")
     expect = scenario["expect"]
     unknown = set(expect) - EXPECT_KEYS
     if unknown:
