@@ -40,7 +40,7 @@ LOG_KEYS = {"location", "header", "records", "end_line"}
 # Scenario file
 
 
-def load_scenario(path):
+def load_scenario(path, preludes=None):
     try:
         with open(path, encoding="utf-8") as f:
             scenario = json.load(f)
@@ -48,12 +48,14 @@ def load_scenario(path):
         raise ScenarioError(f"cannot read {path}: {e}")
     if not isinstance(scenario, dict):
         raise ScenarioError("a scenario is a JSON object")
+    preludes = preludes or load_preludes()
+    scenario = shared_values(scenario, preludes.get("values", {}))
+    scenario.setdefault("machine", preludes["machine"])
     unknown = set(scenario) - TOP_LEVEL_KEYS
     if unknown:
         raise ScenarioError(f"unknown members: {sorted(unknown)}")
-    for member in ("machine", "expect"):
-        if member not in scenario:
-            raise ScenarioError(f"missing member {member!r}")
+    if "expect" not in scenario:
+        raise ScenarioError("missing member 'expect'")
     expect = scenario["expect"]
     unknown = set(expect) - EXPECT_KEYS
     if unknown:
@@ -71,6 +73,21 @@ def load_scenario(path):
     if unknown:
         raise ScenarioError(f"unknown members of expect.log: {sorted(unknown)}")
     return scenario
+
+
+def shared_values(value, values, where="", depth=0):
+    """`value` with every text "@name" replaced by the shared value of that
+    name in preludes.json; the log's records name record runs instead."""
+    if isinstance(value, str) and value.startswith("@"):
+        if value[1:] not in values or depth > 5:
+            raise ScenarioError(f"{where or 'scenario'}: no shared value {value!r}")
+        return shared_values(values[value[1:]], values, where, depth + 1)
+    if isinstance(value, list):
+        return [shared_values(v, values, f"{where}[{k}]", depth) for k, v in enumerate(value)]
+    if isinstance(value, dict):
+        return {k: v if f"{where}.{k}" == ".expect.log.records"
+                else shared_values(v, values, f"{where}.{k}", depth) for k, v in value.items()}
+    return value
 
 
 def scenario_targets(scenario):
@@ -549,14 +566,14 @@ def main():
 
     name = pathlib.Path(args.scenario).stem
     try:
-        scenario = load_scenario(args.scenario)
+        preludes = load_preludes()
+        scenario = load_scenario(args.scenario, preludes)
         if args.target not in scenario_targets(scenario):
             print(f"SKIP [{args.target}] {name}: the scenario does not apply to this target")
             return EXIT_SKIP
         target = make_target(args.target, args.build_dir, args.program, args.doubles,
                              args.prefix, args.keep)
         default_url = target.cache.get("ZRT_DEFAULT_STATUS_URL", "https://status.server.invalid")
-        preludes = load_preludes()
         observed, builtins = target.run(scenario, default_url, preludes)
         if args.show:
             print_observed(observed)
