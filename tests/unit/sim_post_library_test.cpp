@@ -34,20 +34,17 @@ class SimPostLibraryTest : public SimMachineTest {
 
 TEST_F(SimPostLibraryTest, MissingOrForeignLibraryFilesDoNotLoad) {
   Open();
-  EXPECT_FALSE(Post().LoadLibraryA(kLibrary));
-  EXPECT_EQ(LastError(), 126u);
+  EXPECT_TRUE(Refused(Post().LoadLibraryA(kLibrary), 126));
   EXPECT_FALSE(Post().GetProcAddress("WebPostData")) << "no library loaded";
 
   Library("MZ\x90 not a description");
-  EXPECT_FALSE(Post().LoadLibraryA(kLibrary));
-  EXPECT_EQ(LastError(), 193u);
+  EXPECT_TRUE(Refused(Post().LoadLibraryA(kLibrary), 193));
 }
 
 TEST_F(SimPostLibraryTest, EntryPointMustBeExported) {
   Library(R"({"exports": ["SomethingElse"]})");
   ASSERT_TRUE(Post().LoadLibraryA("c:\\program files\\merqel\\ZCOURIER.DLL"));
-  EXPECT_FALSE(Post().GetProcAddress("WebPostData"));
-  EXPECT_EQ(LastError(), 127u);
+  EXPECT_TRUE(Refused(Post().GetProcAddress("WebPostData"), 127));
   EXPECT_TRUE(Post().GetProcAddress("SomethingElse"));
 }
 

@@ -83,16 +83,12 @@ TEST_F(SimPowerTest, ForcedFailuresReturnFalseWithTheirCodes) {
                    "GetActivePwrScheme": 120, "DeletePwrScheme": 32}})");
   Open();
   int calls = 0;
-  EXPECT_FALSE(Power().EnumPwrSchemes([&](auto, auto&, auto&) { return ++calls > 0; }));
-  EXPECT_EQ(LastError(), 5u);
+  EXPECT_TRUE(Refused(Power().EnumPwrSchemes([&](auto, auto&, auto&) { return ++calls > 0; }), 5));
   EXPECT_EQ(calls, 0);
-  EXPECT_FALSE(Power().CanUserWritePwrScheme());
-  EXPECT_EQ(LastError(), 1314u);
+  EXPECT_TRUE(Refused(Power().CanUserWritePwrScheme(), 1314));
   std::uint32_t active = 0;
-  EXPECT_FALSE(Power().GetActivePwrScheme(active));
-  EXPECT_EQ(LastError(), 120u);
-  EXPECT_FALSE(Power().DeletePwrScheme(0));
-  EXPECT_EQ(LastError(), 32u);
+  EXPECT_TRUE(Refused(Power().GetActivePwrScheme(active), 120));
+  EXPECT_TRUE(Refused(Power().DeletePwrScheme(0), 32));
   EXPECT_EQ(PowerFile()["schemes"].size(), 1u);
 }
 
@@ -108,17 +104,14 @@ TEST_F(SimPowerTest, DeletionIsWrittenBackKeepingEverythingElse) {
   // A fresh platform on the same folder sees the deletion.
   Open();
   EXPECT_EQ(Enumerate().size(), 2u);
-  EXPECT_FALSE(Power().DeletePwrScheme(1));
-  EXPECT_EQ(LastError(), 2u);
+  EXPECT_TRUE(Refused(Power().DeletePwrScheme(1), 2));
 }
 
 TEST_F(SimPowerTest, UserWithoutTheRightCannotDelete) {
   Write("power.json", R"({"user_may_write": false, "schemes": [{"index": 3, "name": "A"}]})");
   Open();
-  EXPECT_FALSE(Power().CanUserWritePwrScheme());
-  EXPECT_EQ(LastError(), 5u);
-  EXPECT_FALSE(Power().DeletePwrScheme(3));
-  EXPECT_EQ(LastError(), 5u);
+  EXPECT_TRUE(Refused(Power().CanUserWritePwrScheme(), 5));
+  EXPECT_TRUE(Refused(Power().DeletePwrScheme(3), 5));
   EXPECT_EQ(PowerFile()["schemes"].size(), 1u);
 }
 
@@ -162,8 +155,7 @@ TEST_F(SimPowerTest, PoliciesAreReadAndWrittenFieldByFieldKeepingOtherMembers) {
   EXPECT_EQ(file["global_policy"]["PowerButtonAc"]["EventCode"], 16);
   ASSERT_TRUE(Power().ReadPwrScheme(8, policy));
   EXPECT_EQ(policy.user.VideoTimeoutAc, 60u);
-  EXPECT_FALSE(Power().ReadPwrScheme(9, policy));
-  EXPECT_EQ(LastError(), 2u);
+  EXPECT_TRUE(Refused(Power().ReadPwrScheme(9, policy), 2));
 }
 
 TEST_F(SimPowerTest, FailureListsFailTheCallsInTurnAndAMissingActiveSchemeHasNoPolicy) {
@@ -172,15 +164,12 @@ TEST_F(SimPowerTest, FailureListsFailTheCallsInTurnAndAMissingActiveSchemeHasNoP
   Open();
   port::SYSTEM_POWER_CAPABILITIES capabilities = {};
   EXPECT_TRUE(Power().GetPwrCapabilities(capabilities));
-  EXPECT_FALSE(Power().GetPwrCapabilities(capabilities));
-  EXPECT_EQ(LastError(), 87u);
+  EXPECT_TRUE(Refused(Power().GetPwrCapabilities(capabilities), 87));
   EXPECT_TRUE(Power().GetPwrCapabilities(capabilities));
-  EXPECT_FALSE(Power().WriteGlobalPwrPolicy({}));
-  EXPECT_EQ(LastError(), 5u);
+  EXPECT_TRUE(Refused(Power().WriteGlobalPwrPolicy({}), 5));
   port::GLOBAL_POWER_POLICY global = {};
   port::POWER_POLICY policy = {};
-  EXPECT_FALSE(Power().GetCurrentPowerPolicies(global, policy));
-  EXPECT_EQ(LastError(), 2u);
+  EXPECT_TRUE(Refused(Power().GetCurrentPowerPolicies(global, policy), 2));
 }
 
 TEST_F(SimPowerTest, ChangesMadeBehindTheMachinesBackAreSeen) {

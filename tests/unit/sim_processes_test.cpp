@@ -51,8 +51,7 @@ TEST_F(SimProcessesTest, SnapshotFailureIsReported) {
   Write("processes.json", R"({"snapshot_error": 8, "processes": [{"pid": 4, "name": "System"}]})");
   Open();
   std::vector<port::ProcessEntry> entries;
-  EXPECT_FALSE(Processes().SnapshotProcesses(entries));
-  EXPECT_EQ(LastError(), 8u);
+  EXPECT_TRUE(Refused(Processes().SnapshotProcesses(entries), 8));
   EXPECT_TRUE(entries.empty());
 }
 
@@ -69,31 +68,24 @@ TEST_F(SimProcessesTest, ImpersonationSwitchesTheUserUntilRevert) {
 }
 
 TEST_F(SimProcessesTest, RefusalsSetTheConfiguredErrors) {
-  EXPECT_EQ(Processes().OpenProcess(1700), nullptr);
-  EXPECT_EQ(LastError(), 5u);
-  EXPECT_EQ(Processes().OpenProcess(9999), nullptr);
-  EXPECT_EQ(LastError(), 87u);
-  EXPECT_EQ(TokenOf(1800), nullptr);
-  EXPECT_EQ(LastError(), 8u);
+  EXPECT_TRUE(Refused(Processes().OpenProcess(1700) != nullptr, 5));
+  EXPECT_TRUE(Refused(Processes().OpenProcess(9999) != nullptr, 87));
+  EXPECT_TRUE(Refused(TokenOf(1800) != nullptr, 8));
 
   auto token = TokenOf(1900);
   ASSERT_NE(token, nullptr);
-  EXPECT_FALSE(Processes().ImpersonateLoggedOnUser(*token));
-  EXPECT_EQ(LastError(), 1314u);
+  EXPECT_TRUE(Refused(Processes().ImpersonateLoggedOnUser(*token), 1314));
   EXPECT_EQ(UserName(), "SYSTEM");
 }
 
 TEST_F(SimProcessesTest, HandlesOfTheWrongKindAreInvalid) {
-  EXPECT_EQ(Processes().OpenProcessToken(nullptr), nullptr);
-  EXPECT_EQ(LastError(), 6u);
+  EXPECT_TRUE(Refused(Processes().OpenProcessToken(nullptr) != nullptr, 6));
   const auto process = Processes().OpenProcess(1640);
   ASSERT_NE(process, nullptr);
-  EXPECT_FALSE(Processes().ImpersonateLoggedOnUser(*process));
-  EXPECT_EQ(LastError(), 6u);
+  EXPECT_TRUE(Refused(Processes().ImpersonateLoggedOnUser(*process), 6));
   const auto token = Processes().OpenProcessToken(process.get());
   ASSERT_NE(token, nullptr);
-  EXPECT_EQ(Processes().OpenProcessToken(token.get()), nullptr);
-  EXPECT_EQ(LastError(), 6u);
+  EXPECT_TRUE(Refused(Processes().OpenProcessToken(token.get()) != nullptr, 6));
 }
 
 TEST_F(SimProcessesTest, UserNameNeedsRoomForItsTerminator) {
