@@ -38,19 +38,16 @@ class SimProcessesTest : public SimMachineTest {
   }
 };
 
-TEST_F(SimProcessesTest, SnapshotListsProcessesInStoredOrder) {
+TEST_F(SimProcessesTest, SnapshotListsProcessesInStoredOrderOrFailsWithItsCode) {
   std::vector<port::ProcessEntry> entries;
   ASSERT_TRUE(Processes().SnapshotProcesses(entries));
   ASSERT_EQ(entries.size(), 5u);
   EXPECT_EQ(entries[0].exeFile, "System");
   EXPECT_EQ(entries[1].processId, 1640u);
   EXPECT_EQ(entries[2].exeFile, "EXPLORER.EXE");
-}
 
-TEST_F(SimProcessesTest, SnapshotFailureIsReported) {
-  Write("processes.json", R"({"snapshot_error": 8, "processes": [{"pid": 4, "name": "System"}]})");
-  Open();
-  std::vector<port::ProcessEntry> entries;
+  Reopen("processes.json", R"({"snapshot_error": 8, "processes": [{"pid": 4, "name": "System"}]})");
+  entries.clear();
   EXPECT_TRUE(Refused(Processes().SnapshotProcesses(entries), 8));
   EXPECT_TRUE(entries.empty());
 }
