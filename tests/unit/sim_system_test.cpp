@@ -55,25 +55,21 @@ TEST_F(SimSystemTest, CaseInsensitiveComparisonCoversLatinLetters) {
   EXPECT_NE(System().lstrcmpiA("e", "\xE9"), 0);
 }
 
-TEST_F(SimSystemTest, CommandLineIsTheProgramPathAndTheJobArgument) {
-  EXPECT_EQ(System().GetCommandLineA(), "\"C:\\Program Files\\Merqel\\zReTessalyXP.exe\" a@#@b");
-}
-
 TEST_F(SimSystemTest, VersionRecordsCanBeRefused) {
   port::OsVersion version;
   ASSERT_TRUE(System().GetVersionExA(version, true));
   EXPECT_EQ(version.major, 5u);
   EXPECT_EQ(version.minor, 1u);
 
-  Write("machine.json", R"({"version": {"major": 6, "minor": 1,
+  Reopen("machine.json", R"({"version": {"major": 6, "minor": 1,
       "extended_record_refused": true}})");
-  Open();
   EXPECT_FALSE(System().GetVersionExA(version, true));
   ASSERT_TRUE(System().GetVersionExA(version, false));
   EXPECT_EQ(version.major, 6u);
 }
 
-TEST_F(SimSystemTest, FixedClockKnowsItsWeekday) {
+TEST_F(SimSystemTest, CommandLineAndFixedClockComeFromTheMachine) {
+  EXPECT_EQ(System().GetCommandLineA(), "\"C:\\Program Files\\Merqel\\zReTessalyXP.exe\" a@#@b");
   const port::SystemTime now = System().GetLocalTime();
   EXPECT_EQ(now.year, 2026);
   EXPECT_EQ(now.month, 12);
@@ -99,7 +95,7 @@ TEST_F(SimSystemTest, TimesTakeTheActivityLogsPictureOnly) {
   }
 }
 
-TEST_F(SimSystemTest, SleepIsRecordedWithoutWaiting) {
+TEST_F(SimSystemTest, SleepIsRecordedWithoutWaitingAndDebuggerOutputAppendedAsUtf8) {
   const auto start = std::chrono::steady_clock::now();
   System().Sleep(5000);
   System().Sleep(1000);
@@ -107,9 +103,7 @@ TEST_F(SimSystemTest, SleepIsRecordedWithoutWaiting) {
   const sim::Json record = sim::Json::parse(Read("sleep.json"));
   EXPECT_EQ(record["total_ms"], 6000);
   EXPECT_EQ(record["calls"].size(), 2u);
-}
 
-TEST_F(SimSystemTest, DebuggerOutputIsAppendedAsUtf8) {
   System().OutputDebugStringA("Caf\xE9\n");
   System().OutputDebugStringA("two\n");
   EXPECT_EQ(Read("debug_output.txt"), "Caf\xC3\xA9\ntwo\n");
