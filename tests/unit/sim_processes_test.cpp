@@ -64,7 +64,7 @@ TEST_F(SimProcessesTest, ImpersonationSwitchesTheUserUntilRevert) {
   EXPECT_EQ(UserName(), "SYSTEM");
 }
 
-TEST_F(SimProcessesTest, RefusalsSetTheConfiguredErrors) {
+TEST_F(SimProcessesTest, RefusalsSetTheConfiguredErrorsAndWrongHandlesAreInvalid) {
   EXPECT_TRUE(Refused(Processes().OpenProcess(1700) != nullptr, 5));
   EXPECT_TRUE(Refused(Processes().OpenProcess(9999) != nullptr, 87));
   EXPECT_TRUE(Refused(TokenOf(1800) != nullptr, 8));
@@ -73,22 +73,20 @@ TEST_F(SimProcessesTest, RefusalsSetTheConfiguredErrors) {
   ASSERT_NE(token, nullptr);
   EXPECT_TRUE(Refused(Processes().ImpersonateLoggedOnUser(*token), 1314));
   EXPECT_EQ(UserName(), "SYSTEM");
-}
 
-TEST_F(SimProcessesTest, HandlesOfTheWrongKindAreInvalid) {
+  // Handles of the wrong kind are invalid.
   EXPECT_TRUE(Refused(Processes().OpenProcessToken(nullptr) != nullptr, 6));
   const auto process = Processes().OpenProcess(1640);
   ASSERT_NE(process, nullptr);
   EXPECT_TRUE(Refused(Processes().ImpersonateLoggedOnUser(*process), 6));
-  const auto token = Processes().OpenProcessToken(process.get());
+  token = Processes().OpenProcessToken(process.get());
   ASSERT_NE(token, nullptr);
   EXPECT_TRUE(Refused(Processes().OpenProcessToken(token.get()) != nullptr, 6));
 }
 
 TEST_F(SimProcessesTest, UserNameNeedsRoomForItsTerminator) {
   std::string name = "unchanged";
-  EXPECT_FALSE(Processes().GetUserNameA(name, 6));  // "SYSTEM" needs 7
-  EXPECT_EQ(LastError(), 122u);
+  EXPECT_TRUE(Refused(Processes().GetUserNameA(name, 6), 122));  // "SYSTEM" needs 7
   EXPECT_EQ(name, "unchanged");
   EXPECT_TRUE(Processes().GetUserNameA(name, 7));
   EXPECT_EQ(name, "SYSTEM");
