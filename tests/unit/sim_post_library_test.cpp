@@ -10,19 +10,15 @@ namespace zrt::test {
 namespace {
 
 constexpr const char* kLibrary = "C:\\Program Files\\Merqel\\zCourier.dll";
+constexpr const char* kLibraryFile = "drive_c/Program Files/Merqel/zCourier.dll";
 
 class SimPostLibraryTest : public SimMachineTest {
  protected:
-  void Library(const std::string& description) {
-    Write("drive_c/Program Files/Merqel/zCourier.dll", description);
-    Open();
-  }
-
   port::PostLibrary& Post() { return sim_->Platform().post; }
 
   // Installs the library and loads it with its entry point.
   void Loaded(const std::string& description) {
-    Library(description);
+    Reopen(kLibraryFile, description);
     ASSERT_TRUE(Post().LoadLibraryA(kLibrary));
     ASSERT_TRUE(Post().GetProcAddress("WebPostData"));
   }
@@ -44,10 +40,10 @@ TEST_F(SimPostLibraryTest, MissingOrForeignLibraryFilesDoNotLoadAndTheEntryPoint
   EXPECT_TRUE(Refused(Post().LoadLibraryA(kLibrary), 126));
   EXPECT_FALSE(Post().GetProcAddress("WebPostData")) << "no library loaded";
 
-  Library("MZ\x90 not a description");
+  Reopen(kLibraryFile, "MZ\x90 not a description");
   EXPECT_TRUE(Refused(Post().LoadLibraryA(kLibrary), 193));
 
-  Library(R"({"exports": ["SomethingElse"]})");
+  Reopen(kLibraryFile, R"({"exports": ["SomethingElse"]})");
   ASSERT_TRUE(Post().LoadLibraryA("c:\\program files\\merqel\\ZCOURIER.DLL"));
   EXPECT_TRUE(Refused(Post().GetProcAddress("WebPostData"), 127));
   EXPECT_TRUE(Post().GetProcAddress("SomethingElse"));

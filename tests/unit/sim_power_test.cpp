@@ -20,7 +20,7 @@ struct Seen {
 class SimPowerTest : public SimMachineTest {
  protected:
   SimPowerTest() {
-    Write("power.json", R"({
+    Reopen("power.json", R"({
       "active_scheme": 1,
       "schemes": [
         {"index": 0, "name": "Home/Office Desk", "description": "Desk"},
@@ -28,7 +28,6 @@ class SimPowerTest : public SimMachineTest {
         {"index": 7, "name": "\u00c9conomie \u20ac", "description": "Nuit", "policy": {"keep": 1}}
       ]
     })");
-    Open();
   }
 
   port::PowerProfile& Power() { return sim_->Platform().power; }

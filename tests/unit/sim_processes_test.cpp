@@ -11,7 +11,7 @@ namespace {
 class SimProcessesTest : public SimMachineTest {
  protected:
   SimProcessesTest() {
-    Write("processes.json", R"({
+    Reopen("processes.json", R"({
       "agent_account": "SYSTEM",
       "processes": [
         {"pid": 4, "name": "System"},
@@ -21,7 +21,6 @@ class SimProcessesTest : public SimMachineTest {
         {"pid": 1900, "name": "explorer.exe", "user": "pwong", "impersonate_error": 1314}
       ]
     })");
-    Open();
   }
 
   port::Processes& Processes() { return sim_->Platform().processes; }

@@ -15,7 +15,7 @@ using port::Hive;
 class SimRegistryTest : public SimMachineTest {
  protected:
   SimRegistryTest() {
-    Write("registry.json", R"({
+    Reopen("registry.json", R"({
       "keys": {
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\MERQEL": {
           "values": {
@@ -37,7 +37,6 @@ class SimRegistryTest : public SimMachineTest {
         "HKCU\\Software\\Only": {"values": {"x": "y"}}
       }
     })");
-    Open();
   }
 
   long OpenKey(Hive hive, const char* path) {
