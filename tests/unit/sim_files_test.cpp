@@ -22,8 +22,7 @@ class SimFilesTest : public SimMachineTest {
           "  url =  \"http://status.example\"  \r\n"
           "Blank=\r\n"
           "[wpdcmscriptjobinstancestatus]\r\nURL=http://second-section\r\n");
-    Write("drive_c/Data/report.xml", "12345");
-    Open();
+    Reopen("drive_c/Data/report.xml", "12345");
   }
 
   port::FileSystem& Files() { return sim_->Platform().files; }
