@@ -15,9 +15,9 @@
 namespace zrt::test {
 namespace {
 
-class CachedJsonFileTest : public ::testing::Test {
+class SimCachedJsonFileTest : public ::testing::Test {
  protected:
-  CachedJsonFileTest()
+  SimCachedJsonFileTest()
       : path_(scratch_.Write("state.json", R"({"active": 1, "none": [], "empty": {},
           "list": [{"index": 0, "policy": {"Idle": {"Action": 2}}, "notes": ["a", "b"]},
                    {"index": 1, "name": "Caf\u00e9 \"quoted\"\n", "ratio": 0.5},
@@ -37,7 +37,7 @@ class CachedJsonFileTest : public ::testing::Test {
   sim::CachedJsonFile file_;
 };
 
-TEST_F(CachedJsonFileTest, WritesWhatAWholeDumpGivesHoweverTheContentsChanged) {
+TEST_F(SimCachedJsonFileTest, WritesWhatAWholeDumpGivesHoweverTheContentsChanged) {
   using Change = std::function<void(sim::Json&)>;
   const std::vector<Change> changes = {
       [](sim::Json& j) { j["active"] = 2; },
@@ -64,7 +64,7 @@ TEST_F(CachedJsonFileTest, WritesWhatAWholeDumpGivesHoweverTheContentsChanged) {
   }
 }
 
-TEST_F(CachedJsonFileTest, AChangeThatFailsLeavesTheFileAndWhatIsKeptAsTheyWere) {
+TEST_F(SimCachedJsonFileTest, AChangeThatFailsLeavesTheFileAndWhatIsKeptAsTheyWere) {
   const std::string before = OnDisk();
   EXPECT_THROW(file_.Update([](sim::Json& j) {
     j["active"] = 5;

@@ -10,6 +10,8 @@
 namespace zrt::test {
 namespace {
 
+using port::OpenMode;
+
 class SimFilesTest : public SimMachineTest {
  protected:
   SimFilesTest() {
@@ -20,11 +22,11 @@ class SimFilesTest : public SimMachineTest {
           "  url =  \"http://status.example\"  \r\n"
           "Blank=\r\n"
           "[wpdcmscriptjobinstancestatus]\r\nURL=http://second-section\r\n");
-    Write("drive_c/Data/report.xml", "12345");
-    Open();
+    Reopen("drive_c/Data/report.xml", "12345");
   }
 
   port::FileSystem& Files() { return sim_->Platform().files; }
+  bool Opens(const char* path, OpenMode mode) { return Files().CreateFileA(path, mode) != nullptr; }
 
   std::string Ini(const char* section, const char* key, std::size_t capacity = 260,
                   const char* path = "C:\\program files\\MERQEL\\Configuration\\ZLOCATOR.INI") {
@@ -32,16 +34,12 @@ class SimFilesTest : public SimMachineTest {
   }
 };
 
-TEST_F(SimFilesTest, PathComponentsMatchHostNamesIgnoringCase) {
-  EXPECT_EQ(sim_->Machine().HostPath("c:\\PROGRAM FILES\\merqel\\configuration\\zlocator.ini"),
-            (root_ / "drive_c/Program Files/Merqel/Configuration/zLocator.ini").string());
-  EXPECT_EQ(sim_->Machine().HostPath("C:/Data/../Data/./New.txt"),
-            (root_ / "drive_c/Data/New.txt").string());
-  EXPECT_EQ(sim_->Machine().HostPath("Q:\\nowhere"), "");
-}
-
-TEST_F(SimFilesTest, PathsFollowFilesChangedBehindTheMachinesBack) {
+TEST_F(SimFilesTest, PathsMatchHostNamesIgnoringCaseAndFollowChangesBehindTheMachinesBack) {
   const auto host = [this](const char* path) { return sim_->Machine().HostPath(path); };
+  EXPECT_EQ(host("c:\\PROGRAM FILES\\merqel\\configuration\\zlocator.ini"),
+            (root_ / "drive_c/Program Files/Merqel/Configuration/zLocator.ini").string());
+  EXPECT_EQ(host("C:/Data/../Data/./New.txt"), (root_ / "drive_c/Data/New.txt").string());
+  EXPECT_EQ(host("Q:\\nowhere"), "");
   EXPECT_EQ(host("C:\\DATA\\REPORT.XML"), (root_ / "drive_c/Data/report.xml").string());
   std::filesystem::rename(root_ / "drive_c/Data", root_ / "drive_c/DATA");
   EXPECT_EQ(host("C:\\data\\report.xml"), (root_ / "drive_c/DATA/report.xml").string());
@@ -54,40 +52,39 @@ TEST_F(SimFilesTest, PathsFollowFilesChangedBehindTheMachinesBack) {
   EXPECT_FALSE(Files().FindFirstFileA("C:\\data\\new.log"));
 }
 
-TEST_F(SimFilesTest, FindFirstFileFindsFilesFoldersAndPatterns) {
-  EXPECT_TRUE(Files().FindFirstFileA("C:\\data\\REPORT.XML"));
-  EXPECT_TRUE(Files().FindFirstFileA("C:\\Program Files"));
-  EXPECT_TRUE(Files().FindFirstFileA("C:\\Data\\*.xml"));
-  EXPECT_TRUE(Files().FindFirstFileA("C:\\Data\\rep?rt.*"));
-  EXPECT_TRUE(Files().FindFirstFileA("C:\\Data\\*.*"));
+TEST_F(SimFilesTest, FindFirstFileAndFileSizeFindFilesFoldersAndPatterns) {
+  for (const char* path : {"C:\\data\\REPORT.XML", "C:\\Program Files", "C:\\Data\\*.xml",
+                           "C:\\Data\\rep?rt.*", "C:\\Data\\*.*"}) {
+    EXPECT_TRUE(Files().FindFirstFileA(path)) << path;
+  }
 
-  EXPECT_FALSE(Files().FindFirstFileA("C:\\Data\\*.txt"));
-  EXPECT_EQ(LastError(), 2u);
-  EXPECT_FALSE(Files().FindFirstFileA("C:\\Data\\missing.xml"));
-  EXPECT_EQ(LastError(), 2u);
-  EXPECT_FALSE(Files().FindFirstFileA("C:\\NoFolder\\missing.xml"));
-  EXPECT_EQ(LastError(), 3u);
+  EXPECT_TRUE(Refused(Files().FindFirstFileA("C:\\Data\\*.txt"), 2));
+  EXPECT_TRUE(Refused(Files().FindFirstFileA("C:\\Data\\missing.xml"), 2));
+  EXPECT_TRUE(Refused(Files().FindFirstFileA("C:\\NoFolder\\missing.xml"), 3));
   EXPECT_FALSE(Files().FindFirstFileA("C:\\Data\\"));
   EXPECT_FALSE(Files().FindFirstFileA("C:\\Program Files (x86)"));
+
+  std::uint64_t size = 0;
+  EXPECT_TRUE(Files().GetFileSize("C:\\DATA\\REPORT.xml", size));
+  EXPECT_EQ(size, 5u);
+  EXPECT_TRUE(Refused(Files().GetFileSize("C:\\Data\\none.xml", size), 2));
 }
 
-TEST_F(SimFilesTest, CreateDirectoryReportsExistingAndMissingParents) {
+TEST_F(SimFilesTest, CreateDirectoryAndCreateFileReportExistingAndMissingParents) {
   EXPECT_TRUE(Files().CreateDirectoryA("C:\\data\\Logs"));
   EXPECT_TRUE(HostExists("drive_c/Data/Logs"));
-  EXPECT_FALSE(Files().CreateDirectoryA("C:\\DATA\\LOGS\\"));
-  EXPECT_EQ(LastError(), 183u);
-  EXPECT_FALSE(Files().CreateDirectoryA("C:\\a\\b"));
-  EXPECT_EQ(LastError(), 3u);
-  EXPECT_FALSE(Files().CreateDirectoryA("Q:\\a"));
-  EXPECT_EQ(LastError(), 3u);
+  EXPECT_TRUE(Refused(Files().CreateDirectoryA("C:\\DATA\\LOGS\\"), 183));
+  EXPECT_TRUE(Refused(Files().CreateDirectoryA("C:\\a\\b"), 3));
+  EXPECT_TRUE(Refused(Files().CreateDirectoryA("Q:\\a"), 3));
+  EXPECT_TRUE(Refused(Opens("C:\\Nope\\x.txt", OpenMode::Replace), 3));
+  EXPECT_TRUE(Refused(Opens("C:\\Data", OpenMode::AppendExisting), 5));
 }
 
 TEST_F(SimFilesTest, CreateNewRefusesAnExistingFileAndDeleteRemovesFilesOnly) {
-  EXPECT_EQ(Files().CreateFileA("C:\\Data\\Report.xml", port::OpenMode::CreateNew), nullptr);
-  EXPECT_EQ(LastError(), 80u);
+  EXPECT_TRUE(Refused(Opens("C:\\Data\\Report.xml", OpenMode::CreateNew), 80));
   EXPECT_EQ(Read("drive_c/Data/report.xml"), "12345");
 
-  auto file = Files().CreateFileA("C:\\Data\\fresh.txt", port::OpenMode::CreateNew);
+  auto file = Files().CreateFileA("C:\\Data\\fresh.txt", OpenMode::CreateNew);
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(LastError(), 0u);
   EXPECT_TRUE(file->WriteFile("ab", 2));
@@ -96,45 +93,41 @@ TEST_F(SimFilesTest, CreateNewRefusesAnExistingFileAndDeleteRemovesFilesOnly) {
   file.reset();
   EXPECT_TRUE(Files().DeleteFileA("C:\\Data\\FRESH.txt"));
   EXPECT_FALSE(HostExists("drive_c/Data/fresh.txt"));
-  EXPECT_FALSE(Files().DeleteFileA("C:\\Data\\fresh.txt"));
-  EXPECT_EQ(LastError(), 2u);
-  EXPECT_FALSE(Files().DeleteFileA("C:\\Data"));
-  EXPECT_EQ(LastError(), 5u);
+  EXPECT_TRUE(Refused(Files().DeleteFileA("C:\\Data\\fresh.txt"), 2));
+  EXPECT_TRUE(Refused(Files().DeleteFileA("C:\\Data"), 5));
 }
 
 TEST_F(SimFilesTest, AppendAddsAtTheEndAndReplaceStartsAfresh) {
-  auto appended = Files().CreateFileA("c:\\data\\report.XML", port::OpenMode::AppendExisting);
+  auto appended = Files().CreateFileA("c:\\data\\report.XML", OpenMode::AppendExisting);
   ASSERT_NE(appended, nullptr);
   appended->WriteFile("67", 2);
   appended.reset();
   EXPECT_EQ(Read("drive_c/Data/report.xml"), "1234567");
-  EXPECT_EQ(Files().CreateFileA("C:\\Data\\new.log", port::OpenMode::AppendExisting), nullptr);
-  EXPECT_EQ(LastError(), 2u);
+  EXPECT_TRUE(Refused(Opens("C:\\Data\\new.log", OpenMode::AppendExisting), 2));
   EXPECT_FALSE(HostExists("drive_c/Data/new.log"));
 
-  auto replaced = Files().CreateFileA("C:\\Data\\report.xml", port::OpenMode::Replace);
+  auto replaced = Files().CreateFileA("C:\\Data\\report.xml", OpenMode::Replace);
   ASSERT_NE(replaced, nullptr);
   EXPECT_EQ(LastError(), 183u) << "an existing file is reported as such";
   replaced->WriteFile("x", 1);
   replaced.reset();
   EXPECT_EQ(Read("drive_c/Data/report.xml"), "x");
-  ASSERT_NE(Files().CreateFileA("C:\\Data\\new.log", port::OpenMode::Replace), nullptr);
+  ASSERT_NE(Files().CreateFileA("C:\\Data\\new.log", OpenMode::Replace), nullptr);
   EXPECT_EQ(LastError(), 0u);
 }
 
 TEST_F(SimFilesTest, AFileMadeAloneKeepsEveryOtherWriterOutUntilClosed) {
-  auto alone = Files().CreateFileA("C:\\Data\\day.log", port::OpenMode::CreateNewAlone);
+  auto alone = Files().CreateFileA("C:\\Data\\day.log", OpenMode::CreateNewAlone);
   ASSERT_NE(alone, nullptr);
-  for (const auto mode : {port::OpenMode::AppendExisting, port::OpenMode::Replace}) {
-    EXPECT_EQ(Files().CreateFileA("C:\\DATA\\DAY.LOG", mode), nullptr);
-    EXPECT_EQ(LastError(), 32u);
+  for (const auto mode : {OpenMode::AppendExisting, OpenMode::Replace}) {
+    EXPECT_TRUE(Refused(Opens("C:\\DATA\\DAY.LOG", mode), 32));
   }
   alone->WriteFile("head", 4);
   alone.reset();
 
   // Appenders share the file, and each write lands at its end.
-  auto first = Files().CreateFileA("C:\\Data\\day.log", port::OpenMode::AppendExisting);
-  auto second = Files().CreateFileA("C:\\Data\\day.log", port::OpenMode::AppendExisting);
+  auto first = Files().CreateFileA("C:\\Data\\day.log", OpenMode::AppendExisting);
+  auto second = Files().CreateFileA("C:\\Data\\day.log", OpenMode::AppendExisting);
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   first->WriteFile("+a", 2);
@@ -143,33 +136,14 @@ TEST_F(SimFilesTest, AFileMadeAloneKeepsEveryOtherWriterOutUntilClosed) {
   EXPECT_EQ(Read("drive_c/Data/day.log"), "head+a+b+c");
 }
 
-TEST_F(SimFilesTest, CreateFileFailsForMissingFoldersAndFolders) {
-  EXPECT_EQ(Files().CreateFileA("C:\\Nope\\x.txt", port::OpenMode::Replace), nullptr);
-  EXPECT_EQ(LastError(), 3u);
-  EXPECT_EQ(Files().CreateFileA("C:\\Data", port::OpenMode::AppendExisting), nullptr);
-  EXPECT_EQ(LastError(), 5u);
-}
-
 TEST_F(SimFilesTest, WriteDeniedFoldersRefuseEverythingBelowThem) {
-  Write("machine.json", R"({"drives": {"C": "drive_c"},
+  Reopen("machine.json", R"({"drives": {"C": "drive_c"},
       "write_denied": ["C:\\Data", {"path": "C:\\Full", "error": 112}]})");
-  Open();
-  EXPECT_EQ(Files().CreateFileA("C:\\DATA\\report.xml", port::OpenMode::AppendExisting), nullptr);
-  EXPECT_EQ(LastError(), 5u);
-  EXPECT_FALSE(Files().CreateDirectoryA("C:\\Data\\Sub"));
-  EXPECT_EQ(LastError(), 5u);
-  EXPECT_FALSE(Files().CreateDirectoryA("C:\\Full"));
-  EXPECT_EQ(LastError(), 112u);
+  EXPECT_TRUE(Refused(Opens("C:\\DATA\\report.xml", OpenMode::AppendExisting), 5));
+  EXPECT_TRUE(Refused(Files().CreateDirectoryA("C:\\Data\\Sub"), 5));
+  EXPECT_TRUE(Refused(Files().CreateDirectoryA("C:\\Full"), 112));
   EXPECT_TRUE(Files().CreateDirectoryA("C:\\Database")) << "only the folder and what it holds";
   EXPECT_TRUE(Files().FindFirstFileA("C:\\Data\\report.xml")) << "reading stays allowed";
-}
-
-TEST_F(SimFilesTest, FileSizeOfFilesAndMissingPaths) {
-  std::uint64_t size = 0;
-  EXPECT_TRUE(Files().GetFileSize("C:\\DATA\\REPORT.xml", size));
-  EXPECT_EQ(size, 5u);
-  EXPECT_FALSE(Files().GetFileSize("C:\\Data\\none.xml", size));
-  EXPECT_EQ(LastError(), 2u);
 }
 
 TEST_F(SimFilesTest, ProfileStringsIgnoreCaseTrimAndUnquote) {
@@ -193,8 +167,7 @@ TEST_F(SimFilesTest, WindowsFolderAndCommonApplicationData) {
   EXPECT_EQ(Files().SHGetFolderPathA(port::kCsidlCommonAppData, data), port::kS_OK);
   EXPECT_EQ(data, "C:\\Documents and Settings\\All Users\\Application Data");
 
-  Write("machine.json", R"({"common_app_data": {"path": "C:\\X", "error": "0x80004005"}})");
-  Open();
+  Reopen("machine.json", R"({"common_app_data": {"path": "C:\\X", "error": "0x80004005"}})");
   EXPECT_EQ(Files().SHGetFolderPathA(port::kCsidlCommonAppData, data), port::kE_FAIL);
   EXPECT_EQ(data, "");
 }
@@ -203,9 +176,8 @@ TEST_F(SimFilesTest, SixtyFourBitMarkerIsLookedForOnlyBesideTheWindowsFolder) {
   Write("drive_c/Program Files (x86)/.keep", "");
   EXPECT_TRUE(IsSixtyFourBitMachine(Files()));
   // A Windows folder too long for its buffer: no probe of the current folder.
-  Write("machine.json", R"({"windows_folder": "C:\\)" + std::string(600, 'W') +
-                            R"(", "current_directory": "C:\\"})");
-  Open();
+  Reopen("machine.json", R"({"windows_folder": "C:\\)" + std::string(600, 'W') +
+                             R"(", "current_directory": "C:\\"})");
   EXPECT_FALSE(IsSixtyFourBitMachine(Files()));
 }
 

@@ -54,7 +54,22 @@ class SimMachineTest : public ::testing::Test {
     return sim_->Platform();
   }
 
+  // Rewrites one file of the machine folder and opens the platform afresh.
+  port::Platform& Reopen(const std::string& relative, std::string_view bytes) {
+    Write(relative, bytes);
+    return Open();
+  }
+
   port::ErrorCode LastError() { return sim_->Platform().system.GetLastError(); }
+
+  // Whether a call failed and left `error` as the last error.
+  ::testing::AssertionResult Refused(bool succeeded, port::ErrorCode error) {
+    if (succeeded) return ::testing::AssertionFailure() << "the call succeeded";
+    if (LastError() != error) {
+      return ::testing::AssertionFailure() << "last error " << LastError() << ", not " << error;
+    }
+    return ::testing::AssertionSuccess();
+  }
 
   ScratchFolder scratch_;
   std::filesystem::path root_;

@@ -30,16 +30,16 @@ TEST(SimMachineOpenTest, UnusableFoldersAreRefusedWithTheReason) {
 }
 
 TEST_F(SimMachineTest, OpeningCreatesDrivesAndListedFolders) {
-  Write("machine.json", R"json({"drives": {"C": "drive_c", "d:": "second"},
+  port::Platform& platform =
+      Reopen("machine.json", R"json({"drives": {"C": "drive_c", "d:": "second"},
       "folders": ["C:\\Program Files (x86)", "D:\\WINNT"], "windows_folder": "D:\\WINNT"})json");
-  port::Platform& platform = Open();
   EXPECT_TRUE(HostExists("drive_c/Program Files (x86)"));
   EXPECT_TRUE(HostExists("second/WINNT"));
   EXPECT_TRUE(platform.files.FindFirstFileA("d:\\winnt"));
 }
 
 // Opens a copy of a bundled example machine.
-class ExampleMachineTest : public SimMachineTest {
+class SimExampleMachineTest : public SimMachineTest {
  protected:
   port::Platform& OpenExample(const std::string& name) {
     const fs::path source = fs::path(__FILE__).parent_path() / "../../examples/machines" / name;
@@ -88,7 +88,7 @@ class ExampleMachineTest : public SimMachineTest {
   }
 };
 
-TEST_F(ExampleMachineTest, XpLaptopIsA32BitXpWithItsProductAndSchemes) {
+TEST_F(SimExampleMachineTest, XpLaptopIsA32BitXpWithItsProductAndSchemes) {
   port::Platform& platform = OpenExample("xp-laptop");
   EXPECT_FALSE(Is64Bit(platform));
   const std::string installation = ProductValue(platform, "SOFTWARE\\MERQEL", "InstallationPath");
@@ -112,7 +112,7 @@ TEST_F(ExampleMachineTest, XpLaptopIsA32BitXpWithItsProductAndSchemes) {
   EXPECT_EQ(active, 1u);
 }
 
-TEST_F(ExampleMachineTest, SixtyFourBitMachinesKeepTheProductUnderWow6432Node) {
+TEST_F(SimExampleMachineTest, SixtyFourBitMachinesKeepTheProductUnderWow6432Node) {
   for (const char* name : {"xp-x64-desktop", "win7"}) {
     SCOPED_TRACE(name);
     port::Platform& platform = OpenExample(name);

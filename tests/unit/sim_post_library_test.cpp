@@ -10,15 +10,18 @@ namespace zrt::test {
 namespace {
 
 constexpr const char* kLibrary = "C:\\Program Files\\Merqel\\zCourier.dll";
+constexpr const char* kLibraryFile = "drive_c/Program Files/Merqel/zCourier.dll";
 
 class SimPostLibraryTest : public SimMachineTest {
  protected:
-  void Library(const std::string& description) {
-    Write("drive_c/Program Files/Merqel/zCourier.dll", description);
-    Open();
-  }
-
   port::PostLibrary& Post() { return sim_->Platform().post; }
+
+  // Installs the library and loads it with its entry point.
+  void Loaded(const std::string& description) {
+    Reopen(kLibraryFile, description);
+    ASSERT_TRUE(Post().LoadLibraryA(kLibrary));
+    ASSERT_TRUE(Post().GetProcAddress("WebPostData"));
+  }
 
   port::CallOutcome Call(port::WebPostResults& results, const port::WideText& url = u"u") {
     return Post().WebPostData({url, u"<doc/>", u"N", u"", u"", u"", u""}, results, 60000);
@@ -32,33 +35,26 @@ class SimPostLibraryTest : public SimMachineTest {
   }
 };
 
-TEST_F(SimPostLibraryTest, MissingOrForeignLibraryFilesDoNotLoad) {
+TEST_F(SimPostLibraryTest, MissingOrForeignLibraryFilesDoNotLoadAndTheEntryPointMustBeExported) {
   Open();
-  EXPECT_FALSE(Post().LoadLibraryA(kLibrary));
-  EXPECT_EQ(LastError(), 126u);
+  EXPECT_TRUE(Refused(Post().LoadLibraryA(kLibrary), 126));
   EXPECT_FALSE(Post().GetProcAddress("WebPostData")) << "no library loaded";
 
-  Library("MZ\x90 not a description");
-  EXPECT_FALSE(Post().LoadLibraryA(kLibrary));
-  EXPECT_EQ(LastError(), 193u);
-}
+  Reopen(kLibraryFile, "MZ\x90 not a description");
+  EXPECT_TRUE(Refused(Post().LoadLibraryA(kLibrary), 193));
 
-TEST_F(SimPostLibraryTest, EntryPointMustBeExported) {
-  Library(R"({"exports": ["SomethingElse"]})");
+  Reopen(kLibraryFile, R"({"exports": ["SomethingElse"]})");
   ASSERT_TRUE(Post().LoadLibraryA("c:\\program files\\merqel\\ZCOURIER.DLL"));
-  EXPECT_FALSE(Post().GetProcAddress("WebPostData"));
-  EXPECT_EQ(LastError(), 127u);
+  EXPECT_TRUE(Refused(Post().GetProcAddress("WebPostData"), 127));
   EXPECT_TRUE(Post().GetProcAddress("SomethingElse"));
 }
 
 TEST_F(SimPostLibraryTest, AnswersComeInOrderAndTheLastRepeats) {
-  Library(R"({"answers": [
+  Loaded(R"({"answers": [
       {"result": "0", "error": "Server unreachable", "further": "timeout"},
       {"result": 1},
       {},
       {"result": "1"}]})");
-  ASSERT_TRUE(Post().LoadLibraryA(kLibrary));
-  ASSERT_TRUE(Post().GetProcAddress("WebPostData"));
 
   port::WebPostResults results;
   ASSERT_EQ(Call(results), port::CallOutcome::Returned);
@@ -82,9 +78,7 @@ TEST_F(SimPostLibraryTest, AnswersComeInOrderAndTheLastRepeats) {
 }
 
 TEST_F(SimPostLibraryTest, EveryPostIsRecordedRaisedOnesIncluded) {
-  Library(R"({"answers": [{"raises": true}, {"result": "1"}]})");
-  ASSERT_TRUE(Post().LoadLibraryA(kLibrary));
-  ASSERT_TRUE(Post().GetProcAddress("WebPostData"));
+  Loaded(R"({"answers": [{"raises": true}, {"result": "1"}]})");
   port::WebPostResults results;
   EXPECT_EQ(Call(results, u"https://a/\u00e9"), port::CallOutcome::Raised);
   EXPECT_EQ(Call(results, u"https://b"), port::CallOutcome::Returned);
@@ -100,9 +94,7 @@ TEST_F(SimPostLibraryTest, EveryPostIsRecordedRaisedOnesIncluded) {
 }
 
 TEST_F(SimPostLibraryTest, LibraryWithoutAnswersAcceptsEveryPost) {
-  Library("{}");
-  ASSERT_TRUE(Post().LoadLibraryA(kLibrary));
-  ASSERT_TRUE(Post().GetProcAddress("WebPostData"));
+  Loaded("{}");
   port::WebPostResults results;
   Call(results);
   EXPECT_EQ(results.result.text, u"1");

@@ -20,7 +20,7 @@ struct Seen {
 class SimPowerTest : public SimMachineTest {
  protected:
   SimPowerTest() {
-    Write("power.json", R"({
+    Reopen("power.json", R"({
       "active_scheme": 1,
       "schemes": [
         {"index": 0, "name": "Home/Office Desk", "description": "Desk"},
@@ -28,7 +28,6 @@ class SimPowerTest : public SimMachineTest {
         {"index": 7, "name": "\u00c9conomie \u20ac", "description": "Nuit", "policy": {"keep": 1}}
       ]
     })");
-    Open();
   }
 
   port::PowerProfile& Power() { return sim_->Platform().power; }
@@ -46,20 +45,21 @@ class SimPowerTest : public SimMachineTest {
   sim::Json PowerFile() const { return sim::Json::parse(Read("power.json")); }
 };
 
-TEST_F(SimPowerTest, EnumeratesInStoredOrderAsUtf16) {
+TEST_F(SimPowerTest, EnumeratesInStoredOrderAsUtf16WithTheActiveSchemeAndWriteRight) {
   const auto seen = Enumerate();
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen[0].name, u"Home/Office Desk");
   EXPECT_EQ(seen[1].description, u"Laptop");
   EXPECT_EQ(seen[2].index, 7u);
   EXPECT_EQ(seen[2].name, u"\u00c9conomie \u20ac");
+  std::uint32_t active = 99;
+  EXPECT_TRUE(Power().GetActivePwrScheme(active));
+  EXPECT_EQ(active, 1u);
+  EXPECT_TRUE(Power().CanUserWritePwrScheme());
 }
 
-TEST_F(SimPowerTest, CallbackReturningFalseStopsTheEnumeration) {
+TEST_F(SimPowerTest, CallbackStopsTheEnumerationByReturningFalseOrByThrowing) {
   EXPECT_EQ(Enumerate(2).size(), 2u);
-}
-
-TEST_F(SimPowerTest, CallbackExceptionStopsAndIsRethrown) {
   int calls = 0;
   EXPECT_THROW(Power().EnumPwrSchemes(
                    [&](std::uint32_t, const port::WideText&, const port::WideText&) -> bool {
@@ -70,29 +70,31 @@ TEST_F(SimPowerTest, CallbackExceptionStopsAndIsRethrown) {
   EXPECT_EQ(calls, 1);
 }
 
-TEST_F(SimPowerTest, ActiveSchemeAndWriteRight) {
-  std::uint32_t active = 99;
-  EXPECT_TRUE(Power().GetActivePwrScheme(active));
-  EXPECT_EQ(active, 1u);
-  EXPECT_TRUE(Power().CanUserWritePwrScheme());
-}
-
+// A listed failure fails every call; a list of codes fails the calls in turn
+// (0 lets one through).
 TEST_F(SimPowerTest, ForcedFailuresReturnFalseWithTheirCodes) {
-  Write("power.json", R"({"active_scheme": 0, "schemes": [{"index": 0, "name": "A"}],
+  Reopen("power.json", R"({"active_scheme": 0, "schemes": [{"index": 0, "name": "A"}],
       "failures": {"EnumPwrSchemes": 5, "CanUserWritePwrScheme": 1314,
-                   "GetActivePwrScheme": 120, "DeletePwrScheme": 32}})");
-  Open();
+                   "GetActivePwrScheme": 120, "DeletePwrScheme": 32,
+                   "GetPwrCapabilities": [0, 87], "WriteGlobalPwrPolicy": 5}})");
   int calls = 0;
-  EXPECT_FALSE(Power().EnumPwrSchemes([&](auto, auto&, auto&) { return ++calls > 0; }));
-  EXPECT_EQ(LastError(), 5u);
+  EXPECT_TRUE(Refused(Power().EnumPwrSchemes([&](auto, auto&, auto&) { return ++calls > 0; }), 5));
   EXPECT_EQ(calls, 0);
-  EXPECT_FALSE(Power().CanUserWritePwrScheme());
-  EXPECT_EQ(LastError(), 1314u);
+  EXPECT_TRUE(Refused(Power().CanUserWritePwrScheme(), 1314));
   std::uint32_t active = 0;
-  EXPECT_FALSE(Power().GetActivePwrScheme(active));
-  EXPECT_EQ(LastError(), 120u);
-  EXPECT_FALSE(Power().DeletePwrScheme(0));
-  EXPECT_EQ(LastError(), 32u);
+  EXPECT_TRUE(Refused(Power().GetActivePwrScheme(active), 120));
+  EXPECT_TRUE(Refused(Power().DeletePwrScheme(0), 32));
+  EXPECT_EQ(PowerFile()["schemes"].size(), 1u);
+  port::SYSTEM_POWER_CAPABILITIES capabilities = {};
+  EXPECT_TRUE(Power().GetPwrCapabilities(capabilities));
+  EXPECT_TRUE(Refused(Power().GetPwrCapabilities(capabilities), 87));
+  EXPECT_TRUE(Power().GetPwrCapabilities(capabilities));
+  EXPECT_TRUE(Refused(Power().WriteGlobalPwrPolicy({}), 5));
+
+  // A user without the right can neither write nor delete.
+  Reopen("power.json", R"({"user_may_write": false, "schemes": [{"index": 3, "name": "A"}]})");
+  EXPECT_TRUE(Refused(Power().CanUserWritePwrScheme(), 5));
+  EXPECT_TRUE(Refused(Power().DeletePwrScheme(3), 5));
   EXPECT_EQ(PowerFile()["schemes"].size(), 1u);
 }
 
@@ -108,27 +110,15 @@ TEST_F(SimPowerTest, DeletionIsWrittenBackKeepingEverythingElse) {
   // A fresh platform on the same folder sees the deletion.
   Open();
   EXPECT_EQ(Enumerate().size(), 2u);
-  EXPECT_FALSE(Power().DeletePwrScheme(1));
-  EXPECT_EQ(LastError(), 2u);
-}
-
-TEST_F(SimPowerTest, UserWithoutTheRightCannotDelete) {
-  Write("power.json", R"({"user_may_write": false, "schemes": [{"index": 3, "name": "A"}]})");
-  Open();
-  EXPECT_FALSE(Power().CanUserWritePwrScheme());
-  EXPECT_EQ(LastError(), 5u);
-  EXPECT_FALSE(Power().DeletePwrScheme(3));
-  EXPECT_EQ(LastError(), 5u);
-  EXPECT_EQ(PowerFile()["schemes"].size(), 1u);
+  EXPECT_TRUE(Refused(Power().DeletePwrScheme(1), 2));
 }
 
 TEST_F(SimPowerTest, PoliciesAreReadAndWrittenFieldByFieldKeepingOtherMembers) {
-  Write("power.json", R"({"active_scheme": 7, "hibernation_allowed": 2,
+  Reopen("power.json", R"({"active_scheme": 7, "hibernation_allowed": 2,
       "capabilities": {"LidPresent": true, "ProcessorThrottle": 1},
       "global_policy": {"Note": "kept", "LidCloseDc": {"Action": 3, "Flags": 3}},
       "schemes": [{"index": 7, "name": "A", "policy": {"keep": 1, "VideoTimeoutAc": 300,
                    "IdleAc": {"Action": 2, "EventCode": 9}, "ThrottlePolicyDc": 2}}]})");
-  Open();
   port::GLOBAL_POWER_POLICY global = {};
   port::POWER_POLICY policy = {};
   ASSERT_TRUE(Power().GetCurrentPowerPolicies(global, policy));
@@ -162,25 +152,11 @@ TEST_F(SimPowerTest, PoliciesAreReadAndWrittenFieldByFieldKeepingOtherMembers) {
   EXPECT_EQ(file["global_policy"]["PowerButtonAc"]["EventCode"], 16);
   ASSERT_TRUE(Power().ReadPwrScheme(8, policy));
   EXPECT_EQ(policy.user.VideoTimeoutAc, 60u);
-  EXPECT_FALSE(Power().ReadPwrScheme(9, policy));
-  EXPECT_EQ(LastError(), 2u);
-}
+  EXPECT_TRUE(Refused(Power().ReadPwrScheme(9, policy), 2));
 
-TEST_F(SimPowerTest, FailureListsFailTheCallsInTurnAndAMissingActiveSchemeHasNoPolicy) {
-  Write("power.json", R"({"active_scheme": 4, "schemes": [{"index": 0, "name": "A"}],
-      "failures": {"GetPwrCapabilities": [0, 87], "WriteGlobalPwrPolicy": 5}})");
-  Open();
-  port::SYSTEM_POWER_CAPABILITIES capabilities = {};
-  EXPECT_TRUE(Power().GetPwrCapabilities(capabilities));
-  EXPECT_FALSE(Power().GetPwrCapabilities(capabilities));
-  EXPECT_EQ(LastError(), 87u);
-  EXPECT_TRUE(Power().GetPwrCapabilities(capabilities));
-  EXPECT_FALSE(Power().WriteGlobalPwrPolicy({}));
-  EXPECT_EQ(LastError(), 5u);
-  port::GLOBAL_POWER_POLICY global = {};
-  port::POWER_POLICY policy = {};
-  EXPECT_FALSE(Power().GetCurrentPowerPolicies(global, policy));
-  EXPECT_EQ(LastError(), 2u);
+  // An active scheme that is not listed has no policy.
+  Reopen("power.json", R"({"active_scheme": 4, "schemes": [{"index": 0, "name": "A"}]})");
+  EXPECT_TRUE(Refused(Power().GetCurrentPowerPolicies(global, policy), 2));
 }
 
 TEST_F(SimPowerTest, ChangesMadeBehindTheMachinesBackAreSeen) {

@@ -104,13 +104,13 @@ TEST(SimPowercfgToolTest, CommandsChangeTheStateOrFailLeavingItAlone) {
     return sim::EqualAnsiNoCase(a, b);
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.commandLine);
     State state = base;
     State expected = base;
     if (row.change != nullptr) row.change(expected);
     EXPECT_EQ(powercfg::Run(sim::SplitCommandLine(row.commandLine).arguments, state, sameName),
-              row.exitCode)
-        << row.commandLine;
-    EXPECT_EQ(Describe(state), Describe(expected)) << row.commandLine;
+              row.exitCode);
+    EXPECT_EQ(Describe(state), Describe(expected));
   }
 }
 

@@ -11,7 +11,7 @@ namespace {
 class SimProcessesTest : public SimMachineTest {
  protected:
   SimProcessesTest() {
-    Write("processes.json", R"({
+    Reopen("processes.json", R"({
       "agent_account": "SYSTEM",
       "processes": [
         {"pid": 4, "name": "System"},
@@ -21,7 +21,6 @@ class SimProcessesTest : public SimMachineTest {
         {"pid": 1900, "name": "explorer.exe", "user": "pwong", "impersonate_error": 1314}
       ]
     })");
-    Open();
   }
 
   port::Processes& Processes() { return sim_->Platform().processes; }
@@ -38,21 +37,17 @@ class SimProcessesTest : public SimMachineTest {
   }
 };
 
-TEST_F(SimProcessesTest, SnapshotListsProcessesInStoredOrder) {
+TEST_F(SimProcessesTest, SnapshotListsProcessesInStoredOrderOrFailsWithItsCode) {
   std::vector<port::ProcessEntry> entries;
   ASSERT_TRUE(Processes().SnapshotProcesses(entries));
   ASSERT_EQ(entries.size(), 5u);
   EXPECT_EQ(entries[0].exeFile, "System");
   EXPECT_EQ(entries[1].processId, 1640u);
   EXPECT_EQ(entries[2].exeFile, "EXPLORER.EXE");
-}
 
-TEST_F(SimProcessesTest, SnapshotFailureIsReported) {
-  Write("processes.json", R"({"snapshot_error": 8, "processes": [{"pid": 4, "name": "System"}]})");
-  Open();
-  std::vector<port::ProcessEntry> entries;
-  EXPECT_FALSE(Processes().SnapshotProcesses(entries));
-  EXPECT_EQ(LastError(), 8u);
+  Reopen("processes.json", R"({"snapshot_error": 8, "processes": [{"pid": 4, "name": "System"}]})");
+  entries.clear();
+  EXPECT_TRUE(Refused(Processes().SnapshotProcesses(entries), 8));
   EXPECT_TRUE(entries.empty());
 }
 
@@ -68,38 +63,29 @@ TEST_F(SimProcessesTest, ImpersonationSwitchesTheUserUntilRevert) {
   EXPECT_EQ(UserName(), "SYSTEM");
 }
 
-TEST_F(SimProcessesTest, RefusalsSetTheConfiguredErrors) {
-  EXPECT_EQ(Processes().OpenProcess(1700), nullptr);
-  EXPECT_EQ(LastError(), 5u);
-  EXPECT_EQ(Processes().OpenProcess(9999), nullptr);
-  EXPECT_EQ(LastError(), 87u);
-  EXPECT_EQ(TokenOf(1800), nullptr);
-  EXPECT_EQ(LastError(), 8u);
+TEST_F(SimProcessesTest, RefusalsSetTheConfiguredErrorsAndWrongHandlesAreInvalid) {
+  EXPECT_TRUE(Refused(Processes().OpenProcess(1700) != nullptr, 5));
+  EXPECT_TRUE(Refused(Processes().OpenProcess(9999) != nullptr, 87));
+  EXPECT_TRUE(Refused(TokenOf(1800) != nullptr, 8));
 
   auto token = TokenOf(1900);
   ASSERT_NE(token, nullptr);
-  EXPECT_FALSE(Processes().ImpersonateLoggedOnUser(*token));
-  EXPECT_EQ(LastError(), 1314u);
+  EXPECT_TRUE(Refused(Processes().ImpersonateLoggedOnUser(*token), 1314));
   EXPECT_EQ(UserName(), "SYSTEM");
-}
 
-TEST_F(SimProcessesTest, HandlesOfTheWrongKindAreInvalid) {
-  EXPECT_EQ(Processes().OpenProcessToken(nullptr), nullptr);
-  EXPECT_EQ(LastError(), 6u);
+  // Handles of the wrong kind are invalid.
+  EXPECT_TRUE(Refused(Processes().OpenProcessToken(nullptr) != nullptr, 6));
   const auto process = Processes().OpenProcess(1640);
   ASSERT_NE(process, nullptr);
-  EXPECT_FALSE(Processes().ImpersonateLoggedOnUser(*process));
-  EXPECT_EQ(LastError(), 6u);
-  const auto token = Processes().OpenProcessToken(process.get());
+  EXPECT_TRUE(Refused(Processes().ImpersonateLoggedOnUser(*process), 6));
+  token = Processes().OpenProcessToken(process.get());
   ASSERT_NE(token, nullptr);
-  EXPECT_EQ(Processes().OpenProcessToken(token.get()), nullptr);
-  EXPECT_EQ(LastError(), 6u);
+  EXPECT_TRUE(Refused(Processes().OpenProcessToken(token.get()) != nullptr, 6));
 }
 
 TEST_F(SimProcessesTest, UserNameNeedsRoomForItsTerminator) {
   std::string name = "unchanged";
-  EXPECT_FALSE(Processes().GetUserNameA(name, 6));  // "SYSTEM" needs 7
-  EXPECT_EQ(LastError(), 122u);
+  EXPECT_TRUE(Refused(Processes().GetUserNameA(name, 6), 122));  // "SYSTEM" needs 7
   EXPECT_EQ(name, "unchanged");
   EXPECT_TRUE(Processes().GetUserNameA(name, 7));
   EXPECT_EQ(name, "SYSTEM");

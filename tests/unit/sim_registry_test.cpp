@@ -2,6 +2,7 @@
 // of RegQueryValueExA.
 #include <array>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "sim_machine_fixture.h"
@@ -14,7 +15,7 @@ using port::Hive;
 class SimRegistryTest : public SimMachineTest {
  protected:
   SimRegistryTest() {
-    Write("registry.json", R"({
+    Reopen("registry.json", R"({
       "keys": {
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\MERQEL": {
           "values": {
@@ -36,7 +37,6 @@ class SimRegistryTest : public SimMachineTest {
         "HKCU\\Software\\Only": {"values": {"x": "y"}}
       }
     })");
-    Open();
   }
 
   long OpenKey(Hive hive, const char* path) {
@@ -53,90 +53,71 @@ class SimRegistryTest : public SimMachineTest {
     return sim_->Platform().registry.RegQueryValueExA(*key_, name, type_, data_.data(), size_);
   }
 
-  std::vector<std::uint8_t> Bytes() const {
-    return std::vector<std::uint8_t>(data_.begin(), data_.begin() + size_);
-  }
-
   std::unique_ptr<port::RegistryKey> key_;
   std::vector<std::uint8_t> data_;
   std::uint32_t size_ = 0;
   std::uint32_t type_ = 0;
 };
 
-TEST_F(SimRegistryTest, OpensListedKeysAndTheirParentsIgnoringCase) {
-  EXPECT_EQ(OpenKey(Hive::LocalMachine, "software\\merqel"), 0);
-  EXPECT_NE(key_, nullptr);
-  EXPECT_EQ(OpenKey(Hive::LocalMachine, "SOFTWARE"), 0);
-  // A parent of a listed key exists even when a sibling sorts between them.
-  EXPECT_EQ(OpenKey(Hive::LocalMachine, "SOFTWARE\\MERQEL\\Sub"), 0);
-  EXPECT_EQ(OpenKey(Hive::LocalMachine, ""), 0);
+TEST_F(SimRegistryTest, KeysOpenIgnoringCaseWithTheirParentsOrFailWithTheirCodes) {
+  const std::tuple<Hive, const char*, long> rows[] = {
+      {Hive::LocalMachine, "software\\merqel", 0},
+      {Hive::LocalMachine, "SOFTWARE", 0},
+      // A parent of a listed key exists even when a sibling sorts between them.
+      {Hive::LocalMachine, "SOFTWARE\\MERQEL\\Sub", 0},
+      {Hive::LocalMachine, "", 0},
+      {Hive::LocalMachine, "SOFTWARE\\MERQ", 2},
+      {Hive::LocalMachine, "SOFTWARE\\MERQEL\\Sub\\Deep\\Deeper", 2},
+      {Hive::LocalMachine, "SOFTWARE\\Locked", 5},
+      // Hives are separate trees.
+      {Hive::LocalMachine, "Software\\Only", 2},
+      {Hive::CurrentUser, "Software\\Only", 0},
+  };
+  for (const auto& [hive, path, status] : rows) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(OpenKey(hive, path), status);
+    EXPECT_EQ(key_ != nullptr, status == 0);
+  }
 }
 
-TEST_F(SimRegistryTest, MissingKeysAndRefusedKeysFailWithTheirCodes) {
-  EXPECT_EQ(OpenKey(Hive::LocalMachine, "SOFTWARE\\MERQ"), 2);
-  EXPECT_EQ(key_, nullptr);
-  EXPECT_EQ(OpenKey(Hive::LocalMachine, "SOFTWARE\\MERQEL\\Sub\\Deep\\Deeper"), 2);
-  EXPECT_EQ(OpenKey(Hive::LocalMachine, "SOFTWARE\\Locked"), 5);
-  EXPECT_EQ(key_, nullptr);
-  // Hives are separate trees.
-  EXPECT_EQ(OpenKey(Hive::LocalMachine, "Software\\Only"), 2);
-  EXPECT_EQ(OpenKey(Hive::CurrentUser, "Software\\Only"), 0);
-}
+// Each value read into a buffer of a given capacity: the status, the type
+// and size reported, and the bytes delivered (none when the read fails; an
+// empty row leaves them unchecked).
+TEST_F(SimRegistryTest, ValuesAreDeliveredAsTheAnsiApiDoesWithTheirStatusesAndSizes) {
+  using Bytes = std::vector<std::uint8_t>;
+  // Name, capacity; status, type, size, bytes.
+  const std::tuple<const char*, std::uint32_t, long, std::uint32_t, std::uint32_t, Bytes> rows[] = {
+      {"NoSuchValue", 1024, 2, 0xFFFF, 1024, {}},  // the size is left as passed
+      // "R-1001" needs 7 bytes with its terminator; nothing is copied.
+      {"REGID", 6, 234, port::regtype::kSz, 7, {}},
+      {"REGID", 7, 0, port::regtype::kSz, 7, {'R', '-', '1', '0', '0', '1', 0}},
+      {"name", 64, 0, port::regtype::kSz, 7, {'c', 'a', 'f', 0xE9, ' ', 0x80, 0}},  // any case
+      {"Count", 64, 0, port::regtype::kDword, 4, {0x70, 0x11, 0x01, 0x00}},
+      {"AllBits", 64, 0, port::regtype::kDword, 4, {0xFF, 0xFF, 0xFF, 0xFF}},
+      {"Path", 64, 0, port::regtype::kExpandSz, 13, {}},
+      {"Blob", 64, 0, port::regtype::kBinary, 4, {0x00, 0x01, 0xFE, 0xFF}},
+      {"Odd", 64, 0, 8, 2, {1, 2}},
+      // A text without terminator fills the buffer exactly.
+      {"Bare", 2, 0, port::regtype::kSz, 2, {'A', 'B'}},
+      {"Bare", 1, 234, port::regtype::kSz, 2, {}},
+      {"", 64, 0, port::regtype::kSz, 14, {}},
+  };
+  for (const auto& [name, capacity, status, type, size, bytes] : rows) {
+    SCOPED_TRACE(std::string(name) + " in " + std::to_string(capacity) + " bytes");
+    EXPECT_EQ(Query(name, capacity), status);
+    EXPECT_EQ(type_, type);
+    EXPECT_EQ(size_, size);
+    if (status != 0) {
+      EXPECT_EQ(data_[0], 0xCC) << "nothing is copied";
+    } else if (!bytes.empty()) {
+      EXPECT_EQ(Bytes(data_.data(), data_.data() + size_), bytes);
+    }
+  }
 
-TEST_F(SimRegistryTest, MissingValueFailsWithSizeLeftAsPassed) {
-  EXPECT_EQ(Query("NoSuchValue", 1024), 2);
-  EXPECT_EQ(size_, 1024u);
-  EXPECT_EQ(type_, 0xFFFFu);
-}
-
-TEST_F(SimRegistryTest, ValueLargerThanBufferGivesMoreDataAndItsSize) {
-  EXPECT_EQ(Query("REGID", 6), 234);  // "R-1001" needs 7 bytes with its terminator
-  EXPECT_EQ(size_, 7u);
-  EXPECT_EQ(data_[0], 0xCC) << "nothing is copied";
-
-  EXPECT_EQ(Query("REGID", 7), 0);
-  EXPECT_EQ(type_, port::regtype::kSz);
-  EXPECT_EQ(Bytes(), (std::vector<std::uint8_t>{'R', '-', '1', '0', '0', '1', 0}));
-}
-
-TEST_F(SimRegistryTest, NullDataAsksForTypeAndSize) {
-  EXPECT_EQ(OpenKey(Hive::LocalMachine, "SOFTWARE\\MERQEL"), 0);
-  std::uint32_t type = 0, size = 0;
+  std::uint32_t type = 0, size = 0;  // no buffer: the type and size only
   EXPECT_EQ(sim_->Platform().registry.RegQueryValueExA(*key_, "List", type, nullptr, size), 0);
   EXPECT_EQ(type, port::regtype::kMultiSz);
   EXPECT_EQ(size, 6u);
-}
-
-TEST_F(SimRegistryTest, ValuesAreEncodedAsTheAnsiApiDeliversThem) {
-  ASSERT_EQ(Query("name", 64), 0) << "value names ignore case";
-  EXPECT_EQ(Bytes(), (std::vector<std::uint8_t>{'c', 'a', 'f', 0xE9, ' ', 0x80, 0}));
-
-  ASSERT_EQ(Query("Count", 64), 0);
-  EXPECT_EQ(type_, port::regtype::kDword);
-  EXPECT_EQ(Bytes(), (std::vector<std::uint8_t>{0x70, 0x11, 0x01, 0x00}));
-
-  ASSERT_EQ(Query("AllBits", 64), 0);
-  EXPECT_EQ(Bytes(), (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
-
-  ASSERT_EQ(Query("Path", 64), 0);
-  EXPECT_EQ(type_, port::regtype::kExpandSz);
-  EXPECT_EQ(size_, 13u);
-
-  ASSERT_EQ(Query("Blob", 64), 0);
-  EXPECT_EQ(type_, port::regtype::kBinary);
-  EXPECT_EQ(Bytes(), (std::vector<std::uint8_t>{0x00, 0x01, 0xFE, 0xFF}));
-
-  ASSERT_EQ(Query("Odd", 64), 0);
-  EXPECT_EQ(type_, 8u);
-  EXPECT_EQ(Bytes(), (std::vector<std::uint8_t>{1, 2}));
-
-  ASSERT_EQ(Query("Bare", 2), 0) << "a text without terminator fills the buffer exactly";
-  EXPECT_EQ(Bytes(), (std::vector<std::uint8_t>{'A', 'B'}));
-  EXPECT_EQ(Query("Bare", 1), 234);
-  EXPECT_EQ(size_, 2u);
-
-  ASSERT_EQ(Query("", 64), 0);
-  EXPECT_EQ(size_, 14u);
 }
 
 TEST(SimRegistryFileTest, MalformedValuesAreReportedWhenTheMachineOpens) {
