@@ -156,12 +156,12 @@ def read_files(folder):
     return contents
 
 
-def new_machine(scratch, spec=None):
-    """A simulated machine folder: a bundled one set up as `spec` (the
+def new_machine(scratch, scenario=None):
+    """A simulated machine folder: a bundled one set up as `scenario` (the
     harness's terms) says, or an empty one with a fixed clock."""
     machine = os.path.join(scratch, "machine")
-    if spec:
-        harness.prepare_machine(spec, pathlib.Path(machine), harness.load_preludes())
+    if scenario:
+        harness.prepare_machine(scenario, pathlib.Path(machine), harness.load_preludes())
     else:
         os.makedirs(machine)
         harness.write_json(pathlib.Path(machine, "machine.json"), {
@@ -293,7 +293,7 @@ def succeeded_jobs(documents):
 def scheme_jobs(extra_schemes, steps, policy):
     """The XP laptop with `extra_schemes` (each with the laptop's first
     scheme's policy when `policy`) and one job document per step (`action`,
-    `schemename`); the harness's spec, its first job's argument given."""
+    `schemename`); the harness's scenario, its first job's argument given."""
     laptop = harness.read_json(harness.MACHINES / "xp-laptop" / "power.json", {})
     first = laptop["schemes"][0].get("policy", {})
     return {
@@ -312,9 +312,9 @@ def run_scheme_jobs(target, scratch, extra_schemes, steps):
     reported Success, and the machine's schemes after. Under Wine the
     harness sets the prefix up and starts the first job, the others are
     started with it."""
-    spec = scheme_jobs(extra_schemes, steps, policy=target.name == "wine")
+    scenario = scheme_jobs(extra_schemes, steps, policy=target.name == "wine")
     if target.name == "linux":
-        machine = new_machine(scratch, spec)
+        machine = new_machine(scratch, scenario)
         failures = wait_all([start(target, target.program, [scheme_job_argument(k)], machine)
                              for k in range(1, len(steps) + 1)])
         observed = harness.Observed()
@@ -337,7 +337,7 @@ def run_scheme_jobs(target, scratch, extra_schemes, steps):
 
     failures = []
     target.around_run = start_the_others
-    observed, _ = target.run(spec)
+    observed, _ = target.run(scenario)
     if observed.exit_code != 0:
         failures.append(f"exit {observed.exit_code}: {observed.stderr.strip()}")
     return (failures, succeeded_jobs(texts[1] for texts in observed.posts),
@@ -403,7 +403,7 @@ def concurrency(target, args):
 # ---------------------------------------------------------------------------
 # Cases: one job each, run through the harness's targets
 # (tests/harness/target.py), which set a machine up on the simulated machine
-# or in the Wine prefix from a spec and collect what the run left.
+# or in the Wine prefix from a scenario and collect what the run left.
 
 END = ("WinMain", "INFO", "Application", "End")
 
@@ -453,7 +453,7 @@ def load_cases(section, values=None):
 
     def case(member):
         hook = member.get("wine_around")
-        return Case(member["name"], expand(member.get("spec", {}), values),
+        return Case(member["name"], expand(member.get("scenario", {}), values),
                     expect(member["expect"]), tuple(member.get("targets", ("linux", "wine"))),
                     member.get("wine"), member.get("wine_expect") and expect(member["wine_expect"]),
                     full_log if hook == "full log" else hook and immutable(hook["immutable"]),

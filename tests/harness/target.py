@@ -3,12 +3,12 @@ machine (a folder, docs/simulated-machine.md) or the Windows program in a
 Wine prefix with the test doubles (docs/wine.md).
 
     target = make_target("linux" or "wine", build_dir)
-    observed, builtins = target.run(spec)
+    observed, builtins = target.run(scenario)
 
-`spec` describes the machine and the job in the scenario format
+`scenario` describes the machine and the job in the scenario format
 (tests/scenarios/README.md: machine, machine_settings, registry, files,
 post_library, power, processes, job, argument, program, runs, wine). A run
-copies the base machine, applies the spec, runs the job with its nine-field
+copies the base machine, applies the scenario, runs the job with its nine-field
 command line and reads back what it left (`Observed`): the activity logs,
 posts, fallback status files, commands run, power state and schemes.
 
@@ -40,7 +40,7 @@ REPO = pathlib.Path(__file__).resolve().parents[2]
 MACHINES = REPO / "examples" / "machines"
 PRELUDES = REPO / "tests" / "scenarios" / "preludes.json"
 ANSI = "cp1252"
-# Programs a spec may ask for instead of the build's own, by the name of
+# Programs a scenario may ask for instead of the build's own, by the name of
 # the file beside it (".exe" added under Wine).
 PROGRAMS = {"short-post-bound": "zReTessalyXP-shortpost"}
 INSTANCE_ATTRIBUTES = ("scriptid", "scriptver", "category", "fncname", "logonuser")
@@ -64,7 +64,7 @@ class Skip(Exception):
 
 
 class ScenarioError(Exception):
-    """The spec is malformed or asks what its target cannot do."""
+    """The scenario is malformed or asks what its target cannot do."""
 
 
 class Lit(str):
@@ -76,7 +76,7 @@ class Pattern(str):
 
 
 # --------------------------------------------------------------------------
-# The machine folder: a spec is first applied to a copy of its base
+# The machine folder: a scenario is first applied to a copy of its base
 # machine. The Linux target runs on that folder; the Wine target translates
 # the folder into the prefix.
 
@@ -435,34 +435,34 @@ class Target:
         """A test-only program of the build (tests/tools)."""
         return self.build / "tests" / "tools" / (name + self.suffix)
 
-    def program_of(self, spec):
-        """The program the spec runs: the build's own, or the one it names,
+    def program_of(self, scenario):
+        """The program the scenario runs: the build's own, or the one it names,
         beside it."""
-        if "program" not in spec:
+        if "program" not in scenario:
             return self.program
-        chosen = self.program.with_name(PROGRAMS[spec["program"]] + self.program.suffix)
+        chosen = self.program.with_name(PROGRAMS[scenario["program"]] + self.program.suffix)
         if not chosen.is_file():
-            raise Skip(f"the program {spec['program']} is not built: {chosen}")
+            raise Skip(f"the program {scenario['program']} is not built: {chosen}")
         return chosen
 
-    def run(self, spec, default_url="", preludes=None, launch=run_program):
-        """Sets up the machine `spec` describes, runs the job on it (`runs`
+    def run(self, scenario, default_url="", preludes=None, launch=run_program):
+        """Sets up the machine `scenario` describes, runs the job on it (`runs`
         times, through `launch`, run_program's stand-in) and reads back what
         it left: (Observed, the built-in values of expected texts)."""
         preludes = preludes or load_preludes()
-        argument = scenario_argument(spec, preludes)
+        argument = scenario_argument(scenario, preludes)
         self.begin(argument)
         work = pathlib.Path(tempfile.mkdtemp(prefix="zrt-scenario-"))
         try:
             folder = work / "machine"
-            machine = prepare_machine(spec, folder, preludes)
+            machine = prepare_machine(scenario, folder, preludes)
             observed = Observed()
             observed.schemes_before = scheme_names(folder, self.registry_order)
-            command, env, cwd = self.setup(spec, folder, machine, argument)
+            command, env, cwd = self.setup(scenario, folder, machine, argument)
             builtins = self.builtins(folder, machine, default_url)
             finish, trace = self.watch(work)
             try:
-                for _ in range(spec.get("runs", 1)):
+                for _ in range(scenario.get("runs", 1)):
                     (observed.exit_code, observed.stderr, observed.peak_rss_kib,
                      observed.timed_out, observed.wall) = launch(
                          command, env, cwd=cwd, timeout=self.timeout, trace=trace)
@@ -471,7 +471,7 @@ class Target:
                         break
             finally:
                 finish()
-            self.collect(spec, folder, machine, observed, work)
+            self.collect(scenario, folder, machine, observed, work)
             return observed, builtins
         finally:
             if self.keep:
@@ -501,11 +501,11 @@ class LinuxTarget(Target):
         super().__init__(build_dir, program, keep)
         self.timeout = 60  # seconds before a run counts as hung and is killed
 
-    def setup(self, spec, folder, machine, argument):
+    def setup(self, scenario, folder, machine, argument):
         env = dict(self.env, ZRT_SIM_MACHINE=str(folder))
-        return [str(self.program_of(spec)), argument], env, None
+        return [str(self.program_of(scenario)), argument], env, None
 
-    def collect(self, spec, folder, machine, observed, work):
+    def collect(self, scenario, folder, machine, observed, work):
         if machine.get("record_opens"):
             observed.opened = read_lines(folder / machine["record_opens"])
         for letter, drive in machine.get("drives", {"C": "drive_c"}).items():
@@ -911,13 +911,13 @@ class WineTarget(Target):
                 "default_url": Lit(default_url),
                 "datetime": Pattern(DATETIME_PATTERN), "timestamp": Pattern(r"\d{17}")}
 
-    def collect(self, spec, folder, machine, observed, work):
+    def collect(self, scenario, folder, machine, observed, work):
         if self.trace_opens:
             observed.opened = traced_opens(work / "opens.trace") + traced_opens(
                 work / "server.trace")
         collect_files(self.drive_c, "C", observed)
         observed.read_records(self.drive_c / RUN_FOLDER)
-        if {"schemes", "power"} & set(spec.get("expect", {})):
+        if {"schemes", "power"} & set(scenario.get("expect", {})):
             observed.power = self.read_power()
             observed.schemes = schemes_of(observed.power)
 
