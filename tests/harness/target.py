@@ -466,6 +466,7 @@ class Target:
                     (observed.exit_code, observed.stderr, observed.peak_rss_kib,
                      observed.timed_out, observed.wall) = launch(
                          command, env, cwd=cwd, timeout=self.timeout, trace=trace)
+                    observed.exit_code = self.exit_code_of(observed.exit_code, observed.stderr)
                     observed.exit_codes.append(observed.exit_code)
                     if observed.timed_out:
                         break
@@ -479,6 +480,10 @@ class Target:
                       + (f"; the prefix is {self.prefix}" if self.name == "wine" else ""))
             else:
                 shutil.rmtree(work, ignore_errors=True)
+
+    def exit_code_of(self, code, stderr):
+        """The run's exit code as the machine would give it."""
+        return code
 
     def begin(self, argument):
         pass
@@ -595,6 +600,12 @@ def program_path(machine):
     """Where the agent starts the program on the machine."""
     return machine.get("program_path",
                        '"C:\\Program Files\\Merqel\\zReTessalyXP.exe"').strip('"')
+
+
+# Wine's report of a process that an unhandled processor fault ended. The
+# 64-bit loader then sometimes exits with 0 rather than the fault's code
+# (the debugger Wine starts ends the process), so the report tells it.
+WINE_UNHANDLED_FAULT = re.compile(r"^wine: Unhandled page fault ", re.M)
 
 
 class WineTarget(Target):
@@ -883,6 +894,11 @@ class WineTarget(Target):
 
 
     # -- the run -----------------------------------------------------------
+
+    def exit_code_of(self, code, stderr):
+        if code == 0 and WINE_UNHANDLED_FAULT.search(stderr or ""):
+            return 0xC0000005
+        return code
 
     def begin(self, argument):
         if any(c in argument for c in '"\t') or "  " in argument or argument != argument.strip():
