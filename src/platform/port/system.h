@@ -36,6 +36,12 @@ class System {
   // lstrcmpiA: locale-aware, case-insensitive comparison.
   virtual int lstrcmpiA(const char* left, const char* right) = 0;
 
+  // GetACP: the machine's ANSI code page (1252, 1251, 932, ...).
+  virtual std::uint32_t GetACP() = 0;
+  // IsDBCSLeadByte: whether `byte` opens a double-byte character in the ANSI
+  // code page (always false in a single-byte code page).
+  virtual bool IsDBCSLeadByte(unsigned char byte) = 0;
+
   // GetCommandLineA: the program's own path, then the job argument.
   virtual std::string GetCommandLineA() = 0;
 

@@ -35,6 +35,9 @@ class SimSystem : public port::System {
   // Ignores the case of ASCII and Windows-1252 letters; returns -1, 0 or 1.
   // A null text sorts before every other.
   int lstrcmpiA(const char* left, const char* right) override;
+  // Windows-1252: a single-byte code page without lead bytes.
+  std::uint32_t GetACP() override { return 1252; }
+  bool IsDBCSLeadByte(unsigned char) override { return false; }
 
   // The machine's "program_path", a blank and the job argument.
   std::string GetCommandLineA() override;

@@ -77,6 +77,10 @@ class Win32System final : public port::System {
   }
 
   int lstrcmpiA(const char* left, const char* right) override { return ::lstrcmpiA(left, right); }
+  std::uint32_t GetACP() override { return ::GetACP(); }
+  bool IsDBCSLeadByte(unsigned char byte) override {
+    return ::IsDBCSLeadByteEx(CP_ACP, byte) != FALSE;
+  }
 
   std::string GetCommandLineA() override {
     const char* line = ::GetCommandLineA();

@@ -26,6 +26,8 @@ class RecordingSystem : public port::System {
   bool WideCharToMultiByte(const port::WideText& source, std::string& destination,
                            std::size_t capacity, bool* usedDefaultChar) override;
   int lstrcmpiA(const char* left, const char* right) override;
+  std::uint32_t GetACP() override { return 1252; }
+  bool IsDBCSLeadByte(unsigned char) override { return false; }
   std::string GetCommandLineA() override { return {}; }
   bool GetVersionExA(port::OsVersion& version, bool) override;
   void OutputDebugStringA(const char* text) override { debugOutput.emplace_back(text); }
