@@ -77,7 +77,7 @@ TEST_F(SimPostLibraryTest, AnswersComeInOrderAndTheLastRepeats) {
   }
 }
 
-TEST_F(SimPostLibraryTest, EveryPostIsRecordedRaisedOnesIncluded) {
+TEST_F(SimPostLibraryTest, EveryPostIsRecordedAndLaterRunsGoOnFromTheRecord) {
   Loaded(R"({"answers": [{"raises": true}, {"result": "1"}]})");
   port::WebPostResults results;
   EXPECT_EQ(Call(results, u"https://a/\u00e9"), port::CallOutcome::Raised);
@@ -91,6 +91,12 @@ TEST_F(SimPostLibraryTest, EveryPostIsRecordedRaisedOnesIncluded) {
   EXPECT_EQ(records[0]["texts"].size(), 7u);
   EXPECT_EQ(records[1]["outcome"], "returned");
   EXPECT_EQ(records[1]["library"], kLibrary);
+
+  // A later run on the machine goes on from the posts recorded, not from
+  // the first answer again.
+  Loaded(R"({"answers": [{"raises": true}, {"result": "1"}]})");
+  EXPECT_EQ(Call(results), port::CallOutcome::Returned);
+  EXPECT_EQ(Records().back()["call"], 3);
 }
 
 TEST_F(SimPostLibraryTest, LibraryWithoutAnswersAcceptsEveryPost) {

@@ -7,8 +7,10 @@
 #include <condition_variable>
 #include <csignal>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -47,6 +49,13 @@ bool Exports(const Json& description, const std::string& name) {
   return false;
 }
 
+// The number of posts the record file holds, one a line.
+std::size_t RecordedPosts(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return static_cast<std::size_t>(
+      std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
+}
+
 }  // namespace
 
 bool SimPostLibrary::LoadLibraryA(const char* path) {
@@ -68,7 +77,6 @@ bool SimPostLibrary::LoadLibraryA(const char* path) {
   }
   library_ = Library{windowsPath, std::move(description)};
   entryPointFound_ = false;
-  calls_ = 0;
   return true;
 }
 
@@ -92,12 +100,17 @@ port::CallOutcome SimPostLibrary::WebPostData(const std::array<port::WideText, 7
   if (!library_ || !entryPointFound_) {
     throw std::logic_error("WebPostData called without its entry point");
   }
+  // The answer follows the posts the machine has recorded, whichever run
+  // made them, as a server's answers go on from one job to the next; the
+  // count and the record are one step under the machine's lock.
+  std::optional<SimMachine::Lock> counting;
+  counting.emplace(machine_);
+  const std::size_t number = RecordedPosts(machine_.File(machine_file::kPosts)) + 1;
   Json answer = Json::object({{"result", "1"}});
   const Json* answers = Member(library_->description, "answers");
   if (answers != nullptr && answers->is_array() && !answers->empty()) {
-    answer = (*answers)[std::min(calls_, answers->size() - 1)];
+    answer = (*answers)[std::min(number, answers->size()) - 1];
   }
-  ++calls_;
   const auto says = [&answer](const char* what) {
     return answer.is_object() && BoolMember(answer, what, false, "zCourier.dll");
   };
@@ -109,13 +122,14 @@ port::CallOutcome SimPostLibrary::WebPostData(const std::array<port::WideText, 7
 
   Json record = Json::object();
   record["library"] = library_->path;
-  record["call"] = calls_;
+  record["call"] = number;
   Json textList = Json::array();
   for (const port::WideText& text : texts) textList.push_back(Utf16ToUtf8(text));
   record["texts"] = std::move(textList);
   record["answer"] = answer;
   record["outcome"] = outcome;
   machine_.AppendRecord(machine_file::kPosts, record.dump() + "\n");
+  counting.reset();
 
   // The library runs on a thread of its own; the caller waits for it at
   // most `boundMs`. The thread shares nothing with the caller but `call`.

@@ -23,8 +23,9 @@ class SimPostLibrary : public port::PostLibrary {
   bool LoadLibraryA(const char* path) override;
   // Error 127 when the library has no such export, 6 when none is loaded.
   bool GetProcAddress(const char* name) override;
-  // Records the post, then answers with the library's next answer (the last
-  // one repeats), given on a thread of its own. An answer may also raise,
+  // Records the post, then answers with the answer of its place among all
+  // the posts recorded on the machine, by this run or an earlier one (the
+  // last answer repeats), given on a thread of its own. An answer may also raise,
   // crash the process (as an access violation inside the library would) or
   // never return; the caller waits for the thread at most `boundMs`. Throws
   // std::logic_error when no entry point was found, where the real call
@@ -41,7 +42,6 @@ class SimPostLibrary : public port::PostLibrary {
   SimMachine& machine_;
   std::optional<Library> library_;
   bool entryPointFound_ = false;
-  std::size_t calls_ = 0;
 };
 
 }  // namespace zrt::sim

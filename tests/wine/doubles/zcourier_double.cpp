@@ -10,7 +10,8 @@
 //
 // The calls are counted in the record file: the n-th post it holds is
 // answered with the n-th answer. A scenario that starts with a fresh record
-// file therefore starts with the first answer.
+// file therefore starts with the first answer, and a later run goes on
+// where the earlier one stopped, as on the simulated machine.
 //
 // An answer is an object with the optional members "result", "error" and
 // "further" (a text becomes a BSTR, any other value a variant of another
