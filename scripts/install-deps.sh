@@ -5,7 +5,9 @@
 set -euo pipefail
 
 what=${1:-all}
-packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libpugixml-dev nlohmann-json3-dev python3)
+# libssl-dev: SHA-256 for the unit tests of the capture's keyed placeholders.
+packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libpugixml-dev nlohmann-json3-dev python3
+  libssl-dev)
 # time and strace: the peak memory and the files opened that scripts/reliability.py measures.
 if [ "$what" = all ]; then packages+=(clang clang-tidy libclang-rt-14-dev time strace); fi
 if [ "$what" = all ]; then

@@ -23,7 +23,7 @@ constexpr const char* kProductKeys[] = {"SOFTWARE\\MERQEL", "SOFTWARE\\Wow6432No
 constexpr const char* kProductValues[] = {"REGID", "InstallationPath", "MEMBERID", "TYPE",
                                           "SITEID"};
 // Values whose contents identify the machine or its owner.
-constexpr const char* kIdentifyingValues[] = {"REGID", "MEMBERID", "SITEID"};
+constexpr const char* kIdentifyingValues[] = {"REGID", "MEMBERID", "SITEID", "TYPE"};
 constexpr const char* kIniSection = "wpdcmscriptjobinstancestatus";
 // The program reads the address into a buffer of this size.
 constexpr std::size_t kIniValueCapacity = 260;
@@ -130,12 +130,12 @@ class Capturer {
     machine["drives"] = drives_;
     machine["folders"] = folders_;
     if (!installationPath_.empty()) {
-      machine["program_path"] = "\"" + AnsiToUtf8(installationPath_) + "\\zReTessalyXP.exe\"";
+      machine["program_path"] = "\"" + ShownPath(installationPath_) + "\\zReTessalyXP.exe\"";
     }
     machine["local_time"] = "host";
     machine["sleep_waits"] = false;
     machine["capture"] = Json{{"complete", capture_.problems.empty()},
-                              {"anonymised", options_.anonymise},
+                              {"anonymised", options_.anonymiser.has_value()},
                               {"problems", capture_.problems}};
 
     capture_.files.insert(capture_.files.begin(), {{"machine.json", Dump(machine)},
@@ -154,7 +154,19 @@ class Capturer {
   }
 
   std::string Name(const char* kind, const std::string& value) const {
-    return options_.anonymise ? Placeholder(kind, value) : value;
+    return options_.anonymiser ? options_.anonymiser->Placeholder(kind, value) : value;
+  }
+
+  // A Windows path (ANSI) as the capture gives it: UTF-8, and without the
+  // users' folders when anonymising.
+  std::string ShownPath(const std::string& windowsPath) {
+    return AnsiToUtf8(AnonymisedPath(windowsPath));
+  }
+
+  std::string AnonymisedPath(const std::string& windowsPath) {
+    if (!options_.anonymiser) return windowsPath;
+    return options_.anonymiser->PathWithoutUsers(
+        windowsPath, [this](const std::string& name) { return AnsiToUtf8(name); });
   }
 
   std::string AnsiToUtf8(const std::string& ansi) {
@@ -173,7 +185,7 @@ class Capturer {
   void AddFolder(const std::string& windowsPath) {
     if (windowsPath.empty()) return;
     UseDrive(windowsPath);
-    const std::string utf8 = AnsiToUtf8(windowsPath);
+    const std::string utf8 = ShownPath(windowsPath);
     for (const Json& folder : folders_) {
       if (folder == utf8) return;
     }
@@ -199,8 +211,8 @@ class Capturer {
   void Folders(Json& machine) {
     std::string windows;
     if (p_.files.GetWindowsDirectoryA(windows, kWindowsFolderCapacity)) {
-      machine["windows_folder"] = AnsiToUtf8(windows);
-      machine["current_directory"] = AnsiToUtf8(windows + "\\system32");
+      machine["windows_folder"] = ShownPath(windows);
+      machine["current_directory"] = ShownPath(windows + "\\system32");
       AddFolder(windows + "\\system32");
       if (IsSixtyFourBitMachine(p_.files)) {
         AddFolder(windows.substr(0, windows.rfind('\\') + 1) + "Program Files (x86)");
@@ -211,7 +223,7 @@ class Capturer {
     std::string appData;
     const port::HResult hr = p_.files.SHGetFolderPathA(port::kCsidlCommonAppData, appData);
     if (port::Succeeded(hr)) {
-      machine["common_app_data"] = AnsiToUtf8(appData);
+      machine["common_app_data"] = ShownPath(appData);
       AddFolder(appData);
     } else {
       char code[16];
@@ -222,22 +234,28 @@ class Capturer {
 
   // One value as registry.json gives it: a text, a number, or its type and
   // exact bytes.
-  Json RegistryValueJson(const char* name, std::uint32_t type, const std::string& bytes) {
+  Json RegistryValueJson(const char* name, std::uint32_t type, std::string bytes) {
     const bool identifying =
         std::any_of(std::begin(kIdentifyingValues), std::end(kIdentifyingValues),
                     [&](const char* value) { return std::string(value) == name; });
+    const bool anonymise = options_.anonymiser.has_value();
+    // The path read as text up to its end, whatever the value's type says.
+    if (anonymise && type != port::regtype::kDword && std::string(name) == "InstallationPath") {
+      const std::size_t end = bytes.find('\0');
+      bytes = AnonymisedPath(bytes.substr(0, end)) +
+              (end == std::string::npos ? std::string() : bytes.substr(end));
+    }
     if (type == port::regtype::kSz && !bytes.empty() && bytes.back() == '\0' &&
         bytes.find('\0') == bytes.size() - 1 && IsAscii(bytes)) {
       const std::string text = bytes.substr(0, bytes.size() - 1);
       return identifying ? Name(name, text) : text;
     }
-    if (type == port::regtype::kDword && bytes.size() == 4 &&
-        !(identifying && options_.anonymise)) {
+    if (type == port::regtype::kDword && bytes.size() == 4 && !(identifying && anonymise)) {
       std::uint32_t number = 0;
       for (int i = 3; i >= 0; --i) number = number << 8 | static_cast<unsigned char>(bytes[i]);
       return number;
     }
-    if (identifying && options_.anonymise) return Placeholder(name, bytes);
+    if (identifying && anonymise) return options_.anonymiser->Placeholder(name, bytes);
     return Json{{"type", type}, {"hex", Hex(bytes.data(), bytes.size())}};
   }
 
@@ -285,20 +303,20 @@ class Capturer {
   // nothing else of the installation folder is read.
   void InstallationFiles() {
     const std::string ini = installationPath_ + "\\Configuration\\zLocator.ini";
-    const std::string iniFile = MachinePath(AnsiToUtf8(ini));
+    const std::string iniFile = MachinePath(ShownPath(ini));
     if (!iniFile.empty() && FileExists(p_.files, ini)) {
       UseDrive(ini);
       std::string address =
           p_.files.GetPrivateProfileStringA(kIniSection, "URL", "", kIniValueCapacity, ini.c_str());
-      if (options_.anonymise && !address.empty()) {
-        address = "https://" + Placeholder("status", address) + ".invalid";
+      if (options_.anonymiser && !address.empty()) {
+        address = "https://" + options_.anonymiser->Placeholder("status", address) + ".invalid";
       }
       std::string text = std::string("[") + kIniSection + "]\r\n";
       if (!address.empty()) text += "URL=" + address + "\r\n";
       capture_.files.push_back({iniFile, text});
     }
     const std::string library = installationPath_ + "\\zCourier.dll";
-    const std::string libraryFile = MachinePath(AnsiToUtf8(library));
+    const std::string libraryFile = MachinePath(ShownPath(library));
     if (!libraryFile.empty() && FileExists(p_.files, library)) {
       UseDrive(library);
       // The library is not loaded (that would run its code): a capture
@@ -452,6 +470,13 @@ class Capturer {
                 {"program", alarm.program}};
   }
 
+  // A scheme's name or description, as a placeholder when asked for; an
+  // empty text tells nothing and stays.
+  std::string SchemeText(const char* kind, const std::string& text) const {
+    if (!options_.anonymiseNames || !options_.anonymiser || text.empty()) return text;
+    return options_.anonymiser->Placeholder(kind, text);
+  }
+
   void Schemes(Json& power) {
     struct Listed {
       std::uint32_t index;
@@ -469,8 +494,8 @@ class Capturer {
     Json schemes = Json::array();
     for (const Listed& scheme : listed) {
       Json entry{{"index", scheme.index},
-                 {"name", Utf8(scheme.name)},
-                 {"description", Utf8(scheme.description)}};
+                 {"name", SchemeText("scheme", Utf8(scheme.name))},
+                 {"description", SchemeText("description", Utf8(scheme.description))}};
       port::POWER_POLICY policy{};
       if (p_.power.ReadPwrScheme(scheme.index, policy)) {
         records::WritePowerPolicy(entry["policy"], policy);
@@ -492,17 +517,6 @@ class Capturer {
 };
 
 }  // namespace
-
-std::string Placeholder(const std::string& kind, const std::string& value) {
-  std::uint32_t hash = 2166136261u;  // FNV-1a
-  for (const char c : value) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 16777619u;
-  }
-  char digits[9];
-  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(hash));
-  return kind + "-" + digits;
-}
 
 Capture CaptureMachine(port::Platform& platform, const Options& options) {
   return Capturer(platform, options).Run();

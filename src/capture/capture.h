@@ -11,13 +11,18 @@
 #include <utility>
 #include <vector>
 
+#include "capture/anonymiser.h"
 #include "platform/port/platform.h"
 
 namespace zrt::capture {
 
 struct Options {
-  // Replace identifying values by stable placeholders.
-  bool anonymise = false;
+  // When set, identifying values (REGID, MEMBERID, SITEID, TYPE, the status
+  // address, user and computer names, users' folders inside paths) are
+  // replaced by its keyed placeholders.
+  std::optional<Anonymiser> anonymiser;
+  // With an anonymiser, the power schemes' names and descriptions too.
+  bool anonymiseNames = false;
   // Facts the port does not carry, filled in by the entry point.
   std::optional<std::uint32_t> ansiCodePage;
   std::optional<std::uint32_t> oemCodePage;
@@ -52,10 +57,5 @@ bool WriteFolder(port::Platform& platform, const std::string& folder, const Capt
 // Writes the bundle into the file `path`.
 bool WriteBundle(port::Platform& platform, const std::string& path, const Capture& capture,
                  std::string& error);
-
-// The stable placeholder of an identifying value: `kind`, a dash and eight
-// hex digits of a hash of the value (the same value gives the same
-// placeholder on every machine).
-std::string Placeholder(const std::string& kind, const std::string& value);
 
 }  // namespace zrt::capture

@@ -33,6 +33,7 @@ REPO = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "tests"))
 sys.path.insert(0, str(REPO / "scripts"))
 from harness import target as rs  # noqa: E402
+import placeholder  # noqa: E402
 import unpack_capture  # noqa: E402
 
 JOBS = REPO / "examples" / "jobs"
@@ -84,6 +85,7 @@ class RoundTrip:
         self.capture_seconds = []
         self.bare_start = build / "tests" / "tools" / "zrt_bare_start.exe"
         self.program_dir = None  # of the last case, whose machine the prefix still is
+        self.machine_name = None
 
     def run_capture(self, program_dir, output, bundle):
         """Captures the prefix into the folder `output`, directly or (with
@@ -113,6 +115,7 @@ class RoundTrip:
         wine_version = rs.WINE_VERSIONS[(version.get("major", 5), version.get("minor", 1))]
         before, after = work / "before", work / "after"
         self.program_dir = program_dir
+        self.machine_name = machine_name
 
         def around_run(drive_c):
             host_dir = self.wine.drive_host(program_dir)
@@ -181,11 +184,19 @@ class RoundTrip:
     def incomplete(self, work):
         """Without the power-profile double, Wine's own stubs refuse the
         scheme enumeration: the capture still writes the machine, says what
-        it could not read, and ends with 1."""
+        it could not read, and ends with 1. It is anonymised with a key, and
+        its placeholders are those Python's hmac module makes (the CryptoAPI's
+        SHA-256 under Wine); without a key it refuses to anonymise."""
         bundle = work / "plain.json"
-        proc = self.wine.wine(f"{self.program_dir}\\{CAPTURE}", "--anonymise", "--bundle",
-                              windows_path(bundle))
+        key = work / "fleet.key"
+        placeholder.make_key(key)
         problems = []
+        keyless = self.wine.wine(f"{self.program_dir}\\{CAPTURE}", "--anonymise", "--bundle",
+                                 windows_path(bundle))
+        if keyless.returncode != 2 or bundle.exists():
+            problems.append(f"--anonymise without a key ended with {keyless.returncode}, not 2")
+        proc = self.wine.wine(f"{self.program_dir}\\{CAPTURE}", "--anonymise-key",
+                              windows_path(key), "--bundle", windows_path(bundle))
         if proc.returncode != 1:
             problems.append(f"{CAPTURE} on plain Wine ended with {proc.returncode}, not 1")
         captured = json.loads(bundle.read_text("utf-8")) if bundle.exists() else {}
@@ -196,6 +207,14 @@ class RoundTrip:
                             f"{captured.get('problems')}, {power.get('failures')}")
         if b"EnumPwrSchemes" not in proc.stderr:
             problems.append("the error output does not name what could not be read")
+        registry = json.loads(captured.get("files", {}).get("registry.json", {}).get("text", "{}"))
+        given = rs.read_json(rs.MACHINES / self.machine_name / "registry.json", {})
+        for path, content in given.get("keys", {}).items():
+            for name in ("REGID", "MEMBERID", "SITEID", "TYPE"):
+                want = placeholder.placeholder(key.read_bytes(), name, content["values"][name])
+                got = registry.get("keys", {}).get(path, {}).get("values", {}).get(name)
+                if got != want:
+                    problems.append(f"{name} became {got!r}, not the keyed placeholder {want!r}")
         return problems
 
     def figure(self, runs, work):

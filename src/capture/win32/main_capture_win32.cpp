@@ -9,6 +9,8 @@
 #include <string>
 
 #include "capture/capture.h"
+#include "capture/win32/crypto_sha256.h"
+#include "platform/win32/unique_resource.h"
 #include "platform/win32/win32_platform.h"
 
 namespace {
@@ -21,8 +23,47 @@ void Write(DWORD handle, const std::string& text) {
 }
 
 constexpr const char* kUsage =
-    "usage: zrt-capture.exe [--anonymise] --folder DIR\n"
-    "       zrt-capture.exe [--anonymise] --bundle FILE\n";
+    "usage: zrt-capture.exe [--anonymise-key KEYFILE [--anonymise-names]] --folder DIR\n"
+    "       zrt-capture.exe [--anonymise-key KEYFILE [--anonymise-names]] --bundle FILE\n"
+    "KEYFILE holds the fleet's secret key (16 to 65536 bytes); --anonymise needs it.\n";
+// A key file is a few dozen bytes; anything far larger is not one.
+constexpr DWORD kKeyFileLimit = 64 * 1024;
+
+// The whole contents of the key file, or false with `error` set.
+bool ReadKeyFile(const char* path, std::string& key, std::string& error) {
+  const zrt::win32::UniqueFileHandle file(CreateFileA(
+      path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    error = std::string("cannot open the key file ") + path + ": error " +
+            std::to_string(GetLastError());
+    return false;
+  }
+  key.assign(kKeyFileLimit + 1, '\0');
+  DWORD total = 0;
+  DWORD readError = 0;
+  while (total <= kKeyFileLimit) {
+    DWORD read = 0;
+    if (!ReadFile(file.get(), &key[total], kKeyFileLimit + 1 - total, &read, nullptr)) {
+      readError = GetLastError();
+      break;
+    }
+    if (read == 0) break;
+    total += read;
+  }
+  key.resize(total);
+  if (readError != 0) {
+    error =
+        std::string("cannot read the key file ") + path + ": error " + std::to_string(readError);
+    return false;
+  }
+  if (total > kKeyFileLimit || !zrt::capture::Anonymiser::KeyIsUsable(key)) {
+    error = std::string("the key file ") + path + " holds " +
+            (total > kKeyFileLimit ? "more than 64 KiB" : std::to_string(total) + " bytes") +
+            ", not a key of 16 to 65536 bytes";
+    return false;
+  }
+  return true;
+}
 
 std::string ComputerName() {
   char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
@@ -36,10 +77,16 @@ int main(int argc, char** argv) {
   zrt::capture::Options options;
   const char* folder = nullptr;
   const char* bundle = nullptr;
+  const char* keyFile = nullptr;
+  bool anonymise = false;
   bool usable = true;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--anonymise") == 0) {
-      options.anonymise = true;
+      anonymise = true;
+    } else if (std::strcmp(argv[i], "--anonymise-names") == 0) {
+      options.anonymiseNames = true;
+    } else if (std::strcmp(argv[i], "--anonymise-key") == 0 && i + 1 < argc) {
+      keyFile = argv[++i];
     } else if (std::strcmp(argv[i], "--folder") == 0 && i + 1 < argc) {
       folder = argv[++i];
     } else if (std::strcmp(argv[i], "--bundle") == 0 && i + 1 < argc) {
@@ -48,11 +95,31 @@ int main(int argc, char** argv) {
       usable = false;
     }
   }
-  if (!usable || (folder == nullptr) == (bundle == nullptr)) {
+  // Placeholders without a key could be undone by trying guesses: no
+  // anonymising without one.
+  if (!usable || (folder == nullptr) == (bundle == nullptr) || (anonymise && keyFile == nullptr) ||
+      (options.anonymiseNames && keyFile == nullptr)) {
     Write(STD_ERROR_HANDLE, kUsage);
     return 2;
   }
   try {
+    if (keyFile != nullptr) {
+      std::string key;
+      std::string error;
+      if (!ReadKeyFile(keyFile, key, error)) {
+        Write(STD_ERROR_HANDLE, "zrt-capture: " + error + "\n");
+        return 2;
+      }
+      DWORD cryptoError = 0;
+      zrt::capture::Sha256 sha256 = zrt::capture::win32::CryptoSha256(cryptoError);
+      if (!sha256) {
+        Write(STD_ERROR_HANDLE,
+              "zrt-capture: no SHA-256 provider (CryptAcquireContextA PROV_RSA_AES): error " +
+                  std::to_string(cryptoError) + "\n");
+        return 2;
+      }
+      options.anonymiser.emplace(std::move(sha256), std::move(key));
+    }
     auto platform = zrt::win32::Win32Platform::Create();
     options.ansiCodePage = GetACP();
     options.oemCodePage = GetOEMCP();
