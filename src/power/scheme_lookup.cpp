@@ -75,7 +75,7 @@ bool LookUpScheme(run::Run& run, std::string_view schemeName, const char* module
 
 bool SchemesNotListed(run::Run& run) {
   run.buffers.failureMessage.Assign("Failed to list the power schemes : ");
-  run.buffers.failureMessage.Append(run.buffers.errorText.view());
+  run.buffers.failureMessage.Append(run.buffers.errorText.view(), LeadBytesOf(run.platform.system));
   return false;
 }
 
