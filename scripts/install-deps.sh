@@ -11,7 +11,10 @@ packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libpugixml-dev nlohman
 # time and strace: the peak memory and the files opened that scripts/reliability.py measures.
 if [ "$what" = all ]; then packages+=(clang clang-tidy libclang-rt-14-dev time strace); fi
 if [ "$what" = all ]; then
-  packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64)
+  # locales-all: the locales under which Wine takes the ANSI code pages of the
+  # scenario machines (ru_RU.UTF-8 gives 1251, ja_JP.UTF-8 932, ...).
+  packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64
+             locales-all)
 fi
 
 sudo=""

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/code_page_text.h"
+
 namespace zrt::app {
 namespace {
 constexpr const char* kModule = "ParseInput";
@@ -10,15 +12,21 @@ constexpr std::size_t kFieldCount = 9;
 bool IsSeparator(char c) { return c == '@' || c == '#'; }
 }  // namespace
 
-std::vector<std::string_view> SplitJobArgument(std::string_view text) {
+std::vector<std::string_view> SplitJobArgument(std::string_view text,
+                                               const LeadByteTest& isLeadByte) {
   std::vector<std::string_view> fields;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && IsSeparator(text[i])) ++i;
-    const std::size_t start = i;
-    while (i < text.size() && !IsSeparator(text[i])) ++i;
-    if (i > start) fields.push_back(text.substr(start, i - start));
-  }
+  std::size_t start = 0;
+  // A field ends before a separator character; a trail byte 0x40 is no '@'.
+  auto close = [&](std::size_t end) {
+    if (end > start) fields.push_back(text.substr(start, end - start));
+  };
+  ForEachCharacter(text, isLeadByte, [&](std::size_t at, std::size_t width) {
+    if (width == 1 && IsSeparator(text[at])) {
+      close(at);
+      start = at + 1;
+    }
+  });
+  close(text.size());
   return fields;
 }
 
@@ -26,13 +34,14 @@ bool ParseInput(run::Run& run, std::string_view commandLine) {
   try {
     run.log.Write(kModule, "Info", "Input", "", commandLine);
     if (commandLine.size() > kMaxCommandLine) {
-      run.log.Write(kModule, "ERROR", "Commandline Parameter Too Long",
-                    std::to_string(commandLine.size()) + " characters, at most " +
-                        std::to_string(kMaxCommandLine),
-                    "");
+      run.log.Write(
+          kModule, "ERROR", "Commandline Parameter Too Long",
+          std::to_string(commandLine.size()) + " bytes, at most " + std::to_string(kMaxCommandLine),
+          "");
       return false;
     }
-    const std::vector<std::string_view> fields = SplitJobArgument(commandLine);
+    const LeadByteTest isLeadByte = LeadBytesOf(run.platform.system);
+    const std::vector<std::string_view> fields = SplitJobArgument(commandLine, isLeadByte);
     for (const auto& field : fields) {
       run.platform.system.OutputDebugStringA((std::string(field) + "\n").c_str());
     }
@@ -44,15 +53,15 @@ bool ParseInput(run::Run& run, std::string_view commandLine) {
       return false;
     }
     run::JobArguments& a = run.args;
-    a.OD.Assign(fields[0]);
-    a.ScriptId.Assign(fields[1]);
-    a.XmlFilePath.Assign(fields[2]);
-    a.JobId.Assign(fields[3]);
-    a.UserLoggedIn.Assign(fields[4]);
-    a.ExecutionTime.Assign(fields[5]);
-    a.InstanceID.Assign(fields[6]);
-    a.IsRealTimeS.Assign(fields[7]);
-    a.ScriptJobId.Assign(fields[8]);
+    a.OD.Assign(fields[0], isLeadByte);
+    a.ScriptId.Assign(fields[1], isLeadByte);
+    a.XmlFilePath.Assign(fields[2], isLeadByte);
+    a.JobId.Assign(fields[3], isLeadByte);
+    a.UserLoggedIn.Assign(fields[4], isLeadByte);
+    a.ExecutionTime.Assign(fields[5], isLeadByte);
+    a.InstanceID.Assign(fields[6], isLeadByte);
+    a.IsRealTimeS.Assign(fields[7], isLeadByte);
+    a.ScriptJobId.Assign(fields[8], isLeadByte);
     return true;
   } catch (...) {
     run.args = run::JobArguments{};

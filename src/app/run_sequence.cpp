@@ -7,6 +7,7 @@
 #include "app/script_header.h"
 #include "app/step_dispatch.h"
 #include "jobdoc/job_document.h"
+#include "platform/code_page_text.h"
 #include "platform/registry_reader.h"
 #include "platform/system_facts.h"
 #include "platform/user_context.h"
@@ -61,7 +62,7 @@ class RunSequence {
       Log("ERROR", name, "Not Found", registry_.ErrorText());
       return false;
     }
-    field.Assign(value.Text());
+    field.Assign(value.Text(), LeadBytesOf(run_.platform.system));
     return true;
   }
 

@@ -5,6 +5,7 @@
 #include "app/script_header.h"
 #include "check/step_check.h"
 #include "jobdoc/job_document.h"
+#include "platform/code_page_text.h"
 #include "platform/system_facts.h"
 
 namespace zrt::check {
@@ -56,7 +57,7 @@ void CheckHeader(port::System& system, jobdoc::JobDocument& document, Report& re
   }
   if (header.scriptId.empty() || header.scriptId.WasCut()) {
     Add(report, Severity::Error, "script id",
-        std::string(header.scriptId.empty() ? "not given" : "longer than 511 characters") +
+        std::string(header.scriptId.empty() ? "not given" : LongerThanBytes(511)) +
             ": it matches no job's ScriptId" + kEndsBeforeSteps);
   } else {
     Add(report, Severity::Info, "script id",

@@ -7,6 +7,7 @@
 
 #include "app/step_dispatch.h"
 #include "platform/ascii_case.h"
+#include "platform/code_page_text.h"
 #include "power/settings_walk.h"
 
 namespace zrt::check {
@@ -239,7 +240,8 @@ class StepCheck : public power::SettingsVisitor {
 
   void Command(const power::PowercfgCommand& command, std::string_view inserted,
                const std::string& condition) {
-    const power::BuiltCommand built = power::BuildPowercfgCommand(command, inserted);
+    const power::BuiltCommand built =
+        power::BuildPowercfgCommand(command, inserted, LeadBytesOf(system_));
     // The program's refusal texts open with "Refused: "; the report keeps
     // only why.
     std::string why = built.refusal != nullptr ? built.refusal : "";
@@ -273,8 +275,8 @@ class StepCheck : public power::SettingsVisitor {
   void Description(const std::string& when) {
     const std::string_view text = Value(Field::schemeDesc);
     if (request_.Fit(Field::schemeDesc) == jobdoc::ValueFit::TooLong) {
-      Warn(Field::schemeDesc, "longer than " + std::to_string(request_.schemeDesc.kMaxLength) +
-                                  " characters: stored cut");
+      Warn(Field::schemeDesc,
+           LongerThanBytes(request_.schemeDesc.kMaxLength) + ": stored cut at a whole character");
     } else if (request_.Fit(Field::schemeDesc) == jobdoc::ValueFit::Lossy) {
       Warn(Field::schemeDesc, "holds characters outside the machine's code page: stored changed");
     } else if (!text.empty()) {

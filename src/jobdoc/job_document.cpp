@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/code_page_text.h"
 #include "platform/system_facts.h"
 #include "platform/text_conversion.h"
 
@@ -64,7 +65,8 @@ bool JobDocument::CopyText(const WideText& text, DocText& field) {
 // error says nothing went wrong, the reader says what it met.
 void JobDocument::SetSystemErrorText(DocText& error) {
   const port::ErrorCode code = system_.GetLastError();
-  error.Assign(code != port::err::kSuccess ? SystemErrorText(system_, code) : kContentNotValid);
+  error.Assign(code != port::err::kSuccess ? SystemErrorText(system_, code) : kContentNotValid,
+               LeadBytesOf(system_));
 }
 
 bool JobDocument::CreateParser(DocText& error) {
@@ -211,7 +213,7 @@ bool JobDocument::ReadScriptInstance(DocText& scriptid, DocText& scriptver, DocT
     std::string narrowName;
     ToNarrow(system_, name, narrowName);
     error.Assign(kZeroAttributes);
-    error.Append(narrowName);
+    error.Append(narrowName, LeadBytesOf(system_));
     return false;
   }
 
@@ -315,7 +317,7 @@ bool JobDocument::ReadNextStep(PowerRequest& request, DocText& error,
     if (field != nullptr) {
       std::string narrowValue;
       ToNarrow(system_, value, narrowValue, &lossy);
-      request.Fill(*field, narrowValue, lossy);
+      request.Fill(*field, narrowValue, lossy, LeadBytesOf(system_));
     }
     if (elements != nullptr) elements->push_back({narrowName, !named, field});
   }

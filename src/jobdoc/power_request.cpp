@@ -8,8 +8,8 @@ namespace zrt::jobdoc {
 namespace {
 
 template <auto Member>
-void AssignField(PowerRequest& request, std::string_view text) {
-  (request.*Member).Assign(text);
+void AssignField(PowerRequest& request, std::string_view text, const LeadByteTest& isLeadByte) {
+  (request.*Member).Assign(text, isLeadByte);
 }
 
 template <auto Member>
@@ -27,8 +27,9 @@ constexpr std::array<PowerRequestField, kPowerRequestFieldCount> kFields = {
 
 void PowerRequest::Clear() { *this = PowerRequest{}; }
 
-void PowerRequest::Fill(const PowerRequestField& field, std::string_view text, bool lossy) {
-  field.assign(*this, text);
+void PowerRequest::Fill(const PowerRequestField& field, std::string_view text, bool lossy,
+                        const LeadByteTest& isLeadByte) {
+  field.assign(*this, text, isLeadByte);
   const bool cut = field.read(*this).size() < text.size();
   fits_[static_cast<std::size_t>(field.id)] =
       lossy ? ValueFit::Lossy : (cut ? ValueFit::TooLong : ValueFit::Whole);

@@ -85,9 +85,11 @@ struct PowerRequest {
   // Every field back to the empty text.
   void Clear();
 
-  // Stores `text` into `field` (cut to its width) and records how it fitted;
-  // `lossy` says the text lost characters when it was converted.
-  void Fill(const PowerRequestField& field, std::string_view text, bool lossy);
+  // Stores `text` into `field` (cut to its width, at the last whole character
+  // `isLeadByte` tells) and records how it fitted; `lossy` says the text lost
+  // characters when it was converted.
+  void Fill(const PowerRequestField& field, std::string_view text, bool lossy,
+            const LeadByteTest& isLeadByte = {});
 
   // How the field's value arrived; Whole for a field no element filled.
   // Text that is compared or run must be Whole.
@@ -104,8 +106,9 @@ struct PowerRequest {
 struct PowerRequestField {
   Field id;
   const char* name;
-  std::size_t capacity;                                          // terminator included
-  void (*assign)(PowerRequest& request, std::string_view text);  // cut to the width
+  std::size_t capacity;  // terminator included
+  // Cut to the width, at the last whole character.
+  void (*assign)(PowerRequest& request, std::string_view text, const LeadByteTest& isLeadByte);
   std::string_view (*read)(const PowerRequest& request);
 };
 

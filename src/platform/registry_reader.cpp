@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/ascii_case.h"
+#include "platform/code_page_text.h"
 #include "platform/user_context.h"
 
 namespace zrt {
@@ -42,8 +43,10 @@ CRegistry::CRegistry(port::Registry& registry, port::System& system)
 
 void CRegistry::SetFailure(const char* call, long status) {
   std::string text = system_.FormatMessageA(static_cast<port::ErrorCode>(status), 0);
-  if (text.size() > kMaxSystemText) text.resize(kMaxSystemText);
-  errorMessage_.Assign(std::string(call) + " [" + std::to_string(status) + "]::" + text);
+  const LeadByteTest isLeadByte = LeadBytesOf(system_);
+  errorMessage_.Assign(std::string(call) + " [" + std::to_string(status) +
+                           "]::" + CutToWholeCharacters(text, kMaxSystemText, isLeadByte),
+                       isLeadByte);
 }
 
 void CRegistry::CloseKey() { openedKey_.reset(); }

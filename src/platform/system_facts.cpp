@@ -1,5 +1,7 @@
 #include "platform/system_facts.h"
 
+#include "platform/code_page_text.h"
+
 namespace zrt {
 namespace {
 constexpr std::size_t kWindowsFolderCapacity = 512;
@@ -29,15 +31,17 @@ bool FileExists(port::FileSystem& files, const std::string& path) {
   return files.FindFirstFileA(path.c_str());
 }
 
-int CreateDirectoryPath(port::FileSystem& files, const std::string& path) {
-  // The part up to the first backslash (normally the drive) is never created.
-  std::size_t slash = path.find('\\');
-  if (slash != std::string::npos) {
-    while ((slash = path.find('\\', slash + 1)) != std::string::npos) {
-      const std::string prefix = path.substr(0, slash + 1);
-      if (prefix.size() <= kMaxFolderPrefix) files.CreateDirectoryA(prefix.c_str());
-    }
-  }
+int CreateDirectoryPath(port::FileSystem& files, const std::string& path,
+                        const LeadByteTest& isLeadByte) {
+  // The part up to the first backslash (normally the drive) is never created;
+  // a trail byte 0x5C separates nothing.
+  bool drive = true;
+  ForEachCharacter(path, isLeadByte, [&](std::size_t at, std::size_t width) {
+    if (width != 1 || path[at] != '\\') return;
+    if (!drive && at + 1 <= kMaxFolderPrefix)
+      files.CreateDirectoryA(path.substr(0, at + 1).c_str());
+    drive = false;
+  });
   files.CreateDirectoryA(path.c_str());
   return 0;
 }

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/fixed_text.h"
 #include "platform/port/file_system.h"
 #include "platform/port/system.h"
 
@@ -19,7 +20,9 @@ bool IsSixtyFourBitMachine(port::FileSystem& files);
 bool FileExists(port::FileSystem& files, const std::string& path);
 
 // Creates the folder and its missing parents; every failure is ignored.
-int CreateDirectoryPath(port::FileSystem& files, const std::string& path);
+// `isLeadByte` tells the double-byte characters of the path's code page.
+int CreateDirectoryPath(port::FileSystem& files, const std::string& path,
+                        const LeadByteTest& isLeadByte = {});
 
 // The system's message text for an error code, as the system gives it.
 std::string SystemErrorText(port::System& system, port::ErrorCode code);

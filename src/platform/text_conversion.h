@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/code_page_text.h"
 #include "platform/fixed_text.h"
 #include "platform/port/system.h"
 
@@ -19,13 +20,14 @@ bool ToWide(port::System& system, std::string_view narrow, port::WideText& wide)
 bool ToNarrow(port::System& system, const port::WideText& wide, std::string& narrow,
               bool* lossy = nullptr);
 
-// UTF-16 to ANSI, stored into a fixed field (cut to its width). An
+// UTF-16 to ANSI, stored into a fixed field (cut to its width, at the last
+// whole character). An
 // unconvertible text is stored empty.
 template <std::size_t N>
 bool ToNarrow(port::System& system, const port::WideText& wide, FixedText<N>& field) {
   std::string narrow;
   const bool ok = ToNarrow(system, wide, narrow);
-  field.Assign(narrow);
+  field.Assign(narrow, LeadBytesOf(system));
   return ok;
 }
 

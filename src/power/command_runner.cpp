@@ -40,7 +40,7 @@ bool Execute(run::Run& run, std::string_view commandLine, std::optional<std::int
   auto& processes = run.platform.processes;
   if (commandLine.size() >= kCommandCapacity) {
     run.log.Write(kModule, "ERROR", "Command Line Too Long",
-                  std::to_string(commandLine.size()) + " characters, at most " +
+                  std::to_string(commandLine.size()) + " bytes, at most " +
                       std::to_string(kCommandCapacity - 1),
                   commandLine);
     run.platform.system.SetLastError(kFilenameTooLong);

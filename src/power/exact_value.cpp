@@ -1,5 +1,7 @@
 #include "power/exact_value.h"
 
+#include "platform/code_page_text.h"
+
 namespace zrt::power {
 
 bool ValueIs(port::System& system, std::string_view value, const char* literal) {
@@ -12,8 +14,7 @@ std::string ValueFitProblem(const jobdoc::PowerRequest& request, jobdoc::Field f
   if (fit == jobdoc::ValueFit::Whole) return {};
   std::string reason = "The " + std::string(label);
   if (fit == jobdoc::ValueFit::TooLong) {
-    reason +=
-        " is longer than " + std::to_string(jobdoc::FieldOf(field).capacity - 1) + " characters.";
+    reason += " is " + LongerThanBytes(jobdoc::FieldOf(field).capacity - 1) + ".";
   } else {
     reason += " holds characters outside the machine's code page.";
   }

@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "platform/code_page_text.h"
 #include "power/command_runner.h"
 #include "power/exact_value.h"
 
@@ -278,14 +279,16 @@ const GlobalFlagSetting kGlobalFlags[] = {
 // Why `text` may not go into a command line at `insert`; null when it may.
 // A quotation mark or a closing backslash would end the quoted scheme name
 // early and a control character split it; a level goes in unquoted, so
-// anything but digits could add arguments.
-const char* Refusal(Insert insert, std::string_view text) {
+// anything but digits could add arguments. None of these bytes is ever the
+// trail byte of a double-byte character except the backslash, so only the
+// closing backslash asks where the last character begins.
+const char* Refusal(Insert insert, std::string_view text, const LeadByteTest& isLeadByte) {
   if (insert == Insert::SchemeName) {
     const bool unsafe = std::any_of(text.begin(), text.end(), [](char c) {
       const auto byte = static_cast<unsigned char>(c);
       return c == '"' || byte < 0x20 || byte == 0x7F;
     });
-    if (unsafe || (!text.empty() && text.back() == '\\')) {
+    if (unsafe || EndsWithCharacter(text, '\\', isLeadByte)) {
       return "Refused: a scheme name with a quotation mark or a control character, or ending in "
              "a backslash";
     }
@@ -463,7 +466,8 @@ class Refusing : public SettingsVisitor {
   bool Row(const SettingChoice& choice) override {
     if (choice.command == nullptr) return true;
     if (!ReachesItsField(settings_, choice)) return false;
-    const BuiltCommand built = BuildPowercfgCommand(*choice.command, choice.inserted);
+    const BuiltCommand built = BuildPowercfgCommand(*choice.command, choice.inserted,
+                                                    LeadBytesOf(settings_.run.platform.system));
     return built.refusal == nullptr ||
            ReportRefusal(settings_, *choice.command, choice.inserted, built);
   }
@@ -541,12 +545,14 @@ bool ReportAsSystemError(SettingsRun& settings, const PowercfgCommand& command,
   return ReportSystemError(settings, command, word, prefix, &command != &kSetActive);
 }
 
-BuiltCommand BuildPowercfgCommand(const PowercfgCommand& command, std::string_view inserted) {
-  BuiltCommand built{command.commandLine, Refusal(command.insert, inserted)};
+BuiltCommand BuildPowercfgCommand(const PowercfgCommand& command, std::string_view inserted,
+                                  const LeadByteTest& isLeadByte) {
+  BuiltCommand built{command.commandLine, Refusal(command.insert, inserted, isLeadByte)};
   const std::size_t at = built.line.find("%s");
   if (at != std::string::npos) built.line.replace(at, 2, inserted);
   if (built.refusal == nullptr && built.line.size() > kMaxCommandLine) {
-    built.refusal = "Refused: the command line is longer than 1023 characters";
+    built.refusal =
+        "Refused: the command line is longer than 1023 bytes in this machine's code page";
   }
   return built;
 }
@@ -592,7 +598,8 @@ bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
     settings.Log(command.before == Before::InfoWord ? "Info" : "Success", command.label, "", word);
   }
   settings.exitCode.reset();
-  const BuiltCommand built = BuildPowercfgCommand(command, inserted);
+  const BuiltCommand built =
+      BuildPowercfgCommand(command, inserted, LeadBytesOf(run.platform.system));
   if (built.refusal != nullptr) return ReportRefusal(settings, command, inserted, built);
   run.buffers.commandBuffer.Clear();
   run.buffers.commandBuffer.Assign(built.line);
@@ -620,7 +627,8 @@ bool ApplyActiveScheme(SettingsRun& settings) {
 bool RefuseCommandsBeforeChanges(SettingsRun& settings) {
   const std::string_view name = settings.request.schemename.view();
   if (ActiveSchemeAsked(settings.run.platform.system, settings.request)) {
-    const BuiltCommand built = BuildPowercfgCommand(kSetActive, name);
+    const BuiltCommand built =
+        BuildPowercfgCommand(kSetActive, name, LeadBytesOf(settings.run.platform.system));
     if (built.refusal != nullptr) return ReportRefusal(settings, kSetActive, name, built);
   }
   Refusing refusing(settings);

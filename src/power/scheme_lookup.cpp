@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/code_page_text.h"
 #include "platform/text_conversion.h"
 
 namespace zrt::power {
@@ -19,7 +20,7 @@ bool SchemesEnumProc(run::Run& run, std::uint32_t index, const port::WideText& n
   const bool tableFull = state.schemeCount >= run::SchemeLookupState::kMaxSchemes;
   if (!tableFull) {
     auto& entry = state.schemeNames[state.schemeCount];
-    entry.Assign(narrowName);
+    entry.Assign(narrowName, LeadBytesOf(run.platform.system));
     state.nameInexact[state.schemeCount] = lossy || entry.WasCut();
   }
 
@@ -75,7 +76,7 @@ bool LookUpScheme(run::Run& run, std::string_view schemeName, const char* module
 
 bool SchemesNotListed(run::Run& run) {
   run.buffers.failureMessage.Assign("Failed to list the power schemes : ");
-  run.buffers.failureMessage.Append(run.buffers.errorText.view());
+  run.buffers.failureMessage.Append(run.buffers.errorText.view(), LeadBytesOf(run.platform.system));
   return false;
 }
 

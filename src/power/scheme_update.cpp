@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/code_page_text.h"
 #include "power/policy_steps.h"
 #include "power/powercfg_settings.h"
 
@@ -27,7 +28,7 @@ bool HandOverIfAsked(SettingsRun& settings, HandOver handOver, const char* optio
                  "Refused: the power schemes changed between two look-ups");
     auto& message = settings.run.buffers.failureMessage;
     message.Assign("Power scheme \"");
-    message.Append(name);
+    message.Append(name, LeadBytesOf(settings.run.platform.system));
     message.Append("\" appeared or disappeared between two look-ups; nothing was changed.");
     return false;
   }

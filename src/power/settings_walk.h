@@ -145,8 +145,10 @@ struct BuiltCommand {
 
 // Formats `command` with `inserted` for "%s". A scheme name or level that
 // could change the arguments Powercfg.exe sees is refused, and so is a line
-// longer than the command buffer.
-BuiltCommand BuildPowercfgCommand(const PowercfgCommand& command, std::string_view inserted);
+// longer than the command buffer. `isLeadByte` tells the machine's
+// double-byte characters, whose trail byte may be 0x5C.
+BuiltCommand BuildPowercfgCommand(const PowercfgCommand& command, std::string_view inserted,
+                                  const LeadByteTest& isLeadByte);
 
 // Every command of the table that takes a scheme name or a level.
 std::vector<const PowercfgCommand*> CommandsWithInsert();

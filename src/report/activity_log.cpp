@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/ascii_case.h"
+#include "platform/code_page_text.h"
 #include "platform/system_facts.h"
 #include "platform/user_context.h"
 #include "report/text_mode.h"
@@ -64,13 +65,10 @@ std::unique_ptr<port::OutputFile> OpenLogFile(port::Platform& platform, const st
 }
 }  // namespace
 
-std::string NormaliseTypeWord(std::string_view type) {
+std::string NormaliseTypeWord(std::string_view type, const LeadByteTest& isLeadByte) {
   if (EqualsIgnoringAsciiCase(type, "Information")) return "INFO";
-  std::string word(type.substr(0, kMaxTypeLength));
-  for (char& c : word) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return word;
+  return MapSingleByteCharacters(CutToWholeCharacters(type, kMaxTypeLength, isLeadByte), isLeadByte,
+                                 AsciiUpper);
 }
 
 std::unique_ptr<run::LogWriter> MakeActivityLog(port::Platform& platform,
@@ -106,10 +104,12 @@ void ActivityLog::WriteLine(std::string_view software, std::string_view module,
                             std::string_view type, std::string_view val1, std::string_view val2,
                             std::string_view val3) {
   std::string user;
-  if (platform_.processes.GetUserNameA(user, kUserNameCapacity)) userName_.Assign(user);
+  if (platform_.processes.GetUserNameA(user, kUserNameCapacity))
+    userName_.Assign(user, LeadBytesOf(platform_.system));
 
   const std::string folder = LogFolder();
-  if (!FileExists(platform_.files, folder)) CreateDirectoryPath(platform_.files, folder);
+  if (!FileExists(platform_.files, folder))
+    CreateDirectoryPath(platform_.files, folder, LeadBytesOf(platform_.system));
 
   const port::SystemTime now = platform_.system.GetLocalTime();
   const std::string lineTime =
@@ -131,7 +131,7 @@ void ActivityLog::WriteLine(std::string_view software, std::string_view module,
     text += "#Date: " + lineTime + "\n";
     text += "#Fields:\tdtime\tSession User Name\tmodule\ttype\tval1\tval2\tval3\n";
   }
-  const std::string typeWord = NormaliseTypeWord(type);
+  const std::string typeWord = NormaliseTypeWord(type, LeadBytesOf(platform_.system));
   for (const std::string_view field : {std::string_view(lineTime), userName_.view(), module,
                                        std::string_view(typeWord), val1, val2, val3}) {
     text.append(field).push_back('\t');

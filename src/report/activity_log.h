@@ -40,7 +40,8 @@ std::unique_ptr<run::LogWriter> MakeActivityLog(port::Platform& platform,
                                                 const run::JobContext& context);
 
 // "Information" in any case becomes "INFO"; anything else is upper-cased
-// (ASCII letters), cut to 99 characters.
-std::string NormaliseTypeWord(std::string_view type);
+// (ASCII letters that are characters of their own, never a trail byte), cut
+// to at most 99 bytes at the last whole character.
+std::string NormaliseTypeWord(std::string_view type, const LeadByteTest& isLeadByte = {});
 
 }  // namespace zrt::report

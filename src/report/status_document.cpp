@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+
+#include "platform/code_page_text.h"
 
 namespace zrt::report {
 namespace {
@@ -12,10 +15,11 @@ bool IsForbiddenInXml(char c) {
   return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
 }
 
-// Characters Windows does not allow in a file name.
-bool IsForbiddenInFileName(char c) {
-  return static_cast<unsigned char>(c) < 0x20 ||
-         std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
+// Characters Windows does not allow in a file name become "_".
+char FileNameCharacter(char c) {
+  const bool forbidden = static_cast<unsigned char>(c) < 0x20 ||
+                         std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos;
+  return forbidden ? '_' : c;
 }
 
 }  // namespace
@@ -74,6 +78,28 @@ std::string BuildStatusDocument(const StatusFields& f) {
   return doc;
 }
 
+std::string XmlEncodingName(std::uint32_t codePage) {
+  switch (codePage) {
+    case 932:
+      return "shift_jis";
+    case 936:
+      return "gbk";
+    case 949:
+      return "ks_c_5601-1987";
+    case 950:
+      return "big5";
+    case 65001:
+      return "utf-8";
+    default:  // 874 and 1250 to 1258
+      return "windows-" + std::to_string(codePage);
+  }
+}
+
+std::string StatusFileText(std::string_view document, std::uint32_t codePage) {
+  std::string text = "<?xml version=\"1.0\" encoding=\"" + XmlEncodingName(codePage) + "\"?>\n";
+  return text.append(document);
+}
+
 std::string BuildStatusUrl(std::string_view base, std::string_view memberId,
                            std::string_view siteId, std::string_view regid, std::string_view type) {
   std::string url(base);
@@ -83,13 +109,14 @@ std::string BuildStatusUrl(std::string_view base, std::string_view memberId,
   return url;
 }
 
-std::string FallbackFileName(std::string_view regid, const port::SystemTime& t) {
+std::string FallbackFileName(std::string_view regid, const port::SystemTime& t,
+                             const LeadByteTest& isLeadByte) {
   char stamp[40];
   std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d%03d", t.year, t.month, t.day, t.hour,
                 t.minute, t.second, t.milliseconds);
-  std::string name = "wpdcmscriptjobinstancestatus.asp_N_" + std::string(regid) + "_PER_" + stamp;
-  std::replace_if(name.begin(), name.end(), IsForbiddenInFileName, '_');
-  return name;
+  return MapSingleByteCharacters(
+      "wpdcmscriptjobinstancestatus.asp_N_" + std::string(regid) + "_PER_" + stamp, isLeadByte,
+      FileNameCharacter);
 }
 
 port::SystemTime NextMillisecond(port::SystemTime t) {

@@ -2,9 +2,11 @@
 // a job's outcome back to the management server.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "platform/fixed_text.h"
 #include "platform/port/platform_types.h"
 
 namespace zrt::report {
@@ -26,12 +28,22 @@ struct StatusFields {
 // Control characters XML does not allow become "?".
 std::string BuildStatusDocument(const StatusFields& fields);
 
+// The name XML readers know the ANSI code page `codePage` by.
+std::string XmlEncodingName(std::uint32_t codePage);
+
+// What a status file holds: an XML declaration naming the encoding of the
+// machine's ANSI code page, so any XML reader reads the bytes back, then the
+// document exactly as posted.
+std::string StatusFileText(std::string_view document, std::uint32_t codePage);
+
 std::string BuildStatusUrl(std::string_view base, std::string_view memberId,
                            std::string_view siteId, std::string_view regid, std::string_view type);
 
 // "wpdcmscriptjobinstancestatus.asp_N_<regid>_PER_<17-digit local time>",
-// with every character Windows forbids in a file name made "_".
-std::string FallbackFileName(std::string_view regid, const port::SystemTime& time);
+// with every character Windows forbids in a file name made "_" (the trail
+// byte of a double-byte character is never one).
+std::string FallbackFileName(std::string_view regid, const port::SystemTime& time,
+                             const LeadByteTest& isLeadByte = {});
 
 // The same moment plus one millisecond, carried into the larger units.
 port::SystemTime NextMillisecond(port::SystemTime time);

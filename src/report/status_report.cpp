@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/code_page_text.h"
 #include "platform/system_facts.h"
 #include "platform/text_conversion.h"
 #include "report/status_document.h"
@@ -115,7 +116,7 @@ FileResult CreatePostFile(run::Run& run, const std::string& path, const std::str
     return run.platform.system.GetLastError() == port::err::kFileExists ? FileResult::NameTaken
                                                                         : FileResult::Failed;
   }
-  const std::string bytes = ToTextMode(document);
+  const std::string bytes = ToTextMode(StatusFileText(document, run.platform.system.GetACP()));
   if (file->WriteFile(bytes.data(), bytes.size())) return FileResult::Created;
   // A part of a status is no status: the file is closed and removed.
   file.reset();
@@ -128,11 +129,13 @@ FileResult CreatePostFile(run::Run& run, const std::string& path, const std::str
 PendingStatus WritePendingStatus(run::Run& run, port::SystemTime time,
                                  const std::string& document) {
   const std::string folder = PostLogFolder(run);
-  CreateDirectoryPath(run.platform.files, folder);
-  const std::string bytes = ToTextMode(document);
+  CreateDirectoryPath(run.platform.files, folder, LeadBytesOf(run.platform.system));
+  const std::string bytes = ToTextMode(StatusFileText(document, run.platform.system.GetACP()));
   std::string path;
   for (int attempt = 0; attempt < kMaxFallbackNames; ++attempt) {
-    path = folder + "\\" + FallbackFileName(run.context.REGID.view(), time) + kPendingExtension;
+    path = folder + "\\" +
+           FallbackFileName(run.context.REGID.view(), time, LeadBytesOf(run.platform.system)) +
+           kPendingExtension;
     auto file = run.platform.files.CreateFileA(path.c_str(), port::OpenMode::CreateNewHeld);
     if (!file && run.platform.system.GetLastError() == port::err::kFileExists) {
       time = NextMillisecond(time);
@@ -163,7 +166,8 @@ void RemovePendingStatus(run::Run& run, PendingStatus& pending) {
 bool FilePendingStatus(run::Run& run, PendingStatus& pending, port::SystemTime time,
                        std::string& name) {
   std::string target;
-  const std::string stem = FallbackFileName(run.context.REGID.view(), time);
+  const std::string stem =
+      FallbackFileName(run.context.REGID.view(), time, LeadBytesOf(run.platform.system));
   bool filed = FileUnderFallbackName(run, pending.path, stem, target);
   if (!filed && run.platform.system.GetLastError() == port::err::kSharingViolation) {
     // A platform that will not rename a held file: let go of it first.
@@ -171,7 +175,8 @@ bool FilePendingStatus(run::Run& run, PendingStatus& pending, port::SystemTime t
     filed = FileUnderFallbackName(run, pending.path, stem, target);
   }
   pending.file.reset();
-  name = target.substr(target.rfind('\\') + 1);
+  // The name after the folder: a trail byte 0x5C in it is no separator.
+  name = target.substr(PostLogFolder(run).size() + 1);
   name.resize(name.size() - 4);  // without ".xml"
   if (filed) run.log.Write("SendWebpost", "INFO", "Created File ", target, "");
   return filed;
@@ -210,8 +215,10 @@ void RecoverPendingStatus(run::Run& run) {
 void ReadStatusUrl(run::Run& run) {
   try {
     const std::string ini = run.context.InstallationPath.str() + "\\Configuration\\zLocator.ini";
-    run.context.statusServerAddress.Assign(run.platform.files.GetPrivateProfileStringA(
-        "wpdcmscriptjobinstancestatus", "URL", "", kIniValueCapacity, ini.c_str()));
+    run.context.statusServerAddress.Assign(
+        run.platform.files.GetPrivateProfileStringA("wpdcmscriptjobinstancestatus", "URL", "",
+                                                    kIniValueCapacity, ini.c_str()),
+        LeadBytesOf(run.platform.system));
     const auto& address = run.context.statusServerAddress;
     if (address.empty()) {
       run.log.Write("zLocatorINI", "Error", "URL Link not Found", address.view(), "");
@@ -273,10 +280,10 @@ PostOutcome PostStatus(run::Run& run, const std::string& url, const std::string&
 bool WritePostFile(run::Run& run, port::SystemTime time, const std::string& document,
                    std::string& name) {
   const std::string folder = run.context.dataFolder.str() + "\\QTVPostLogs";
-  CreateDirectoryPath(run.platform.files, folder);
+  CreateDirectoryPath(run.platform.files, folder, LeadBytesOf(run.platform.system));
   std::string path;
   for (int attempt = 0; attempt < kMaxFallbackNames; ++attempt) {
-    name = FallbackFileName(run.context.REGID.view(), time);
+    name = FallbackFileName(run.context.REGID.view(), time, LeadBytesOf(run.platform.system));
     path = folder + "\\" + name + ".xml";
     switch (CreatePostFile(run, path, document)) {
       case FileResult::Created:

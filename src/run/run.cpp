@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/code_page_text.h"
 #include "platform/system_facts.h"
 
 namespace zrt::run {
@@ -12,7 +13,8 @@ CapturedError::CapturedError(Run& run, bool keepLastError) : run_(run) {
   run.buffers.errorText.Clear();
   run.buffers.errorNumberText.Assign(std::to_string(run.platform.system.GetLastError()));
   run.buffers.errorText.Assign(
-      SystemErrorText(run.platform.system, run.platform.system.GetLastError()));
+      SystemErrorText(run.platform.system, run.platform.system.GetLastError()),
+      LeadBytesOf(run.platform.system));
 }
 
 CapturedError::~CapturedError() {
@@ -27,7 +29,8 @@ void CapturedError::Log(std::string_view module, std::string_view type,
 
 bool CapturedError::Fail(std::string_view prefix) const {
   run_.buffers.failureMessage.Assign(prefix);
-  run_.buffers.failureMessage.Append(run_.buffers.errorText.view());
+  run_.buffers.failureMessage.Append(run_.buffers.errorText.view(),
+                                     LeadBytesOf(run_.platform.system));
   return false;
 }
 

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   text.resize(text.find('\0') == std::string::npos ? size : text.find('\0'));
   static const auto commands = zrt::power::CommandsWithInsert();
   for (const zrt::power::PowercfgCommand* command : commands) {
-    const auto built = zrt::power::BuildPowercfgCommand(*command, text);
+    const auto built = zrt::power::BuildPowercfgCommand(*command, text, {});
     if (built.refusal != nullptr) continue;  // nothing runs
     Require(built.line.size() <= 1023);
     std::string program;

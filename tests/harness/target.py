@@ -39,12 +39,36 @@ from .wine_power import reg_string
 REPO = pathlib.Path(__file__).resolve().parents[2]
 MACHINES = REPO / "examples" / "machines"
 PRELUDES = REPO / "tests" / "scenarios" / "preludes.json"
-ANSI = "cp1252"
+ANSI = "cp1252"  # the ANSI code page of a machine that names none
+# The locale under which Wine takes each ANSI code page of a machine.
+WINE_LOCALES = {
+    874: "th_TH.UTF-8", 932: "ja_JP.UTF-8", 936: "zh_CN.UTF-8", 949: "ko_KR.UTF-8",
+    950: "zh_TW.UTF-8", 1250: "pl_PL.UTF-8", 1251: "ru_RU.UTF-8", 1252: "C.UTF-8",
+    1253: "el_GR.UTF-8", 1254: "tr_TR.UTF-8", 1255: "he_IL.UTF-8", 1256: "ar_EG.UTF-8",
+    1257: "lt_LT.UTF-8", 1258: "vi_VN.UTF-8",
+}
 # Programs a scenario may ask for instead of the build's own, by the name of
 # the file beside it (".exe" added under Wine).
 PROGRAMS = {"short-post-bound": "zReTessalyXP-shortpost"}
 INSTANCE_ATTRIBUTES = ("scriptid", "scriptver", "category", "fncname", "logonuser")
 DATETIME_PATTERN = r"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d (?:AM|PM)"
+# Other locales name the half of the day in their own words, or not at all.
+LOCAL_DATETIME_PATTERN = r"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d(?: \S*)?"
+
+
+def ansi_code_page(machine):
+    """The machine's ANSI code page (machine.json `code_pages.ansi`)."""
+    return int(machine.get("code_pages", {}).get("ansi", 1252))
+
+
+def ansi_codec(machine):
+    """The Python codec of the machine's ANSI code page."""
+    return f"cp{ansi_code_page(machine)}"
+
+
+def datetime_pattern(machine):
+    return Pattern(DATETIME_PATTERN if ansi_code_page(machine) == 1252
+                   else LOCAL_DATETIME_PATTERN)
 # Exit codes of a test that drives a target: 77 when it cannot run here.
 EXIT_PASS, EXIT_FAIL, EXIT_SKIP = 0, 1, 77
 # How a run of the program ends: normally, or by a processor fault (the
@@ -317,6 +341,7 @@ class Observed:
         self.timed_out = False    # still running at the time-out, and killed
         self.peak_rss_kib = None  # the program's peak resident memory
         self.opened = None        # host files it opened, when asked to record them
+        self.ansi = ANSI          # the codec of the machine's ANSI code page
 
     def read_records(self, folder):
         """The posts and commands the machine or the doubles recorded in `folder`."""
@@ -457,6 +482,7 @@ class Target:
             folder = work / "machine"
             machine = prepare_machine(scenario, folder, preludes)
             observed = Observed()
+            observed.ansi = ansi_codec(machine)
             observed.schemes_before = scheme_names(folder, self.registry_order)
             command, env, cwd = self.setup(scenario, folder, machine, argument)
             builtins = self.builtins(folder, machine, default_url)
@@ -547,7 +573,7 @@ class LinuxTarget(Target):
             values["timestamp"] = Lit(f"{year}{month}{day}{hour}{minute}{second}"
                                       + f"{int(ms or 0):03d}")
         else:
-            values["datetime"] = Pattern(DATETIME_PATTERN)
+            values["datetime"] = datetime_pattern(machine)
             values["timestamp"] = Pattern(r"\d{17}")
         return values
 
@@ -567,7 +593,7 @@ WINE_VERSIONS = {(5, 1): "winxp", (5, 2): "win2003", (6, 0): "vista", (6, 1): "w
 # machine.json members the Wine target follows; the others are ignored when
 # they keep the base machine's value (clock, folders of the simulated layout)
 # and refused when a scenario changes them.
-WINE_MACHINE_MEMBERS = {"version", "folders", "program_path", "description"}
+WINE_MACHINE_MEMBERS = {"version", "folders", "program_path", "description", "code_pages"}
 STATE_FILE = ".zrt-scenario-state.json"
 RUN_FOLDER = "zrt-scenario"  # C:\zrt-scenario: the records of the post library and Powercfg.exe
 
@@ -579,7 +605,7 @@ REG_TYPES = {"REG_NONE": 0, "REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3, "R
 REG_TEXT_TYPES = {1, 2, 6, 7}
 
 
-def reg_typed_value(value, name):
+def reg_typed_value(value, name, codec=ANSI):
     """A registry.json value {"type", "hex"} as a .reg file (version 5) gives
     it: the hex bytes are what the ANSI call delivers, so a text type is
     stored as their UTF-16 form, as the Unicode registry keeps it."""
@@ -591,8 +617,9 @@ def reg_typed_value(value, name):
     if number in REG_TEXT_TYPES:
         # The five bytes Windows-1252 leaves undefined stand for the C1
         # controls of the same value.
-        data = "".join(chr(b) if b in (0x81, 0x8D, 0x8F, 0x90, 0x9D) else bytes([b]).decode(ANSI)
-                       for b in data).encode("utf-16-le")
+        data = (data.decode(codec) if codec != ANSI else "".join(
+            chr(b) if b in (0x81, 0x8D, 0x8F, 0x90, 0x9D) else bytes([b]).decode(ANSI)
+            for b in data)).encode("utf-16-le")
     return f"hex({number:x}):" + ",".join(f"{b:02x}" for b in data)
 
 
@@ -762,7 +789,7 @@ class WineTarget(Target):
                 elif isinstance(value, int) and not isinstance(value, bool):
                     reg.append(f"{reg_string(name)}=dword:{value & 0xFFFFFFFF:08x}")
                 elif isinstance(value, dict) and set(value) == {"type", "hex"}:
-                    reg.append(f"{reg_string(name)}={reg_typed_value(value, name)}")
+                    reg.append(f"{reg_string(name)}={reg_typed_value(value, name, ansi_codec(machine))}")
                 else:
                     raise ScenarioError(f"the Wine target writes texts, numbers and typed values "
                                         f"given as hex only: {name}")
@@ -799,8 +826,12 @@ class WineTarget(Target):
         if proc.returncode != 0:
             raise ScenarioError("wine reg import failed: "
                                 + proc.stderr.decode("utf-8", "replace"))
-        # The current drive is C: (the drive-root log folder lands there).
-        env = dict(self.env,
+        # The current drive is C: (the drive-root log folder lands there);
+        # the locale gives the machine's ANSI code page.
+        code_page = ansi_code_page(machine)
+        if code_page not in WINE_LOCALES:
+            raise ScenarioError(f"the Wine target has no locale for code page {code_page}")
+        env = dict(self.env, LC_ALL=WINE_LOCALES[code_page],
                    WINEDLLOVERRIDES="mscoree,mshtml=" + (";powrprof=n" if doubles else ""))
         return ([*self.command, program_path(machine), *argument.split(" ")], env,
                 self.drive_c / "windows" / "system32")
@@ -925,7 +956,7 @@ class WineTarget(Target):
         return {"agent": Lit(user), "user": Lit(user),
                 "data_folder": Lit(self.common_app_data() + "\\Merqel"),
                 "default_url": Lit(default_url),
-                "datetime": Pattern(DATETIME_PATTERN), "timestamp": Pattern(r"\d{17}")}
+                "datetime": datetime_pattern(machine), "timestamp": Pattern(r"\d{17}")}
 
     def collect(self, scenario, folder, machine, observed, work):
         if self.trace_opens:
@@ -960,11 +991,11 @@ class WineTarget(Target):
 RECORD_START = re.compile(r"^\d\d/\d\d/\d{4} [^\t\n]*\t", re.M)
 
 
-def undo_text_mode(raw):
-    """The text the program wrote, and whether every line feed reached the
-    disk as CR LF."""
+def undo_text_mode(raw, codec=ANSI):
+    """The text the program wrote (in the code page of `codec`), and whether
+    every line feed reached the disk as CR LF."""
     bare_lf = re.search(rb"(?<!\r)\n", raw) is not None
-    return raw.replace(b"\r\n", b"\n").decode(ANSI), not bare_lf
+    return raw.replace(b"\r\n", b"\n").decode(codec), not bare_lf
 
 
 def parse_log(text):

@@ -15,25 +15,33 @@ Python standard library only.
 """
 
 import argparse
+import codecs
 import difflib
 import json
 import pathlib
 import re
 import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 from harness.target import (  # noqa: E402
-    ANSI, ENDINGS, EXIT_FAIL, EXIT_PASS, EXIT_SKIP, PROGRAMS, Lit, Pattern, ScenarioError, Skip,
+    ENDINGS, EXIT_FAIL, EXIT_PASS, EXIT_SKIP, PROGRAMS, Lit, Pattern, ScenarioError, Skip,
     load_preludes, make_target, parse_log, undo_text_mode)
 
 TOP_LEVEL_KEYS = {
     "description", "targets", "machine", "machine_settings", "registry", "files",
     "post_library", "power", "processes", "wine", "job", "argument", "vars", "expect",
-    "program", "runs",
+    "program", "runs", "code_pages",
 }
 EXPECT_KEYS = {"log", "posts", "fallback", "schemes", "commands", "power", "ends"}
 LOG_KEYS = {"location", "header", "records", "end_line"}
+# A status file opens with this declaration, then holds the document.
+XML_DECLARATION = re.compile(rb'<\?xml version="1\.0" encoding="([^"]+)"\?>\n')
+# The names of the multi-byte code pages as Windows readers take them (expat
+# reads only single-byte encodings itself: it is then given the characters).
+WINDOWS_CODECS = {"shift_jis": "cp932", "gbk": "cp936", "ks_c_5601-1987": "cp949",
+                  "big5": "cp950", "windows-874": "cp874"}
 
 
 # --------------------------------------------------------------------------
@@ -87,6 +95,35 @@ def shared_values(value, values, where="", depth=0):
     if isinstance(value, dict):
         return {k: v if f"{where}.{k}" == ".expect.log.records"
                 else shared_values(v, values, f"{where}.{k}", depth) for k, v in value.items()}
+    return value
+
+
+def code_page_runs(scenario):
+    """(code page, scenario) for each run: a scenario with a `code_pages`
+    table runs once per code page, on a machine of that ANSI code page, with
+    that row's texts for every ${name} the row gives (job, power, argument,
+    expectations alike) and as vars."""
+    table = scenario.get("code_pages")
+    if table is None:
+        return [(None, scenario)]
+    runs = []
+    for code_page, row in table.items():
+        one = fill_row({k: v for k, v in scenario.items() if k != "code_pages"}, row)
+        settings = dict(one.get("machine_settings", {}))
+        settings["code_pages"] = dict(settings.get("code_pages", {}), ansi=int(code_page))
+        one["machine_settings"] = settings
+        one["vars"] = dict(one.get("vars", {}), **row)
+        runs.append((code_page, one))
+    return runs
+
+
+def fill_row(value, row):
+    if isinstance(value, str):
+        return re.sub(r"\$\{(\w+)\}", lambda m: row.get(m.group(1), m.group(0)), value)
+    if isinstance(value, list):
+        return [fill_row(v, row) for v in value]
+    if isinstance(value, dict):
+        return {k: fill_row(v, row) for k, v in value.items()}
     return value
 
 
@@ -344,8 +381,10 @@ def compare(scenario, target, observed, builtins, report, preludes):
     if "posts" in expect:
         compare_posts(exp, expect["posts"], observed.posts, report)
     if "fallback" in expect:
-        compare_fallback(exp, expect["fallback"], observed.fallback_files,
-                         builtins["data_folder"] + "\\QTVPostLogs", report)
+        compare_fallback(exp, expect["fallback"], observed, builtins["data_folder"]
+                         + "\\QTVPostLogs", report)
+    else:
+        check_status_files(observed, report)
     compare_machine_state(exp, expect, observed, report)
     if "schemes" in expect:
         compare_schemes(expect["schemes"], observed.schemes or {}, report)
@@ -373,7 +412,7 @@ def compare_log(exp, log, observed, builtins, report, preludes):
                     [f"expected {folder}", f"actual   {log_folder}"])
     if not re.fullmatch(r"zReTessalyXP_\[\d{8}\]\.Log", log_name):
         report.fail(f"activity log file name {log_name!r} is not zReTessalyXP_[DDMMYYYY].Log")
-    text, crlf = undo_text_mode(raw)
+    text, crlf = undo_text_mode(raw, observed.ansi)
     if not crlf:
         report.fail("activity log has a line feed without a carriage return before it")
     header, records, junk = parse_log(text)
@@ -434,8 +473,55 @@ def compare_posts(exp, want, posts, report):
         report.fail("posts differ", lines)
 
 
-def compare_fallback(exp, want, files, post_folder, report):
-    """The fallback status files (one, a list, or null for none)."""
+def status_file_document(raw, codec, posts):
+    """The document a status file holds after its XML declaration, and what
+    is wrong with the file: it must parse with a standard XML parser, name the
+    machine's code page (`codec`) and hold the characters of every posted
+    document."""
+    problems = []
+    if re.search(rb"(?<!\r)\n", raw):
+        problems.append("has a line feed without a carriage return")
+    text = raw.replace(b"\r\n", b"\n")
+    declaration = XML_DECLARATION.match(text)
+    if not declaration:
+        problems.append("opens with no XML declaration naming its encoding")
+        return text.decode(codec, "replace"), problems
+    declared = declaration.group(1).decode("ascii", "replace")
+    declared_codec = WINDOWS_CODECS.get(declared.lower(), declared)
+    try:
+        if codecs.lookup(declared_codec).name != codecs.lookup(codec).name:
+            problems.append(f"declares {declared}; the machine's code page is {codec}")
+        characters = text.decode(declared_codec)
+    except (LookupError, UnicodeDecodeError) as e:
+        return text.decode(codec, "replace"), problems + [f"is not {declared}: {e}"]
+    try:
+        ElementTree.fromstring(raw)
+    except ElementTree.ParseError as e:
+        problems.append(f"does not parse: {e}")
+    except ValueError:  # a multi-byte encoding
+        try:
+            ElementTree.fromstring(characters)
+        except ElementTree.ParseError as e:
+            problems.append(f"does not parse: {e}")
+    document = characters[len(declaration.group(0)):]
+    if any(post[1] != document for post in posts if len(post) > 1):
+        problems.append("holds other characters than the posted document")
+    return document, problems
+
+
+def check_status_files(observed, report):
+    """Every status file the run left parses to the posted document."""
+    for folder, name, raw in observed.fallback_files:
+        _, problems = status_file_document(raw, observed.ansi, observed.posts)
+        if problems:
+            report.fail(f"status file {name} is not sound", problems)
+
+
+def compare_fallback(exp, want, observed, post_folder, report):
+    """The fallback status files (one, a list, or null for none), each
+    checked by status_file_document; `text` is the document after the XML
+    declaration."""
+    files = observed.fallback_files
     want = [] if want is None else (want if isinstance(want, list) else [want])
     lines = []
     if len(want) != len(files):
@@ -448,9 +534,8 @@ def compare_fallback(exp, want, files, post_folder, report):
         if not exp.matches(w["name"], name, f"fallback[{k}].name"):
             lines.append(f"fallback file name {name!r}, expected "
                          f"{exp.show(w['name'], 'name')}")
-        text, crlf = undo_text_mode(raw)
-        if not crlf:
-            lines.append("fallback file has a line feed without a carriage return")
+        text, problems = status_file_document(raw, observed.ansi, observed.posts)
+        lines += [f"fallback file {name} {problem}" for problem in problems]
         if not exp.matches(w["text"], text, f"fallback[{k}].text"):
             lines += ["fallback file contents differ (each line ends in CR LF on disk):"]
             lines += exp.diff(w["text"], text, "text")
@@ -534,7 +619,7 @@ def print_observed(observed):
         print("== stderr\n" + observed.stderr)
     for folder, name, raw in observed.log_files:
         print(f"== log {folder}\\{name}")
-        text, _ = undo_text_mode(raw)
+        text, _ = undo_text_mode(raw, observed.ansi)
         header, records, _ = parse_log(text)
         for h in header:
             print("  " + visible(h))
@@ -543,7 +628,7 @@ def print_observed(observed):
     for k, texts in enumerate(observed.posts):
         print(f"== post {k + 1}: {json.dumps(texts[:2], ensure_ascii=False)}")
     for folder, name, raw in observed.fallback_files:
-        print(f"== fallback {folder}\\{name}: {visible(raw.decode(ANSI))}")
+        print(f"== fallback {folder}\\{name}: {visible(raw.decode(observed.ansi, 'replace'))}")
     print("== schemes:", json.dumps(observed.schemes))
     for command in observed.commands:
         print("== command:", json.dumps(command, ensure_ascii=False))
@@ -574,11 +659,24 @@ def main():
         target = make_target(args.target, args.build_dir, args.program, args.doubles,
                              args.prefix, args.keep)
         default_url = target.cache.get("ZRT_DEFAULT_STATUS_URL", "https://status.server.invalid")
-        observed, builtins = target.run(scenario, default_url, preludes)
-        if args.show:
-            print_observed(observed)
-        report = Report(args.target)
-        compare(scenario, args.target, observed, builtins, report, preludes)
+        failed = False
+        for code_page, one in code_page_runs(scenario):
+            label = name if code_page is None else f"{name} (code page {code_page})"
+            observed, builtins = target.run(one, default_url, preludes)
+            if args.show:
+                print_observed(observed)
+            report = Report(args.target)
+            compare(one, args.target, observed, builtins, report, preludes)
+            if observed.timed_out:
+                print(f"FAIL [{args.target}] {label}: the program did not end within "
+                      f"{target.timeout} s")
+                failed = True
+            elif report.failures:
+                print(f"== {label}")
+                report.print()
+                failed = True
+            else:
+                print(f"PASS [{args.target}] {label}")
     except Skip as e:
         print(f"SKIP [{args.target}] {name}: {e}")
         return EXIT_SKIP
@@ -588,16 +686,9 @@ def main():
     except subprocess.TimeoutExpired as e:
         print(f"FAIL [{args.target}] {name}: {e.cmd[0]} did not end within {e.timeout} s")
         return EXIT_FAIL
-    if observed.timed_out:
-        print(f"FAIL [{args.target}] {name}: the program did not end within {target.timeout} s")
-        return EXIT_FAIL
-    if report.failures:
-        report.print()
-        if not args.show:
-            print("(run again with --show to see everything the run left behind)")
-        return EXIT_FAIL
-    print(f"PASS [{args.target}] {name}")
-    return EXIT_PASS
+    if failed and not args.show:
+        print("(run again with --show to see everything the run left behind)")
+    return EXIT_FAIL if failed else EXIT_PASS
 
 
 if __name__ == "__main__":

@@ -54,8 +54,8 @@ TEST_F(CommandRunnerTest, EachOutcomeIsLoggedAndTheLastErrorTellsWhyACommandDidN
        {{"exit_code", 1460}, {"waits", waited}, {"terminated", true}},
        1460},
       {"{}", "Powercfg.exe -SETACTIVE " + longName + "x", false,
-       "ERROR|Command Line Too Long|2048 characters, at most 2047|Powercfg.exe -SETACTIVE " +
-           longName + "x",
+       "ERROR|Command Line Too Long|2048 bytes, at most 2047|Powercfg.exe -SETACTIVE " + longName +
+           "x",
        nullptr, 206},
       {R"({"powercfg": {"commands": {"Powercfg.exe /LIST": {"exit_code_error": 6}}}})",
        "Powercfg.exe /LIST",

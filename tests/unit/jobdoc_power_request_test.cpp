@@ -38,7 +38,7 @@ TEST(PowerRequestTest, EveryFieldIsReachableByItsIdentifierAndDistinct) {
     EXPECT_EQ(&field, &PowerRequestFields()[i]);
     EXPECT_EQ(field.name, name);
     EXPECT_EQ(field.capacity, capacity) << name;
-    field.assign(request, name + std::string(capacity, '+'));  // over-long on purpose
+    field.assign(request, name + std::string(capacity, '+'), {});  // over-long on purpose
   }
   std::set<std::string> seen;
   for (std::size_t i = 0; i < kExpectedFields.size(); ++i) {

@@ -135,7 +135,7 @@ TEST_F(RunSequenceTest, ACommandLineLongerThanItsLimitIsRefusedWholeAndSaysSo) {
     RunProgram(argumentOfLength(length));
     const auto lines = LogLines();
     const std::string refusal = "ParseInput|ERROR|Commandline Parameter Too Long|" +
-                                std::to_string(length) + " characters, at most 1023|";
+                                std::to_string(length) + " bytes, at most 1023|";
     if (length > 1023) {
       EXPECT_THAT(lines, Contains("ParseInput|INFO|Input||" + program + argumentOfLength(length)));
       EXPECT_THAT(lines, Contains(refusal));

@@ -263,8 +263,10 @@ TEST_F(SchemeCreationTest, ValuesThatWouldChangeTheArgumentsAreRefusedUnrun) {
       "or ending in a backslash";
   const std::string setActive = "Failed to Set power scheme as active : Scheme Not Found";
   const std::string longName(60, 'N'), longLevel(60, '1');
-  const std::string nameTooLong = "The scheme name is longer than 49 characters.";
-  const std::string levelTooLong = "The Low Battery Level is longer than 49 characters.";
+  const std::string nameTooLong =
+      "The scheme name is longer than 49 bytes in this machine's code page.";
+  const std::string levelTooLong =
+      "The Low Battery Level is longer than 49 bytes in this machine's code page.";
   const std::vector<Row> rows = {
       {{{"schemename", longName.c_str()}},
        "FAILED|schemename|" + longName.substr(0, 49) + "|" + nameTooLong,
@@ -324,7 +326,8 @@ TEST_F(SchemeCreationTest, NumbersAreNeverReadFromCutTextsAndNothingChanges) {
     Write("commands.jsonl", "");
     StartRun();
     EXPECT_FALSE(Create(fields));
-    EXPECT_EQ(Failure(), "The time-out " + field + " is longer than 20 characters.");
+    EXPECT_EQ(Failure(),
+              "The time-out " + field + " is longer than 20 bytes in this machine's code page.");
     EXPECT_THAT(LinesOf("CreatePowerScheme").back(),
                 ::testing::StartsWith("FAILED|" + field + "|"));
     EXPECT_TRUE(Commands().empty());

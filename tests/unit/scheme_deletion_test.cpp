@@ -169,7 +169,8 @@ TEST_F(SchemeTest, OnlyExactNamesAreLookedUpOrMatched) {
     bool lossy;
     std::string failure;
   } refused[] = {
-      {longest + "X", false, "The scheme name is longer than 49 characters."},
+      {longest + "X", false,
+       "The scheme name is longer than 49 bytes in this machine's code page."},
       {"\x8A?", true, "The scheme name holds characters outside the machine's code page."},
   };
   for (const auto& c : refused) {

@@ -56,10 +56,10 @@ TEST_F(SchemeModificationTest, EachRowOfTheFailureTableOnXpAndFromVistaOn) {
       {"{}",
        {{"schemename", longName.c_str()}},
        false,
-       "The scheme name is longer than 49 characters.",
+       "The scheme name is longer than 49 bytes in this machine's code page.",
        nullptr,
        {"FAILED|schemename|" + longName.substr(1) +
-        "|The scheme name is longer than 49 characters."},
+        "|The scheme name is longer than 49 bytes in this machine's code page."},
        true},
       {"{}",
        {{"schemename", "Field Work"}, {"overwriteifexst", "0"}},

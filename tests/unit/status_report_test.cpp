@@ -83,7 +83,9 @@ TEST_F(StatusReportTest, RefusedAtBothLeavesAFallbackFileWithCrLf) {
   EXPECT_EQ(
       files[0],
       "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123.xml\n"
-      "<wpdcmscriptjobinstancestatus>\r\n\t<batchid>0</batchid>\r\n\t<regid>R-1001</regid>\r\n"
+      "<?xml version=\"1.0\" "
+      "encoding=\"windows-1252\"?>\r\n<wpdcmscriptjobinstancestatus>\r\n\t<batchid>0</"
+      "batchid>\r\n\t<regid>R-1001</regid>\r\n"
       "\t<inid></inid>\r\n\t<inisrealtime></inisrealtime> \r\n\t<scriptid>5012</scriptid> \r\n"
       "\t<jobid></jobid>\r\n\t<instanceid></instanceid> \r\n\t<status>Fail</status> \r\n"
       "\t<desc><![CDATA[Scheme Is Currently Active hence not Deleted.]]></desc> \r\n"
