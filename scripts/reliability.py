@@ -964,7 +964,7 @@ def random_kills(target, args):
             # post, whose log line follows at once; it is delivered twice only
             # when the kill came between an accepted post and the removal of
             # the pending file, with no log line between.
-            last = lines[:cut][-2:-1] or [b""]
+            last = lines[:cut][-1:] or [b""]
             in_window = answer == "accepted" and b"Trying To Send" in last[0]
             if sum(delivered) == 0:
                 row[1] += 1
