@@ -1044,8 +1044,9 @@ folder, which the collector takes). It is written whole as a pending file
 before its first post; a file is filed only whole (a pending file that is not
 a whole status document is kept aside as `.incomplete`, with a log line), and
 the run that files a pending file left by a process that died holds it alone
-from its check to the end of its rename. A status is delivered twice only in
-two named windows:
+from its check to the end of its rename. A status left pending by a process
+that died is filed by the next run of the program on that machine. A status
+is delivered twice only in two named windows:
 
 1. the process dies after the post library accepted the post and before the
    pending file is removed, which is the very next thing the program does
