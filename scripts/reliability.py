@@ -917,7 +917,9 @@ def killed_where(lines):
 
 def random_kills(target, args):
     """The Windows program killed (SIGKILL) at a random moment of a job that
-    creates a scheme, then a clean job: the same invariants as the sweep."""
+    creates a scheme, then a clean job: the same invariants as the sweep.
+    Every other kill comes at a random moment after its pending file
+    appeared, where the status windows are."""
     import random
     table = Table(f"Crash points: {args.kills} random kills, each followed by a clean job (wine)",
                   ["post answer", "where the kill came", "kills", "none", "posted", "filed",
@@ -929,11 +931,38 @@ def random_kills(target, args):
         scenario = {"machine": "xp-laptop", "job": {"steps": crash_sweep.JOBS["create"]},
                     "post_library": {"answers": crash_sweep.ANSWERS[answer]}, "runs": 2,
                     "expect": {"power": True}}
-        # One run uninterrupted, for how long a job takes here.
-        observed, _ = target.run(dict(scenario, runs=1))
-        duration = observed.wall
-        for _ in range(args.kills // 2):
-            moments = [chance.uniform(0, duration), None]
+        post_logs = target.drive_host(target.common_app_data() + "\\Merqel\\QTVPostLogs")
+
+        def wait(proc, seconds, after_pending):
+            """Waits `seconds`, for the status kills from the moment a pending
+            file appears; False when the job ended first. The seconds waited."""
+            while after_pending and not any(post_logs.glob("*.pending")):
+                if proc.poll() is not None:
+                    return False, 0
+                time.sleep(0.002)
+            started = time.perf_counter()
+            try:
+                proc.wait(seconds)
+                return False, time.perf_counter() - started
+            except subprocess.TimeoutExpired:
+                return True, seconds
+
+        # One run uninterrupted, for how long a job takes here, and how long
+        # it still runs once its pending file appeared.
+        tail = []
+
+        def measure(command, env, cwd=None, timeout=60, trace=None):
+            proc = subprocess.Popen(command, env=env, cwd=cwd, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL, start_new_session=True)
+            tail.append(wait(proc, timeout, True)[1])
+            return proc.wait(), "", None, False, 0.0
+
+        started = time.perf_counter()
+        target.run(dict(scenario, runs=1), launch=measure)
+        duration = time.perf_counter() - started
+        for k in range(args.kills // 2):
+            after_pending = k % 2 == 1
+            moments = [chance.uniform(0, tail[0] if after_pending else duration), None]
             killed = []
 
             def launch(command, env, cwd=None, timeout=60, trace=None):
@@ -942,12 +971,10 @@ def random_kills(target, args):
                     return harness.run_program(command[:2] + clean, env, cwd, timeout)
                 proc = subprocess.Popen(command, env=env, cwd=cwd, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL, start_new_session=True)
-                try:
-                    proc.wait(kill_at)
-                except subprocess.TimeoutExpired:
+                if wait(proc, kill_at, after_pending)[0]:
                     os.killpg(proc.pid, signal.SIGKILL)
                     killed.append(True)
-                    proc.wait()
+                proc.wait()
                 return proc.returncode, "", None, False, 0.0
 
             observed, _ = target.run(scenario, launch=launch)

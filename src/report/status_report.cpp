@@ -371,7 +371,8 @@ bool SendStatus(run::Run& run, std::string_view outcome) {
     if (posted == PostOutcome::Abandoned) break;
   }
   std::string fileName;
-  // A pending file that vanished is filed again from the document in memory.
+  // Without its pending file (never written, or vanished) the status is
+  // filed from the document in memory.
   const Filing filing =
       pending.file ? FilePendingStatus(run, pending, began, fileName) : Filing::Vanished;
   if (filing == Filing::Filed ||
