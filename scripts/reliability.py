@@ -952,14 +952,16 @@ def random_kills(target, args):
         tail = []
 
         def measure(command, env, cwd=None, timeout=60, trace=None):
+            started = time.perf_counter()
             proc = subprocess.Popen(command, env=env, cwd=cwd, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL, start_new_session=True)
             tail.append(wait(proc, timeout, True)[1])
-            return proc.wait(), "", None, False, 0.0
+            code = proc.wait()
+            tail.append(time.perf_counter() - started)
+            return code, "", None, False, 0.0
 
-        started = time.perf_counter()
         target.run(dict(scenario, runs=1), launch=measure)
-        duration = time.perf_counter() - started
+        duration = tail[1]
         for k in range(args.kills // 2):
             after_pending = k % 2 == 1
             moments = [chance.uniform(0, tail[0] if after_pending else duration), None]
