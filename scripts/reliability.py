@@ -993,8 +993,10 @@ def random_kills(target, args):
             # post, whose log line follows at once; it is delivered twice only
             # when the kill came between an accepted post and the removal of
             # the pending file, with no log line between.
-            last = lines[:cut][-1:] or [b""]
-            in_window = answer == "accepted" and b"Trying To Send" in last[0]
+            # (A post's line carries the document, whose line feeds split it.)
+            tries = [k for k, line in enumerate(lines[:cut]) if b"Trying To Send" in line]
+            in_window = answer == "accepted" and bool(tries) and not any(
+                b"Success Webpost Return Status" in line for line in lines[tries[-1]:cut])
             if sum(delivered) == 0:
                 row[1] += 1
                 if not killed or where == "reporting its status":
