@@ -17,6 +17,14 @@ Sections (`all` runs every one that applies to the target):
                and Powercfg.exe that crash, hang or answer garbage, token
                refusals, Sleep and the clock: each outcome against the
                documented one (the status reported, nothing run twice)
+  crashes      on Linux the crash-point sweep (tests/crash/crash_sweep.py):
+               the program killed at every change it makes to the machine,
+               for a few jobs and post answers, each kill followed by a
+               clean job; under Wine random kills of the Windows program,
+               also while it holds the lock on the power schemes, each
+               followed by a clean job: every status delivered once (twice
+               only in the named window), every log file with its one
+               header, the power state whole
   fuzz         each libFuzzer target of the fuzz build for a time or a
                number of executions: executions, crashes, time-outs
 
@@ -35,6 +43,7 @@ Options:
   --processes N        log writers at once (default 8)
   --lines N            lines each writer logs (default 1000)
   --jobs N             jobs started at once (default 8)
+  --kills N            random kills under Wine (default 12)
   --seconds N          how long each fuzzer runs (default 10)
   --fuzz-runs N        how many inputs each fuzzer runs, instead of a time
   --quick              leave out the cases that wait out a five-minute bound
@@ -60,11 +69,13 @@ import os
 import pathlib
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
 import tempfile
 import threading
+import time
 from dataclasses import dataclass, field
 
 import windows_lane  # beside this script
@@ -860,10 +871,181 @@ def fuzz(target, args):
 
 
 # ---------------------------------------------------------------------------
-# The report
+# crashes
+
+sys.path.insert(0, os.path.join(REPO, "tests", "crash"))
+import crash_sweep  # noqa: E402
+
+
+def crashes(target, args):
+    if target.name == "linux":
+        return [crash_point_sweep(target)]
+    return [random_kills(target, args)]
+
+
+CRASH_COLUMNS = ["crash points", "none", "posted", "filed", "recovered", "twice in the window",
+                 "kept aside"]
+
+
+def crash_point_sweep(target):
+    table = Table("Crash points: killed at every change of the machine, then a clean job (linux)",
+                  ["job", "post answer"] + CRASH_COLUMNS + ["faults"],
+                  notes=[NOTES["crash points"]])
+    work = pathlib.Path(tempfile.mkdtemp(prefix="zrt-crash-"))
+    try:
+        for job in crash_sweep.JOBS:
+            for answer in crash_sweep.ANSWERS:
+                counts, faults = crash_sweep.sweep_one(target.build, job, answer,
+                                                       harness.load_preludes(), work)
+                table.rows.append([job, answer] + [counts[c] for c in CRASH_COLUMNS]
+                                  + [len(faults)])
+                table.failures += faults
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return table
+
+
+def killed_where(lines):
+    """Where a run whose log lines are `lines` was when it ended."""
+    fields = [line.split(b"\t") for line in lines]
+    if not any(len(f) > 5 and f[4] == b"Action" for f in fields):
+        return "before its step"
+    if not any(len(f) > 4 and f[4].startswith(b"Trying To Send") for f in fields):
+        return "in its step (holding the lock)"
+    return "reporting its status"
+
+
+def random_kills(target, args):
+    """The Windows program killed (SIGKILL) at a random moment of a job that
+    creates a scheme, then a clean job: the same invariants as the sweep.
+    Every other kill comes at a random moment after its pending file
+    appeared, where the status windows are."""
+    import random
+    table = Table(f"Crash points: {args.kills} random kills, each followed by a clean job (wine)",
+                  ["post answer", "where the kill came", "kills", "none", "posted", "filed",
+                   "twice", "faults"], notes=[NOTES["random kills"]])
+    chance = random.Random(2026)
+    clean = crash_sweep.CLEAN_ARGUMENT.split(" ")
+    rows = {}
+    for answer in ("accepted", "failing"):
+        scenario = {"machine": "xp-laptop", "job": {"steps": crash_sweep.JOBS["create"]},
+                    "post_library": {"answers": crash_sweep.ANSWERS[answer]}, "runs": 2,
+                    "expect": {"power": True}}
+        post_logs = target.drive_host(target.common_app_data() + "\\Merqel\\QTVPostLogs")
+
+        def wait(proc, seconds, after_pending):
+            """Waits `seconds`, for the status kills from the moment a pending
+            file appears; False when the job ended first. The seconds waited."""
+            while after_pending and not any(post_logs.glob("*.pending")):
+                if proc.poll() is not None:
+                    return False, 0
+                time.sleep(0.002)
+            started = time.perf_counter()
+            try:
+                proc.wait(seconds)
+                return False, time.perf_counter() - started
+            except subprocess.TimeoutExpired:
+                return True, seconds
+
+        # One run uninterrupted, for how long a job takes here, and how long
+        # it still runs once its pending file appeared.
+        tail = []
+
+        def measure(command, env, cwd=None, timeout=60, trace=None):
+            started = time.perf_counter()
+            proc = subprocess.Popen(command, env=env, cwd=cwd, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL, start_new_session=True)
+            tail.append(wait(proc, timeout, True)[1])
+            code = proc.wait()
+            tail.append(time.perf_counter() - started)
+            return code, "", None, False, 0.0
+
+        target.run(dict(scenario, runs=1), launch=measure)
+        duration = tail[1]
+        for k in range(args.kills // 2):
+            after_pending = k % 2 == 1
+            moments = [chance.uniform(0, tail[0] if after_pending else duration), None]
+            killed = []
+
+            def launch(command, env, cwd=None, timeout=60, trace=None):
+                kill_at = moments.pop(0)
+                if kill_at is None:  # the clean job
+                    return harness.run_program(command[:2] + clean, env, cwd, timeout)
+                proc = subprocess.Popen(command, env=env, cwd=cwd, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL, start_new_session=True)
+                if wait(proc, kill_at, after_pending)[0]:
+                    os.killpg(proc.pid, signal.SIGKILL)
+                    killed.append(True)
+                proc.wait()
+                return proc.returncode, "", None, False, 0.0
+
+            observed, _ = target.run(scenario, launch=launch)
+            lines = []
+            for _, _, data in observed.log_files:
+                lines += data.split(b"\r\n")
+            cut = next((k for k, line in enumerate(lines) if b"J-clean" in line), len(lines))
+            where = killed_where(lines[:cut]) if killed else "ended before the kill"
+            faults = crash_faults(observed, answer, lines)
+            row = rows.setdefault((answer, where), [0, 0, 0, 0, 0, 0])
+            delivered = status_counts(observed, answer, crash_sweep.KILLED)
+            row[0] += 1
+            # The status exists once it is written whole ahead of the first
+            # post, whose log line follows at once; it is delivered twice only
+            # when the kill came between an accepted post and the removal of
+            # the pending file, with no log line between.
+            # (A post's line carries the document, whose line feeds split it.)
+            tries = [k for k, line in enumerate(lines[:cut]) if b"Trying To Send" in line]
+            in_window = answer == "accepted" and bool(tries) and not any(
+                b"Success Webpost Return Status" in line for line in lines[tries[-1]:cut])
+            if sum(delivered) == 0:
+                row[1] += 1
+                if not killed or where == "reporting its status":
+                    faults.append("status lost")
+            elif sum(delivered) == 1:
+                row[2 if delivered[0] else 3] += 1
+            else:
+                row[4] += 1
+                if sum(delivered) > 2 or not in_window:
+                    faults.append(f"status delivered {sum(delivered)} times")
+            row[5] += len(faults)
+            table.failures += [f"{answer}, killed {where}: {f}" for f in faults]
+    for (answer, where), row in sorted(rows.items()):
+        table.rows.append([answer, where] + row)
+    return table
+
+
+def status_counts(observed, answer, marker):
+    """(posts accepted, files filed) of the status whose document holds
+    `marker`."""
+    posted = sum(marker in texts[1] for texts in observed.posts) if answer == "accepted" else 0
+    filed = sum(marker.encode() in data for _, name, data in observed.fallback_files
+                if name.lower().endswith(".xml"))
+    return posted, filed
+
+
+def crash_faults(observed, answer, lines):
+    faults = []
+    if status_counts(observed, answer, crash_sweep.CLEAN) != ((1, 0) if answer == "accepted"
+                                                             else (0, 1)):
+        faults.append("the clean job's status not delivered once")
+    for _, name, data in observed.fallback_files:
+        if name.lower().endswith(".pending"):
+            faults.append(f"{name} left pending")
+        elif name.lower().endswith(".xml") and not data.endswith(crash_sweep.DOC_END):
+            faults.append(f"{name} filed cut short")
+    for _, name, data in observed.log_files:
+        headers = data.count(b"#Software: ")
+        if headers != 1 or not data.startswith(b"#Software: "):
+            faults.append(f"{name}: {headers} headers")
+    schemes = observed.schemes or {"list": [], "active": None}
+    indices = [index for index, _ in schemes["list"]]
+    if len(indices) != len(set(indices)) or schemes["active"] not in indices:
+        faults.append(f"power state not whole: {schemes}")
+    return faults
 
 SECTIONS = {
     "concurrency": ("Concurrent runs", concurrency),
+    "crashes": ("Crash points", crashes),
     "documents": ("Hostile documents", documents),
     "faults": ("Faults", faults),
     "fuzz": ("Fuzzing", fuzz),
@@ -883,6 +1065,33 @@ whole file with
 its own (`scripts/reliability.py faults --target wine --write
 docs/reliability.md`) replaces its own block and keeps the others with their
 own dates and commits.
+
+## Delivery promise
+
+Each status a job reaches is delivered at least once and at most twice:
+posted (the post library accepted it) or filed (a fallback file
+`wpdcmscriptjobinstancestatus.asp_N_<REGID>_PER_<time>.xml` in the post-log
+folder, which the collector takes). It is written whole as a pending file
+before its first post; a file is filed only whole (a pending file that is not
+a whole status document is kept aside as `.incomplete`, with a log line), and
+the run that files a pending file left by a process that died holds it alone
+from its check to the end of its rename. A status left pending by a process
+that died is filed by the next run of the program on that machine. A status
+is delivered twice only in two named windows:
+
+1. the process dies after the post library accepted the post and before the
+   pending file is removed, which is the very next thing the program does
+   (no log line comes between); the next run files it as well;
+2. a post abandoned at the post bound (300 s) that the server accepts after
+   all: the program has filed the status by then.
+
+A status is never delivered when the process dies before its pending file
+was written whole (it never existed), or when the post-log folder cannot be
+written and both posts fail (the log then ends with "Creating File Failed" and
+"Failed To Send to the QTV Folder"). The collector recognises a duplicate by
+the job and instance ids that every status document carries (`jobid`,
+`instanceid`, with `inid` for the script job): two documents with the same
+ids are one status.
 """
 
 
@@ -975,6 +1184,7 @@ def main():
     parser.add_argument("--processes", type=int, default=8)
     parser.add_argument("--lines", type=int, default=1000)
     parser.add_argument("--jobs", type=int, default=8)
+    parser.add_argument("--kills", type=int, default=12)
     parser.add_argument("--seconds", type=int, default=10)
     parser.add_argument("--fuzz-runs", type=int)
     parser.add_argument("--check", action="store_true")

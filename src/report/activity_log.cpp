@@ -41,13 +41,24 @@ std::string LineDate(const port::SystemTime& t) {
 // step, held alone: until its header and first line are written and it is
 // closed, other jobs' opens fail with a sharing violation and try again, so
 // the header always comes first, and only the job that made the file writes
-// it.
+// it. An existing file that is empty was made by a run that ended before its
+// first write: it is taken alone (so that one run writes the header) and
+// gets the header if it is still empty then.
 std::unique_ptr<port::OutputFile> OpenLogFile(port::Platform& platform, const std::string& path,
                                               bool& created) {
+  const auto empty = [&platform, &path] {
+    std::uint64_t size = 0;
+    return platform.files.GetFileSize(path.c_str(), size) && size == 0;
+  };
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (auto file = platform.files.CreateFileA(path.c_str(), port::OpenMode::AppendExisting)) {
       created = false;
-      return file;
+      if (!empty()) return file;
+      file.reset();
+      if (auto claimed = platform.files.CreateFileA(path.c_str(), port::OpenMode::ClaimExisting)) {
+        created = empty();
+        return claimed;
+      }
     }
     port::ErrorCode error = platform.system.GetLastError();
     if (error == port::err::kFileNotFound) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -29,6 +30,13 @@ constexpr int kMaxFallbackNames = 1000;
 // alike: this extension is not ".xml" and its first three letters are not
 // "xml" either.
 constexpr const char* kPendingExtension = ".pending";
+// Where a file of that extension that is no whole status is kept aside.
+constexpr const char* kIncompleteExtension = ".incomplete";
+// The last bytes of every whole status document: a file that does not end
+// with them was cut short, or never written, and is no status.
+constexpr std::string_view kDocumentEnd = "</wpdcmscriptjobinstancestatus>";
+// More than any status document takes.
+constexpr std::size_t kMaxStatusBytes = 64 * 1024;
 
 // "300 seconds", or "1500 ms" for a bound that is no whole number of seconds.
 std::string BoundText(std::uint32_t ms) {
@@ -108,30 +116,14 @@ bool FileUnderFallbackName(run::Run& run, const std::string& from, std::string s
   return false;
 }
 
-enum class FileResult { Created, NameTaken, Failed };
-
-FileResult CreatePostFile(run::Run& run, const std::string& path, const std::string& document) {
-  auto file = run.platform.files.CreateFileA(path.c_str(), port::OpenMode::CreateNew);
-  if (!file) {
-    return run.platform.system.GetLastError() == port::err::kFileExists ? FileResult::NameTaken
-                                                                        : FileResult::Failed;
-  }
-  const std::string bytes = ToTextMode(StatusFileText(document, run.platform.system.GetACP()));
-  if (file->WriteFile(bytes.data(), bytes.size())) return FileResult::Created;
-  // A part of a status is no status: the file is closed and removed.
-  file.reset();
-  run.platform.files.DeleteFileA(path.c_str());
-  return FileResult::Failed;
-}
-
-// Writes the document ahead of the posts; an empty result when it cannot be
-// (the posts go on without it).
-PendingStatus WritePendingStatus(run::Run& run, port::SystemTime time,
-                                 const std::string& document) {
+// Writes the document as a pending file of `time` (the next millisecond's
+// name while the name is taken). An empty result when it cannot be; `path`
+// is then the last name tried and the thread's last error says why.
+PendingStatus CreatePendingStatus(run::Run& run, port::SystemTime time, const std::string& document,
+                                  std::string& path) {
   const std::string folder = PostLogFolder(run);
   CreateDirectoryPath(run.platform.files, folder, LeadBytesOf(run.platform.system));
   const std::string bytes = ToTextMode(StatusFileText(document, run.platform.system.GetACP()));
-  std::string path;
   for (int attempt = 0; attempt < kMaxFallbackNames; ++attempt) {
     path = folder + "\\" +
            FallbackFileName(run.context.REGID.view(), time, LeadBytesOf(run.platform.system)) +
@@ -143,12 +135,28 @@ PendingStatus WritePendingStatus(run::Run& run, port::SystemTime time,
     }
     if (file && file->WriteFile(bytes.data(), bytes.size())) return {std::move(file), path};
     if (file) {
+      const port::ErrorCode error = run.platform.system.GetLastError();
+      file.reset();
       run.platform.files.DeleteFileA(path.c_str());  // a part of a status is no status
+      run.platform.system.SetLastError(error);
     }
     break;
   }
-  run.log.Write("SendWebpost", "Error", "Creating File Failed", path, "");
   return {};
+}
+
+// Writes the document ahead of the posts; an empty result when it cannot be
+// (the posts go on without it, and the status is kept in memory until then).
+PendingStatus WritePendingStatus(run::Run& run, port::SystemTime time,
+                                 const std::string& document) {
+  std::string path;
+  PendingStatus pending = CreatePendingStatus(run, time, document, path);
+  if (!pending.file) {
+    const port::ErrorCode error = run.platform.system.GetLastError();
+    run.log.Write("SendWebpost", "Error", "Creating Pending File Failed", path,
+                  std::to_string(error));
+  }
+  return pending;
 }
 
 // The status was posted: its pending file goes.
@@ -161,10 +169,13 @@ void RemovePendingStatus(run::Run& run, PendingStatus& pending) {
   pending.file.reset();
 }
 
+enum class Filing { Filed, Vanished, LeftPending };
+
 // Both posts failed: the pending file becomes the fallback file of `time`.
-// True when it did; false leaves it pending, for a later run to file.
-bool FilePendingStatus(run::Run& run, PendingStatus& pending, port::SystemTime time,
-                       std::string& name) {
+// LeftPending leaves it for a later run to file; Vanished tells that the
+// file is no longer there.
+Filing FilePendingStatus(run::Run& run, PendingStatus& pending, port::SystemTime time,
+                         std::string& name) {
   std::string target;
   const std::string stem =
       FallbackFileName(run.context.REGID.view(), time, LeadBytesOf(run.platform.system));
@@ -174,13 +185,45 @@ bool FilePendingStatus(run::Run& run, PendingStatus& pending, port::SystemTime t
     pending.file.reset();
     filed = FileUnderFallbackName(run, pending.path, stem, target);
   }
+  const bool vanished = !filed && run.platform.system.GetLastError() == port::err::kFileNotFound;
   pending.file.reset();
   // The name after the folder: a trail byte 0x5C in it is no separator.
   name = target.substr(PostLogFolder(run).size() + 1);
   name.resize(name.size() - 4);  // without ".xml"
-  if (filed) run.log.Write("SendWebpost", "INFO", "Created File ", target, "");
-  return filed;
+  if (filed) {
+    run.log.Write("SendWebpost", "INFO", "Created File ", target, "");
+    return Filing::Filed;
+  }
+  if (!vanished) return Filing::LeftPending;
+  run.log.Write("SendWebpost", "Error", "Pending File Missing", pending.path, "");
+  return Filing::Vanished;
 }
+
+bool IsWholeStatus(std::string_view bytes) {
+  return bytes.size() >= kDocumentEnd.size() &&
+         bytes.substr(bytes.size() - kDocumentEnd.size()) == kDocumentEnd;
+}
+
+// Gives a pending file that holds no whole status a name that is no status,
+// `stem`.incomplete (or `stem`_N.incomplete while that is taken).
+void KeepAside(run::Run& run, const std::string& path, const std::string& stem) {
+  std::string target;
+  for (int n = 0; n < kMaxFallbackNames; ++n) {
+    target = PostLogFolder(run) + "\\" + stem + (n == 0 ? "" : "_" + std::to_string(n)) +
+             kIncompleteExtension;
+    if (run.platform.files.MoveFileA(path.c_str(), target.c_str())) {
+      run.log.Write("SendWebpost", "Error", "Incomplete Status Kept Aside", target, path);
+      return;
+    }
+    if (run.platform.system.GetLastError() != port::err::kAlreadyExists) break;
+  }
+  run.log.Write("SendWebpost", "Error", "Recovering File Failed", path, target);
+}
+
+// One post; `accepted` runs as soon as the post library has accepted it,
+// before anything else is done.
+PostOutcome Post(run::Run& run, const std::string& url, const std::string& document,
+                 const std::function<void()>& accepted);
 
 }  // namespace
 
@@ -195,12 +238,21 @@ void RecoverPendingStatus(run::Run& run) {
     for (const std::string& name : names) {
       if (!EndsWithNoCase(name, kPendingExtension)) continue;
       const std::string path = folder + "\\" + name;
-      // Its writer holds it until its status is posted or filed; a file
-      // nobody holds opens for writing.
-      if (!run.platform.files.CreateFileA(path.c_str(), port::OpenMode::AppendExisting)) continue;
+      // Its writer holds it until its status is posted or filed. A file
+      // nobody holds is taken alone and held until it has its new name, so
+      // that no other run files it too and no file made meanwhile under the
+      // same name is taken in its place.
+      const auto claimed =
+          run.platform.files.CreateFileA(path.c_str(), port::OpenMode::ClaimExisting);
+      if (!claimed) continue;
       std::string target;
       const std::string stem = name.substr(0, name.size() - std::strlen(kPendingExtension));
-      if (FileUnderFallbackName(run, path, stem, target)) {
+      std::string bytes;
+      if (!claimed->ReadFile(bytes, kMaxStatusBytes)) {
+        run.log.Write("SendWebpost", "Error", "Recovering File Failed", path, "");
+      } else if (!IsWholeStatus(bytes)) {
+        KeepAside(run, path, stem);
+      } else if (FileUnderFallbackName(run, path, stem, target)) {
         run.log.Write("SendWebpost", "INFO", "Recovered File ", target, path);
       } else if (run.platform.system.GetLastError() != port::err::kFileNotFound) {
         // Another run filed it meanwhile, or it stays for the next run.
@@ -231,6 +283,12 @@ void ReadStatusUrl(run::Run& run) {
 }
 
 PostOutcome PostStatus(run::Run& run, const std::string& url, const std::string& document) {
+  return Post(run, url, document, {});
+}
+
+namespace {
+PostOutcome Post(run::Run& run, const std::string& url, const std::string& document,
+                 const std::function<void()>& accepted) {
   run.log.Write(kPostModule, kPostType, "Trying To Send The Following status For WebPost", url,
                 document);
   port::WebPostResults results;
@@ -263,6 +321,7 @@ PostOutcome PostStatus(run::Run& run, const std::string& url, const std::string&
           if (results.result.kind != port::VariantResult::Kind::Text) result = "0";
           if (results.error.kind == port::VariantResult::Kind::Empty &&
               system.lstrcmpiA(result.c_str(), "1") == 0) {
+            if (accepted) accepted();
             run.log.Write(kPostModule, kPostType, "Info", "Success Webpost Return Status", result);
             return PostOutcome::Accepted;
           }
@@ -276,29 +335,23 @@ PostOutcome PostStatus(run::Run& run, const std::string& url, const std::string&
                 NarrowResult(run, results.further));
   return PostOutcome::Failed;
 }
+}  // namespace
 
 bool WritePostFile(run::Run& run, port::SystemTime time, const std::string& document,
                    std::string& name) {
-  const std::string folder = run.context.dataFolder.str() + "\\QTVPostLogs";
-  CreateDirectoryPath(run.platform.files, folder, LeadBytesOf(run.platform.system));
+  // Written whole under the pending name first, so that no cut file is ever
+  // filed: a run that dies meanwhile leaves it for the next run.
   std::string path;
-  for (int attempt = 0; attempt < kMaxFallbackNames; ++attempt) {
-    name = FallbackFileName(run.context.REGID.view(), time, LeadBytesOf(run.platform.system));
-    path = folder + "\\" + name + ".xml";
-    switch (CreatePostFile(run, path, document)) {
-      case FileResult::Created:
-        run.log.Write("SendWebpost", "INFO", "Created File ", path, "");
-        return true;
-      case FileResult::NameTaken:
-        time = NextMillisecond(time);
-        continue;
-      case FileResult::Failed:
-        break;
-    }
-    break;
+  PendingStatus pending = CreatePendingStatus(run, time, document, path);
+  if (!pending.file) {
+    // The name after the folder: a trail byte 0x5C in it is no separator.
+    name = path.substr(PostLogFolder(run).size() + 1);
+    name.resize(name.size() - std::strlen(kPendingExtension));
+    path.replace(path.size() - std::strlen(kPendingExtension), std::string::npos, ".xml");
+    run.log.Write("SendWebpost", "Error", "Creating File Failed", path, "");
+    return false;
   }
-  run.log.Write("SendWebpost", "Error", "Creating File Failed", path, "");
-  return false;
+  return FilePendingStatus(run, pending, time, name) == Filing::Filed;
 }
 
 bool SendStatus(run::Run& run, std::string_view outcome) {
@@ -317,17 +370,21 @@ bool SendStatus(run::Run& run, std::string_view outcome) {
        {c.statusServerAddress.view(), std::string_view(DefaultStatusServerAddress())}) {
     const std::string url =
         BuildStatusUrl(base, c.MEMBERID.view(), c.SITEID.view(), c.REGID.view(), c.TYPE.view());
-    const PostOutcome posted = PostStatus(run, url, document);
-    if (posted == PostOutcome::Accepted) {
-      RemovePendingStatus(run, pending);
-      return true;
-    }
+    // The pending file goes the moment the post is accepted, before any log
+    // line: a run that dies in between has its status both posted and filed.
+    const PostOutcome posted =
+        Post(run, url, document, [&run, &pending] { RemovePendingStatus(run, pending); });
+    if (posted == PostOutcome::Accepted) return true;
     run.log.Write(kPostModule, kPostType, "Info", "Failed To Send the Webpost", url);
     if (posted == PostOutcome::Abandoned) break;
   }
   std::string fileName;
-  if (pending.file ? FilePendingStatus(run, pending, began, fileName)
-                   : WritePostFile(run, began, document, fileName)) {
+  // Without its pending file (never written, or vanished) the status is
+  // filed from the document in memory.
+  const Filing filing =
+      pending.file ? FilePendingStatus(run, pending, began, fileName) : Filing::Vanished;
+  if (filing == Filing::Filed ||
+      (filing == Filing::Vanished && WritePostFile(run, began, document, fileName))) {
     return true;
   }
   run.log.Write(kPostModule, kPostType, "Info", "Failed To Send to the QTV Folder", fileName);

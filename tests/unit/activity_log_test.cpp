@@ -1,5 +1,6 @@
 // The activity log's files: one per day with its own header, no header in a
-// file that already exists, and lines lost quietly when nothing can be written.
+// file that already has lines, and lines lost quietly when nothing can be
+// written.
 #include "report/activity_log.h"
 
 #include <gtest/gtest.h>
@@ -48,12 +49,20 @@ TEST_F(ActivityLogTest, EachDayGetsItsOwnFileAndHeader) {
   EXPECT_EQ(second.substr(second.find("#Date:"), 35), "#Date: 08/12/2026 12:00:00 AM\r\n#Fie");
 }
 
-TEST_F(ActivityLogTest, AnExistingEmptyFileGetsNoHeader) {
+TEST_F(ActivityLogTest, AnExistingFileGetsTheHeaderOnlyWhileEmpty) {
+  // Empty: the run that made it died before its first line.
   SetClock("2026-12-07 10:00:00");
-  Write(std::string(kFolder) + "zReTessalyXP_[07122026].Log", "");
-  LogOneLine("tab\there");
-  EXPECT_EQ(Read(std::string(kFolder) + "zReTessalyXP_[07122026].Log"),
-            "07/12/2026 10:00:00 AM\tSYSTEM\tWinMain\tINFO\ttab\there\tv2\tv3\r\n");
+  const std::string file = std::string(kFolder) + "zReTessalyXP_[07122026].Log";
+  const std::string line = "07/12/2026 10:00:00 AM\tSYSTEM\tWinMain\tINFO\ttab\there\tv2\tv3\r\n";
+  for (const std::string before : {"", "older\r\n"}) {
+    Write(file, before);
+    LogOneLine("tab\there");
+    const std::string after = Read(file);
+    EXPECT_EQ(after.substr(after.size() - line.size()), line);
+    EXPECT_EQ(after.rfind("#Software: zReTessalyXP\r\n", 0) == 0, before.empty()) << after;
+    EXPECT_EQ(after.size(), before.empty() ? after.find("#Fields") + 61 + line.size()
+                                           : before.size() + line.size());
+  }
 }
 
 TEST_F(ActivityLogTest, UnwritableFolderLosesTheLineAndNothingElse) {

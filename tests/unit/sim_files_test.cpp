@@ -116,7 +116,7 @@ TEST_F(SimFilesTest, AppendAddsAtTheEndAndReplaceStartsAfresh) {
   EXPECT_EQ(LastError(), 0u);
 }
 
-TEST_F(SimFilesTest, AFileMadeAloneKeepsEveryOtherWriterOutUntilClosed) {
+TEST_F(SimFilesTest, FilesMadeAloneOrClaimedKeepEveryOtherWriterOutUntilClosed) {
   auto alone = Files().CreateFileA("C:\\Data\\day.log", OpenMode::CreateNewAlone);
   ASSERT_NE(alone, nullptr);
   for (const auto mode : {OpenMode::AppendExisting, OpenMode::Replace}) {
@@ -134,6 +134,22 @@ TEST_F(SimFilesTest, AFileMadeAloneKeepsEveryOtherWriterOutUntilClosed) {
   second->WriteFile("+b", 2);
   first->WriteFile("+c", 2);
   EXPECT_EQ(Read("drive_c/Data/day.log"), "head+a+b+c");
+
+  // A claim waits for every other handle to go, then keeps them all out, yet
+  // reads the file and keeps it across a rename, which never replaces.
+  EXPECT_TRUE(Refused(Opens("C:\\Data\\day.log", OpenMode::ClaimExisting), 32));
+  first.reset();
+  second.reset();
+  auto claim = Files().CreateFileA("C:\\Data\\day.log", OpenMode::ClaimExisting);
+  ASSERT_NE(claim, nullptr);
+  EXPECT_TRUE(Refused(Opens("C:\\Data\\day.log", OpenMode::AppendExisting), 32));
+  EXPECT_TRUE(Refused(Files().MoveFileA("C:\\Data\\day.log", "C:\\Data\\report.xml"), 183));
+  EXPECT_TRUE(Files().MoveFileA("C:\\Data\\day.log", "C:\\Data\\day.old"));
+  EXPECT_TRUE(Refused(Opens("C:\\Data\\day.old", OpenMode::AppendExisting), 32));
+  std::string bytes;
+  EXPECT_TRUE(claim->ReadFile(bytes, 6));
+  EXPECT_EQ(bytes, "head+a");
+  EXPECT_TRUE(Refused(Opens("C:\\Data\\day.log", OpenMode::ClaimExisting), 2));
 }
 
 TEST_F(SimFilesTest, WriteDeniedFoldersRefuseEverythingBelowThem) {

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -147,19 +148,33 @@ TEST_F(StatusReportTest, FallbackFilesOfTheSameMillisecondNeverReplaceEachOther)
   EXPECT_NE(files[1].find("second"), std::string::npos);
 }
 
-TEST_F(StatusReportTest, UnwritableFallbackFolderLosesTheStatusAndSaysSo) {
-  WritePostLibrary(R"([{"result": "0"}])");
+TEST_F(StatusReportTest, UnwritableFallbackFolderSaysSoAndLosesTheStatusOnlyWhenNotPosted) {
   Write("machine.json", R"({
     "windows_folder": "C:\\WINDOWS", "drives": {"C": "drive_c"},
     "local_time": "2026-12-07 14:05:09.123",
     "write_denied": [{"path": "C:\\Documents and Settings\\All Users\\Application Data\\Merqel\\QTVPostLogs", "error": 5}]
   })");
-  EXPECT_FALSE(report::SendStatus(StartRun(), "1"));
-  const auto lines = LogLines();
-  EXPECT_EQ(lines.back(),
-            "1.0|CREATEWEBPOST|Info|Failed To Send to the QTV Folder|"
-            "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123");
-  EXPECT_EQ(lines[lines.size() - 2].substr(0, 41), "SendWebpost|ERROR|Creating File Failed|C:");
+  const std::string pendingLine =
+      "SendWebpost|ERROR|Creating Pending File Failed|C:\\Documents and Settings\\All "
+      "Users\\Application "
+      "Data\\Merqel\\QTVPostLogs\\wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_"
+      "20261207140509123.pending|3";  // the folder could not be made
+  for (const bool posted : {true, false}) {
+    std::filesystem::remove_all(root_ / "drive_c/Documents and Settings");
+    WritePostLibrary(posted ? R"([{"result": "1"}])" : R"([{"result": "0"}])");
+    EXPECT_EQ(report::SendStatus(StartRun(), "1"), posted);
+    const auto lines = LogLines();
+    EXPECT_THAT(lines, Contains(pendingLine));
+    const auto lost = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+      return line.rfind("SendWebpost|ERROR|Creating File Failed|C:", 0) == 0;
+    });
+    EXPECT_EQ(lost, posted ? 0 : 1);
+    if (posted) continue;
+    EXPECT_EQ(lines.back(),
+              "1.0|CREATEWEBPOST|Info|Failed To Send to the QTV Folder|"
+              "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123");
+    EXPECT_EQ(lines[lines.size() - 2].substr(0, 41), "SendWebpost|ERROR|Creating File Failed|C:");
+  }
 }
 
 // The machine's files, except that a write into the post-log folder stops
@@ -175,6 +190,9 @@ class HalfWritingFiles : public sim::SimFileSystem {
         file->WriteFile(data, size / 2);
         return false;
       }
+      bool ReadFile(std::string& bytes, std::size_t capacity) override {
+        return file->ReadFile(bytes, capacity);
+      }
     };
     auto file = SimFileSystem::CreateFileA(path, mode);
     if (!file || std::string_view(path).find("QTVPostLogs") == std::string_view::npos) return file;
@@ -187,7 +205,8 @@ class HalfWritingFiles : public sim::SimFileSystem {
 TEST_F(StatusReportTest, HalfWrittenFallbackIsRemovedAndTheLastNameTriedIsLogged) {
   const std::string folder =
       "drive_c/Documents and Settings/All Users/Application Data/Merqel/QTVPostLogs/";
-  Write(folder + "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123.xml", "older");
+  Write(folder + "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123.pending",
+        "older");
   port::Platform& sim = Open();
   HalfWritingFiles files(sim_->Machine());
   port::Platform platform{sim.registry, files,    sim.processes, sim.power,
@@ -222,6 +241,7 @@ class WatchedPostLibrary : public port::PostLibrary {
       const bool held = !files_.CreateFileA((std::string(kPostLogs) + "\\" + name).c_str(),
                                             port::OpenMode::AppendExisting);
       seen.push_back(name + (held ? " held" : " free"));
+      if (takeFiles) files_.DeleteFileA((std::string(kPostLogs) + "\\" + name).c_str());
     }
     return inner_.WebPostData(texts, results, boundMs);
   }
@@ -229,6 +249,7 @@ class WatchedPostLibrary : public port::PostLibrary {
   static constexpr const char* kPostLogs =
       "C:\\Documents and Settings\\All Users\\Application Data\\Merqel\\QTVPostLogs";
   std::vector<std::string> seen;
+  bool takeFiles = false;  // removes what it sees, as a foreign process might
 
  private:
   port::PostLibrary& inner_;
@@ -281,19 +302,44 @@ TEST_F(StatusReportTest, TheDocumentIsHeldAheadOfEachPostAndLeavesOnlyAsPostedOr
   }
 }
 
+TEST_F(StatusReportTest, AJobWhosePendingFileVanishedFilesItsStatusFromMemory) {
+  WritePostLibrary(R"([{"result": "0"}])");
+  port::Platform& sim = Open();
+  WatchedPostLibrary post(sim.post, sim.files);
+  post.takeFiles = true;
+  port::Platform watched{sim.registry, sim.files, sim.processes, sim.power,
+                         sim.xml,      post,      sim.system};
+  EXPECT_TRUE(report::SendStatus(StartRun(&watched), "1"));
+  const auto files = FallbackFiles();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].substr(0, files[0].find('\n')),
+            "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123.xml");
+  EXPECT_NE(files[0].find("<status>Success</status>"), std::string::npos);
+  EXPECT_THAT(LogLines(),
+              Contains(::testing::StartsWith("SendWebpost|ERROR|Pending File Missing|")));
+}
+
 TEST_F(StatusReportTest, PendingFilesNobodyHoldsAreFiledUnderTheirOwnNamesAtStart) {
   const std::string folder =
       "drive_c/Documents and Settings/All Users/Application Data/Merqel/QTVPostLogs/";
-  const std::string a = "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261130080000999";
-  const std::string b = "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261201235959999";
-  Write(folder + a + ".pending", "left by a crash\r\n");
-  Write(folder + b + ".pending", "left by a hang\r\n");
+  const std::string stem = "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_";
+  const std::string a = stem + "20261130080000999";
+  const std::string b = stem + "20261201235959999";
+  const std::string crash =
+      "<wpdcmscriptjobinstancestatus>crash\r\n\t</wpdcmscriptjobinstancestatus>";
+  const std::string hang =
+      "<wpdcmscriptjobinstancestatus>hang\r\n\t</wpdcmscriptjobinstancestatus>";
+  Write(folder + a + ".pending", crash);
+  Write(folder + b + ".pending", hang);
   Write(folder + b + ".xml", "an older status of the same millisecond");
   Write(folder + "other.pending.txt", "not a status");
+  // Made, or cut short, by a run that died while writing it: no status.
+  Write(folder + stem + "20261203000000000.pending", "");
+  Write(folder + stem + "20261204000000000.pending", "<wpdcmscriptjobinstancestatus>\r\n\t<bat");
+  Write(folder + stem + "20261204000000000.incomplete", "kept aside before");
   run::Run& run = StartRun();
-  const std::string live = std::string(WatchedPostLibrary::kPostLogs) + "\\" +
-                           "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261207140509123" +
-                           ".pending";
+  const std::string live =
+      std::string(WatchedPostLibrary::kPostLogs) + "\\" + stem + "20261207140509123" + ".pending";
   const auto held = run.platform.files.CreateFileA(live.c_str(), port::OpenMode::CreateNewHeld);
   ASSERT_TRUE(held);
 
@@ -303,19 +349,22 @@ TEST_F(StatusReportTest, PendingFilesNobodyHoldsAreFiledUnderTheirOwnNamesAtStar
   for (const std::string& file : FallbackFiles()) {
     after.push_back(file.substr(0, file.find('\n')) + "|" + file.substr(file.find('\n') + 1));
   }
-  EXPECT_THAT(after, ElementsAre("other.pending.txt|not a status", a + ".xml|left by a crash\r\n",
-                                 b + ".xml|an older status of the same millisecond",
-                                 "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_"
-                                 "20261202000000000.xml|left by a hang\r\n",
-                                 "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_"
-                                 "20261207140509123.pending|"));
+  EXPECT_THAT(
+      after,
+      ElementsAre("other.pending.txt|not a status", a + ".xml|" + crash,
+                  b + ".xml|an older status of the same millisecond",
+                  stem + "20261202000000000.xml|" + hang, stem + "20261203000000000.incomplete|",
+                  stem + "20261204000000000.incomplete|kept aside before",
+                  stem + "20261204000000000_1.incomplete|<wpdcmscriptjobinstancestatus>\r\n\t<bat",
+                  stem + "20261207140509123.pending|"));
   const std::string logs = std::string(WatchedPostLibrary::kPostLogs) + "\\";
   EXPECT_THAT(LogLines(), Contains("SendWebpost|INFO|Recovered File |" + logs + a + ".xml|" + logs +
                                    a + ".pending"));
-  EXPECT_THAT(LogLines(),
-              Contains("SendWebpost|INFO|Recovered File |" + logs +
-                       "wpdcmscriptjobinstancestatus.asp_N_R-1001_PER_20261202000000000.xml|" +
-                       logs + b + ".pending"));
+  EXPECT_THAT(LogLines(), Contains("SendWebpost|INFO|Recovered File |" + logs + stem +
+                                   "20261202000000000.xml|" + logs + b + ".pending"));
+  EXPECT_THAT(LogLines(), Contains("SendWebpost|ERROR|Incomplete Status Kept Aside|" + logs + stem +
+                                   "20261203000000000.incomplete|" + logs + stem +
+                                   "20261203000000000.pending"));
 }
 
 TEST_F(StatusReportTest, AHungPostIsAbandonedAfterTheBoundAndTheStatusFiled) {

@@ -19,6 +19,9 @@ class OutputFile {
  public:
   virtual ~OutputFile() = default;
   virtual bool WriteFile(const void* data, std::size_t size) = 0;
+  // ReadFile from the start of a file opened with ClaimExisting: at most
+  // `capacity` bytes into `bytes`. False on a handle without read access.
+  virtual bool ReadFile(std::string& bytes, std::size_t capacity) = 0;
 };
 
 // How CreateFileA opens a file for writing. Every mode but CreateNewAlone
@@ -38,6 +41,11 @@ enum class OpenMode {
   // it is closed, every other open for writing fails with 32, while the file
   // may still be renamed (MoveFileA) or deleted, also through other handles.
   CreateNewHeld,
+  // OPEN_EXISTING with read and append-only access, sharing deleting only:
+  // fails with 32 while any other handle is open on the file, and until it
+  // is closed every other open fails with 32, while the holder may still
+  // rename (MoveFileA) or delete the file. 2 when the file is missing.
+  ClaimExisting,
   // CREATE_ALWAYS; the last error is ERROR_ALREADY_EXISTS (183) when the
   // file existed, else 0.
   Replace,
@@ -73,9 +81,10 @@ class FileSystem {
   // error set when it cannot.
   virtual bool DeleteFileA(const char* path) = 0;
 
-  // MoveFileA: gives a file a new name in the same folder, never replacing
-  // one: ERROR_ALREADY_EXISTS (183) when the new name is taken, 2 when the
-  // file is missing, 32 when a handle open on it does not share deleting.
+  // MoveFileA: gives a file a new name in the same folder in one step (no
+  // moment has both names or neither), never replacing one:
+  // ERROR_ALREADY_EXISTS (183) when the new name is taken, 2 when the file
+  // is missing, 32 when a handle open on it does not share deleting.
   virtual bool MoveFileA(const char* existing, const char* newName) = 0;
 
   // GetWindowsDirectoryA into a buffer of `capacity` bytes; false on failure.

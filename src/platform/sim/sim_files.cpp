@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <system_error>
 
 #include "platform/sim/sim_code_page.h"
+#include "platform/sim/sim_crash_point.h"
 
 namespace zrt::sim {
 namespace {
@@ -68,10 +70,29 @@ std::string Trim(std::string_view text) {
 // disk every write fails and writes nothing.
 class SimOutputFile : public port::OutputFile {
  public:
-  SimOutputFile(SimMachine& machine, UniqueFd fd, bool diskFull)
-      : machine_(machine), fd_(std::move(fd)), diskFull_(diskFull) {}
+  SimOutputFile(SimMachine& machine, UniqueFd fd, bool diskFull, std::string path)
+      : machine_(machine), fd_(std::move(fd)), diskFull_(diskFull), path_(std::move(path)) {}
+
+  bool ReadFile(std::string& bytes, std::size_t capacity) override {
+    bytes.assign(capacity, '\0');
+    std::size_t done = 0;
+    while (done < capacity) {
+      const ssize_t count =
+          ::pread(fd_.get(), bytes.data() + done, capacity - done, static_cast<off_t>(done));
+      if (count < 0 && errno == EINTR) continue;
+      if (count < 0) {
+        bytes.clear();
+        return Fail(port::err::kAccessDenied);
+      }
+      if (count == 0) break;
+      done += static_cast<std::size_t>(count);
+    }
+    bytes.resize(done);
+    return true;
+  }
 
   bool WriteFile(const void* data, std::size_t size) override {
+    CrashPoint("write", path_);
     if (diskFull_ && size > 0) {
       machine_.SetLastError(kDiskFull);
       return false;
@@ -91,15 +112,23 @@ class SimOutputFile : public port::OutputFile {
   }
 
  private:
+  bool Fail(port::ErrorCode code) {
+    machine_.SetLastError(code);
+    return false;
+  }
+
   SimMachine& machine_;
   UniqueFd fd_;
   bool diskFull_;
+  std::string path_;
 };
 
 int OpenFlags(port::OpenMode mode) {
   switch (mode) {
     case port::OpenMode::AppendExisting:
       return O_WRONLY | O_APPEND;
+    case port::OpenMode::ClaimExisting:
+      return O_RDWR | O_APPEND;
     case port::OpenMode::CreateNew:
       return O_WRONLY | O_CREAT | O_EXCL;
     case port::OpenMode::CreateNewAlone:
@@ -151,7 +180,8 @@ UniqueFd MakeHeldAlone(const std::string& host) {
 // whether the file was there before. A file held alone elsewhere fails with
 // EWOULDBLOCK and is left as it was.
 UniqueFd OpenHostFile(const std::string& host, port::OpenMode mode, bool& existed) {
-  existed = mode == port::OpenMode::AppendExisting || mode == port::OpenMode::Replace;
+  existed = mode == port::OpenMode::AppendExisting || mode == port::OpenMode::Replace ||
+            mode == port::OpenMode::ClaimExisting;
   // A held file differs from one made alone only in what it lets others do
   // with its name, which the host allows to every file.
   if (mode == port::OpenMode::CreateNewAlone || mode == port::OpenMode::CreateNewHeld) {
@@ -167,9 +197,11 @@ UniqueFd OpenHostFile(const std::string& host, port::OpenMode mode, bool& existe
     if (fd || errno != EEXIST) break;
     fd = UniqueFd(::open(host.c_str(), flags, 0666));
   }
-  // Every handle but one made alone shares reading and writing: it clashes
+  // A claim shares nothing but the name, so it takes the file alone; every
+  // other handle but one made alone shares reading and writing: it clashes
   // only with a file held alone, which was held before it had its name.
-  if (fd && ::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) return Failed(std::move(fd), EWOULDBLOCK);
+  const int share = mode == port::OpenMode::ClaimExisting ? LOCK_EX : LOCK_SH;
+  if (fd && ::flock(fd.get(), share | LOCK_NB) != 0) return Failed(std::move(fd), EWOULDBLOCK);
   return fd;
 }
 
@@ -313,6 +345,7 @@ bool SimFileSystem::CreateDirectoryA(const char* path) {
   if (resolved->IsRoot() || resolved->Exists()) return Fail(port::err::kAlreadyExists);
   if (!IsDirectory(resolved->Parent().host)) return Fail(port::err::kPathNotFound);
   if (const auto denied = machine_.WriteDenied(*resolved)) return Fail(*denied);
+  CrashPoint("mkdir", path);
   std::error_code ec;
   if (!fs::create_directory(resolved->host, ec)) return Fail(port::err::kAccessDenied);
   return true;
@@ -336,7 +369,8 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
       if (UniqueFd fd = OpenHostFile(spelt->host, mode, existed)) {
         machine_.RecordOpen(spelt->host);
         machine_.SetLastError(port::err::kSuccess);
-        return std::make_unique<SimOutputFile>(machine_, std::move(fd), machine_.DiskFull(*spelt));
+        return std::make_unique<SimOutputFile>(machine_, std::move(fd), machine_.DiskFull(*spelt),
+                                               text);
       }
     }
   }
@@ -349,6 +383,9 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
     return fail(IsDirectory(resolved->Parent().host) ? *denied : port::err::kPathNotFound);
   }
   machine_.RecordOpen(resolved->host);
+  if (mode != port::OpenMode::AppendExisting && mode != port::OpenMode::ClaimExisting) {
+    CrashPoint("create", text);
+  }
   UniqueFd fd = OpenHostFile(resolved->host, mode, existed);
   if (!fd) return fail(OpenError(errno, *resolved));
   if (mode == port::OpenMode::Replace && ::ftruncate(fd.get(), 0) != 0) {
@@ -356,7 +393,8 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
   }
   machine_.SetLastError(existed && mode == port::OpenMode::Replace ? port::err::kAlreadyExists
                                                                    : port::err::kSuccess);
-  return std::make_unique<SimOutputFile>(machine_, std::move(fd), machine_.DiskFull(*resolved));
+  return std::make_unique<SimOutputFile>(machine_, std::move(fd), machine_.DiskFull(*resolved),
+                                         text);
 }
 
 bool SimFileSystem::DeleteFileA(const char* path) {
@@ -365,6 +403,7 @@ bool SimFileSystem::DeleteFileA(const char* path) {
   if (!resolved->Exists()) return Fail(MissingError(*resolved));
   if (resolved->IsRoot() || resolved->IsFolder()) return Fail(port::err::kAccessDenied);
   if (const auto denied = machine_.WriteDenied(*resolved)) return Fail(*denied);
+  CrashPoint("delete", path);
   std::error_code ec;
   return fs::remove(resolved->host, ec) || Fail(port::err::kAccessDenied);
 }
@@ -380,15 +419,19 @@ bool SimFileSystem::MoveFileA(const char* existing, const char* newName) {
   for (const ResolvedPath* path : {&*from, &*to}) {
     if (const auto denied = machine_.WriteDenied(*path)) return Fail(*denied);
   }
-  // A new link, then the old one removed: a name that appeared meanwhile is
-  // never replaced.
-  if (::link(from->host.c_str(), to->host.c_str()) != 0) {
-    return Fail(errno == EEXIST ? port::err::kAlreadyExists : port::err::kAccessDenied);
-  }
-  if (::unlink(from->host.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(to->host.c_str());
-    return Fail(error == ENOENT ? port::err::kFileNotFound : port::err::kAccessDenied);
+  CrashPoint("rename", existing);
+  // One step of the host's file system, as MoveFileA within one volume: a
+  // name that appeared meanwhile is never replaced.
+  if (::renameat2(AT_FDCWD, from->host.c_str(), AT_FDCWD, to->host.c_str(), RENAME_NOREPLACE) !=
+      0) {
+    switch (errno) {
+      case EEXIST:
+        return Fail(port::err::kAlreadyExists);
+      case ENOENT:
+        return Fail(MissingError(*from));
+      default:
+        return Fail(port::err::kAccessDenied);
+    }
   }
   return true;
 }

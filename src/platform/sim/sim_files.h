@@ -27,13 +27,16 @@ class SimFileSystem : public port::FileSystem {
   // file), 3 (missing folder), 5 (a folder), 32 (the sharing clashes with a
   // handle open elsewhere), or the configured code when writing is refused.
   // Replace leaves the last error at 183 when the file existed, else at 0.
+  // ClaimExisting takes the file alone (LOCK_EX): 32 while another handle
+  // is open on it.
   std::unique_ptr<port::OutputFile> CreateFileA(const char* path, port::OpenMode mode) override;
   // Error 2 or 3 when the file is missing, 5 for a folder, or the configured
   // code when writing is refused.
   bool DeleteFileA(const char* path) override;
-  // Error 183 when the new name is taken, 2 or 3 when the file is missing,
-  // or the configured code when writing is refused. Sharing is not looked
-  // at: a file held elsewhere is renamed as one held with CreateNewHeld is.
+  // One rename(2) that never replaces (RENAME_NOREPLACE). Error 183 when
+  // the new name is taken, 2 or 3 when the file is missing, or the
+  // configured code when writing is refused. Sharing is not looked at: a
+  // file held elsewhere is renamed as one held with CreateNewHeld is.
   bool MoveFileA(const char* existing, const char* newName) override;
   bool GetWindowsDirectoryA(std::string& path, std::size_t capacity) override;
   port::HResult SHGetFolderPathA(int csidl, std::string& path) override;

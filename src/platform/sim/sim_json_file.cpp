@@ -9,6 +9,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/sim/sim_crash_point.h"
 #include "platform/sim/sim_unique_fd.h"
 
 namespace zrt::sim {
@@ -38,6 +39,7 @@ void WriteJsonFile(const std::filesystem::path& file, const Json& content) {
 std::string JsonFileText(const Json& content) { return content.dump(2) + '\n'; }
 
 struct stat ReplaceFile(const std::filesystem::path& file, std::string_view bytes) {
+  CrashPoint("replace", file.string());
   // A name of this process's own: another process may be writing the file too.
   std::filesystem::path temporary = file;
   temporary += ".new" + std::to_string(::getpid());

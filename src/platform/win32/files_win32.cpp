@@ -1,5 +1,5 @@
 // Files and folders: FindFirstFileA/FindNextFileA, GetFileAttributesExA,
-// CreateDirectoryA, CreateFileA/WriteFile, DeleteFileA, MoveFileA,
+// CreateDirectoryA, CreateFileA/WriteFile/ReadFile, DeleteFileA, MoveFileA,
 // GetWindowsDirectoryA, SHGetFolderPathA, GetPrivateProfileStringA.
 #include <windows.h>
 // The shell header expects the Windows types to be declared already.
@@ -18,6 +18,28 @@ namespace {
 class Win32OutputFile final : public port::OutputFile {
  public:
   explicit Win32OutputFile(UniqueFileHandle file) : file_(std::move(file)) {}
+
+  bool ReadFile(std::string& bytes, std::size_t capacity) override {
+    bytes.assign(capacity, '\0');
+    if (::SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+      bytes.clear();
+      return false;
+    }
+    std::size_t done = 0;
+    while (done < capacity) {
+      const DWORD chunk = static_cast<DWORD>(
+          std::min<std::size_t>(capacity - done, std::numeric_limits<DWORD>::max()));
+      DWORD read = 0;
+      if (!::ReadFile(file_.get(), bytes.data() + done, chunk, &read, nullptr)) {
+        bytes.clear();
+        return false;
+      }
+      if (read == 0) break;
+      done += read;
+    }
+    bytes.resize(done);
+    return true;
+  }
 
   bool WriteFile(const void* data, std::size_t size) override {
     const auto* bytes = static_cast<const char*>(data);
@@ -66,6 +88,10 @@ OpenParameters Parameters(port::OpenMode mode) {
     case port::OpenMode::CreateNewHeld:
       // The same, but the name may be removed or changed meanwhile.
       return {kAppendOnly, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW};
+    case port::OpenMode::ClaimExisting:
+      // Sharing only deleting: no other handle may be open on the file
+      // meanwhile, yet MoveFileA and DeleteFileA of the holder work.
+      return {GENERIC_READ | kAppendOnly, FILE_SHARE_DELETE, OPEN_EXISTING};
     case port::OpenMode::Replace:
       break;
   }

@@ -178,6 +178,25 @@ TEST_F(FileSystemAdapterTest, AHeldFileKeepsWritersOutButMayBeRenamedOrDeleted) 
   EXPECT_TRUE(files_->DeleteFileA(pending.c_str()));
   held.reset();
   EXPECT_FALSE(files_->FindFirstFileA(pending.c_str()));
+
+  // A claim: refused while the writer holds the file; once taken, it keeps
+  // every other open out, reads the file and renames it.
+  held = files_->CreateFileA(pending.c_str(), port::OpenMode::CreateNewHeld);
+  ASSERT_NE(held, nullptr);
+  EXPECT_TRUE(held->WriteFile("left\r\n", 6));
+  EXPECT_EQ(files_->CreateFileA(pending.c_str(), port::OpenMode::ClaimExisting), nullptr);
+  EXPECT_EQ(::GetLastError(), port::err::kSharingViolation);
+  held.reset();
+  auto claim = files_->CreateFileA(pending.c_str(), port::OpenMode::ClaimExisting);
+  ASSERT_NE(claim, nullptr);
+  EXPECT_EQ(files_->CreateFileA(pending.c_str(), port::OpenMode::ClaimExisting), nullptr);
+  EXPECT_EQ(::GetLastError(), port::err::kSharingViolation);
+  std::string bytes;
+  EXPECT_TRUE(claim->ReadFile(bytes, 100));
+  EXPECT_EQ(bytes, "left\r\n");
+  EXPECT_TRUE(files_->MoveFileA(pending.c_str(), folder_.File("left.xml").c_str()));
+  claim.reset();
+  EXPECT_EQ(ReadFileBytes(folder_.File("left.xml")), "left\r\n");
 }
 
 TEST_F(FileSystemAdapterTest, FindsFilesFoldersAndPatternsAndTellsSizes) {
