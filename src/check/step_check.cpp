@@ -91,8 +91,8 @@ class StepCheck : public power::SettingsVisitor {
   }
 
   void Update(const power::OperationRules& rules, bool creation) {
-    SchemeName();
     const bool overwrite = power::OverwriteAsked(system_, request_);
+    SchemeName(creation || overwrite);
     const std::string_view text = Value(Field::overwriteifexst);
     if (creation) {
       if (overwrite) {
@@ -164,7 +164,7 @@ class StepCheck : public power::SettingsVisitor {
     const std::string condition = ConditionOf(choice.capability);
     switch (choice.test) {
       case power::ValueTest::Inserted:
-        Level(choice);
+        Level(choice, condition);
         break;
       case power::ValueTest::One:
         Switch(choice);
@@ -186,7 +186,7 @@ class StepCheck : public power::SettingsVisitor {
     }
     if (choice.command != nullptr) {
       Command(*choice.command, choice.inserted, condition);
-      RefusedIfSo(choice.field);
+      RefusedIfSo(choice.field, condition);
     }
     return true;
   }
@@ -250,21 +250,36 @@ class StepCheck : public power::SettingsVisitor {
     report_.commands.push_back({built.line, condition, why});
   }
 
-  // A refused command line fails the step: told at the field that chose it.
-  void RefusedIfSo(Field field) {
-    const PlannedCommand& last = report_.commands.back();
-    if (!last.refusal.empty()) {
-      Add(Severity::Error, field,
-          "the command line is refused (" + last.refusal + "): " + last.line);
+  // A refused value fails the step, told at the field that chose it: an
+  // error when every machine refuses it, a warning when only machines where
+  // `condition` holds do (which this one is, is unknown here).
+  void Refused(Field field, const std::string& condition, const std::string& everywhere,
+               const std::string& there) {
+    if (condition.empty()) {
+      Add(Severity::Error, field, everywhere);
+    } else {
+      Warn(field, there);
     }
   }
 
-  void SchemeName() {
+  void RefusedIfSo(Field field, const std::string& condition) {
+    const PlannedCommand& last = report_.commands.back();
+    if (last.refusal.empty()) return;
+    const std::string tail = " (" + last.refusal + "): " + last.line;
+    Refused(field, condition, "the command line is refused" + tail,
+            "the command line is refused " + condition + tail);
+  }
+
+  // `creates`: the step creates a scheme of the name when it is missing.
+  void SchemeName(bool creates = false) {
     const std::string_view name = Value(Field::schemename);
     report_.schemeName = std::string(name);
     const std::string problem = power::ValueFitProblem(request_, Field::schemename, "scheme name");
     if (!problem.empty()) {
       Add(Severity::Error, Field::schemename, problem + " The step fails.");
+    } else if (const char* blank = creates ? power::NewSchemeNameProblem(name) : nullptr) {
+      Add(Severity::Error, Field::schemename,
+          std::string(blank) + " The step fails where no scheme of that name exists.");
     } else if (name.empty()) {
       Warn(Field::schemename, "not given: the step works on a scheme with an empty name");
     } else {
@@ -357,18 +372,19 @@ class StepCheck : public power::SettingsVisitor {
     if (power::ActiveSchemeAsked(system_, request_)) {
       Note(Field::actpowesch, "'1': the scheme becomes the active one");
       Command(power::SetActiveCommand(), request_.schemename.view(), {});
-      RefusedIfSo(Field::actpowesch);
+      RefusedIfSo(Field::actpowesch, {});
     } else {
       Add(text.empty() || text == "0" ? Severity::Info : Severity::Warning, Field::actpowesch,
           Unmatched(text, "not '1'", "the scheme is not made active"));
     }
   }
 
-  void Level(const SettingChoice& choice) {
+  void Level(const SettingChoice& choice, const std::string& condition) {
     const std::string problem =
         power::ValueFitProblem(request_, choice.field, choice.command->label);
     if (!problem.empty()) {
-      Add(Severity::Error, choice.field, problem + " The step fails.");
+      Refused(choice.field, condition, problem + " The step fails.",
+              problem + " Refused " + condition + ": the step fails there.");
     } else if (choice.value.empty()) {
       Warn(choice.field, "not given: the level command runs without a level");
     } else {

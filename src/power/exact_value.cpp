@@ -21,6 +21,12 @@ std::string ValueFitProblem(const jobdoc::PowerRequest& request, jobdoc::Field f
   return reason;
 }
 
+const char* NewSchemeNameProblem(std::string_view name) {
+  const bool blank = name.find_first_not_of(" \t\r\n\v\f") == std::string_view::npos;
+  return blank ? "The scheme name (schemename) is empty or blank: a new scheme needs a name."
+               : nullptr;
+}
+
 bool RequireExactValue(run::Run& run, const char* module, const jobdoc::PowerRequest& request,
                        jobdoc::Field field, std::string_view label) {
   const std::string reason = ValueFitProblem(request, field, label);

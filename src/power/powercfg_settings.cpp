@@ -419,11 +419,12 @@ class Walk {
 };
 
 // False, with the failure reported, when the row's value must reach its
-// field whole and does not.
+// field whole and does not. The report names the element that holds it.
 bool ReachesItsField(SettingsRun& settings, const SettingChoice& choice) {
   return !choice.mustBeWhole ||
-         RequireExactValue(settings.run, settings.rules.module, settings.request, choice.field,
-                           choice.command->label);
+         RequireExactValue(
+             settings.run, settings.rules.module, settings.request, choice.field,
+             std::string(choice.command->label) + " (" + jobdoc::FieldOf(choice.field).name + ")");
 }
 
 // The walk as an operation applies it: lines logged, commands run.
@@ -438,27 +439,42 @@ class Applying : public SettingsVisitor {
   bool Row(const SettingChoice& choice) override {
     if (choice.command == nullptr) return true;
     if (!ReachesItsField(settings_, choice)) return false;
-    return RunPowercfgCommand(settings_, *choice.command, choice.inserted);
+    return RunPowercfgCommand(settings_, *choice.command, choice.inserted, choice.field);
   }
 
  private:
   SettingsRun& settings_;
 };
 
-// (Failed, label, refusal, value) and the command's failure report, with
-// the last error 87. Always false.
-bool ReportRefusal(SettingsRun& settings, const PowercfgCommand& command, std::string_view inserted,
-                   const BuiltCommand& built) {
-  const std::string_view word = command.word != nullptr ? command.word : inserted;
-  settings.Log("Failed", command.label, built.refusal,
-               command.insert == Insert::Nothing ? std::string_view(built.line) : inserted);
-  settings.run.platform.system.SetLastError(port::err::kInvalidParameter);
-  settings.rules.reportFailure(settings, command, word);
+// (Failed, element, value, refusal) and the message that the job document's
+// value is wrong, naming the element that holds it and the setting that
+// would take it. Always false.
+bool ReportRefusal(SettingsRun& settings, const PowercfgCommand& command, jobdoc::Field from,
+                   std::string_view inserted, const BuiltCommand& built) {
+  // A scheme name always comes from its own element, whichever setting takes it.
+  const char* element =
+      jobdoc::FieldOf(command.insert == Insert::SchemeName ? Field::schemename : from).name;
+  settings.Log("Failed", element,
+               command.insert == Insert::Nothing ? std::string_view(built.line) : inserted,
+               built.refusal);
+  std::string_view why = built.refusal;
+  if (const std::size_t colon = why.find(": "); colon != std::string_view::npos) {
+    why.remove_prefix(colon + 2);
+  }
+  auto& message = settings.run.buffers.failureMessage;
+  message.Assign("The job document's value of ");
+  message.Append(element);
+  message.Append(" is refused for ");
+  message.Append(command.label);
+  message.Append(": ");
+  message.Append(why);
+  message.Append(".");
   return false;
 }
 
 // The walk as the check before the first change makes it: every command the
-// request selects is built, nothing is logged or run until one is refused.
+// request selects on this machine is built, nothing is logged or run until
+// one is refused.
 class Refusing : public SettingsVisitor {
  public:
   explicit Refusing(SettingsRun& settings) : settings_(settings) {}
@@ -469,7 +485,7 @@ class Refusing : public SettingsVisitor {
     const BuiltCommand built = BuildPowercfgCommand(*choice.command, choice.inserted,
                                                     LeadBytesOf(settings_.run.platform.system));
     return built.refusal == nullptr ||
-           ReportRefusal(settings_, *choice.command, choice.inserted, built);
+           ReportRefusal(settings_, *choice.command, choice.field, choice.inserted, built);
   }
 
  private:
@@ -591,16 +607,15 @@ bool WalkEveryMachineSetting(port::System& system, const jobdoc::PowerRequest& r
 }
 
 bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
-                        std::string_view inserted) {
+                        std::string_view inserted, jobdoc::Field from) {
   run::Run& run = settings.run;
   const std::string_view word = command.word != nullptr ? command.word : inserted;
   if (command.before != Before::Nothing) {
     settings.Log(command.before == Before::InfoWord ? "Info" : "Success", command.label, "", word);
   }
   settings.exitCode.reset();
-  const BuiltCommand built =
-      BuildPowercfgCommand(command, inserted, LeadBytesOf(run.platform.system));
-  if (built.refusal != nullptr) return ReportRefusal(settings, command, inserted, built);
+  const BuiltCommand built = BuildPowercfgCommand(command, inserted, LeadBytesOf(run.platform.system));
+  if (built.refusal != nullptr) return ReportRefusal(settings, command, from, inserted, built);
   run.buffers.commandBuffer.Clear();
   run.buffers.commandBuffer.Assign(built.line);
   if (!ExecuteCMD(run, run.buffers.commandBuffer.view(), settings.exitCode)) {
@@ -624,15 +639,18 @@ bool ApplyActiveScheme(SettingsRun& settings) {
   return RunPowercfgCommand(settings, kSetActive, settings.request.schemename.view());
 }
 
-bool RefuseCommandsBeforeChanges(SettingsRun& settings) {
+bool RefuseCommandsBeforeChanges(SettingsRun& settings,
+                                 const port::SYSTEM_POWER_CAPABILITIES& capabilities) {
   const std::string_view name = settings.request.schemename.view();
   if (ActiveSchemeAsked(settings.run.platform.system, settings.request)) {
-    const BuiltCommand built =
-        BuildPowercfgCommand(kSetActive, name, LeadBytesOf(settings.run.platform.system));
-    if (built.refusal != nullptr) return ReportRefusal(settings, kSetActive, name, built);
+    const BuiltCommand built = BuildPowercfgCommand(kSetActive, name, LeadBytesOf(settings.run.platform.system));
+    if (built.refusal != nullptr) {
+      return ReportRefusal(settings, kSetActive, Field::schemename, name, built);
+    }
   }
   Refusing refusing(settings);
-  return WalkEveryMachineSetting(settings.run.platform.system, settings.request, refusing);
+  return WalkMachineSettings(settings.run.platform.system, settings.request, capabilities,
+                             refusing);
 }
 
 bool ApplyMachineSettings(SettingsRun& settings,

@@ -37,16 +37,20 @@ bool ApplyMachineSettings(SettingsRun& settings,
                           const port::SYSTEM_POWER_CAPABILITIES& capabilities);
 
 // Decides, before the operation changes anything, whether a command the
-// request asks for would be refused: the set-active command and groups C,
-// D and E, walked as if every capability were present (the machine's are
-// read only after the scheme is written). The first refusal is logged and
-// reported as RunPowercfgCommand reports it. True when none is refused.
-bool RefuseCommandsBeforeChanges(SettingsRun& settings);
+// request would run on this machine is refused: the set-active command and
+// groups C, D and E as `capabilities` gate them. A value no command of this
+// machine takes is not looked at, as the operation never uses it. The first
+// refusal is logged and reported as RunPowercfgCommand reports it. True
+// when none is refused.
+bool RefuseCommandsBeforeChanges(SettingsRun& settings,
+                                 const port::SYSTEM_POWER_CAPABILITIES& capabilities);
 
-// Runs one command of the table with `inserted` for "%s", unless
-// BuildPowercfgCommand refuses it: a refusal is logged and reported like a
-// failed command.
+// Runs one command of the table with `inserted` for "%s" (the scheme name,
+// or the level held by element `from`), unless BuildPowercfgCommand refuses
+// it: a refusal is logged as (Failed, element, value, refusal) and fails
+// with the message that the job document's value of that element is wrong.
 bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
-                        std::string_view inserted = {});
+                        std::string_view inserted = {},
+                        jobdoc::Field from = jobdoc::Field::schemename);
 
 }  // namespace zrt::power

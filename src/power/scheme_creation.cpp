@@ -31,6 +31,11 @@ class Creation {
                            "scheme name")) {
       return false;
     }
+    if (const char* problem = NewSchemeNameProblem(name_)) {
+      settings_.Log("Failed", "schemename", name_, problem);
+      run_.buffers.failureMessage.Assign(problem);
+      return false;
+    }
     // A request handed over by modification runs under its lock.
     SchemeLock lock;
     if (handOver_ == HandOver::Allowed && !lock.Take(run_, kCreationRules.module)) return false;

@@ -21,6 +21,9 @@ bool Delete(run::Run& run, const jobdoc::PowerRequest& request) {
   SchemeLock lock;
   if (!lock.Take(run, kModule)) return false;
   const bool present = LookUpScheme(run, name, kModule);
+  // Without the list, presence is unknown: "not present" would report a
+  // deletion that did not happen.
+  if (!run.lookup.listed) return SchemesNotListed(run);
 
   if (!power.CanUserWritePwrScheme()) {
     run::CapturedError(run).Log(kModule, "Info", "CanUserWritePwrScheme - NO");

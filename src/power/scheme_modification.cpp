@@ -54,11 +54,13 @@ class Modification {
 
  private:
   bool CreateIfAsked() {
-    settings_.Log("Info", "Scheme Not Present", "", name_);
-    // Creation would enumerate again, but this step never writes after a
-    // failed enumeration.
-    if (!run_.lookup.listed && OverwriteAsked(run_.platform.system, request_)) {
-      return SchemesNotListed(run_);
+    // After a failed enumeration presence is unknown: the failed call is
+    // logged, not "Scheme Not Present". Creation would enumerate again, but
+    // this step never writes after a failed enumeration.
+    if (!run_.lookup.listed) {
+      if (OverwriteAsked(run_.platform.system, request_)) return SchemesNotListed(run_);
+    } else {
+      settings_.Log("Info", "Scheme Not Present", "", name_);
     }
     return HandOverIfAsked(settings_, handOver_, "Create If Not Exist", "Creating Scheme",
                            CreatePowerScheme);

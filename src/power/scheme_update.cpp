@@ -81,9 +81,15 @@ bool WriteScheme(SettingsRun& settings, std::uint32_t index, const port::WideTex
                  port::GLOBAL_POWER_POLICY& global) {
   auto& power = settings.run.platform.power;
   const OperationRules& rules = settings.rules;
-  // Every refusal is decided before the first change: the hibernation
-  // switch or the scheme.
-  if (!RefuseCommandsBeforeChanges(settings)) return false;
+  // Every refusal is decided before the first change (the hibernation
+  // switch or the scheme), by what this machine would use: a value only a
+  // capability it lacks takes is never used, so never refused. Reading the
+  // capabilities changes nothing.
+  port::SYSTEM_POWER_CAPABILITIES machine = {};
+  if (!power.GetPwrCapabilities(machine)) {
+    return CallFailed(settings, "GetPwrCapabilities", kCapabilities);
+  }
+  if (!RefuseCommandsBeforeChanges(settings, machine)) return false;
   const auto succeeded = [&settings](bool ok, const char* call, const CallFailure& failure) {
     if (!ok) return CallFailed(settings, call, failure);
     settings.Log("Success", call, "", "");

@@ -35,6 +35,10 @@ bool ValueIs(port::System& system, std::string_view value, const char* literal);
 std::string ValueFitProblem(const jobdoc::PowerRequest& request, jobdoc::Field field,
                             std::string_view label);
 
+// Why a new scheme may not be named `name`: it is empty or only blanks, a
+// scheme nobody could name again. Null when it may.
+const char* NewSchemeNameProblem(std::string_view name);
+
 enum class FailureStyle {
   // (Failed, label, "Action", word); the message; (Failed, label, might-be,
   // hint); the operation ends.
@@ -211,7 +215,7 @@ bool WalkMachineSettings(port::System& system, const jobdoc::PowerRequest& reque
                          SettingsVisitor& visitor);
 
 // Groups C, D and E as if every capability were present: all a request
-// selects, before the machine's capabilities are read.
+// selects on some machine, for a reader who does not know the machine.
 bool WalkEveryMachineSetting(port::System& system, const jobdoc::PowerRequest& request,
                              SettingsVisitor& visitor);
 

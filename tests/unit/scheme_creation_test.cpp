@@ -64,7 +64,14 @@ TEST_F(SchemeCreationTest, FailingPlatformCallsEndWithTheirMessagesAndTheVistaRu
        true,
        {"FAILED|WritePwrScheme||", "FAILED|WritePwrScheme|5|" + denied},
        4},
+      // The capabilities are read first before any change, to decide what
+      // the machine would use.
       {R"({"failures": {"GetPwrCapabilities": [87]}})",
+       "Failed to Get Power Capabilities : " + invalid + "\n",
+       false,
+       {"SUCCESS|GetCurrentPowerPolicies||", "FAILED|GetPwrCapabilities|87|" + invalid},
+       4},
+      {R"({"failures": {"GetPwrCapabilities": [0, 87]}})",
        "Failed to Get Power Capabilities : " + invalid + "\n",
        false,
        {"SUCCESS|WritePwrScheme||", "FAILED|GetPwrCapabilities|87|" + invalid},
@@ -74,7 +81,7 @@ TEST_F(SchemeCreationTest, FailingPlatformCallsEndWithTheirMessagesAndTheVistaRu
        false,
        {"FAILED|WriteGlobalPwrPolicy||", "FAILED|WriteGlobalPwrPolicy|5|" + denied},
        5},
-      {R"({"failures": {"GetPwrCapabilities": [0, 87]}})",
+      {R"({"failures": {"GetPwrCapabilities": [0, 0, 87]}})",
        "Failed to Get Power capabilities : " + invalid + "\n",
        false,
        {"INFO|Set Activ||No", "FAILED|GetPwrCapabilities||",
@@ -255,18 +262,24 @@ TEST_F(SchemeCreationTest, FailureInTheAlarmsLeavesSchemeGlobalPolicyAndActiveSc
 TEST_F(SchemeCreationTest, ValuesThatWouldChangeTheArgumentsAreRefusedUnrun) {
   struct Row {
     RequestFields fields;
-    std::string refusal;
+    std::string refusal;  // the refusal's log line
     std::string message;
   };
   const std::string name =
       "Refused: a scheme name with a quotation mark or a control character, "
       "or ending in a backslash";
-  const std::string setActive = "Failed to Set power scheme as active : Scheme Not Found";
+  const std::string level = "Refused: a level must be empty or decimal digits";
+  const auto refused = [](const char* element, const char* setting, const std::string& why) {
+    return "The job document's value of " + std::string(element) + " is refused for " + setting +
+           ": " + why.substr(9) + ".";
+  };
   const std::string longName(60, 'N'), longLevel(60, '1');
   const std::string nameTooLong =
       "The scheme name is longer than 49 bytes in this machine's code page.";
   const std::string levelTooLong =
-      "The Low Battery Level is longer than 49 bytes in this machine's code page.";
+      "The Low Battery Level (lowbatlev) is longer than 49 bytes in this machine's code page.";
+  const std::string blank =
+      "The scheme name (schemename) is empty or blank: a new scheme needs a name.";
   const std::vector<Row> rows = {
       {{{"schemename", longName.c_str()}},
        "FAILED|schemename|" + longName.substr(0, 49) + "|" + nameTooLong,
@@ -275,22 +288,23 @@ TEST_F(SchemeCreationTest, ValuesThatWouldChangeTheArgumentsAreRefusedUnrun) {
        "FAILED|lowbatlev|" + longLevel.substr(0, 49) + "|" + levelTooLong,
        levelTooLong},
       {{{"schemename", "Work\" -x \"y"}, {"actpowesch", "1"}},
-       "FAILED|SetActivePwrScheme|" + name + "|Work\" -x \"y",
-       setActive},
+       "FAILED|schemename|Work\" -x \"y|" + name,
+       refused("schemename", "SetActivePwrScheme", name)},
       {{{"schemename", "Share\\"}, {"procthrotac", "1"}},
-       "FAILED|Processor Throttle AC|" + name + "|Share\\",
-       "Failed to Set Processor Throttle AC : Scheme Not Found /Or Does Not Support The Option"},
+       "FAILED|schemename|Share\\|" + name,
+       refused("schemename", "Processor Throttle AC", name)},
       {{{"schemename", "Bell\x07"}, {"actpowesch", "1"}},
-       "FAILED|SetActivePwrScheme|" + name + "|Bell\x07",
-       setActive},
+       "FAILED|schemename|Bell\x07|" + name,
+       refused("schemename", "SetActivePwrScheme", name)},
       {{{"lowbatactivate", "1"}, {"lowbatlev", "10 -activate off"}},
-       "FAILED|Low Battery Level|Refused: a level must be empty or decimal digits|10 -activate off",
-       "Failed to Set Low Battery Level : Check Lowest Level Of Battery /Or Does Not Support The "
-       "Option"},
+       "FAILED|lowbatlev|10 -activate off|" + level,
+       refused("lowbatlev", "Low Battery Level", level)},
       {{{"lowbatactivate", "0"}, {"critbatactivate", "1"}, {"critbatlevel", "-5"}},
-       "FAILED|CRITICAL Battery Level|Refused: a level must be empty or decimal digits|-5",
-       "Failed to Set CRITICAL Battery Level : Check The Level Value /Or System Does Not Support "
-       "The Option"},
+       "FAILED|critbatlevel|-5|" + level,
+       refused("critbatlevel", "CRITICAL Battery Level", level)},
+      // Blank names are no names: no scheme is made nobody could name.
+      {{{"schemename", ""}}, "FAILED|schemename||" + blank, blank},
+      {{{"schemename", "   "}}, "FAILED|schemename|   |" + blank, blank},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.refusal);
@@ -301,7 +315,7 @@ TEST_F(SchemeCreationTest, ValuesThatWouldChangeTheArgumentsAreRefusedUnrun) {
     fields.emplace_back("hibsupp", "0");  // a switch that would come first
     EXPECT_FALSE(Create(fields));
     EXPECT_EQ(Failure(), row.message);
-    EXPECT_THAT(LinesOf("CreatePowerScheme"), Contains(row.refusal));
+    EXPECT_EQ(LinesOf("CreatePowerScheme").back(), row.refusal);
     // Decided before the first change: nothing ran, nothing was written.
     EXPECT_TRUE(Commands().empty());
     EXPECT_EQ(Power()["schemes"].size(), 4u);
@@ -311,6 +325,41 @@ TEST_F(SchemeCreationTest, ValuesThatWouldChangeTheArgumentsAreRefusedUnrun) {
   StartRun();
   EXPECT_TRUE(power::CreatePowerScheme(*run_, MakeRequest({{"schemename", "Say \"when\""}})));
   EXPECT_EQ(Scheme(7)["name"], "Say \"when\"");
+}
+
+TEST_F(SchemeCreationTest, ValuesOnlyAMissingCapabilityWouldTakeAreNeitherUsedNorRefused) {
+  const struct {
+    const char* capabilities;
+    RequestFields fields;
+    std::vector<std::string> commands;  // what the step still runs
+  } rows[] = {
+      {R"({"capabilities": {"ProcessorThrottle": 1, "SystemBatteriesPresent": 0}})",
+       {{"lowbatactivate", "1"},
+        {"lowbatlev", "10%"},
+        {"critbatactivate", "1"},
+        {"critbatlevel", "00000000000000000000000000000000000000000000000005"},
+        {"taskb", "No"}},
+       {"Powercfg.exe -GLOBALPOWERFLAG off -OPTION BATTERYICON"}},
+      {R"({"capabilities": {"ProcessorThrottle": 0, "SystemBatteriesPresent": 1}})",
+       {{"schemename", "Quiet \"Q\""},
+        {"procthrotac", "1"},
+        {"lowbatactivate", "1"},
+        {"lowbatlev", "10"}},
+       {"Powercfg.exe -B LOW -activate on", "Powercfg.exe -B LOW -level 10",
+        "Powercfg.exe -B LOW -sound off", "Powercfg.exe -B LOW -text off",
+        "Powercfg.exe -B LOW -program off", "Powercfg.exe -B CRITICAL -activate off"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.capabilities);
+    WritePower(row.capabilities);
+    Write("commands.jsonl", "");
+    StartRun();
+    RequestFields fields = row.fields;
+    fields.emplace_back("turnoffpi", "300");
+    EXPECT_TRUE(Create(fields)) << Failure();
+    EXPECT_EQ(CommandLines(), row.commands);
+    EXPECT_EQ(Scheme(7)["policy"]["VideoTimeoutAc"], 300);
+  }
 }
 
 TEST_F(SchemeCreationTest, NumbersAreNeverReadFromCutTextsAndNothingChanges) {

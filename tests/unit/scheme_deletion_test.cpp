@@ -196,12 +196,14 @@ TEST_F(SchemeTest, OnlyExactNamesAreLookedUpOrMatched) {
   EXPECT_THAT(SchemeNames(), ElementsAre("Desk", "\xE7\x9C\x81\xE9\x9B\xBB"));
 }
 
-TEST_F(SchemeTest, FailedEnumerationCountsAsNotPresent) {
+TEST_F(SchemeTest, FailedEnumerationFailsTheDeletionWithItsText) {
   WriteSchemes(R"([{"index": 0, "name": "A"}, {"index": 2, "name": "B"}])", 0,
                R"("failures": {"EnumPwrSchemes": 5})");
   StartRun();
-  EXPECT_TRUE(Delete("B"));
-  EXPECT_EQ(DeletionLines().back(), "INFO|Scheme Not Present||B");
+  EXPECT_FALSE(Delete("B"));
+  EXPECT_EQ(Failure(), "Failed to list the power schemes : Access is denied.\r\n");
+  EXPECT_THAT(DeletionLines(), ElementsAre("FAILED|EnumPwrSchemes|5|Access is denied.\r"));
+  EXPECT_EQ(SchemeNames().size(), 2u);
 }
 
 }  // namespace

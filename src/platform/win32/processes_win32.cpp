@@ -1,7 +1,7 @@
 // Processes and tokens: the toolhelp process snapshot, OpenProcess,
 // OpenProcessToken, ImpersonateLoggedOnUser, RevertToSelf, GetUserNameA,
 // CreateProcessAsUserA and the calls on the process it started, and the
-// named mutex that keeps the program's runs apart.
+// named mutex that keeps the program's runs apart, open to every user.
 #include <windows.h>
 // The toolhelp header expects the Windows types to be declared already.
 #include <tlhelp32.h>
@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win32/mutex_security.h"
 #include "platform/win32/unique_resource.h"
 #include "platform/win32/win32_adapters.h"
 
@@ -135,7 +136,15 @@ class Win32Processes final : public port::Processes {
   }
 
   std::unique_ptr<port::KernelHandle> CreateMutexA(const char* name) override {
-    UniqueHandle mutex(::CreateMutexA(nullptr, FALSE, name));
+    // Made open to every user's job. CreateMutexA asks an existing mutex
+    // for every right, which only its maker has: one made by another user
+    // is opened with the rights a job needs.
+    EveryUserMutexSecurity security;
+    if (!security) return nullptr;
+    UniqueHandle mutex(::CreateMutexA(security.Attributes(), FALSE, name));
+    if (!mutex && ::GetLastError() == ERROR_ACCESS_DENIED) {
+      mutex.reset(::OpenMutexA(kEveryUserMutexAccess, FALSE, name));
+    }
     if (!mutex) return nullptr;
     return std::make_unique<Win32KernelHandle>(std::move(mutex));
   }

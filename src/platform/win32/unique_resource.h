@@ -1,6 +1,6 @@
 // Owners for the Windows handles the adapter holds: kernel handles, find
-// handles, registry keys, BSTRs, VARIANTs and COM interface pointers. Each
-// kind of resource is released in exactly one place, its traits' Close.
+// handles, registry keys, SIDs, BSTRs, VARIANTs and COM interface pointers.
+// Each kind of resource is released in exactly one place, its traits' Close.
 #pragma once
 
 #include <windows.h>
@@ -77,6 +77,11 @@ struct BstrTraits {
   static Value Invalid() { return nullptr; }
   static void Close(Value v) { ::SysFreeString(v); }
 };
+struct SidTraits {  // SIDs made by AllocateAndInitializeSid
+  using Value = PSID;
+  static Value Invalid() { return nullptr; }
+  static void Close(Value v) { ::FreeSid(v); }
+};
 struct LocalMemoryTraits {  // buffers the system allocates for us (FormatMessage)
   using Value = HLOCAL;
   static Value Invalid() { return nullptr; }
@@ -84,6 +89,7 @@ struct LocalMemoryTraits {  // buffers the system allocates for us (FormatMessag
 };
 
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
+using UniqueSid = UniqueResource<SidTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueHkey = UniqueResource<RegKeyTraits>;

@@ -9,6 +9,7 @@
 #include <new>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "platform/win32/unique_resource.h"
 #include "platform/win32/win32_adapters.h"
@@ -134,6 +135,41 @@ TEST_F(ProcessesAdapterTest, AGlobalMutexIsWaitedForBoundedAndTakenOverWhenAband
   EXPECT_TRUE(processes_->ReleaseMutex(*mine));
   EXPECT_EQ(processes_->WaitForSingleObject(*other, 0), port::kWaitObject0);
   EXPECT_TRUE(processes_->ReleaseMutex(*other));
+}
+
+// The lock must serve every user's job: its DACL, read back, holds exactly
+// one entry, allowing Everyone to wait on it and release it.
+TEST_F(ProcessesAdapterTest, TheSchemeLockIsOpenToEveryUsersJob) {
+  const char* name = "Global\\zrt-adapter-test-dacl";
+  auto mutex = processes_->CreateMutexA(name);
+  ASSERT_NE(mutex, nullptr);
+  UniqueHandle reader(::OpenMutexA(READ_CONTROL, FALSE, name));
+  ASSERT_TRUE(reader) << ::GetLastError();
+  DWORD size = 0;
+  ::GetKernelObjectSecurity(reader.get(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  std::vector<DWORD> descriptor((size + sizeof(DWORD) - 1) / sizeof(DWORD) + 1);
+  ASSERT_TRUE(::GetKernelObjectSecurity(reader.get(), DACL_SECURITY_INFORMATION, descriptor.data(),
+                                        size, &size));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl != nullptr);  // a null DACL would allow anything
+  ASSERT_EQ(dacl->AceCount, 1);
+  void* ace = nullptr;
+  ASSERT_TRUE(::GetAce(dacl, 0, &ace));
+  const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+  EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+  EXPECT_EQ(allowed->Mask, static_cast<DWORD>(SYNCHRONIZE | MUTEX_MODIFY_STATE));
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  UniqueSid everyone;
+  ASSERT_TRUE(::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+                                         everyone.put()));
+  EXPECT_TRUE(::EqualSid(const_cast<DWORD*>(&allowed->SidStart), everyone.get()));
+  // What a job of another user may ask for is enough to take and release it.
+  UniqueHandle other(::OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name));
+  ASSERT_TRUE(other);
+  EXPECT_EQ(::WaitForSingleObject(other.get(), 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(::ReleaseMutex(other.get()));
 }
 
 TEST_F(ProcessesAdapterTest, ImpersonatesTheUserOfTheShellsToken) {
