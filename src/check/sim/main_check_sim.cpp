@@ -7,12 +7,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "check/document_check.h"
 #include "check/render.h"
 #include "check/sim/fleet.h"
 #include "check/sim/fleet_runner.h"
+#include "check/sim/fleet_shard.h"
 #include "check/sim/rehearsal.h"
 #include "check/sim/scratch_folder.h"
 #include "platform/sim/sim_code_page.h"
@@ -29,7 +31,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: zrt-check JOB.xml [--machine DIR] [--json]\n"
                "       zrt-check JOB.xml --fleet DIR [--json] [--html FILE] [--jobs N] "
-               "[--timeout SECONDS]\n");
+               "[--timeout SECONDS] [--shard K/N]\n");
   return 2;
 }
 
@@ -58,9 +60,10 @@ unsigned Count(const char* text) {
 // Rehearses the checked job on every machine of the fleet and prints the
 // summary; writes the page when asked.
 int Fleet(const Report& report, const char* document, const char* fleet, bool json,
-          const char* html, const zrt::check::FleetOptions& options) {
+          const char* html, const zrt::check::FleetOptions& options,
+          const zrt::check::Shard& shard) {
   const auto utf8 = [](std::string_view ansi) { return zrt::sim::AnsiToUtf8(ansi); };
-  const auto entries = zrt::check::ListFleet(fs::u8path(fleet));
+  const auto entries = zrt::check::ShardOf(zrt::check::ListFleet(fs::u8path(fleet)), shard);
   std::vector<std::string> names;
   for (const auto& entry : entries) names.push_back(entry.name);
   zrt::check::FleetSummary summary(std::move(names));
@@ -91,6 +94,7 @@ int main(int argc, char** argv) {
   const char* fleet = nullptr;
   const char* html = nullptr;
   zrt::check::FleetOptions options;
+  std::optional<zrt::check::Shard> shard;
   bool json = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
@@ -107,6 +111,9 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc &&
                (options.timeoutSeconds = Count(argv[i + 1])) != 0) {
       ++i;
+    } else if (std::strcmp(argv[i], "--shard") == 0 && i + 1 < argc &&
+               (shard = zrt::check::ParseShard(argv[i + 1]))) {
+      ++i;
     } else if (argv[i][0] == '-' || document != nullptr) {
       return Usage();
     } else {
@@ -114,13 +121,15 @@ int main(int argc, char** argv) {
     }
   }
   if (document == nullptr || (fleet != nullptr && machine != nullptr) ||
-      ((html != nullptr || options.jobs != 0) && fleet == nullptr)) {
+      ((html != nullptr || options.jobs != 0 || shard) && fleet == nullptr)) {
     return Usage();
   }
 
   try {
     Report report = Check(fs::u8path(document), document);
-    if (fleet != nullptr) return Fleet(report, document, fleet, json, html, options);
+    if (fleet != nullptr)
+      return Fleet(report, document, fleet, json, html, options,
+                   shard.value_or(zrt::check::Shard{}));
     if (machine != nullptr && report.readable) {
       report.rehearsal =
           zrt::check::Rehearse(fs::u8path(machine), fs::u8path(document), report.scriptId);
