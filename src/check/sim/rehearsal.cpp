@@ -205,8 +205,12 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
   }
 
   {
+    // The copy is this rehearsal's alone: the machine keeps its state in
+    // memory and writes it back once.
     sim::SimPlatform platform(copy, rehearsal.argument);
+    platform.Machine().KeepPrivate();
     app::RunJob(platform.Platform(), rehearsal.argument.c_str());
+    platform.Machine().Flush();
   }
 
   const sim::SimMachine after(copy);

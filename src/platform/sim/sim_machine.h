@@ -69,6 +69,21 @@ class SimMachine {
   // Opens the machine in `folder`. Throws MachineError when the folder or
   // its machine.json cannot be used.
   explicit SimMachine(std::filesystem::path folder);
+  // Writes back what it keeps in memory (see KeepPrivate); a failure then
+  // goes unheard: call Flush first to hear it.
+  ~SimMachine();
+  SimMachine(const SimMachine&) = delete;
+  SimMachine& operator=(const SimMachine&) = delete;
+
+  // For a folder only this process uses while the machine is open (a
+  // rehearsal's own copy): the machine's lock is taken once and held until
+  // it is closed, and power.json and the appended record files are kept in
+  // memory and written back by Flush, not at every change. Other processes
+  // see them only after a Flush.
+  void KeepPrivate();
+  // Writes back what a private machine keeps in memory. Throws MachineError
+  // when a file cannot be written.
+  void Flush();
 
   const std::filesystem::path& Folder() const { return folder_; }
   std::filesystem::path File(std::string_view name) const { return folder_ / name; }
@@ -89,7 +104,8 @@ class SimMachine {
   void RecordOpen(const std::filesystem::path& host) const;
 
   // Appends `text` to the record file `name` in the machine folder, under
-  // the machine's lock, so records of jobs running at once stay whole.
+  // the machine's lock, so records of jobs running at once stay whole (on
+  // a private machine, at the next Flush).
   void AppendRecord(std::string_view name, std::string_view text) const;
 
   // Held while it lives: the lock every process using this machine folder
@@ -130,6 +146,9 @@ class SimMachine {
   UniqueFd lockFile_;
   CachedJsonFile powerFile_;
   mutable int lockDepth_ = 0;
+  bool private_ = false;
+  // Record files' text not yet appended, by name (a private machine).
+  mutable std::map<std::string, std::string, std::less<>> unwrittenRecords_;
   port::ErrorCode lastError_ = 0;
   std::map<std::string, std::uint32_t> callCounts_;
 };

@@ -116,6 +116,9 @@ port::CallOutcome SimPostLibrary::WebPostData(const std::array<port::WideText, 7
   record["answer"] = answer;
   record["outcome"] = outcome;
   machine_.AppendRecord(machine_file::kPosts, record.dump() + "\n");
+  // The library may end the process (a fault): what the machine keeps in
+  // memory is on disk before it runs.
+  machine_.Flush();
 
   // The library runs on a thread of its own; the caller waits for it at
   // most `boundMs`. The thread shares nothing with the caller but `call`.
