@@ -127,6 +127,7 @@ class SimMachine {
 
   // power.json, which the power profile and Powercfg.exe share.
   CachedJsonFile& PowerFile() { return powerFile_; }
+  const CachedJsonFile& PowerFile() const { return powerFile_; }
 
   // The calling thread's last error code, shared by every part of the
   // machine.

@@ -173,7 +173,7 @@ bool SimProcesses::CreateProcessAsUserA(const port::KernelHandle& token, char* c
   // The tool runs inside this process; how long it took is recorded, so
   // that a measurement can count the child's time apart from the program's.
   const auto begun = std::chrono::steady_clock::now();
-  const PowercfgOutcome outcome = RunPowercfg(machine_, commandLine);
+  const PowercfgOutcome outcome = RunPowercfg(machine_, commandLine, powercfgStates_);
   const auto ran = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - begun);
   if (outcome.startError) {

@@ -8,6 +8,7 @@
 
 #include "platform/port/processes.h"
 #include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_powercfg.h"
 
 namespace zrt::sim {
 
@@ -67,6 +68,7 @@ class SimProcesses : public port::Processes {
   std::vector<SimProcess> processes_;
   std::optional<std::string> impersonated_;
   std::uint32_t nextProcessId_ = 3000;
+  PowercfgStateCache powercfgStates_;
 };
 
 }  // namespace zrt::sim
