@@ -78,12 +78,6 @@ const char* SeverityWord(Severity severity) {
   return severity == Severity::Error ? "error" : severity == Severity::Warning ? "warning" : "info";
 }
 
-Json Machines(const FleetSummary& summary, const std::vector<std::size_t>& machines) {
-  Json names = Json::array();
-  for (std::size_t m : machines) names.push_back(summary.Machines()[m].name);
-  return names;
-}
-
 }  // namespace
 
 std::vector<FleetEntry> ListFleet(const fs::path& folder) {
@@ -160,6 +154,7 @@ std::uint32_t FleetSummary::Gather(Groups& groups, std::vector<std::string> key,
   auto [it, added] = groups.try_emplace(std::move(key), Gathered{nextId_, {machine, position}});
   if (added) {
     ++nextId_;
+    keys_.push_back(&it->first);
   } else {
     it->second.first = std::min(it->second.first, std::make_pair(machine, position));
   }
@@ -182,14 +177,13 @@ void FleetSummary::Add(std::size_t index, const MachineOutcome& outcome) {
     const Change& c = outcome.changes[i];
     profile.push_back(Gather(changes_, {c.what, c.before, c.after}, index, i));
   }
-  std::sort(profile.begin(), profile.end());
-  profile.erase(std::unique(profile.begin(), profile.end()), profile.end());
   const auto [it, added] =
       profileIds_.try_emplace(std::move(profile), static_cast<std::uint32_t>(profileIds_.size()));
   if (added) {
     profileGroups_.push_back(&it->first);
     profileMachines_.emplace_back();
   }
+  machine.profile = it->second;
   std::vector<std::uint32_t>& members = profileMachines_[it->second];
   const auto at = static_cast<std::uint32_t>(index);
   members.insert(std::upper_bound(members.begin(), members.end(), at), at);
@@ -203,7 +197,10 @@ std::size_t FleetSummary::Count(OutcomeKind kind) const {
 std::vector<FleetSummary::Group> FleetSummary::Sorted(const Groups& groups) const {
   std::map<std::uint32_t, std::vector<std::uint32_t>> profilesOf;  // group id -> profiles
   for (std::uint32_t p = 0; p < profileGroups_.size(); ++p) {
-    for (std::uint32_t id : *profileGroups_[p]) profilesOf[id].push_back(p);
+    std::vector<std::uint32_t> ids = *profileGroups_[p];  // a machine counts once per group
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    for (std::uint32_t id : ids) profilesOf[id].push_back(p);
   }
   std::vector<std::pair<Group, std::pair<std::size_t, std::size_t>>> order;
   for (const auto& [key, gathered] : groups) {
@@ -227,6 +224,30 @@ std::vector<std::size_t> FleetSummary::Members(const Group& group) const {
   }
   std::sort(members.begin(), members.end());
   return members;
+}
+
+std::vector<RunCommand> FleetSummary::CommandsOf(std::size_t index) const {
+  const Machine& m = machines_.at(index);
+  std::vector<RunCommand> commands;
+  if (m.profile >= profileGroups_.size()) return commands;  // not added
+  const std::vector<std::uint32_t>& ids = *profileGroups_[m.profile];
+  for (std::size_t i = 1; i <= m.commands; ++i) {
+    const std::vector<std::string>& key = *keys_[ids[i]];
+    commands.push_back({key[0], key[1]});
+  }
+  return commands;
+}
+
+std::vector<Change> FleetSummary::ChangesOf(std::size_t index) const {
+  const Machine& m = machines_.at(index);
+  std::vector<Change> changes;
+  if (m.profile >= profileGroups_.size()) return changes;
+  const std::vector<std::uint32_t>& ids = *profileGroups_[m.profile];
+  for (std::size_t i = 1 + m.commands; i < ids.size(); ++i) {
+    const std::vector<std::string>& key = *keys_[ids[i]];
+    changes.push_back({key[0], key[1], key[2]});
+  }
+  return changes;
 }
 
 int FleetReport::ExitCode() const {
@@ -279,11 +300,18 @@ std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8) {
   return out;
 }
 
-std::string RenderFleetJson(const FleetReport& report, const ToUtf8& utf8) {
+void WriteFleetJson(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out) {
   const FleetSummary& summary = *report.summary;
-  Json out = Json::object();
-  out["document"] = utf8(report.check->document);
-  out["fleet"] = report.fleet;
+  const auto text = [](const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+  };
+  // A member and its value; the value may be left open, to be streamed.
+  const auto member = [&](const char* name, const std::string& value) {
+    out(std::string("  ") + text(name) + ": " + value);
+  };
+  out("{\n");
+  member("document", text(utf8(report.check->document)) + ",\n");
+  member("fleet", text(report.fleet) + ",\n");
   Json findings = Json::array();
   for (const Noted& n : Notable(*report.check)) {
     findings.push_back({{"step", n.step},
@@ -291,45 +319,57 @@ std::string RenderFleetJson(const FleetReport& report, const ToUtf8& utf8) {
                         {"subject", utf8(n.finding->subject)},
                         {"text", utf8(n.finding->text)}});
   }
-  out["findings"] = std::move(findings);
-  out["machine_count"] = summary.Machines().size();
-  out["success_count"] = summary.Count(OutcomeKind::Success);
-  Json outcomes = Json::array(), commands = Json::array(), changes = Json::array();
-  for (const FleetSummary::Group& g : summary.Outcomes()) {
-    outcomes.push_back({{"outcome", g.key[0]},
-                        {"message", g.key[1]},
-                        {"count", g.count},
-                        {"machines", Machines(summary, summary.Members(g))}});
+  member("findings", text(findings) + ",\n");
+  member("machine_count", std::to_string(summary.Machines().size()) + ",\n");
+  member("success_count", std::to_string(summary.Count(OutcomeKind::Success)) + ",\n");
+  // Each group with its machines, written name by name.
+  const auto groups = [&](const char* name, const std::vector<FleetSummary::Group>& list,
+                          const std::function<Json(const FleetSummary::Group&)>& fields) {
+    member(name, "[");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      std::string head = text(fields(list[i]));
+      head.pop_back();  // the closing brace
+      out((i == 0 ? "\n    " : ",\n    ") + head + ", \"count\": " + std::to_string(list[i].count) +
+          ", \"machines\": [");
+      const auto members = summary.Members(list[i]);
+      for (std::size_t m = 0; m < members.size(); ++m) {
+        out((m == 0 ? "" : ", ") + text(summary.Machines()[members[m]].name));
+      }
+      out("]}");
+    }
+    out(list.empty() ? "],\n" : "\n  ],\n");
+  };
+  groups("outcomes", summary.Outcomes(), [](const FleetSummary::Group& g) {
+    return Json{{"outcome", g.key[0]}, {"message", g.key[1]}};
+  });
+  groups("commands", summary.Commands(), [](const FleetSummary::Group& g) {
+    return Json{{"command_line", g.key[0]}, {"exit_code", Json::parse(g.key[1], nullptr, false)}};
+  });
+  groups("changes", summary.Changes(), [](const FleetSummary::Group& g) {
+    return Json{{"what", g.key[0]}, {"before", g.key[1]}, {"after", g.key[2]}};
+  });
+  member("machines", "[");
+  for (std::size_t i = 0; i < summary.Machines().size(); ++i) {
+    const FleetSummary::Machine& m = summary.Machines()[i];
+    Json commands = Json::array(), changes = Json::array();
+    for (const RunCommand& c : summary.CommandsOf(i)) {
+      commands.push_back(
+          {{"command_line", c.line}, {"exit_code", Json::parse(c.exitCode, nullptr, false)}});
+    }
+    for (const Change& c : summary.ChangesOf(i)) {
+      changes.push_back({{"what", c.what}, {"before", c.before}, {"after", c.after}});
+    }
+    out((i == 0 ? "\n    " : ",\n    ") + text({{"machine", m.name},
+                                                {"outcome", OutcomeWord(m.kind)},
+                                                {"message", m.message},
+                                                {"commands", std::move(commands)},
+                                                {"changes", std::move(changes)}}));
   }
-  for (const FleetSummary::Group& g : summary.Commands()) {
-    commands.push_back({{"command_line", g.key[0]},
-                        {"exit_code", Json::parse(g.key[1], nullptr, false)},
-                        {"count", g.count},
-                        {"machines", Machines(summary, summary.Members(g))}});
-  }
-  for (const FleetSummary::Group& g : summary.Changes()) {
-    changes.push_back({{"what", g.key[0]},
-                       {"before", g.key[1]},
-                       {"after", g.key[2]},
-                       {"count", g.count},
-                       {"machines", Machines(summary, summary.Members(g))}});
-  }
-  out["outcomes"] = std::move(outcomes);
-  out["commands"] = std::move(commands);
-  out["changes"] = std::move(changes);
-  Json machines = Json::array();
-  for (const FleetSummary::Machine& m : summary.Machines()) {
-    machines.push_back({{"machine", m.name},
-                        {"outcome", OutcomeWord(m.kind)},
-                        {"message", m.message},
-                        {"commands", m.commands},
-                        {"changes", m.changes}});
-  }
-  out["machines"] = std::move(machines);
-  out["errors"] = report.check->Count(Severity::Error);
-  out["warnings"] = report.check->Count(Severity::Warning);
-  out["exit_code"] = report.ExitCode();
-  return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+  out(summary.Machines().empty() ? "],\n" : "\n  ],\n");
+  member("errors", std::to_string(report.check->Count(Severity::Error)) + ",\n");
+  member("warnings", std::to_string(report.check->Count(Severity::Warning)) + ",\n");
+  member("exit_code", std::to_string(report.ExitCode()) + "\n");
+  out("}\n");
 }
 
 }  // namespace zrt::check

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <tuple>
@@ -45,9 +46,10 @@ MachineOutcome OutcomeOf(const Rehearsal& rehearsal);
 
 // Machines gathered by what they have in common. Each distinct outcome,
 // command and change is kept once; machines with the same outcome, commands
-// and changes share one profile, and a group knows its machines through the
-// profiles that hold it. So the summary grows with the machines' names and
-// the profiles, not with what each machine did.
+// and changes (in the same order) share one profile, and a group knows its
+// machines through the profiles that hold it. So the summary grows with the
+// machines' names and the profiles, not with what each machine did, and
+// still tells each machine's commands and changes.
 class FleetSummary {
  public:
   struct Group {
@@ -62,6 +64,7 @@ class FleetSummary {
     std::string message;
     std::size_t commands = 0;
     std::size_t changes = 0;
+    std::uint32_t profile = 0;
   };
 
   explicit FleetSummary(std::vector<std::string> names);
@@ -77,6 +80,9 @@ class FleetSummary {
   std::vector<Group> Changes() const { return Sorted(changes_); }
   // The group's machines (indices into Machines()), ascending.
   std::vector<std::size_t> Members(const Group& group) const;
+  // What machine `index` ran and changed, in order.
+  std::vector<RunCommand> CommandsOf(std::size_t index) const;
+  std::vector<Change> ChangesOf(std::size_t index) const;
 
  private:
   struct Gathered {
@@ -91,9 +97,11 @@ class FleetSummary {
   std::vector<Machine> machines_;
   Groups outcomes_, commands_, changes_;
   std::uint32_t nextId_ = 0;
-  std::map<std::vector<std::uint32_t>, std::uint32_t> profileIds_;  // group ids -> profile
-  std::vector<const std::vector<std::uint32_t>*> profileGroups_;    // keys of profileIds_
-  std::vector<std::vector<std::uint32_t>> profileMachines_;         // ascending
+  std::vector<const std::vector<std::string>*> keys_;  // by group id
+  // The group ids of a machine in order (outcome, commands, changes) -> profile
+  std::map<std::vector<std::uint32_t>, std::uint32_t> profileIds_;
+  std::vector<const std::vector<std::uint32_t>*> profileGroups_;  // keys of profileIds_
+  std::vector<std::vector<std::uint32_t>> profileMachines_;       // ascending
 };
 
 const char* OutcomeWord(OutcomeKind kind);
@@ -108,10 +116,15 @@ struct FleetReport {
   int ExitCode() const;
 };
 
+// Where a writer puts its text, piece by piece, so a large fleet's output
+// is never held whole.
+using FleetOutput = std::function<void(std::string_view)>;
+
 // `utf8` converts the check's ANSI texts.
 std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8);
-std::string RenderFleetJson(const FleetReport& report, const ToUtf8& utf8);
+// The groups, then one row per machine with its commands and changes.
+void WriteFleetJson(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out);
 // One self-contained page: no outside scripts, styles or fonts.
-std::string RenderFleetHtml(const FleetReport& report, const ToUtf8& utf8);
+void WriteFleetHtml(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out);
 
 }  // namespace zrt::check

@@ -46,17 +46,18 @@ std::string MachineList(const FleetSummary& summary, const std::vector<std::size
                              : out;
 }
 
-std::string GroupTable(const FleetSummary& summary, const std::vector<FleetSummary::Group>& groups,
-                       const std::string& heading,
-                       const std::function<std::string(const FleetSummary::Group&)>& what) {
-  std::string out = "<h2>" + heading + "</h2>\n";
-  if (groups.empty()) return out + "<p>(none)</p>\n";
-  out += "<table><tr><th>Machines</th><th>What</th><th>Which</th></tr>\n";
+void GroupTable(const FleetSummary& summary, const std::vector<FleetSummary::Group>& groups,
+                const std::string& heading,
+                const std::function<std::string(const FleetSummary::Group&)>& what,
+                const FleetOutput& out) {
+  out("<h2>" + heading + "</h2>\n");
+  if (groups.empty()) return out("<p>(none)</p>\n");
+  out("<table><tr><th>Machines</th><th>What</th><th>Which</th></tr>\n");
   for (const FleetSummary::Group& g : groups) {
-    out += "<tr><td class=n>" + std::to_string(g.count) + "</td><td>" + what(g) + "</td><td>" +
-           MachineList(summary, summary.Members(g)) + "</td></tr>\n";
+    out("<tr><td class=n>" + std::to_string(g.count) + "</td><td>" + what(g) + "</td><td>" +
+        MachineList(summary, summary.Members(g)) + "</td></tr>\n");
   }
-  return out + "</table>\n";
+  out("</table>\n");
 }
 
 const char* kStyle = R"(body{font:14px/1.4 sans-serif;margin:2em;color:#212121}
@@ -76,7 +77,7 @@ rows.forEach(function(r){t.tBodies[0].appendChild(r);});};});)";
 
 }  // namespace
 
-std::string RenderFleetHtml(const FleetReport& report, const ToUtf8& utf8) {
+void WriteFleetHtml(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& write) {
   const FleetSummary& summary = *report.summary;
   const std::size_t total = summary.Machines().size();
   const std::string title =
@@ -109,33 +110,42 @@ std::string RenderFleetHtml(const FleetReport& report, const ToUtf8& utf8) {
            OutcomeWord(kind) + " " + std::to_string(summary.Count(kind));
   }
   out += "</p>\n";
+  write(out);
 
-  out += GroupTable(summary, outcomes, "Outcomes", [](const FleetSummary::Group& g) {
-    return "<b>" + Escaped(g.key[0]) + "</b>" + (g.key[1].empty() ? "" : " " + Escaped(g.key[1]));
-  });
-  out += GroupTable(summary, summary.Commands(), "Commands run", [](const FleetSummary::Group& g) {
-    return "<code>" + Escaped(g.key[0]) + "</code> (exit " + Escaped(g.key[1]) + ")";
-  });
-  out += GroupTable(summary, summary.Changes(), "Changes on the machines",
-                    [](const FleetSummary::Group& g) {
-                      const std::string what = "<code>" + Escaped(g.key[0]) + "</code>: ";
-                      if (g.key[1].empty()) return what + "added " + Escaped(g.key[2]);
-                      if (g.key[2].empty()) return what + "removed " + Escaped(g.key[1]);
-                      return what + Escaped(g.key[1]) + " &rarr; " + Escaped(g.key[2]);
-                    });
+  GroupTable(
+      summary, outcomes, "Outcomes",
+      [](const FleetSummary::Group& g) {
+        return "<b>" + Escaped(g.key[0]) + "</b>" +
+               (g.key[1].empty() ? "" : " " + Escaped(g.key[1]));
+      },
+      write);
+  GroupTable(
+      summary, summary.Commands(), "Commands run",
+      [](const FleetSummary::Group& g) {
+        return "<code>" + Escaped(g.key[0]) + "</code> (exit " + Escaped(g.key[1]) + ")";
+      },
+      write);
+  GroupTable(
+      summary, summary.Changes(), "Changes on the machines",
+      [](const FleetSummary::Group& g) {
+        const std::string what = "<code>" + Escaped(g.key[0]) + "</code>: ";
+        if (g.key[1].empty()) return what + "added " + Escaped(g.key[2]);
+        if (g.key[2].empty()) return what + "removed " + Escaped(g.key[1]);
+        return what + Escaped(g.key[1]) + " &rarr; " + Escaped(g.key[2]);
+      },
+      write);
 
-  out +=
+  write(
       "<h2>Machines</h2>\n<p>Click a heading to sort.</p>\n<table id=machines><thead><tr>"
       "<th>Machine</th><th>Outcome</th><th>Message</th><th>Commands</th><th>Changes</th>"
-      "</tr></thead><tbody>\n";
+      "</tr></thead><tbody>\n");
   for (const FleetSummary::Machine& m : summary.Machines()) {
-    out += "<tr><td>" + Escaped(m.name) + "</td><td style=\"color:" + Colour(OutcomeWord(m.kind)) +
-           "\">" + OutcomeWord(m.kind) + "</td><td>" + Escaped(m.message) + "</td><td class=n>" +
-           std::to_string(m.commands) + "</td><td class=n>" + std::to_string(m.changes) +
-           "</td></tr>\n";
+    write("<tr><td>" + Escaped(m.name) + "</td><td style=\"color:" + Colour(OutcomeWord(m.kind)) +
+          "\">" + OutcomeWord(m.kind) + "</td><td>" + Escaped(m.message) + "</td><td class=n>" +
+          std::to_string(m.commands) + "</td><td class=n>" + std::to_string(m.changes) +
+          "</td></tr>\n");
   }
-  out += "</tbody></table>\n<script>" + std::string(kScript) + "</script>\n</body></html>\n";
-  return out;
+  write("</tbody></table>\n<script>" + std::string(kScript) + "</script>\n</body></html>\n");
 }
 
 }  // namespace zrt::check

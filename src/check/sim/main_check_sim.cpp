@@ -13,6 +13,7 @@
 #include "check/document_check.h"
 #include "check/render.h"
 #include "check/sim/fleet.h"
+#include "check/sim/fleet_merge.h"
 #include "check/sim/fleet_runner.h"
 #include "check/sim/fleet_shard.h"
 #include "check/sim/rehearsal.h"
@@ -31,7 +32,8 @@ int Usage() {
   std::fprintf(stderr,
                "usage: zrt-check JOB.xml [--machine DIR] [--json]\n"
                "       zrt-check JOB.xml --fleet DIR [--json] [--html FILE] [--jobs N] "
-               "[--timeout SECONDS] [--shard K/N]\n");
+               "[--timeout SECONDS] [--shard K/N]\n"
+               "       zrt-check --merge RESULT.json... [--json] [--html FILE]\n");
   return 2;
 }
 
@@ -57,8 +59,30 @@ unsigned Count(const char* text) {
   return *text >= '0' && *text <= '9' && *end == '\0' && n > 0 && n < 100000 ? n : 0;
 }
 
-// Rehearses the checked job on every machine of the fleet and prints the
-// summary; writes the page when asked.
+// Prints the fleet's summary (or JSON) and writes its page when asked, each
+// as it is made.
+int Tell(const zrt::check::FleetReport& report, bool json, const char* html,
+         const zrt::check::ToUtf8& utf8) {
+  if (html != nullptr) {
+    std::ofstream page(fs::u8path(html), std::ios::binary);
+    zrt::check::WriteFleetHtml(report, utf8, [&page](std::string_view text) {
+      page.write(text.data(), static_cast<std::streamsize>(text.size()));
+    });
+    if (!page.flush()) throw zrt::sim::MachineError(std::string("cannot write ") + html);
+  }
+  const auto print = [](std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+  };
+  if (json) {
+    zrt::check::WriteFleetJson(report, utf8, print);
+  } else {
+    print(zrt::check::RenderFleetText(report, utf8));
+  }
+  return report.ExitCode();
+}
+
+// Rehearses the checked job on every machine of the fleet (or of its part)
+// and tells the summary.
 int Fleet(const Report& report, const char* document, const char* fleet, bool json,
           const char* html, const zrt::check::FleetOptions& options,
           const zrt::check::Shard& shard) {
@@ -74,16 +98,14 @@ int Fleet(const Report& report, const char* document, const char* fleet, bool js
         zrt::check::OutcomeKind::NotRehearsed, "the job document cannot be read", {}, {}};
     for (std::size_t i = 0; i < entries.size(); ++i) summary.Add(i, unread);
   }
-  const zrt::check::FleetReport fleetReport{&report, fleet, &summary};
-  if (html != nullptr) {
-    std::ofstream page(fs::u8path(html), std::ios::binary);
-    page << zrt::check::RenderFleetHtml(fleetReport, utf8);
-    if (!page.flush()) throw zrt::sim::MachineError(std::string("cannot write ") + html);
-  }
-  const std::string out = json ? zrt::check::RenderFleetJson(fleetReport, utf8)
-                               : zrt::check::RenderFleetText(fleetReport, utf8);
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  return fleetReport.ExitCode();
+  return Tell({&report, fleet, &summary}, json, html, utf8);
+}
+
+// Merges the JSON results of a fleet's parts and tells them as one.
+int Merge(const std::vector<fs::path>& results, bool json, const char* html) {
+  const zrt::check::MergedFleet merged = zrt::check::MergeFleetResults(results);
+  const auto same = [](std::string_view utf8) { return std::string(utf8); };  // already UTF-8
+  return Tell({&merged.check, merged.fleet, merged.summary.get()}, json, html, same);
 }
 
 }  // namespace
@@ -95,6 +117,8 @@ int main(int argc, char** argv) {
   const char* html = nullptr;
   zrt::check::FleetOptions options;
   std::optional<zrt::check::Shard> shard;
+  bool merge = false;
+  std::vector<fs::path> results;
   bool json = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
@@ -114,10 +138,25 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--shard") == 0 && i + 1 < argc &&
                (shard = zrt::check::ParseShard(argv[i + 1]))) {
       ++i;
+    } else if (std::strcmp(argv[i], "--merge") == 0) {
+      merge = true;
+    } else if (merge && argv[i][0] != '-') {
+      results.push_back(fs::u8path(argv[i]));
     } else if (argv[i][0] == '-' || document != nullptr) {
       return Usage();
     } else {
       document = argv[i];
+    }
+  }
+  if (merge) {
+    if (document != nullptr || fleet != nullptr || machine != nullptr || results.empty()) {
+      return Usage();
+    }
+    try {
+      return Merge(results, json, html);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "zrt-check: %s\n", e.what());
+      return 2;
     }
   }
   if (document == nullptr || (fleet != nullptr && machine != nullptr) ||
