@@ -2,11 +2,13 @@
 // program's own reader through a simulated machine whose drive C: is the
 // document's folder; with --machine, rehearses the job on a copy of a
 // simulated machine; with --fleet, on every machine of a folder of them.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "check/document_check.h"
@@ -25,9 +27,16 @@ namespace fs = std::filesystem;
 using zrt::check::Report;
 using zrt::check::Severity;
 
+#ifndef ZRT_POST_BOUND_MS
+#define ZRT_POST_BOUND_MS 300000
+#endif
+
+constexpr unsigned long kMostJobs = 256;
+constexpr unsigned long kLongestTimeout = 86400;
+
 int Usage() {
   std::fprintf(stderr,
-               "usage: zrt-check JOB.xml [--machine DIR] [--json]\n"
+               "usage: zrt-check JOB.xml [--machine DIR|BUNDLE] [--json] [--timeout SECONDS]\n"
                "       zrt-check JOB.xml --fleet DIR [--json] [--html FILE] [--jobs N] "
                "[--timeout SECONDS]\n");
   return 2;
@@ -48,18 +57,31 @@ Report Check(const fs::path& document, const std::string& shown) {
                                    zrt::sim::Utf8ToAnsi(shown));
 }
 
-// A whole number from 1 on, or 0 when the text is not one.
-unsigned Count(const char* text) {
+// A whole number from `least` to `most`, or nothing when the text is not one.
+std::optional<unsigned> Number(const char* text, unsigned long least, unsigned long most) {
   char* end = nullptr;
+  errno = 0;
   const unsigned long n = std::strtoul(text, &end, 10);
-  return *text >= '0' && *text <= '9' && *end == '\0' && n > 0 && n < 100000 ? n : 0;
+  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || n < least || n > most) {
+    return std::nullopt;
+  }
+  return static_cast<unsigned>(n);
 }
 
 // Rehearses the checked job on every machine of the fleet and prints the
-// summary; writes the page when asked.
+// summary; writes the page when asked (opened first: a page that cannot be
+// written is told before the rehearsals, not after).
 int Fleet(const Report& report, const char* document, const char* fleet, bool json,
           const char* html, const zrt::check::FleetOptions& options) {
   const auto utf8 = [](std::string_view ansi) { return zrt::sim::AnsiToUtf8(ansi); };
+  std::ofstream page;
+  if (html != nullptr) {
+    page.open(fs::u8path(html), std::ios::binary);
+    if (!page) {
+      throw zrt::sim::MachineError(std::string("cannot write ") + html + ": " +
+                                   std::strerror(errno));
+    }
+  }
   const auto entries = zrt::check::ListFleet(fs::u8path(fleet));
   std::vector<std::string> names;
   for (const auto& entry : entries) names.push_back(entry.name);
@@ -67,20 +89,24 @@ int Fleet(const Report& report, const char* document, const char* fleet, bool js
   if (report.readable) {
     zrt::check::RehearseFleet(entries, fs::u8path(document), report.scriptId, options, summary);
   } else {
-    const zrt::check::MachineOutcome unread{
-        zrt::check::OutcomeKind::NotRehearsed, "the job document cannot be read", {}, {}};
+    const auto unread =
+        zrt::check::NotRehearsed("document", "the job document cannot be read");
     for (std::size_t i = 0; i < entries.size(); ++i) summary.Add(i, unread);
   }
   const zrt::check::FleetReport fleetReport{&report, fleet, &summary};
-  if (html != nullptr) {
-    std::ofstream page(fs::u8path(html), std::ios::binary);
-    page << zrt::check::RenderFleetHtml(fleetReport, utf8);
-    if (!page.flush()) throw zrt::sim::MachineError(std::string("cannot write ") + html);
-  }
   const std::string out = json ? zrt::check::RenderFleetJson(fleetReport, utf8)
                                : zrt::check::RenderFleetText(fleetReport, utf8);
   std::fwrite(out.data(), 1, out.size(), stdout);
+  if (html != nullptr && !(page << zrt::check::RenderFleetHtml(fleetReport, utf8)).flush()) {
+    std::fprintf(stderr, "zrt-check: cannot write %s\n", html);
+    return 2;
+  }
   return fleetReport.ExitCode();
+}
+
+int BadValue(const char* option, const char* value, const char* wanted) {
+  std::fprintf(stderr, "zrt-check: %s %s: %s\n", option, value, wanted);
+  return Usage();
 }
 
 }  // namespace
@@ -91,6 +117,8 @@ int main(int argc, char** argv) {
   const char* fleet = nullptr;
   const char* html = nullptr;
   zrt::check::FleetOptions options;
+  options.rehearsal.postBoundMs = ZRT_POST_BOUND_MS;
+  bool timeoutGiven = false;
   bool json = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
@@ -101,12 +129,17 @@ int main(int argc, char** argv) {
       fleet = argv[++i];
     } else if (std::strcmp(argv[i], "--html") == 0 && i + 1 < argc) {
       html = argv[++i];
-    } else if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc &&
-               (options.jobs = Count(argv[i + 1])) != 0) {
-      ++i;
-    } else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc &&
-               (options.timeoutSeconds = Count(argv[i + 1])) != 0) {
-      ++i;
+    } else if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc) {
+      const auto jobs = Number(argv[++i], 1, kMostJobs);
+      if (!jobs) return BadValue("--jobs", argv[i], "wants a whole number from 1 to 256");
+      options.jobs = *jobs;
+    } else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
+      const auto seconds = Number(argv[++i], 1, kLongestTimeout);
+      if (!seconds) {
+        return BadValue("--timeout", argv[i], "wants a whole number of seconds from 1 to 86400");
+      }
+      options.rehearsal.timeoutSeconds = *seconds;
+      timeoutGiven = true;
     } else if (argv[i][0] == '-' || document != nullptr) {
       return Usage();
     } else {
@@ -114,7 +147,8 @@ int main(int argc, char** argv) {
     }
   }
   if (document == nullptr || (fleet != nullptr && machine != nullptr) ||
-      ((html != nullptr || options.jobs != 0) && fleet == nullptr)) {
+      ((html != nullptr || options.jobs != 0) && fleet == nullptr) ||
+      (timeoutGiven && fleet == nullptr && machine == nullptr)) {
     return Usage();
   }
 
@@ -122,9 +156,13 @@ int main(int argc, char** argv) {
     Report report = Check(fs::u8path(document), document);
     if (fleet != nullptr) return Fleet(report, document, fleet, json, html, options);
     if (machine != nullptr && report.readable) {
-      report.rehearsal =
-          zrt::check::Rehearse(fs::u8path(machine), fs::u8path(document), report.scriptId);
-      if (report.rehearsal->outcome != "1") {
+      report.rehearsal = zrt::check::Rehearse(fs::u8path(machine), fs::u8path(document),
+                                              report.scriptId, options.rehearsal);
+      if (!report.rehearsal->ended.empty()) {
+        report.findings.push_back({Severity::Error, "rehearsal",
+                                   "the program " + report.rehearsal->ended +
+                                       " on this machine: changes may be made, no status"});
+      } else if (report.rehearsal->outcome != "1") {
         report.findings.push_back(
             {Severity::Error, "rehearsal",
              report.rehearsal->outcome == "0"

@@ -66,7 +66,8 @@ class SimProcesses : public port::Processes {
   std::optional<port::ErrorCode> snapshotError_;
   std::vector<SimProcess> processes_;
   std::optional<std::string> impersonated_;
-  std::uint32_t nextProcessId_ = 3000;
+  static constexpr std::uint32_t kFirstProcessId = 3000;
+  std::uint32_t nextProcessId_ = kFirstProcessId;
 };
 
 }  // namespace zrt::sim
