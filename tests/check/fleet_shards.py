@@ -41,7 +41,7 @@ def main():
             return out
 
         three = parts(3)
-        everyone = sorted(p.name for p in (work / "fleet").iterdir())
+        everyone = sorted(p.name for p in (work / "fleet").iterdir() if p.name[0] != ".")
         if sorted(sum(three.values(), [])) != everyone or not all(three.values()):
             problems.append(f"the parts do not hold every machine once: {three}")
 
@@ -60,7 +60,8 @@ def main():
 
         # Two machines leave: every other machine stays in its part.
         for gone in everyone[:2]:
-            shutil.rmtree(work / "fleet" / gone)
+            entry = work / "fleet" / gone
+            shutil.rmtree(entry) if entry.is_dir() else entry.unlink()
         fewer = parts(3)
         if any(set(fewer[k]) != set(three[k]) - set(everyone[:2]) for k in three):
             problems.append(f"machines changed parts when others left: {three} then {fewer}")

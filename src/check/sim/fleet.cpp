@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "check/sim/row_spool.h"
 #include "platform/sim/sim_code_page.h"
 #include "platform/sim/sim_json_file.h"
 
@@ -35,49 +36,6 @@ std::string LogFields(const std::string& line) {
   return out;
 }
 
-// Names the first few machines of a group, counting the rest.
-std::string Named(const FleetSummary& summary, const std::vector<std::size_t>& machines) {
-  constexpr std::size_t kNamed = 3;
-  std::string out;
-  for (std::size_t i = 0; i < machines.size() && i < kNamed; ++i) {
-    out += (i == 0 ? "" : ", ") + summary.Machines()[machines[i]].name;
-  }
-  if (machines.size() > kNamed) out += " and " + std::to_string(machines.size() - kNamed) + " more";
-  return out;
-}
-
-std::string ChangeText(const std::vector<std::string>& key) {
-  const std::string& what = key[0];
-  const std::string& before = key[1];
-  const std::string& after = key[2];
-  if (before.empty()) return what + ": added " + after;
-  if (after.empty()) return what + ": removed " + before;
-  return what + ": " + before + " -> " + after;
-}
-
-// The document's warnings and errors, each with the step it belongs to (0:
-// the document itself).
-struct Noted {
-  int step;
-  const Finding* finding;
-};
-std::vector<Noted> Notable(const Report& report) {
-  std::vector<Noted> noted;
-  for (const Finding& f : report.findings) {
-    if (f.severity != Severity::Info) noted.push_back({0, &f});
-  }
-  for (const StepReport& step : report.steps) {
-    for (const Finding& f : step.findings) {
-      if (f.severity != Severity::Info) noted.push_back({step.number, &f});
-    }
-  }
-  return noted;
-}
-
-const char* SeverityWord(Severity severity) {
-  return severity == Severity::Error ? "error" : severity == Severity::Warning ? "warning" : "info";
-}
-
 }  // namespace
 
 std::vector<FleetEntry> ListFleet(const fs::path& folder) {
@@ -86,8 +44,12 @@ std::vector<FleetEntry> ListFleet(const fs::path& folder) {
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().u8string();
     if (name.empty() || name[0] == '.') continue;
+    // An entry whose kind cannot be told (a link loop) is a file: its
+    // rehearsal tells why it cannot be read.
+    std::error_code unknown;
     entries.push_back(
-        {name, it->path(), it->is_directory() ? FleetEntry::Kind::Folder : FleetEntry::Kind::File});
+        {name, it->path(),
+         it->is_directory(unknown) ? FleetEntry::Kind::Folder : FleetEntry::Kind::File});
   }
   if (error)
     throw sim::MachineError("cannot list the fleet " + folder.string() + ": " + error.message());
@@ -96,19 +58,55 @@ std::vector<FleetEntry> ListFleet(const fs::path& folder) {
   return entries;
 }
 
+// The message without the line ends a status or log may carry.
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+const char* kFiledWhy[][2] = {
+    {"refused", "the post library refused the status"},
+    {"raised", "the post library raised an exception"},
+    {"hung", "the post library did not return within the program's bound"},
+    {"no post library", "there is no post library"}};
+
 MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
-  const auto utf8 = [](const std::string& ansi) { return sim::AnsiToUtf8(ansi); };
+  const auto utf8 = [](const std::string& ansi) { return Trimmed(sim::AnsiToUtf8(ansi)); };
   MachineOutcome outcome;
-  if (rehearsal.outcome == "1") {
-    outcome.kind = OutcomeKind::Success;
-  } else if (rehearsal.outcome == "0") {
-    outcome.kind = OutcomeKind::Fail;
-    for (const std::string& status : rehearsal.status) {
-      const std::string desc = Between(status, "<desc><![CDATA[", "]]></desc>");
-      if (!desc.empty()) outcome.message = utf8(desc);
+  std::string desc;
+  for (const std::string& status : rehearsal.status) {
+    const std::string found = Between(status, "<desc><![CDATA[", "]]></desc>");
+    if (!found.empty()) desc = utf8(found);
+  }
+  outcome.delivery = rehearsal.delivery == Delivery::Delivered ? "delivered"
+                     : rehearsal.delivery == Delivery::Filed   ? "filed"
+                                                               : "none";
+  std::string filedWhy;
+  for (const auto& [code, why] : kFiledWhy) {
+    if (rehearsal.postTrouble == code) filedWhy = why;
+  }
+  std::string reason = rehearsal.delivery == Delivery::Filed ? rehearsal.postTrouble : "delivered";
+  std::replace(reason.begin(), reason.end(), ' ', '-');
+  std::string notStarted;
+  for (const RunCommand& command : rehearsal.commands) {
+    outcome.commands.push_back({utf8(command.line), command.exitCode, command.trouble});
+    if (notStarted.empty() && command.trouble.rfind("did not start", 0) == 0) {
+      notStarted = "Powercfg.exe " + command.trouble;
     }
-  } else {
+  }
+  if (rehearsal.ended.rfind("did not end", 0) == 0) {
+    outcome.kind = OutcomeKind::Hung;
+    outcome.reason = "time-out";
+    outcome.message = "the program " + rehearsal.ended;
+  } else if (!rehearsal.ended.empty()) {
+    outcome.kind = OutcomeKind::Crashed;
+    outcome.reason = "crash";
+    outcome.message = "the program " + rehearsal.ended;
+  } else if (rehearsal.outcome.empty()) {
     outcome.kind = OutcomeKind::NoStatus;
+    outcome.reason = "no-status";
     for (auto line = rehearsal.log.rbegin(); line != rehearsal.log.rend(); ++line) {
       const std::string fields = LogFields(*line);
       if (fields.empty() || (*line)[0] == '#' || fields == "WinMain INFO Application End") {
@@ -117,34 +115,82 @@ MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
       outcome.message = "the log ends with: " + utf8(fields);
       break;
     }
+  } else if (!notStarted.empty()) {
+    outcome.kind = OutcomeKind::NoPowercfg;
+    outcome.reason = "powercfg-not-started";
+    outcome.message = notStarted + "; the job ends in " +
+                      (rehearsal.outcome == "1" ? std::string("Success") : "Fail: " + desc);
+  } else if (rehearsal.outcome == "0") {
+    outcome.kind = OutcomeKind::Fail;
+    outcome.reason = reason;
+    outcome.message =
+        desc + (filedWhy.empty() ? "" : " (status filed, not delivered: " + filedWhy + ")");
+  } else {
+    outcome.kind = filedWhy.empty() ? OutcomeKind::Success : OutcomeKind::Filed;
+    outcome.reason = reason;
+    outcome.message = filedWhy;
   }
-  for (const RunCommand& command : rehearsal.commands) {
-    outcome.commands.push_back({utf8(command.line), command.exitCode});
+  outcome.changes = rehearsal.namedChanges;
+  outcome.windows = rehearsal.windows;
+  outcome.capabilities = rehearsal.capabilities;
+  outcome.logLines = rehearsal.log.size();
+  for (std::size_t i = rehearsal.log.size() - std::min(rehearsal.log.size(), kLogTail);
+       i < rehearsal.log.size(); ++i) {
+    outcome.log.push_back(utf8(rehearsal.log[i]));
   }
-  for (const Change& change : rehearsal.namedChanges) {
-    outcome.changes.push_back(change);
-  }
+  for (const std::string& status : rehearsal.status) outcome.status.push_back(utf8(status));
   return outcome;
 }
 
+MachineOutcome NotRehearsed(std::string reason, std::string why) {
+  MachineOutcome outcome;
+  outcome.reason = std::move(reason);
+  outcome.message = std::move(why);
+  return outcome;
+}
+
+namespace {
+struct KindText {
+  OutcomeKind kind;
+  const char* word;
+  const char* heading;
+};
+constexpr KindText kKindTexts[] = {
+    {OutcomeKind::Crashed, "crashed", "crashed: changes made, no status"},
+    {OutcomeKind::Hung, "did not end", "did not end: no status"},
+    {OutcomeKind::NoStatus, "no status", "no status"},
+    {OutcomeKind::NoPowercfg, "Powercfg.exe did not start", "Powercfg.exe could not start"},
+    {OutcomeKind::Fail, "Fail", "Fail"},
+    {OutcomeKind::NotRehearsed, "not rehearsed", "not rehearsed"},
+    {OutcomeKind::Filed, "Success, filed", "Success, status filed, not delivered"},
+    {OutcomeKind::Success, "Success", "Success"}};
+}  // namespace
+
 const char* OutcomeWord(OutcomeKind kind) {
-  switch (kind) {
-    case OutcomeKind::Success:
-      return "Success";
-    case OutcomeKind::Fail:
-      return "Fail";
-    case OutcomeKind::NoStatus:
-      return "no status";
-    case OutcomeKind::NotRehearsed:
-      return "not rehearsed";
+  for (const KindText& k : kKindTexts) {
+    if (k.kind == kind) return k.word;
   }
   return "";
+}
+
+const char* OutcomeHeading(OutcomeKind kind) {
+  for (const KindText& k : kKindTexts) {
+    if (k.kind == kind) return k.heading;
+  }
+  return "";
+}
+
+OutcomeKind OutcomeKindOf(const std::string& word) {
+  for (const KindText& k : kKindTexts) {
+    if (word == k.word) return k.kind;
+  }
+  return OutcomeKind::NotRehearsed;
 }
 
 FleetSummary::FleetSummary(std::vector<std::string> names) {
   for (std::string& name : names) {
     Machine machine;
-    machine.name = std::move(name);
+    machine.name = ShownName(name);
     machines_.push_back(std::move(machine));
   }
 }
@@ -154,53 +200,94 @@ std::uint32_t FleetSummary::Gather(Groups& groups, std::vector<std::string> key,
   auto [it, added] = groups.try_emplace(std::move(key), Gathered{nextId_, {machine, position}});
   if (added) {
     ++nextId_;
-    keys_.push_back(&it->first);
   } else {
     it->second.first = std::min(it->second.first, std::make_pair(machine, position));
   }
   return it->second.id;
 }
 
+FleetSummary::~FleetSummary() = default;
+
+void FleetSummary::SpoolRows(const fs::path& folder) {
+  jsonRows_ = std::make_unique<RowSpool>(folder / "rows.json", machines_.size());
+  htmlRows_ = std::make_unique<RowSpool>(folder / "rows.html", machines_.size());
+}
+
+namespace {
+
+std::string JsonRowText(const FleetSummary::Machine& machine) {
+  return MachineRowJson(machine).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// The machine's rows from its outcome, or from their spool.
+void Rows(const std::vector<FleetSummary::Machine>& machines, const RowSpool* spool,
+          const std::function<std::string(std::size_t)>& row, const FleetSummary::RowOutput& out) {
+  if (spool != nullptr) return spool->ForEach(out);
+  for (std::size_t i = 0; i < machines.size(); ++i) out(i, row(i));
+}
+
+}  // namespace
+
+void FleetSummary::JsonRows(const RowOutput& out) const {
+  Rows(
+      machines_, jsonRows_.get(), [&](std::size_t i) { return JsonRowText(machines_[i]); }, out);
+}
+
+void FleetSummary::HtmlRows(const RowOutput& out) const {
+  Rows(
+      machines_, htmlRows_.get(), [&](std::size_t i) { return MachineRowHtml(machines_[i], i); },
+      out);
+}
+
 void FleetSummary::Add(std::size_t index, const MachineOutcome& outcome) {
   Machine& machine = machines_.at(index);
-  machine.kind = outcome.kind;
-  machine.message = outcome.message;
-  machine.commands = outcome.commands.size();
-  machine.changes = outcome.changes.size();
+  machine.outcome = outcome;
+  if (jsonRows_) {
+    jsonRows_->Put(index, JsonRowText(machine));
+    htmlRows_->Put(index, MachineRowHtml(machine, index));
+    // The groups below take these from `outcome`; the rows have them all.
+    for (auto* list :
+         {&machine.outcome.log, &machine.outcome.status, &machine.outcome.capabilities}) {
+      list->clear();
+      list->shrink_to_fit();
+    }
+    machine.outcome.commands = {};
+    machine.outcome.changes = {};
+  }
   std::vector<std::uint32_t> profile;
-  profile.push_back(Gather(outcomes_, {OutcomeWord(outcome.kind), outcome.message}, index, 0));
+  profile.push_back(
+      Gather(outcomes_, {OutcomeWord(outcome.kind), outcome.reason, outcome.message}, index, 0));
   for (std::size_t i = 0; i < outcome.commands.size(); ++i) {
     const RunCommand& c = outcome.commands[i];
-    profile.push_back(Gather(commands_, {c.line, c.exitCode}, index, i));
+    profile.push_back(Gather(commands_, {c.line, c.exitCode, c.trouble}, index, i));
   }
   for (std::size_t i = 0; i < outcome.changes.size(); ++i) {
     const Change& c = outcome.changes[i];
     profile.push_back(Gather(changes_, {c.what, c.before, c.after}, index, i));
   }
+  std::sort(profile.begin(), profile.end());
+  profile.erase(std::unique(profile.begin(), profile.end()), profile.end());
   const auto [it, added] =
       profileIds_.try_emplace(std::move(profile), static_cast<std::uint32_t>(profileIds_.size()));
   if (added) {
     profileGroups_.push_back(&it->first);
     profileMachines_.emplace_back();
   }
-  machine.profile = it->second;
   std::vector<std::uint32_t>& members = profileMachines_[it->second];
   const auto at = static_cast<std::uint32_t>(index);
   members.insert(std::upper_bound(members.begin(), members.end(), at), at);
 }
 
 std::size_t FleetSummary::Count(OutcomeKind kind) const {
-  return static_cast<std::size_t>(std::count_if(
-      machines_.begin(), machines_.end(), [kind](const Machine& m) { return m.kind == kind; }));
+  return static_cast<std::size_t>(
+      std::count_if(machines_.begin(), machines_.end(),
+                    [kind](const Machine& m) { return m.outcome.kind == kind; }));
 }
 
-std::vector<FleetSummary::Group> FleetSummary::Sorted(const Groups& groups) const {
+std::vector<FleetSummary::Group> FleetSummary::Sorted(const Groups& groups, bool byKind) const {
   std::map<std::uint32_t, std::vector<std::uint32_t>> profilesOf;  // group id -> profiles
   for (std::uint32_t p = 0; p < profileGroups_.size(); ++p) {
-    std::vector<std::uint32_t> ids = *profileGroups_[p];  // a machine counts once per group
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    for (std::uint32_t id : ids) profilesOf[id].push_back(p);
+    for (std::uint32_t id : *profileGroups_[p]) profilesOf[id].push_back(p);
   }
   std::vector<std::pair<Group, std::pair<std::size_t, std::size_t>>> order;
   for (const auto& [key, gathered] : groups) {
@@ -208,7 +295,11 @@ std::vector<FleetSummary::Group> FleetSummary::Sorted(const Groups& groups) cons
     for (std::uint32_t p : group.profiles) group.count += profileMachines_[p].size();
     order.push_back({std::move(group), gathered.first});
   }
-  std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+  const auto rank = [byKind](const Group& g) {
+    return byKind ? static_cast<int>(OutcomeKindOf(g.key[0])) : 0;
+  };
+  std::sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
+    if (rank(a.first) != rank(b.first)) return rank(a.first) < rank(b.first);
     if (a.first.count != b.first.count) return a.first.count > b.first.count;
     return a.second < b.second;
   });
@@ -226,30 +317,6 @@ std::vector<std::size_t> FleetSummary::Members(const Group& group) const {
   return members;
 }
 
-std::vector<RunCommand> FleetSummary::CommandsOf(std::size_t index) const {
-  const Machine& m = machines_.at(index);
-  std::vector<RunCommand> commands;
-  if (m.profile >= profileGroups_.size()) return commands;  // not added
-  const std::vector<std::uint32_t>& ids = *profileGroups_[m.profile];
-  for (std::size_t i = 1; i <= m.commands; ++i) {
-    const std::vector<std::string>& key = *keys_[ids[i]];
-    commands.push_back({key[0], key[1]});
-  }
-  return commands;
-}
-
-std::vector<Change> FleetSummary::ChangesOf(std::size_t index) const {
-  const Machine& m = machines_.at(index);
-  std::vector<Change> changes;
-  if (m.profile >= profileGroups_.size()) return changes;
-  const std::vector<std::uint32_t>& ids = *profileGroups_[m.profile];
-  for (std::size_t i = 1 + m.commands; i < ids.size(); ++i) {
-    const std::vector<std::string>& key = *keys_[ids[i]];
-    changes.push_back({key[0], key[1], key[2]});
-  }
-  return changes;
-}
-
 int FleetReport::ExitCode() const {
   // A fleet without machines shows nothing: a folder named wrongly, most
   // likely, and not a job that works everywhere.
@@ -258,118 +325,31 @@ int FleetReport::ExitCode() const {
   return check->ExitCode();
 }
 
-std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8) {
-  const FleetSummary& summary = *report.summary;
-  const std::size_t total = summary.Machines().size();
-  std::string out = "Job document " + utf8(report.check->document) + ": " +
-                    std::to_string(report.check->Count(Severity::Error)) + " errors, " +
-                    std::to_string(report.check->Count(Severity::Warning)) +
-                    " warnings (zrt-check without --fleet tells them step by step)\n";
-  for (const Noted& n : Notable(*report.check)) {
-    out += std::string("  ") + (n.step == 0 ? "" : "step " + std::to_string(n.step) + ": ") +
-           SeverityWord(n.finding->severity) + ": " + utf8(n.finding->subject) + ": " +
-           utf8(n.finding->text) + "\n";
+std::string ShownName(const std::string& bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    const std::size_t length = c < 0x80         ? 1
+                               : (c >> 5) == 6  ? 2
+                               : (c >> 4) == 14 ? 3
+                               : (c >> 3) == 30 ? 4
+                                                : 0;
+    bool whole = length != 0 && i + length <= bytes.size() && !(length == 2 && c < 0xC2);
+    for (std::size_t k = 1; whole && k < length; ++k) {
+      whole = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
+    }
+    if (whole && c >= 0x20 && c != 0x7F) {
+      out.append(bytes, i, length);
+      i += length;
+    } else {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+      ++i;
+    }
   }
-  out += "\nFleet " + report.fleet + ": " + std::to_string(total) +
-         " machines, each rehearsed on a copy (left untouched)\n";
-  out += "\nOutcomes:\n";
-  for (const FleetSummary::Group& g : summary.Outcomes()) {
-    out += "  " + std::to_string(g.count) + " " + g.key[0] +
-           (g.key[1].empty() ? "" : ": " + g.key[1]) + "\n      " +
-           Named(summary, summary.Members(g)) + "\n";
-  }
-  out += "\nCommands run:\n";
-  if (summary.Commands().empty()) out += "  (none)\n";
-  for (const FleetSummary::Group& g : summary.Commands()) {
-    out += "  " + std::to_string(g.count) + " [exit " + g.key[1] + "] " + g.key[0] + "\n      " +
-           Named(summary, summary.Members(g)) + "\n";
-  }
-  out += "\nChanges on the machines:\n";
-  if (summary.Changes().empty()) out += "  (none)\n";
-  for (const FleetSummary::Group& g : summary.Changes()) {
-    out += "  " + std::to_string(g.count) + " " + ChangeText(g.key) + "\n      " +
-           Named(summary, summary.Members(g)) + "\n";
-  }
-  const std::size_t success = summary.Count(OutcomeKind::Success);
-  out += "\n" + std::to_string(success) + " of " + std::to_string(total) +
-         " machines end in Success" +
-         (total == 0         ? ": the fleet folder holds no machine"
-          : success == total ? ""
-                             : ": the job would fail or cannot be rehearsed on the others") +
-         "\n";
   return out;
-}
-
-void WriteFleetJson(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out) {
-  const FleetSummary& summary = *report.summary;
-  const auto text = [](const Json& value) {
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-  };
-  // A member and its value; the value may be left open, to be streamed.
-  const auto member = [&](const char* name, const std::string& value) {
-    out(std::string("  ") + text(name) + ": " + value);
-  };
-  out("{\n");
-  member("document", text(utf8(report.check->document)) + ",\n");
-  member("fleet", text(report.fleet) + ",\n");
-  Json findings = Json::array();
-  for (const Noted& n : Notable(*report.check)) {
-    findings.push_back({{"step", n.step},
-                        {"severity", SeverityWord(n.finding->severity)},
-                        {"subject", utf8(n.finding->subject)},
-                        {"text", utf8(n.finding->text)}});
-  }
-  member("findings", text(findings) + ",\n");
-  member("machine_count", std::to_string(summary.Machines().size()) + ",\n");
-  member("success_count", std::to_string(summary.Count(OutcomeKind::Success)) + ",\n");
-  // Each group with its machines, written name by name.
-  const auto groups = [&](const char* name, const std::vector<FleetSummary::Group>& list,
-                          const std::function<Json(const FleetSummary::Group&)>& fields) {
-    member(name, "[");
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      std::string head = text(fields(list[i]));
-      head.pop_back();  // the closing brace
-      out((i == 0 ? "\n    " : ",\n    ") + head + ", \"count\": " + std::to_string(list[i].count) +
-          ", \"machines\": [");
-      const auto members = summary.Members(list[i]);
-      for (std::size_t m = 0; m < members.size(); ++m) {
-        out((m == 0 ? "" : ", ") + text(summary.Machines()[members[m]].name));
-      }
-      out("]}");
-    }
-    out(list.empty() ? "],\n" : "\n  ],\n");
-  };
-  groups("outcomes", summary.Outcomes(), [](const FleetSummary::Group& g) {
-    return Json{{"outcome", g.key[0]}, {"message", g.key[1]}};
-  });
-  groups("commands", summary.Commands(), [](const FleetSummary::Group& g) {
-    return Json{{"command_line", g.key[0]}, {"exit_code", Json::parse(g.key[1], nullptr, false)}};
-  });
-  groups("changes", summary.Changes(), [](const FleetSummary::Group& g) {
-    return Json{{"what", g.key[0]}, {"before", g.key[1]}, {"after", g.key[2]}};
-  });
-  member("machines", "[");
-  for (std::size_t i = 0; i < summary.Machines().size(); ++i) {
-    const FleetSummary::Machine& m = summary.Machines()[i];
-    Json commands = Json::array(), changes = Json::array();
-    for (const RunCommand& c : summary.CommandsOf(i)) {
-      commands.push_back(
-          {{"command_line", c.line}, {"exit_code", Json::parse(c.exitCode, nullptr, false)}});
-    }
-    for (const Change& c : summary.ChangesOf(i)) {
-      changes.push_back({{"what", c.what}, {"before", c.before}, {"after", c.after}});
-    }
-    out((i == 0 ? "\n    " : ",\n    ") + text({{"machine", m.name},
-                                                {"outcome", OutcomeWord(m.kind)},
-                                                {"message", m.message},
-                                                {"commands", std::move(commands)},
-                                                {"changes", std::move(changes)}}));
-  }
-  out(summary.Machines().empty() ? "],\n" : "\n  ],\n");
-  member("errors", std::to_string(report.check->Count(Severity::Error)) + ",\n");
-  member("warnings", std::to_string(report.check->Count(Severity::Warning)) + ",\n");
-  member("exit_code", std::to_string(report.ExitCode()) + "\n");
-  out("}\n");
 }
 
 }  // namespace zrt::check

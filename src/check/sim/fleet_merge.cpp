@@ -15,24 +15,29 @@ std::string Member(const Json& object, const char* name) {
   return object.at(name).get<std::string>();
 }
 
-OutcomeKind KindOf(const std::string& word) {
-  for (const OutcomeKind kind : {OutcomeKind::Success, OutcomeKind::Fail, OutcomeKind::NoStatus,
-                                 OutcomeKind::NotRehearsed}) {
-    if (word == OutcomeWord(kind)) return kind;
-  }
-  throw sim::MachineError("an unknown outcome " + word);
-}
+// A value as a row writes it (JSON, or null for none), back as the text
+// the rehearsal gave.
+std::string Text(const Json& value) { return value.is_null() ? "" : value.dump(); }
 
 MachineOutcome OutcomeFromRow(const Json& row) {
   MachineOutcome o;
-  o.kind = KindOf(Member(row, "outcome"));
+  o.kind = OutcomeKindOf(Member(row, "outcome"));
+  o.reason = Member(row, "reason");
   o.message = Member(row, "message");
+  o.delivery = Member(row, "delivery");
+  o.entry = Member(row, "entry");
+  o.windows = Member(row, "windows");
   for (const Json& c : row.at("commands")) {
-    o.commands.push_back({Member(c, "command_line"), c.at("exit_code").dump()});
+    o.commands.push_back(
+        {Member(c, "command_line"), c.at("exit_code").dump(), Member(c, "trouble")});
   }
   for (const Json& c : row.at("changes")) {
-    o.changes.push_back({Member(c, "what"), Member(c, "before"), Member(c, "after")});
+    o.changes.push_back({Member(c, "what"), Text(c.at("before")), Text(c.at("after"))});
   }
+  o.capabilities = row.at("capabilities").get<std::vector<std::string>>();
+  o.log = row.at("log").get<std::vector<std::string>>();
+  o.status = row.at("status").get<std::vector<std::string>>();
+  o.logLines = row.at("log_lines").get<std::size_t>();
   return o;
 }
 
@@ -82,7 +87,7 @@ void ForEachResult(const std::vector<fs::path>& results,
 
 }  // namespace
 
-MergedFleet MergeFleetResults(const std::vector<fs::path>& results) {
+MergedFleet MergeFleetResults(const std::vector<fs::path>& results, const fs::path& spool) {
   MergedFleet merged;
   Json first;
   std::vector<std::string> names;
@@ -104,6 +109,7 @@ MergedFleet MergeFleetResults(const std::vector<fs::path>& results) {
   const auto twice = std::adjacent_find(names.begin(), names.end());
   if (twice != names.end()) throw sim::MachineError("the machine " + *twice + " is in two results");
   merged.summary = std::make_unique<FleetSummary>(names);
+  merged.summary->SpoolRows(spool);
   ForEachResult(results, [&](const Json& result) {
     for (const Json& row : result.at("machines")) {
       const std::string name = Member(row, "machine");

@@ -2,6 +2,7 @@
 // program's own reader through a simulated machine whose drive C: is the
 // document's folder; with --machine, rehearses the job on a copy of a
 // simulated machine; with --fleet, on every machine of a folder of them.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,9 +29,16 @@ namespace fs = std::filesystem;
 using zrt::check::Report;
 using zrt::check::Severity;
 
+#ifndef ZRT_POST_BOUND_MS
+#define ZRT_POST_BOUND_MS 300000
+#endif
+
+constexpr unsigned long kMostJobs = 256;
+constexpr unsigned long kLongestTimeout = 86400;
+
 int Usage() {
   std::fprintf(stderr,
-               "usage: zrt-check JOB.xml [--machine DIR] [--json]\n"
+               "usage: zrt-check JOB.xml [--machine DIR|BUNDLE] [--json] [--timeout SECONDS]\n"
                "       zrt-check JOB.xml --fleet DIR [--json] [--html FILE] [--jobs N] "
                "[--timeout SECONDS] [--shard K/N]\n"
                "       zrt-check --merge RESULT.json... [--json] [--html FILE]\n");
@@ -52,25 +60,22 @@ Report Check(const fs::path& document, const std::string& shown) {
                                    zrt::sim::Utf8ToAnsi(shown));
 }
 
-// A whole number from 1 on, or 0 when the text is not one.
-unsigned Count(const char* text) {
+// A whole number from `least` to `most`, or nothing when the text is not one.
+std::optional<unsigned> Number(const char* text, unsigned long least, unsigned long most) {
   char* end = nullptr;
+  errno = 0;
   const unsigned long n = std::strtoul(text, &end, 10);
-  return *text >= '0' && *text <= '9' && *end == '\0' && n > 0 && n < 100000 ? n : 0;
+  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || n < least || n > most) {
+    return std::nullopt;
+  }
+  return static_cast<unsigned>(n);
 }
 
-// Prints the fleet's summary (or JSON) and writes its page when asked, each
-// as it is made.
-int Tell(const zrt::check::FleetReport& report, bool json, const char* html,
+// Prints the fleet's summary (or JSON) and writes its page into `page`
+// when it is open, each piece as it is made.
+int Tell(const zrt::check::FleetReport& report, bool json, std::ofstream& page, const char* html,
          const zrt::check::ToUtf8& utf8) {
-  if (html != nullptr) {
-    std::ofstream page(fs::u8path(html), std::ios::binary);
-    zrt::check::WriteFleetHtml(report, utf8, [&page](std::string_view text) {
-      page.write(text.data(), static_cast<std::streamsize>(text.size()));
-    });
-    if (!page.flush()) throw zrt::sim::MachineError(std::string("cannot write ") + html);
-  }
-  const auto print = [](std::string_view text) {
+  const auto print = [](const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
   };
   if (json) {
@@ -78,7 +83,28 @@ int Tell(const zrt::check::FleetReport& report, bool json, const char* html,
   } else {
     print(zrt::check::RenderFleetText(report, utf8));
   }
+  if (page.is_open()) {
+    zrt::check::WriteFleetHtml(report, utf8, [&page](const std::string& text) { page << text; });
+    if (!page.flush()) {
+      std::fprintf(stderr, "zrt-check: cannot write %s\n", html);
+      return 2;
+    }
+  }
   return report.ExitCode();
+}
+
+// Opens the page first: a page that cannot be written is told before the
+// rehearsals, not after.
+std::ofstream OpenPage(const char* html) {
+  std::ofstream page;
+  if (html != nullptr) {
+    page.open(fs::u8path(html), std::ios::binary);
+    if (!page) {
+      throw zrt::sim::MachineError(std::string("cannot write ") + html + ": " +
+                                   std::strerror(errno));
+    }
+  }
+  return page;
 }
 
 // Rehearses the checked job on every machine of the fleet (or of its part)
@@ -87,25 +113,34 @@ int Fleet(const Report& report, const char* document, const char* fleet, bool js
           const char* html, const zrt::check::FleetOptions& options,
           const zrt::check::Shard& shard) {
   const auto utf8 = [](std::string_view ansi) { return zrt::sim::AnsiToUtf8(ansi); };
+  std::ofstream page = OpenPage(html);
   const auto entries = zrt::check::ShardOf(zrt::check::ListFleet(fs::u8path(fleet)), shard);
   std::vector<std::string> names;
   for (const auto& entry : entries) names.push_back(entry.name);
   zrt::check::FleetSummary summary(std::move(names));
+  const zrt::check::ScratchFolder rows;
+  summary.SpoolRows(rows.Path());
   if (report.readable) {
     zrt::check::RehearseFleet(entries, fs::u8path(document), report.scriptId, options, summary);
   } else {
-    const zrt::check::MachineOutcome unread{
-        zrt::check::OutcomeKind::NotRehearsed, "the job document cannot be read", {}, {}};
+    const auto unread = zrt::check::NotRehearsed("document", "the job document cannot be read");
     for (std::size_t i = 0; i < entries.size(); ++i) summary.Add(i, unread);
   }
-  return Tell({&report, fleet, &summary}, json, html, utf8);
+  return Tell({&report, fleet, &summary}, json, page, html, utf8);
 }
 
 // Merges the JSON results of a fleet's parts and tells them as one.
 int Merge(const std::vector<fs::path>& results, bool json, const char* html) {
-  const zrt::check::MergedFleet merged = zrt::check::MergeFleetResults(results);
+  std::ofstream page = OpenPage(html);
+  const zrt::check::ScratchFolder rows;
+  const zrt::check::MergedFleet merged = zrt::check::MergeFleetResults(results, rows.Path());
   const auto same = [](std::string_view utf8) { return std::string(utf8); };  // already UTF-8
-  return Tell({&merged.check, merged.fleet, merged.summary.get()}, json, html, same);
+  return Tell({&merged.check, merged.fleet, merged.summary.get()}, json, page, html, same);
+}
+
+int BadValue(const char* option, const char* value, const char* wanted) {
+  std::fprintf(stderr, "zrt-check: %s %s: %s\n", option, value, wanted);
+  return Usage();
 }
 
 }  // namespace
@@ -119,6 +154,8 @@ int main(int argc, char** argv) {
   std::optional<zrt::check::Shard> shard;
   bool merge = false;
   std::vector<fs::path> results;
+  options.rehearsal.postBoundMs = ZRT_POST_BOUND_MS;
+  bool timeoutGiven = false;
   bool json = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
@@ -129,15 +166,20 @@ int main(int argc, char** argv) {
       fleet = argv[++i];
     } else if (std::strcmp(argv[i], "--html") == 0 && i + 1 < argc) {
       html = argv[++i];
-    } else if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc &&
-               (options.jobs = Count(argv[i + 1])) != 0) {
-      ++i;
-    } else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc &&
-               (options.timeoutSeconds = Count(argv[i + 1])) != 0) {
-      ++i;
-    } else if (std::strcmp(argv[i], "--shard") == 0 && i + 1 < argc &&
-               (shard = zrt::check::ParseShard(argv[i + 1]))) {
-      ++i;
+    } else if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc) {
+      const auto jobs = Number(argv[++i], 1, kMostJobs);
+      if (!jobs) return BadValue("--jobs", argv[i], "wants a whole number from 1 to 256");
+      options.jobs = *jobs;
+    } else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
+      const auto seconds = Number(argv[++i], 1, kLongestTimeout);
+      if (!seconds) {
+        return BadValue("--timeout", argv[i], "wants a whole number of seconds from 1 to 86400");
+      }
+      options.rehearsal.timeoutSeconds = *seconds;
+      timeoutGiven = true;
+    } else if (std::strcmp(argv[i], "--shard") == 0 && i + 1 < argc) {
+      shard = zrt::check::ParseShard(argv[++i]);
+      if (!shard) return BadValue("--shard", argv[i], "wants K/N, 1 <= K <= N <= 10000");
     } else if (std::strcmp(argv[i], "--merge") == 0) {
       merge = true;
     } else if (merge && argv[i][0] != '-') {
@@ -160,7 +202,8 @@ int main(int argc, char** argv) {
     }
   }
   if (document == nullptr || (fleet != nullptr && machine != nullptr) ||
-      ((html != nullptr || options.jobs != 0 || shard) && fleet == nullptr)) {
+      ((html != nullptr || options.jobs != 0 || shard) && fleet == nullptr) ||
+      (timeoutGiven && fleet == nullptr && machine == nullptr)) {
     return Usage();
   }
 
@@ -170,9 +213,13 @@ int main(int argc, char** argv) {
       return Fleet(report, document, fleet, json, html, options,
                    shard.value_or(zrt::check::Shard{}));
     if (machine != nullptr && report.readable) {
-      report.rehearsal =
-          zrt::check::Rehearse(fs::u8path(machine), fs::u8path(document), report.scriptId);
-      if (report.rehearsal->outcome != "1") {
+      report.rehearsal = zrt::check::Rehearse(fs::u8path(machine), fs::u8path(document),
+                                              report.scriptId, options.rehearsal);
+      if (!report.rehearsal->ended.empty()) {
+        report.findings.push_back({Severity::Error, "rehearsal",
+                                   "the program " + report.rehearsal->ended +
+                                       " on this machine: changes may be made, no status"});
+      } else if (report.rehearsal->outcome != "1") {
         report.findings.push_back(
             {Severity::Error, "rehearsal",
              report.rehearsal->outcome == "0"

@@ -62,6 +62,7 @@ constexpr const char* kPosts = "posts.jsonl";
 constexpr const char* kDebugOutput = "debug_output.txt";
 constexpr const char* kSleep = "sleep.json";
 constexpr const char* kCommands = "commands.jsonl";
+constexpr const char* kNotStarted = "commands_not_started.jsonl";
 }  // namespace machine_file
 
 class SimMachine {
@@ -138,6 +139,15 @@ class SimMachine {
   // call and count.
   void RaiseIfDue(const std::string& call);
 
+  // Simulated time: every wait of the program (a post that never returns, a
+  // lock another holds, a pause) passes at once and moves the machine's
+  // clock on by its length, so the program logs and reports what it would
+  // after waiting on a real clock, without the wait. Off: waits are real.
+  void KeepSimulatedTime() { simulatedTime_ = true; }
+  bool SimulatedTime() const { return simulatedTime_; }
+  void PassTime(std::uint64_t milliseconds) { elapsedMs_ += milliseconds; }
+  std::uint64_t ElapsedMs() const { return elapsedMs_; }
+
  private:
   std::filesystem::path folder_;
   MachineSettings settings_;
@@ -151,6 +161,8 @@ class SimMachine {
   // Record files' text not yet appended, by name (a private machine).
   mutable std::map<std::string, std::string, std::less<>> unwrittenRecords_;
   port::ErrorCode lastError_ = 0;
+  bool simulatedTime_ = false;
+  std::uint64_t elapsedMs_ = 0;
   std::map<std::string, std::uint32_t> callCounts_;
 };
 
