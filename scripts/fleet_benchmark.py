@@ -66,7 +66,7 @@ def load():
 def make_fleet(folder, n):
     subprocess.run([sys.executable, REPO / "scripts" / "make_sample_fleet.py", folder,
                     "--count", str(n)], check=True, stdout=subprocess.DEVNULL)
-    return sorted(folder.iterdir())
+    return sorted(p for p in folder.iterdir() if not p.name.startswith("."))
 
 
 def logged_lines(check, job, machine):
@@ -193,7 +193,7 @@ def main():
         work = pathlib.Path(scratch)
         job = work / "create-job.xml"
         job.write_text(benchmark.job_document("create", args.steps, 7), encoding="utf-8")
-        first = make_fleet(work / "fleet", 1)[0]
+        first = next(p for p in make_fleet(work / "fleet", 1) if p.is_dir())
         floor_figures(build, check, job, first, work, args.repeat)
         if sizes:
             fleet_figures(build, check, job, work, sizes, args.serial_sample)
