@@ -268,7 +268,7 @@ class Bench:
         result = os.path.join(self.scratch, "measured")
         ended = spawn([self.target.tool("zrt_run_measured"), result] + argv, env or self.env, cwd)
         with open(result, encoding="utf-8") as file:
-            wall_ns, ended.peak_kib, ended.code = (int(x) for x in file.read().split())
+            wall_ns, ended.peak_kib, ended.code, _ = (int(x) for x in file.read().split())
         ended.wall = wall_ns / 1e9
         return ended
 

@@ -6,7 +6,9 @@ bundled machine (examples/machines/) with what the description changes.
   scripts/make_sample_fleet.py OUT               # the sample fleet
   scripts/make_sample_fleet.py OUT --count 1000  # its machines in turn, 1000 in all
 
-OUT is emptied first. The same description always gives the same folders.
+OUT must be empty, missing, or a fleet this script made before (which it
+replaces): anything else is refused, so a folder named by mistake is never
+emptied. The same description always gives the same folders.
 Only the Python standard library is used."""
 import argparse
 import json
@@ -17,6 +19,7 @@ import sys
 REPO = pathlib.Path(__file__).resolve().parents[1]
 MACHINES = REPO / "examples" / "machines"
 DESCRIPTION = REPO / "examples" / "fleet" / "fleet.json"
+MARK = ".sample-fleet"  # hidden: zrt-check --fleet passes over it
 
 
 def merge(target, patch):
@@ -79,8 +82,13 @@ def main():
 
     plans = list(json.loads(DESCRIPTION.read_text(encoding="utf-8"))["machines"].items())
     count = args.count or len(plans)
+    if args.out.exists() and any(args.out.iterdir()) and not (args.out / MARK).exists():
+        print(f"make_sample_fleet.py: {args.out} holds files this script did not make: "
+              "name an empty or new folder", file=sys.stderr)
+        return 2
     shutil.rmtree(args.out, ignore_errors=True)
     args.out.mkdir(parents=True)
+    (args.out / MARK).write_text("made by scripts/make_sample_fleet.py; replaced when run again\n")
     for n in range(count):
         name, plan = plans[n % len(plans)]
         if args.count:

@@ -47,6 +47,7 @@ class Text {
 void RehearsalText(const Rehearsal& r, Text& text) {
   text.Line("", "Rehearsal on a copy of the machine " + r.machine + " (left untouched)");
   text.Line("  ", "job argument: " + r.argument);
+  if (!r.ended.empty()) text.Line("  ", "the program " + r.ended);
   text.Line("  ", "activity log:");
   for (const std::string& line : r.log) text.Line("    ", line);
   text.Line("  ", "status document:");
@@ -55,7 +56,8 @@ void RehearsalText(const Rehearsal& r, Text& text) {
   text.Line("  ", "commands run:");
   if (r.commands.empty()) text.Line("    ", "(none)");
   for (const RunCommand& command : r.commands) {
-    text.Line("    ", "[exit " + command.exitCode + "] " + command.line);
+    text.Line("    ", "[" + (command.trouble.empty() ? "exit " + command.exitCode : command.trouble) +
+                          "] " + command.line);
   }
   text.Line("  ", "changes on the machine:");
   if (r.changes.empty()) text.Line("    ", "(none)");
@@ -157,7 +159,7 @@ class JsonWriter {
                r.commands,
                [this](const RunCommand& c) {
                  return "{\"command_line\": " + Text(c.line) + ", \"exit_code\": " + c.exitCode +
-                        "}";
+                        (c.trouble.empty() ? "" : ", \"trouble\": " + Text(c.trouble)) + "}";
                },
                in) +
            ",\n" + in + "\"changes\": " +
@@ -168,7 +170,8 @@ class JsonWriter {
                         ", \"after\": " + Text(c.after) + "}";
                },
                in) +
-           ",\n" + in + "\"outcome\": " + Text(r.outcome) + "\n  }";
+           ",\n" + in + "\"outcome\": " + Text(r.outcome) +
+           (r.ended.empty() ? "" : ",\n" + in + "\"ended\": " + Text(r.ended)) + "\n  }";
   }
 
  private:

@@ -48,7 +48,17 @@ struct Change {
 
 struct RunCommand {
   std::string line;
-  std::string exitCode;  // "null" while it still ran
+  std::string exitCode;  // "null" while it still ran or when it did not start
+  // Empty when the command ran to its end; else "did not start (error N)"
+  // or "ended at its time-out".
+  std::string trouble;
+};
+
+// How the status document left the machine.
+enum class Delivery {
+  None,       // no status was reported
+  Delivered,  // the post library took it
+  Filed,      // written as a fallback file on the machine: not delivered
 };
 
 struct Rehearsal {
@@ -62,6 +72,15 @@ struct Rehearsal {
   // active scheme too), as a fleet of machines groups them; UTF-8.
   std::vector<Change> namedChanges;
   std::string outcome;  // "1", "0" or empty when no status was reported
+  // Empty when the program ended by itself; else how it ended ("died of
+  // signal 11 (Segmentation fault)", "did not end within 60 s").
+  std::string ended;
+  Delivery delivery = Delivery::None;
+  // What the post library did with the last post, when the status was filed:
+  // "refused", "raised", "hung" or "no post library".
+  std::string postTrouble;
+  std::string windows;                    // "5.1.2600"
+  std::vector<std::string> capabilities;  // "batteries", "lid", ...
 };
 
 struct Report {

@@ -3,12 +3,16 @@
 the summary must be tests/check/fleet.txt, the JSON must tell the same groups,
 the page must be self-contained and list every machine, the output must not
 depend on how many rehearsals run at once, and the fleet must be left
-untouched. Then a fleet of a hanging machine and a stray file: each is its
-own group, nothing is dropped.
+untouched. Then a fleet of faults (a post library that hangs or refuses, a
+crash, a link loop, a FIFO, read-only and non-UTF-8 folders, stray files):
+each ends in its own outcome and reason, at once (the program's waits pass
+on the simulated clock), and nothing is dropped; --machine on a crashing
+machine tells the crash and leaves no scratch folder; bad options are named.
 
   fleet.py --program build/linux/zrt-check [--update]"""
 import argparse
 import json
+import os
 import pathlib
 import shutil
 import subprocess
@@ -22,32 +26,94 @@ EXPECTED = REPO / "tests" / "check" / "fleet.txt"
 JOB = REPO / "examples" / "jobs" / "create-field-work.xml"
 
 
-def run(program, cwd, *args):
-    done = subprocess.run([program, JOB.name, "--fleet", "fleet", *args], cwd=cwd,
-                          capture_output=True, timeout=120)
-    return done.returncode, done.stdout.decode("utf-8")
+def run(program, cwd, *args, fleet=("--fleet", "fleet"), env=None):
+    done = subprocess.run([program, JOB.name, *fleet, *args], cwd=cwd, env=env,
+                          capture_output=True, timeout=600)
+    return done.returncode, done.stdout.decode("utf-8"), done.stderr.decode("utf-8")
+
+
+def write_json(path, value):
+    path.write_text(json.dumps(value))
 
 
 def named(machines):
     return ", ".join(machines[:3]) + (f" and {len(machines) - 3} more" if len(machines) > 3 else "")
 
 
+HEADINGS = {"crashed": "crashed: changes made, no status", "did not end": "did not end: no status",
+            "Powercfg.exe did not start": "Powercfg.exe could not start",
+            "Success, filed": "Success, status filed, not delivered"}
+
+
 def groups_as_text(report):
-    """The group lines of the text summary, made from the JSON."""
-    lines = ["Outcomes:"]
+    """The group lines of the text summary, made from the JSON (whose values
+    are JSON values, shown as the text shows them)."""
+    lines = ["Outcomes, the worst first:"]
+    kind = None
     for g in report["outcomes"]:
-        lines += [f"  {g['count']} {g['outcome']}" + (f": {g['message']}" if g["message"] else ""),
-                  "      " + named(g["machines"])]
+        if g["outcome"] != kind:
+            kind = g["outcome"]
+            n = report["outcome_counts"][kind]
+            lines.append(f"  {HEADINGS.get(kind, kind)} ({n} machine{'' if n == 1 else 's'})")
+        lines += [f"    {g['count']} " + (g["message"] or f"status {g['reason']}"),
+                  "        " + named(g["machines"])]
     lines += ["", "Commands run:"]
     for g in report["commands"]:
-        lines += [f"  {g['count']} [exit {json.dumps(g['exit_code'])}] {g['command_line']}",
-                  "      " + named(g["machines"])]
+        ended = g["trouble"] or f"exit {json.dumps(g['exit_code'])}"
+        lines += [f"  {g['count']} [{ended}] {g['command_line']}", "      " + named(g["machines"])]
     lines += ["", "Changes on the machines:"]
     for g in report["changes"]:
-        b, a = g["before"], g["after"]
-        change = f"added {a}" if not b else f"removed {b}" if not a else f"{b} -> {a}"
+        b, a = (json.dumps(v, ensure_ascii=False) if v is not None else None
+                for v in (g["before"], g["after"]))
+        change = f"added {a}" if b is None else f"removed {b}" if a is None else f"{b} -> {a}"
         lines += [f"  {g['count']} {g['what']}: {change}", "      " + named(g["machines"])]
     return lines
+
+
+def fault_fleet(program, work, fleet):
+    """The sample machines once each, with the faults of FAULTS added."""
+    subprocess.run([sys.executable, REPO / "scripts" / "make_sample_fleet.py", fleet,
+                    "--count", "15"], check=True, capture_output=True)
+    machine = fleet / "acct-xp-01-001"
+    write_json(fleet / "acct.capture.json", {
+        "format": "zrt-capture", "version": 1, "complete": True, "problems": [],
+        "files": {str(p.relative_to(machine)): {"hex": p.read_bytes().hex()}
+                  for p in machine.rglob("*") if p.is_file()}})
+    for name in ("ro-xp", "caf\udce9-01", "caf\udce8-02"):  # Windows-1252 bytes, not UTF-8
+        shutil.copytree(machine, fleet / name)
+    for path in sorted((fleet / "ro-xp").rglob("*"), reverse=True) + [fleet / "ro-xp"]:
+        path.chmod(path.stat().st_mode & ~0o222)
+    for name, answers in (("acct-xp-01-001", [{"hangs": True}]),
+                          ("acct-xp-02-001", [{"result": "0", "error": "busy"}])):
+        for library in (fleet / name).rglob("zCourier.dll"):
+            write_json(library, {"answers": answers})
+    (fleet / "laptop.capture").write_text("not a folder")
+    (fleet / "loop").symlink_to("loop")
+    os.mkfifo(fleet / "pipe")
+    for empty in ("empty-1", "empty-2"):
+        (fleet / empty).mkdir()
+
+
+# Entry of the fault fleet: outcome, reason, entry kind.
+FAULTS = {
+    "acct-xp-01-001": ("Success, filed", "hung", "folder"),
+    "acct-xp-02-001": ("Success, filed", "refused", "folder"),
+    "acct.capture.json": ("Success", "delivered", "bundle"),
+    "ro-xp": ("Success", "delivered", "folder"),
+    "caf\\xe9-01": ("Success", "delivered", "folder"),
+    "caf\\xe8-02": ("Success", "delivered", "folder"),
+    "spare-xp-14-001": ("crashed", "crash", "folder"),
+    "kiosk-xp-12-001": ("Powercfg.exe did not start", "powercfg-not-started", "folder"),
+    "laptop.capture": ("not rehearsed", "not-a-machine", "file"),
+    "loop": ("not rehearsed", "unreadable", "file"),
+    "pipe": ("not rehearsed", "unreadable", "file"),
+    "empty-1": ("not rehearsed", "damaged", "folder"),
+    "empty-2": ("not rehearsed", "damaged", "folder"),
+}
+
+# Bad values: each is named, and nothing is rehearsed.
+BAD_OPTIONS = [("--jobs", "0"), ("--jobs", "100000"), ("--timeout", "-1"), ("--timeout", "0"),
+               ("--html", "missing/page.html")]
 
 
 def main():
@@ -65,7 +131,7 @@ def main():
         shutil.copy(JOB, work / JOB.name)
         before = digest(work / "fleet")
 
-        code, text = run(args.program, work)
+        code, text, _ = run(args.program, work)
         if args.update:
             EXPECTED.write_text(text, encoding="utf-8")
         elif text != EXPECTED.read_text(encoding="utf-8") or code != 2:
@@ -74,59 +140,69 @@ def main():
                 EXPECTED.read_text(encoding="utf-8").splitlines(True), text.splitlines(True),
                 "expected", "printed"))
             problems.append(f"the summary is not {EXPECTED.name} (exit code {code})")
-        if run(args.program, work, "--jobs", "1") != (code, text):
+        if run(args.program, work, "--jobs", "1")[:2] != (code, text):
             problems.append("one rehearsal at a time prints another summary")
 
-        code, out = run(args.program, work, "--json", "--html", "fleet.html")
+        code, out, _ = run(args.program, work, "--json", "--html", "fleet.html")
         report = json.loads(out)
-        start = text.index("Outcomes:")
+        start = text.index("Outcomes,")
         wanted = text[start:text.index("\n\n", text.index("Changes on the machines:"))]
         if groups_as_text(report) != wanted.splitlines() or report["exit_code"] != code:
             problems.append("the JSON groups differ from the text's")
         counts = sum(g["count"] for g in report["outcomes"])
-        if counts != report["machine_count"] or counts != len(list((work / "fleet").iterdir())):
+        entries = [e for e in (work / "fleet").iterdir() if not e.name.startswith(".")]
+        if counts != report["machine_count"] or counts != len(entries):
             problems.append(f"{counts} machines in the outcome groups of {report['machine_count']}")
+        for row in report["machines"]:  # a row's lists are the groups that name it
+            for what in ("commands", "changes"):
+                named_in = sum(row["machine"] in g["machines"] for g in report[what])
+                if named_in != len(row[what]):
+                    problems.append(f"{row['machine']}: {len(row[what])} {what}, in {named_in} groups")
         page = (work / "fleet.html").read_text(encoding="utf-8")
-        if any(outside in page for outside in ("http:", "https:", "src=", "<link", "@import")):
+        if any(outside in page for outside in (" src=", 'href="http', "<link", "@import", "url(")):
             problems.append("the page reaches outside itself")
-        if any(f"<tr><td>{m['machine']}</td>" not in page for m in report["machines"]):
+        if any(f"<td class=name>{m['machine']}</td>" not in page for m in report["machines"]):
             problems.append("the page's table misses machines")
+        if not all(part in page for part in ('<html lang="en">', 'aria-sort=none><button',
+                                               'id=filter', '<a href="#m0">', '<details>')):
+            problems.append("the page lacks its language, sort buttons, filter, links or details")
         if digest(work / "fleet") != before:
             problems.append("the fleet's folders changed")
 
-        # A machine whose post library never returns, the same machine as a
-        # capture bundle made before, a file that is neither machine folder
-        # nor bundle, and two folders with the same fault (one group, whatever
-        # their paths): each its own group.
+        # The fault fleet, with the default time-out: a hang is told by the
+        # simulated clock, not by a short limit on every rehearsal.
         shutil.rmtree(work / "fleet")
-        subprocess.run([sys.executable, REPO / "scripts" / "make_sample_fleet.py",
-                        work / "fleet", "--count", "1"], check=True, capture_output=True)
-        machine = work / "fleet" / "acct-xp-01-001"
-        (work / "fleet" / "acct.capture.json").write_text(json.dumps({
-            "format": "zrt-capture", "version": 1, "complete": True, "problems": [],
-            "files": {str(p.relative_to(machine)): {"hex": p.read_bytes().hex()}
-                      for p in machine.rglob("*") if p.is_file()}}))
-        for library in (work / "fleet").rglob("zCourier.dll"):
-            library.write_text('{"answers": [{"hangs": true}]}')
-        (work / "fleet" / "laptop.capture").write_text("not a folder")
-        for empty in ("empty-1", "empty-2"):
-            (work / "fleet" / empty).mkdir()
-        code, out = run(args.program, work, "--json", "--timeout", "1")
-        outcomes = {(g["outcome"], g["message"]): g["machines"]
-                    for g in json.loads(out)["outcomes"]}
-        wanted = {("not rehearsed", "the rehearsal did not end within 1 s"): ["acct-xp-01-001"],
-                  ("Success", ""): ["acct.capture.json"],
-                  ("not rehearsed", "a file, not a machine folder or a capture bundle"):
-                      ["laptop.capture"],
-                  ("not rehearsed", "the machine folder has no machine.json"):
-                      ["empty-1", "empty-2"]}
-        if outcomes != wanted or code != 2:
-            problems.append(f"hanging machine and stray file: {outcomes}, exit code {code}")
+        fault_fleet(args.program, work, work / "fleet")
+        code, out, _ = run(args.program, work, "--json")
+        rows = {m["machine"]: (m["outcome"], m["reason"], m["entry"])
+                for m in json.loads(out)["machines"]}
+        got = {name: rows.get(name) for name in FAULTS}
+        if got != FAULTS or code != 2:
+            problems.append(f"fault fleet: {got}, exit code {code}")
+        outcomes = json.loads(out)["outcomes"]
+        if [g["outcome"] for g in outcomes][0] != "crashed" or outcomes[-1]["outcome"] != "Success":
+            problems.append(f"outcomes not the worst first: {[g['outcome'] for g in outcomes]}")
+        if any(m.endswith("\n") for g in outcomes for m in [g["message"]]):
+            problems.append("a message ends in a line end")
+
+        # --machine on the machine that crashes: told, in a child, and the
+        # scratch folder goes.
+        tmp = work / "tmp"
+        tmp.mkdir()
+        code, out, _ = run(args.program, work, fleet=("--machine", "fleet/spare-xp-14-001"),
+                           env=dict(os.environ, TMPDIR=str(tmp)))
+        if code != 2 or "the program died of signal 11" not in out or any(tmp.iterdir()):
+            problems.append(f"--machine on a crash: exit code {code}, left {list(tmp.iterdir())}")
+
+        for option, value in BAD_OPTIONS:
+            code, out, err = run(args.program, work, option, value)
+            if code != 2 or f"{value}:" not in err or out:
+                problems.append(f"{option} {value}: exit code {code}, said {err!r}")
 
         # No machine at all is no good news.
         for entry in (work / "fleet").iterdir():
-            shutil.rmtree(entry) if entry.is_dir() else entry.unlink()
-        code, out = run(args.program, work)
+            shutil.rmtree(entry) if entry.is_dir() and not entry.is_symlink() else entry.unlink()
+        code, out, _ = run(args.program, work)
         if code != 2 or "the fleet folder holds no machine" not in out:
             problems.append(f"an empty fleet: exit code {code}")
 

@@ -1,6 +1,7 @@
 // The machine's JSON file kept parsed between calls: what it writes is what
 // a whole dump of the contents gives, however the contents changed, and a
-// change that fails leaves the file and the kept contents as they were.
+// change that fails leaves the file and the kept contents as they were;
+// kept in memory, what it writes at a flush.
 #include "platform/sim/sim_cached_json_file.h"
 
 #include <gtest/gtest.h>
@@ -73,6 +74,25 @@ TEST_F(SimCachedJsonFileTest, AChangeThatFailsLeavesTheFileAndWhatIsKeptAsTheyWe
                sim::MachineError);
   EXPECT_EQ(file_.Read()["active"], 1);
   EXPECT_EQ(OnDisk(), before);
+}
+
+// Kept in memory (a private machine): changes reach the disk only at Flush,
+// all of them; a later change that fails may not quietly undo the earlier.
+TEST_F(SimCachedJsonFileTest, KeptInMemoryWritesEveryChangeAtFlushAndNeverUndoesOne) {
+  const std::string before = OnDisk();
+  file_.KeepInMemory();
+  file_.Update([](sim::Json& j) { j["active"] = 2; });
+  file_.Update([](sim::Json& j) { j["list"].erase(0); });
+  EXPECT_EQ(OnDisk(), before);
+  sim::Json expected = file_.Read();
+  file_.Flush();
+  EXPECT_EQ(OnDisk(), expected.dump(2) + "\n");
+
+  file_.Update([](sim::Json& j) { j["active"] = 3; });
+  EXPECT_THROW(file_.Update([](sim::Json&) { throw sim::MachineError("no room"); }),
+               sim::MachineError);
+  EXPECT_THROW(file_.Read(), sim::MachineError);  // not the file's active 2
+  EXPECT_EQ(OnDisk(), expected.dump(2) + "\n");
 }
 
 }  // namespace

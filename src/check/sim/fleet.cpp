@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "check/sim/row_spool.h"
 #include "platform/sim/sim_code_page.h"
 #include "platform/sim/sim_json_file.h"
 
@@ -35,55 +36,6 @@ std::string LogFields(const std::string& line) {
   return out;
 }
 
-// Names the first few machines of a group, counting the rest.
-std::string Named(const FleetSummary& summary, const std::vector<std::size_t>& machines) {
-  constexpr std::size_t kNamed = 3;
-  std::string out;
-  for (std::size_t i = 0; i < machines.size() && i < kNamed; ++i) {
-    out += (i == 0 ? "" : ", ") + summary.Machines()[machines[i]].name;
-  }
-  if (machines.size() > kNamed) out += " and " + std::to_string(machines.size() - kNamed) + " more";
-  return out;
-}
-
-std::string ChangeText(const std::vector<std::string>& key) {
-  const std::string& what = key[0];
-  const std::string& before = key[1];
-  const std::string& after = key[2];
-  if (before.empty()) return what + ": added " + after;
-  if (after.empty()) return what + ": removed " + before;
-  return what + ": " + before + " -> " + after;
-}
-
-// The document's warnings and errors, each with the step it belongs to (0:
-// the document itself).
-struct Noted {
-  int step;
-  const Finding* finding;
-};
-std::vector<Noted> Notable(const Report& report) {
-  std::vector<Noted> noted;
-  for (const Finding& f : report.findings) {
-    if (f.severity != Severity::Info) noted.push_back({0, &f});
-  }
-  for (const StepReport& step : report.steps) {
-    for (const Finding& f : step.findings) {
-      if (f.severity != Severity::Info) noted.push_back({step.number, &f});
-    }
-  }
-  return noted;
-}
-
-const char* SeverityWord(Severity severity) {
-  return severity == Severity::Error ? "error" : severity == Severity::Warning ? "warning" : "info";
-}
-
-Json Machines(const FleetSummary& summary, const std::vector<std::size_t>& machines) {
-  Json names = Json::array();
-  for (std::size_t m : machines) names.push_back(summary.Machines()[m].name);
-  return names;
-}
-
 }  // namespace
 
 std::vector<FleetEntry> ListFleet(const fs::path& folder) {
@@ -92,8 +44,12 @@ std::vector<FleetEntry> ListFleet(const fs::path& folder) {
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().u8string();
     if (name.empty() || name[0] == '.') continue;
+    // An entry whose kind cannot be told (a link loop) is a file: its
+    // rehearsal tells why it cannot be read.
+    std::error_code unknown;
     entries.push_back(
-        {name, it->path(), it->is_directory() ? FleetEntry::Kind::Folder : FleetEntry::Kind::File});
+        {name, it->path(),
+         it->is_directory(unknown) ? FleetEntry::Kind::Folder : FleetEntry::Kind::File});
   }
   if (error)
     throw sim::MachineError("cannot list the fleet " + folder.string() + ": " + error.message());
@@ -102,19 +58,55 @@ std::vector<FleetEntry> ListFleet(const fs::path& folder) {
   return entries;
 }
 
+// The message without the line ends a status or log may carry.
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+const char* kFiledWhy[][2] = {
+    {"refused", "the post library refused the status"},
+    {"raised", "the post library raised an exception"},
+    {"hung", "the post library did not return within the program's bound"},
+    {"no post library", "there is no post library"}};
+
 MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
-  const auto utf8 = [](const std::string& ansi) { return sim::AnsiToUtf8(ansi); };
+  const auto utf8 = [](const std::string& ansi) { return Trimmed(sim::AnsiToUtf8(ansi)); };
   MachineOutcome outcome;
-  if (rehearsal.outcome == "1") {
-    outcome.kind = OutcomeKind::Success;
-  } else if (rehearsal.outcome == "0") {
-    outcome.kind = OutcomeKind::Fail;
-    for (const std::string& status : rehearsal.status) {
-      const std::string desc = Between(status, "<desc><![CDATA[", "]]></desc>");
-      if (!desc.empty()) outcome.message = utf8(desc);
+  std::string desc;
+  for (const std::string& status : rehearsal.status) {
+    const std::string found = Between(status, "<desc><![CDATA[", "]]></desc>");
+    if (!found.empty()) desc = utf8(found);
+  }
+  outcome.delivery = rehearsal.delivery == Delivery::Delivered ? "delivered"
+                     : rehearsal.delivery == Delivery::Filed   ? "filed"
+                                                               : "none";
+  std::string filedWhy;
+  for (const auto& [code, why] : kFiledWhy) {
+    if (rehearsal.postTrouble == code) filedWhy = why;
+  }
+  std::string reason = rehearsal.delivery == Delivery::Filed ? rehearsal.postTrouble : "delivered";
+  std::replace(reason.begin(), reason.end(), ' ', '-');
+  std::string notStarted;
+  for (const RunCommand& command : rehearsal.commands) {
+    outcome.commands.push_back({utf8(command.line), command.exitCode, command.trouble});
+    if (notStarted.empty() && command.trouble.rfind("did not start", 0) == 0) {
+      notStarted = "Powercfg.exe " + command.trouble;
     }
-  } else {
+  }
+  if (rehearsal.ended.rfind("did not end", 0) == 0) {
+    outcome.kind = OutcomeKind::Hung;
+    outcome.reason = "time-out";
+    outcome.message = "the program " + rehearsal.ended;
+  } else if (!rehearsal.ended.empty()) {
+    outcome.kind = OutcomeKind::Crashed;
+    outcome.reason = "crash";
+    outcome.message = "the program " + rehearsal.ended;
+  } else if (rehearsal.outcome.empty()) {
     outcome.kind = OutcomeKind::NoStatus;
+    outcome.reason = "no-status";
     for (auto line = rehearsal.log.rbegin(); line != rehearsal.log.rend(); ++line) {
       const std::string fields = LogFields(*line);
       if (fields.empty() || (*line)[0] == '#' || fields == "WinMain INFO Application End") {
@@ -123,34 +115,82 @@ MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
       outcome.message = "the log ends with: " + utf8(fields);
       break;
     }
+  } else if (!notStarted.empty()) {
+    outcome.kind = OutcomeKind::NoPowercfg;
+    outcome.reason = "powercfg-not-started";
+    outcome.message = notStarted + "; the job ends in " +
+                      (rehearsal.outcome == "1" ? std::string("Success") : "Fail: " + desc);
+  } else if (rehearsal.outcome == "0") {
+    outcome.kind = OutcomeKind::Fail;
+    outcome.reason = reason;
+    outcome.message =
+        desc + (filedWhy.empty() ? "" : " (status filed, not delivered: " + filedWhy + ")");
+  } else {
+    outcome.kind = filedWhy.empty() ? OutcomeKind::Success : OutcomeKind::Filed;
+    outcome.reason = reason;
+    outcome.message = filedWhy;
   }
-  for (const RunCommand& command : rehearsal.commands) {
-    outcome.commands.push_back({utf8(command.line), command.exitCode});
+  outcome.changes = rehearsal.namedChanges;
+  outcome.windows = rehearsal.windows;
+  outcome.capabilities = rehearsal.capabilities;
+  outcome.logLines = rehearsal.log.size();
+  for (std::size_t i = rehearsal.log.size() - std::min(rehearsal.log.size(), kLogTail);
+       i < rehearsal.log.size(); ++i) {
+    outcome.log.push_back(utf8(rehearsal.log[i]));
   }
-  for (const Change& change : rehearsal.namedChanges) {
-    outcome.changes.push_back(change);
-  }
+  for (const std::string& status : rehearsal.status) outcome.status.push_back(utf8(status));
   return outcome;
 }
 
+MachineOutcome NotRehearsed(std::string reason, std::string why) {
+  MachineOutcome outcome;
+  outcome.reason = std::move(reason);
+  outcome.message = std::move(why);
+  return outcome;
+}
+
+namespace {
+struct KindText {
+  OutcomeKind kind;
+  const char* word;
+  const char* heading;
+};
+constexpr KindText kKindTexts[] = {
+    {OutcomeKind::Crashed, "crashed", "crashed: changes made, no status"},
+    {OutcomeKind::Hung, "did not end", "did not end: no status"},
+    {OutcomeKind::NoStatus, "no status", "no status"},
+    {OutcomeKind::NoPowercfg, "Powercfg.exe did not start", "Powercfg.exe could not start"},
+    {OutcomeKind::Fail, "Fail", "Fail"},
+    {OutcomeKind::NotRehearsed, "not rehearsed", "not rehearsed"},
+    {OutcomeKind::Filed, "Success, filed", "Success, status filed, not delivered"},
+    {OutcomeKind::Success, "Success", "Success"}};
+}  // namespace
+
 const char* OutcomeWord(OutcomeKind kind) {
-  switch (kind) {
-    case OutcomeKind::Success:
-      return "Success";
-    case OutcomeKind::Fail:
-      return "Fail";
-    case OutcomeKind::NoStatus:
-      return "no status";
-    case OutcomeKind::NotRehearsed:
-      return "not rehearsed";
+  for (const KindText& k : kKindTexts) {
+    if (k.kind == kind) return k.word;
   }
   return "";
+}
+
+const char* OutcomeHeading(OutcomeKind kind) {
+  for (const KindText& k : kKindTexts) {
+    if (k.kind == kind) return k.heading;
+  }
+  return "";
+}
+
+OutcomeKind OutcomeKindOf(const std::string& word) {
+  for (const KindText& k : kKindTexts) {
+    if (word == k.word) return k.kind;
+  }
+  return OutcomeKind::NotRehearsed;
 }
 
 FleetSummary::FleetSummary(std::vector<std::string> names) {
   for (std::string& name : names) {
     Machine machine;
-    machine.name = std::move(name);
+    machine.name = ShownName(name);
     machines_.push_back(std::move(machine));
   }
 }
@@ -166,17 +206,60 @@ std::uint32_t FleetSummary::Gather(Groups& groups, std::vector<std::string> key,
   return it->second.id;
 }
 
+FleetSummary::~FleetSummary() = default;
+
+void FleetSummary::SpoolRows(const fs::path& folder) {
+  jsonRows_ = std::make_unique<RowSpool>(folder / "rows.json", machines_.size());
+  htmlRows_ = std::make_unique<RowSpool>(folder / "rows.html", machines_.size());
+}
+
+namespace {
+
+std::string JsonRowText(const FleetSummary::Machine& machine) {
+  return MachineRowJson(machine).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// The machine's rows from its outcome, or from their spool.
+void Rows(const std::vector<FleetSummary::Machine>& machines, const RowSpool* spool,
+          const std::function<std::string(std::size_t)>& row, const FleetSummary::RowOutput& out) {
+  if (spool != nullptr) return spool->ForEach(out);
+  for (std::size_t i = 0; i < machines.size(); ++i) out(i, row(i));
+}
+
+}  // namespace
+
+void FleetSummary::JsonRows(const RowOutput& out) const {
+  Rows(
+      machines_, jsonRows_.get(), [&](std::size_t i) { return JsonRowText(machines_[i]); }, out);
+}
+
+void FleetSummary::HtmlRows(const RowOutput& out) const {
+  Rows(
+      machines_, htmlRows_.get(), [&](std::size_t i) { return MachineRowHtml(machines_[i], i); },
+      out);
+}
+
 void FleetSummary::Add(std::size_t index, const MachineOutcome& outcome) {
   Machine& machine = machines_.at(index);
-  machine.kind = outcome.kind;
-  machine.message = outcome.message;
-  machine.commands = outcome.commands.size();
-  machine.changes = outcome.changes.size();
+  machine.outcome = outcome;
+  if (jsonRows_) {
+    jsonRows_->Put(index, JsonRowText(machine));
+    htmlRows_->Put(index, MachineRowHtml(machine, index));
+    // The groups below take these from `outcome`; the rows have them all.
+    for (auto* list :
+         {&machine.outcome.log, &machine.outcome.status, &machine.outcome.capabilities}) {
+      list->clear();
+      list->shrink_to_fit();
+    }
+    machine.outcome.commands = {};
+    machine.outcome.changes = {};
+  }
   std::vector<std::uint32_t> profile;
-  profile.push_back(Gather(outcomes_, {OutcomeWord(outcome.kind), outcome.message}, index, 0));
+  profile.push_back(
+      Gather(outcomes_, {OutcomeWord(outcome.kind), outcome.reason, outcome.message}, index, 0));
   for (std::size_t i = 0; i < outcome.commands.size(); ++i) {
     const RunCommand& c = outcome.commands[i];
-    profile.push_back(Gather(commands_, {c.line, c.exitCode}, index, i));
+    profile.push_back(Gather(commands_, {c.line, c.exitCode, c.trouble}, index, i));
   }
   for (std::size_t i = 0; i < outcome.changes.size(); ++i) {
     const Change& c = outcome.changes[i];
@@ -196,11 +279,12 @@ void FleetSummary::Add(std::size_t index, const MachineOutcome& outcome) {
 }
 
 std::size_t FleetSummary::Count(OutcomeKind kind) const {
-  return static_cast<std::size_t>(std::count_if(
-      machines_.begin(), machines_.end(), [kind](const Machine& m) { return m.kind == kind; }));
+  return static_cast<std::size_t>(
+      std::count_if(machines_.begin(), machines_.end(),
+                    [kind](const Machine& m) { return m.outcome.kind == kind; }));
 }
 
-std::vector<FleetSummary::Group> FleetSummary::Sorted(const Groups& groups) const {
+std::vector<FleetSummary::Group> FleetSummary::Sorted(const Groups& groups, bool byKind) const {
   std::map<std::uint32_t, std::vector<std::uint32_t>> profilesOf;  // group id -> profiles
   for (std::uint32_t p = 0; p < profileGroups_.size(); ++p) {
     for (std::uint32_t id : *profileGroups_[p]) profilesOf[id].push_back(p);
@@ -211,7 +295,11 @@ std::vector<FleetSummary::Group> FleetSummary::Sorted(const Groups& groups) cons
     for (std::uint32_t p : group.profiles) group.count += profileMachines_[p].size();
     order.push_back({std::move(group), gathered.first});
   }
-  std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+  const auto rank = [byKind](const Group& g) {
+    return byKind ? static_cast<int>(OutcomeKindOf(g.key[0])) : 0;
+  };
+  std::sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
+    if (rank(a.first) != rank(b.first)) return rank(a.first) < rank(b.first);
     if (a.first.count != b.first.count) return a.first.count > b.first.count;
     return a.second < b.second;
   });
@@ -237,99 +325,31 @@ int FleetReport::ExitCode() const {
   return check->ExitCode();
 }
 
-std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8) {
-  const FleetSummary& summary = *report.summary;
-  const std::size_t total = summary.Machines().size();
-  std::string out = "Job document " + utf8(report.check->document) + ": " +
-                    std::to_string(report.check->Count(Severity::Error)) + " errors, " +
-                    std::to_string(report.check->Count(Severity::Warning)) +
-                    " warnings (zrt-check without --fleet tells them step by step)\n";
-  for (const Noted& n : Notable(*report.check)) {
-    out += std::string("  ") + (n.step == 0 ? "" : "step " + std::to_string(n.step) + ": ") +
-           SeverityWord(n.finding->severity) + ": " + utf8(n.finding->subject) + ": " +
-           utf8(n.finding->text) + "\n";
+std::string ShownName(const std::string& bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    const std::size_t length = c < 0x80         ? 1
+                               : (c >> 5) == 6  ? 2
+                               : (c >> 4) == 14 ? 3
+                               : (c >> 3) == 30 ? 4
+                                                : 0;
+    bool whole = length != 0 && i + length <= bytes.size() && !(length == 2 && c < 0xC2);
+    for (std::size_t k = 1; whole && k < length; ++k) {
+      whole = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
+    }
+    if (whole && c >= 0x20 && c != 0x7F) {
+      out.append(bytes, i, length);
+      i += length;
+    } else {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+      ++i;
+    }
   }
-  out += "\nFleet " + report.fleet + ": " + std::to_string(total) +
-         " machines, each rehearsed on a copy (left untouched)\n";
-  out += "\nOutcomes:\n";
-  for (const FleetSummary::Group& g : summary.Outcomes()) {
-    out += "  " + std::to_string(g.count) + " " + g.key[0] +
-           (g.key[1].empty() ? "" : ": " + g.key[1]) + "\n      " +
-           Named(summary, summary.Members(g)) + "\n";
-  }
-  out += "\nCommands run:\n";
-  if (summary.Commands().empty()) out += "  (none)\n";
-  for (const FleetSummary::Group& g : summary.Commands()) {
-    out += "  " + std::to_string(g.count) + " [exit " + g.key[1] + "] " + g.key[0] + "\n      " +
-           Named(summary, summary.Members(g)) + "\n";
-  }
-  out += "\nChanges on the machines:\n";
-  if (summary.Changes().empty()) out += "  (none)\n";
-  for (const FleetSummary::Group& g : summary.Changes()) {
-    out += "  " + std::to_string(g.count) + " " + ChangeText(g.key) + "\n      " +
-           Named(summary, summary.Members(g)) + "\n";
-  }
-  const std::size_t success = summary.Count(OutcomeKind::Success);
-  out += "\n" + std::to_string(success) + " of " + std::to_string(total) +
-         " machines end in Success" +
-         (total == 0         ? ": the fleet folder holds no machine"
-          : success == total ? ""
-                             : ": the job would fail or cannot be rehearsed on the others") +
-         "\n";
   return out;
-}
-
-std::string RenderFleetJson(const FleetReport& report, const ToUtf8& utf8) {
-  const FleetSummary& summary = *report.summary;
-  Json out = Json::object();
-  out["document"] = utf8(report.check->document);
-  out["fleet"] = report.fleet;
-  Json findings = Json::array();
-  for (const Noted& n : Notable(*report.check)) {
-    findings.push_back({{"step", n.step},
-                        {"severity", SeverityWord(n.finding->severity)},
-                        {"subject", utf8(n.finding->subject)},
-                        {"text", utf8(n.finding->text)}});
-  }
-  out["findings"] = std::move(findings);
-  out["machine_count"] = summary.Machines().size();
-  out["success_count"] = summary.Count(OutcomeKind::Success);
-  Json outcomes = Json::array(), commands = Json::array(), changes = Json::array();
-  for (const FleetSummary::Group& g : summary.Outcomes()) {
-    outcomes.push_back({{"outcome", g.key[0]},
-                        {"message", g.key[1]},
-                        {"count", g.count},
-                        {"machines", Machines(summary, summary.Members(g))}});
-  }
-  for (const FleetSummary::Group& g : summary.Commands()) {
-    commands.push_back({{"command_line", g.key[0]},
-                        {"exit_code", Json::parse(g.key[1], nullptr, false)},
-                        {"count", g.count},
-                        {"machines", Machines(summary, summary.Members(g))}});
-  }
-  for (const FleetSummary::Group& g : summary.Changes()) {
-    changes.push_back({{"what", g.key[0]},
-                       {"before", g.key[1]},
-                       {"after", g.key[2]},
-                       {"count", g.count},
-                       {"machines", Machines(summary, summary.Members(g))}});
-  }
-  out["outcomes"] = std::move(outcomes);
-  out["commands"] = std::move(commands);
-  out["changes"] = std::move(changes);
-  Json machines = Json::array();
-  for (const FleetSummary::Machine& m : summary.Machines()) {
-    machines.push_back({{"machine", m.name},
-                        {"outcome", OutcomeWord(m.kind)},
-                        {"message", m.message},
-                        {"commands", m.commands},
-                        {"changes", m.changes}});
-  }
-  out["machines"] = std::move(machines);
-  out["errors"] = report.check->Count(Severity::Error);
-  out["warnings"] = report.check->Count(Severity::Warning);
-  out["exit_code"] = report.ExitCode();
-  return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace zrt::check

@@ -5,15 +5,20 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "check/render.h"
 #include "check/report.h"
+#include "platform/sim/sim_json_file.h"
 
 namespace zrt::check {
+
+class RowSpool;
 
 // An entry of the fleet folder: a machine folder, or a file (a capture of a
 // machine in one file, which this version does not read).
@@ -28,20 +33,52 @@ struct FleetEntry {
 // sim::MachineError when the folder cannot be listed.
 std::vector<FleetEntry> ListFleet(const std::filesystem::path& folder);
 
-enum class OutcomeKind { Success, Fail, NoStatus, NotRehearsed };
+// How the job ended on a machine, the worst first.
+enum class OutcomeKind {
+  Crashed,       // the program died: changes may be made, no status
+  Hung,          // the program ran away (a real hang, not a wait): no status
+  NoStatus,      // the program ended without reporting a status
+  NoPowercfg,    // a Powercfg.exe command could not start
+  Fail,          // the status says Fail
+  NotRehearsed,  // the entry is no usable machine
+  Filed,         // Success, but the status was filed on the machine, not delivered
+  Success,       // Success, delivered
+};
+constexpr OutcomeKind kOutcomeKinds[] = {
+    OutcomeKind::Crashed, OutcomeKind::Hung,         OutcomeKind::NoStatus, OutcomeKind::NoPowercfg,
+    OutcomeKind::Fail,    OutcomeKind::NotRehearsed, OutcomeKind::Filed,    OutcomeKind::Success};
 
-// What the job did on one machine.
+constexpr std::size_t kLogTail = 40;
+
+// What the job did on one machine. Texts are UTF-8.
 struct MachineOutcome {
   OutcomeKind kind = OutcomeKind::NotRehearsed;
+  // A word a program can test: "crash", "time-out", "no-status",
+  // "powercfg-not-started", "fail", "damaged", "not-a-machine", "unreadable",
+  // "document"; for a status: "delivered", or why it was filed: "refused",
+  // "raised", "hung", "no-post-library".
+  std::string reason;
   // Fail: the status document's failure message; NoStatus: the activity
-  // log's last line before the end; NotRehearsed: why.
+  // log's last line before the end; others: what happened.
   std::string message;
+  std::string delivery = "none";  // "delivered", "filed" or "none"
+  std::string entry = "folder";   // "folder", "bundle" or "file"
   std::vector<RunCommand> commands;
   std::vector<Change> changes;  // schemes told by name
+  std::string windows;          // "5.1.2600"; empty when not rehearsed
+  std::vector<std::string> capabilities;
+  // The activity log's last new lines (at most kLogTail: a fleet keeps
+  // every machine's), of logLines.
+  std::vector<std::string> log;
+  std::size_t logLines = 0;
+  std::vector<std::string> status;  // the status documents
 };
 
 // The outcome of a rehearsal as a fleet groups it (Rehearsal texts are ANSI).
 MachineOutcome OutcomeOf(const Rehearsal& rehearsal);
+
+// A fleet entry that cannot be rehearsed, and why (`reason` as above).
+MachineOutcome NotRehearsed(std::string reason, std::string why);
 
 // Machines gathered by what they have in common. Each distinct outcome,
 // command and change is kept once; machines with the same outcome, commands
@@ -51,28 +88,40 @@ MachineOutcome OutcomeOf(const Rehearsal& rehearsal);
 class FleetSummary {
  public:
   struct Group {
-    std::vector<std::string> key;  // outcome: kind, message; command: line,
-                                   // exit code; change: what, before, after
-    std::size_t count = 0;         // machines
+    // outcome: kind word, reason, message; command: line, exit code,
+    // trouble; change: what, before, after
+    std::vector<std::string> key;
+    std::size_t count = 0;  // machines
     std::vector<std::uint32_t> profiles;
   };
   struct Machine {
     std::string name;
-    OutcomeKind kind = OutcomeKind::NotRehearsed;
-    std::string message;
-    std::size_t commands = 0;
-    std::size_t changes = 0;
+    MachineOutcome outcome;
   };
 
   explicit FleetSummary(std::vector<std::string> names);
   // The outcome of machine `index`; machines may come in any order.
   void Add(std::size_t index, const MachineOutcome& outcome);
+  ~FleetSummary();
+  FleetSummary(const FleetSummary&) = delete;
+  FleetSummary& operator=(const FleetSummary&) = delete;
+
+  // From now on each machine's rows (JSON and page) are made when it is
+  // added and kept in files in `folder`, and of its outcome only what the
+  // groups need stays in memory, so memory stays flat in the fleet's size.
+  void SpoolRows(const std::filesystem::path& folder);
+  // Each added machine's index and row in order: MachineRowJson dumped on
+  // one line, or MachineRowHtml.
+  using RowOutput = std::function<void(std::size_t, const std::string&)>;
+  void JsonRows(const RowOutput& out) const;
+  void HtmlRows(const RowOutput& out) const;
 
   const std::vector<Machine>& Machines() const { return machines_; }
   std::size_t Count(OutcomeKind kind) const;
   // Groups with the most machines first; equal ones in the order of their
-  // first machine, then of first appearance on it.
-  std::vector<Group> Outcomes() const { return Sorted(outcomes_); }
+  // first machine, then of first appearance on it. Outcomes by kind, the
+  // worst first, then so.
+  std::vector<Group> Outcomes() const { return Sorted(outcomes_, true); }
   std::vector<Group> Commands() const { return Sorted(commands_); }
   std::vector<Group> Changes() const { return Sorted(changes_); }
   // The group's machines (indices into Machines()), ascending.
@@ -86,9 +135,10 @@ class FleetSummary {
   using Groups = std::map<std::vector<std::string>, Gathered>;
   std::uint32_t Gather(Groups& groups, std::vector<std::string> key, std::size_t machine,
                        std::size_t position);
-  std::vector<Group> Sorted(const Groups& groups) const;
+  std::vector<Group> Sorted(const Groups& groups, bool byKind = false) const;
 
   std::vector<Machine> machines_;
+  std::unique_ptr<RowSpool> jsonRows_, htmlRows_;
   Groups outcomes_, commands_, changes_;
   std::uint32_t nextId_ = 0;
   std::map<std::vector<std::uint32_t>, std::uint32_t> profileIds_;  // group ids -> profile
@@ -97,6 +147,9 @@ class FleetSummary {
 };
 
 const char* OutcomeWord(OutcomeKind kind);
+// The kind with what it means, as a heading: "crashed: changes made, no status".
+const char* OutcomeHeading(OutcomeKind kind);
+OutcomeKind OutcomeKindOf(const std::string& word);
 
 // The document's check as a header (its warnings and errors) and the fleet.
 struct FleetReport {
@@ -110,8 +163,25 @@ struct FleetReport {
 
 // `utf8` converts the check's ANSI texts.
 std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8);
+// The JSON document, written as the summary's members and then one row per
+// machine, so rows can be written one by one as they come.
 std::string RenderFleetJson(const FleetReport& report, const ToUtf8& utf8);
-// One self-contained page: no outside scripts, styles or fonts.
+// Where a writer puts its text, piece by piece, so a large fleet's output is
+// never held whole.
+using FleetOutput = std::function<void(const std::string&)>;
+void WriteFleetJson(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out);
+sim::Json FleetSummaryJson(const FleetReport& report, const ToUtf8& utf8);
+sim::Json MachineRowJson(const FleetSummary::Machine& machine);
+// One self-contained page: no outside scripts, styles or fonts. Its head
+// and summary, one table row (with its detail) per machine, and its end.
 std::string RenderFleetHtml(const FleetReport& report, const ToUtf8& utf8);
+void WriteFleetHtml(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out);
+std::string FleetHtmlHead(const FleetReport& report, const ToUtf8& utf8);
+std::string MachineRowHtml(const FleetSummary::Machine& machine, std::size_t index);
+std::string FleetHtmlEnd();
+
+// A name as it can be shown in UTF-8: bytes that are no UTF-8 as \xNN, so
+// two names never read the same.
+std::string ShownName(const std::string& bytes);
 
 }  // namespace zrt::check

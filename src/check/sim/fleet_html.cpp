@@ -1,6 +1,10 @@
 // The fleet summary as one page for those who would rather look than read:
-// a bar of outcomes, the groups, and a table of the machines that sorts by
-// any column. Everything is inline: no outside scripts, styles or fonts.
+// a bar of outcomes, the groups (each machine a link to its row), and a
+// table of the machines that filters and sorts by any column, each row with
+// its detail (the log's end, the status, the commands and the changes).
+// Everything is inline: no outside scripts, styles or fonts.
+#include <functional>
+
 #include "check/sim/fleet.h"
 
 namespace zrt::check {
@@ -29,17 +33,38 @@ std::string Escaped(std::string_view text) {
   return out;
 }
 
-const char* Colour(const std::string& outcome) {
-  if (outcome == OutcomeWord(OutcomeKind::Success)) return "#2e7d32";
-  if (outcome == OutcomeWord(OutcomeKind::Fail)) return "#c62828";
-  if (outcome == OutcomeWord(OutcomeKind::NoStatus)) return "#ef6c00";
-  return "#616161";
+// Each at least 4.5:1 against white, as text on white and as white on it.
+const char* Colour(OutcomeKind kind) {
+  switch (kind) {
+    case OutcomeKind::Crashed:
+      return "#6a1b9a";
+    case OutcomeKind::Hung:
+      return "#880e4f";
+    case OutcomeKind::NoStatus:
+      return "#a84300";
+    case OutcomeKind::NoPowercfg:
+      return "#4e342e";
+    case OutcomeKind::Fail:
+      return "#c62828";
+    case OutcomeKind::NotRehearsed:
+      return "#616161";
+    case OutcomeKind::Filed:
+      return "#1565c0";
+    case OutcomeKind::Success:
+      return "#2e7d32";
+  }
+  return "#212121";
+}
+
+std::string MachineLink(const FleetSummary& summary, std::size_t machine) {
+  return "<a href=\"#m" + std::to_string(machine) + "\">" +
+         Escaped(summary.Machines()[machine].name) + "</a>";
 }
 
 std::string MachineList(const FleetSummary& summary, const std::vector<std::size_t>& machines) {
   std::string out;
   for (std::size_t i = 0; i < machines.size(); ++i) {
-    out += (i == 0 ? "" : ", ") + Escaped(summary.Machines()[machines[i]].name);
+    out += (i == 0 ? "" : ", ") + MachineLink(summary, machines[i]);
   }
   return machines.size() > 3 ? "<details><summary>" + std::to_string(machines.size()) +
                                    " machines</summary>" + out + "</details>"
@@ -51,91 +76,178 @@ std::string GroupTable(const FleetSummary& summary, const std::vector<FleetSumma
                        const std::function<std::string(const FleetSummary::Group&)>& what) {
   std::string out = "<h2>" + heading + "</h2>\n";
   if (groups.empty()) return out + "<p>(none)</p>\n";
-  out += "<table><tr><th>Machines</th><th>What</th><th>Which</th></tr>\n";
+  out +=
+      "<table class=groups><thead><tr><th scope=col>Machines</th><th scope=col>What</th>"
+      "<th scope=col>Which</th></tr></thead><tbody>\n";
   for (const FleetSummary::Group& g : groups) {
     out += "<tr><td class=n>" + std::to_string(g.count) + "</td><td>" + what(g) + "</td><td>" +
            MachineList(summary, summary.Members(g)) + "</td></tr>\n";
   }
-  return out + "</table>\n";
+  return out + "</tbody></table>\n";
 }
 
-const char* kStyle = R"(body{font:14px/1.4 sans-serif;margin:2em;color:#212121}
-table{border-collapse:collapse;margin:.5em 0 1.5em}td,th{border:1px solid #ccc;padding:3px 8px;
-text-align:left;vertical-align:top}th{background:#eee}td.n{text-align:right}
-#machines th{cursor:pointer}.bar{display:flex;height:28px;border-radius:4px;overflow:hidden}
-.bar div{color:#fff;text-align:center;line-height:28px;white-space:nowrap;overflow:hidden}
-.key span{display:inline-block;width:12px;height:12px;margin:0 4px 0 12px}code{font-size:13px})";
+std::string ChangeHtml(const std::string& what, const std::string& before,
+                       const std::string& after) {
+  const std::string shown = "<code>" + Escaped(what) + "</code>: ";
+  if (before.empty()) return shown + "added " + Escaped(after);
+  if (after.empty()) return shown + "removed " + Escaped(before);
+  return shown + Escaped(before) + " &rarr; " + Escaped(after);
+}
 
-// Sorts the machine table by the column clicked; again for the other way.
-const char* kScript = R"(document.querySelectorAll('#machines th').forEach(function(th,col){
-th.onclick=function(){var t=th.closest('table'),rows=Array.from(t.rows).slice(1),
-up=th.dataset.up!=='1';th.dataset.up=up?'1':'0';rows.sort(function(a,b){
-var x=a.cells[col].textContent,y=b.cells[col].textContent,
-c=(isNaN(x)||isNaN(y))?x.localeCompare(y):x-y;return up?c:-c;});
-rows.forEach(function(r){t.tBodies[0].appendChild(r);});};});)";
+std::string CommandHtml(const std::string& line, const std::string& exitCode,
+                        const std::string& trouble) {
+  return "<code>" + Escaped(line) + "</code> (" +
+         Escaped(trouble.empty() ? "exit " + exitCode : trouble) + ")";
+}
+
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& line : lines) out += Escaped(line) + "\n";
+  return out;
+}
+
+const char* kStyle = R"(body{font:14px/1.4 sans-serif;margin:1.5em;color:#212121;max-width:1600px}
+table{border-collapse:collapse;margin:.5em 0 1.5em;width:100%}
+td,th{border:1px solid #bdbdbd;padding:3px 8px;text-align:left;vertical-align:top;
+overflow-wrap:anywhere}th{background:#eee}td.n{text-align:right;white-space:nowrap}
+table.groups td:first-child{width:5em}table.groups td:last-child{width:30%}
+#machines td.name{white-space:nowrap;font-weight:bold}#machines td.msg{min-width:20em}
+#machines th button{font:inherit;font-weight:bold;background:none;border:0;padding:0;
+cursor:pointer;color:inherit}#machines th button:focus{outline:2px solid #1565c0}
+#machines th[aria-sort=ascending] button::after{content:" \25B2"}
+#machines th[aria-sort=descending] button::after{content:" \25BC"}
+tr.more td{border-top:0;padding-top:0}tr.more summary{color:#1565c0;cursor:pointer}
+pre{white-space:pre-wrap;overflow-wrap:anywhere;background:#f5f5f5;padding:4px;margin:2px 0}
+.bar{display:flex;height:28px;border-radius:4px;overflow:hidden}
+.bar div{color:#fff;text-align:center;line-height:28px;white-space:nowrap;overflow:hidden}
+.key span{display:inline-block;width:12px;height:12px;margin:0 4px 0 12px}code{font-size:13px}
+#filter{font:inherit;padding:3px 6px;width:24em}:target{background:#fff8e1})";
+
+// Sorts the machine table by the heading's button (mouse or keyboard),
+// again for the other way, telling the order in aria-sort; filters the
+// machines by any text of their row; opens a machine's detail when a link
+// leads to it.
+const char* kScript = R"((function(){var t=document.getElementById('machines');
+var heads=t.tHead.rows[0].cells;Array.prototype.forEach.call(heads,function(th,col){
+th.querySelector('button').addEventListener('click',function(){
+var up=th.getAttribute('aria-sort')!=='ascending';
+Array.prototype.forEach.call(heads,function(h){h.setAttribute('aria-sort','none');});
+th.setAttribute('aria-sort',up?'ascending':'descending');
+var bodies=Array.prototype.slice.call(t.tBodies);bodies.sort(function(a,b){
+var x=a.rows[0].cells[col].textContent,y=b.rows[0].cells[col].textContent,
+c=(x===''||y===''||isNaN(x)||isNaN(y))?x.localeCompare(y):x-y;return up?c:-c;});
+bodies.forEach(function(b){t.appendChild(b);});});});
+var f=document.getElementById('filter'),n=document.getElementById('shown');
+f.addEventListener('input',function(){var q=f.value.toLowerCase(),k=0;
+Array.prototype.forEach.call(t.tBodies,function(b){
+var on=b.rows[0].textContent.toLowerCase().indexOf(q)>=0;b.hidden=!on;if(on)k++;});
+n.textContent=k+' of '+t.tBodies.length+' machines shown';});
+function open(){var b=location.hash&&document.getElementById(location.hash.slice(1));
+if(b&&b.querySelector){var d=b.querySelector('details');if(d)d.open=true;}}
+window.addEventListener('hashchange',open);open();})();)";
 
 }  // namespace
 
-std::string RenderFleetHtml(const FleetReport& report, const ToUtf8& utf8) {
+std::string FleetHtmlHead(const FleetReport& report, const ToUtf8& utf8) {
   const FleetSummary& summary = *report.summary;
   const std::size_t total = summary.Machines().size();
   const std::string title =
       "zrt-check: " + utf8(report.check->document) + " on the fleet " + report.fleet;
-  std::string out = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" +
-                    Escaped(title) + "</title>\n<style>" + kStyle + "</style></head><body>\n";
+  std::string out =
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+      "<meta name=\"viewport\" content=\"width=device-width\"><title>" +
+      Escaped(title) + "</title>\n<style>" + kStyle + "</style></head><body>\n";
   out += "<h1>" + Escaped(title) + "</h1>\n<p>" +
          std::to_string(summary.Count(OutcomeKind::Success)) + " of " + std::to_string(total) +
-         " machines end in Success. The document has " +
-         std::to_string(report.check->Count(Severity::Error)) + " errors and " +
-         std::to_string(report.check->Count(Severity::Warning)) + " warnings.</p>\n";
+         " machines end in Success with the status delivered. The document has " +
+         std::to_string(report.check->Count(Severity::Error)) + " error(s) and " +
+         std::to_string(report.check->Count(Severity::Warning)) + " warning(s).</p>\n";
 
-  // The bar: Success first, then each kind of trouble, one part per group.
-  out += "<div class=bar>";
+  // The bar: the worst first, one part per group.
   const auto outcomes = summary.Outcomes();
-  const OutcomeKind kinds[] = {OutcomeKind::Success, OutcomeKind::Fail, OutcomeKind::NoStatus,
-                               OutcomeKind::NotRehearsed};
-  for (const OutcomeKind kind : kinds) {
-    for (const FleetSummary::Group& g : outcomes) {
-      if (g.key[0] != OutcomeWord(kind)) continue;
-      const double share = total == 0 ? 0 : 100.0 * g.count / total;
-      out += "<div style=\"width:" + std::to_string(share) + "%;background:" + Colour(g.key[0]) +
-             "\" title=\"" + Escaped(g.key[0] + (g.key[1].empty() ? "" : ": " + g.key[1])) + " (" +
-             std::to_string(g.count) + ")\">" + std::to_string(g.count) + "</div>";
-    }
+  out += "<div class=bar role=img aria-label=\"outcomes\">";
+  for (const FleetSummary::Group& g : outcomes) {
+    const double share = total == 0 ? 0 : 100.0 * static_cast<double>(g.count) / total;
+    out += "<div style=\"width:" + std::to_string(share) +
+           "%;background:" + Colour(OutcomeKindOf(g.key[0])) + "\" title=\"" +
+           Escaped(g.key[0] + (g.key[2].empty() ? "" : ": " + g.key[2])) + " (" +
+           std::to_string(g.count) + ")\">" + std::to_string(g.count) + "</div>";
   }
   out += "</div>\n<p class=key>";
-  for (const OutcomeKind kind : kinds) {
-    out += std::string("<span style=\"background:") + Colour(OutcomeWord(kind)) + "\"></span>" +
-           OutcomeWord(kind) + " " + std::to_string(summary.Count(kind));
+  for (const OutcomeKind kind : kOutcomeKinds) {
+    if (summary.Count(kind) == 0) continue;
+    out += std::string("<span style=\"background:") + Colour(kind) + "\"></span>" +
+           OutcomeHeading(kind) + ": " + std::to_string(summary.Count(kind));
   }
   out += "</p>\n";
 
-  out += GroupTable(summary, outcomes, "Outcomes", [](const FleetSummary::Group& g) {
-    return "<b>" + Escaped(g.key[0]) + "</b>" + (g.key[1].empty() ? "" : " " + Escaped(g.key[1]));
-  });
+  out +=
+      GroupTable(summary, outcomes, "Outcomes, the worst first", [](const FleetSummary::Group& g) {
+        return "<b style=\"color:" + std::string(Colour(OutcomeKindOf(g.key[0]))) + "\">" +
+               Escaped(OutcomeHeading(OutcomeKindOf(g.key[0]))) + "</b> " +
+               Escaped(g.key[2].empty() ? "status " + g.key[1] : g.key[2]) + " <small>(" +
+               Escaped(g.key[1]) + ")</small>";
+      });
   out += GroupTable(summary, summary.Commands(), "Commands run", [](const FleetSummary::Group& g) {
-    return "<code>" + Escaped(g.key[0]) + "</code> (exit " + Escaped(g.key[1]) + ")";
+    return CommandHtml(g.key[0], g.key[1], g.key[2]);
   });
-  out += GroupTable(summary, summary.Changes(), "Changes on the machines",
-                    [](const FleetSummary::Group& g) {
-                      const std::string what = "<code>" + Escaped(g.key[0]) + "</code>: ";
-                      if (g.key[1].empty()) return what + "added " + Escaped(g.key[2]);
-                      if (g.key[2].empty()) return what + "removed " + Escaped(g.key[1]);
-                      return what + Escaped(g.key[1]) + " &rarr; " + Escaped(g.key[2]);
-                    });
+  out += GroupTable(
+      summary, summary.Changes(), "Changes on the machines",
+      [](const FleetSummary::Group& g) { return ChangeHtml(g.key[0], g.key[1], g.key[2]); });
 
   out +=
-      "<h2>Machines</h2>\n<p>Click a heading to sort.</p>\n<table id=machines><thead><tr>"
-      "<th>Machine</th><th>Outcome</th><th>Message</th><th>Commands</th><th>Changes</th>"
-      "</tr></thead><tbody>\n";
-  for (const FleetSummary::Machine& m : summary.Machines()) {
-    out += "<tr><td>" + Escaped(m.name) + "</td><td style=\"color:" + Colour(OutcomeWord(m.kind)) +
-           "\">" + OutcomeWord(m.kind) + "</td><td>" + Escaped(m.message) + "</td><td class=n>" +
-           std::to_string(m.commands) + "</td><td class=n>" + std::to_string(m.changes) +
-           "</td></tr>\n";
+      "<h2>Machines</h2>\n<p><label>Filter: <input type=search id=filter "
+      "placeholder=\"name, outcome, message, version...\"></label> <span id=shown "
+      "aria-live=polite></span></p>\n<table id=machines><thead><tr>";
+  for (const char* heading :
+       {"Machine", "Outcome", "Message", "Windows", "Capabilities", "Commands", "Changes"}) {
+    out += std::string("<th scope=col aria-sort=none><button type=button>") + heading +
+           "</button></th>";
   }
-  out += "</tbody></table>\n<script>" + std::string(kScript) + "</script>\n</body></html>\n";
+  return out + "</tr></thead>\n";
+}
+
+std::string MachineRowHtml(const FleetSummary::Machine& machine, std::size_t index) {
+  const MachineOutcome& m = machine.outcome;
+  std::string capabilities;
+  for (const std::string& c : m.capabilities) {
+    capabilities += (capabilities.empty() ? "" : ", ") + c;
+  }
+  std::string out = "<tbody id=\"m" + std::to_string(index) + "\"><tr><td class=name>" +
+                    Escaped(machine.name) + "</td><td style=\"color:" + Colour(m.kind) + "\">" +
+                    OutcomeWord(m.kind) + "</td><td class=msg>" + Escaped(m.message) + "</td><td>" +
+                    Escaped(m.windows) + "</td><td>" + Escaped(capabilities) + "</td><td class=n>" +
+                    std::to_string(m.commands.size()) + "</td><td class=n>" +
+                    std::to_string(m.changes.size()) + "</td></tr>\n";
+  out += "<tr class=more><td colspan=7><details><summary>Detail of " + Escaped(machine.name) +
+         " (" + Escaped(m.entry) + ", reason " + Escaped(m.reason) + ", status " +
+         Escaped(m.delivery) + ")</summary>\n<b>Commands</b><ol>";
+  for (const RunCommand& c : m.commands) {
+    out += "<li>" + CommandHtml(c.line, c.exitCode, c.trouble) + "</li>";
+  }
+  out += "</ol><b>Changes</b><ul>";
+  for (const Change& c : m.changes) out += "<li>" + ChangeHtml(c.what, c.before, c.after) + "</li>";
+  out += "</ul><b>Status</b><pre>" + Lines(m.status) + "</pre><b>Activity log</b> (" +
+         std::to_string(m.logLines) + " lines" +
+         (m.logLines > m.log.size() ? ", the last " + std::to_string(m.log.size()) + " here" : "") +
+         ")<pre>" + Lines(m.log) + "</pre></details></td></tr></tbody>\n";
   return out;
+}
+
+std::string FleetHtmlEnd() {
+  return "</table>\n<script>" + std::string(kScript) + "</script>\n</body></html>\n";
+}
+
+void WriteFleetHtml(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out) {
+  out(FleetHtmlHead(report, utf8));
+  report.summary->HtmlRows([&out](std::size_t, const std::string& row) { out(row); });
+  out(FleetHtmlEnd());
+}
+
+std::string RenderFleetHtml(const FleetReport& report, const ToUtf8& utf8) {
+  std::string page;
+  WriteFleetHtml(report, utf8, [&page](const std::string& text) { page += text; });
+  return page;
 }
 
 }  // namespace zrt::check

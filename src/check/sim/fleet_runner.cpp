@@ -9,13 +9,10 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <thread>
 
-#include "capture/unpack.h"
 #include "check/sim/rehearsal.h"
 #include "check/sim/scratch_folder.h"
 #include "platform/sim/sim_code_page.h"
@@ -49,12 +46,14 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 // A machine's problem without the folders it was found in, so machines with
 // the same problem share one group.
 std::string Unplaced(std::string message, const fs::path& machine, const fs::path& scratch) {
-  // The copy lies in a folder of its own under `scratch`: .../zrt-check-XXXXXX/machine
+  // The copy, or the bundle unpacked, lies in a folder of its own under
+  // `scratch`: .../zrt-check-XXXXXX/machine or .../machine-bundle
   const std::string root = scratch.string() + "/zrt-check-";
   for (std::size_t at = message.find(root); at != std::string::npos; at = message.find(root)) {
     std::size_t end = message.find("/machine", at + root.size());
     if (end == std::string::npos) break;
     end += std::strlen("/machine");
+    if (message.compare(end, 7, "-bundle") == 0) end += 7;
     if (end < message.size() && message[end] == '/') ++end;
     if (message.compare(end, 2, ": ") == 0) end += 2;  // the copy as the message's subject
     message.erase(at, end - at);
@@ -63,54 +62,66 @@ std::string Unplaced(std::string message, const fs::path& machine, const fs::pat
   return Replaced(message, machine.string(), "the machine folder");
 }
 
-MachineOutcome NotRehearsed(std::string why) {
-  MachineOutcome outcome;
-  outcome.message = std::move(why);
-  return outcome;
-}
-
-// The machine folder a fleet entry stands for: the folder itself, or a
-// capture bundle unpacked into a folder of its own under `scratch`. Throws
-// for a file that is no capture bundle.
-fs::path MachineFolder(const FleetEntry& entry, const fs::path& scratch) {
-  if (entry.kind != FleetEntry::Kind::File) return entry.path;
-  std::ifstream file(entry.path, std::ios::binary);
-  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  if (!file.good() && !file.eof()) throw std::runtime_error("the file cannot be read");
-  if (!capture::IsBundle(text)) {
-    throw std::runtime_error("a file, not a machine folder or a capture bundle");
+// Why an entry cannot be rehearsed, as a reason word.
+std::string ReasonOf(const std::string& why) {
+  if (why.rfind("a file, not a machine folder", 0) == 0) return "not-a-machine";
+  if (why.rfind("cannot be read", 0) == 0 || why.rfind("neither a file", 0) == 0) {
+    return "unreadable";
   }
-  fs::path folder = scratch / ("capture-" + entry.path.filename().string());
-  capture::UnpackBundle(text, folder);
-  return folder;
+  return "damaged";
 }
 
 MachineOutcome RehearseEntry(const FleetEntry& entry, const fs::path& document,
-                             const std::string& scriptId, const fs::path& scratch) {
+                             const std::string& scriptId, const RehearsalOptions& options) {
+  MachineOutcome outcome;
   try {
-    return OutcomeOf(Rehearse(MachineFolder(entry, scratch), document, scriptId, scratch));
+    outcome = OutcomeOf(Rehearse(entry.path, document, scriptId, options));
   } catch (const std::exception& e) {
-    return NotRehearsed(Unplaced(sim::AnsiToUtf8(e.what()), entry.path, scratch));
+    const std::string why = Unplaced(sim::AnsiToUtf8(e.what()), entry.path, options.scratchRoot);
+    outcome = NotRehearsed(ReasonOf(why), why);
   }
+  outcome.entry = entry.kind == FleetEntry::Kind::Folder                                ? "folder"
+                  : outcome.reason == "not-a-machine" || outcome.reason == "unreadable" ? "file"
+                                                                                        : "bundle";
+  return outcome;
 }
 
-Json ToJson(const MachineOutcome& outcome) {
+// The outcome as the child hands it to the parent, and back.
+Json ToJson(const MachineOutcome& o) {
   Json commands = Json::array(), changes = Json::array();
-  for (const RunCommand& c : outcome.commands) commands.push_back({c.line, c.exitCode});
-  for (const Change& c : outcome.changes) changes.push_back({c.what, c.before, c.after});
-  return {{"kind", static_cast<int>(outcome.kind)},
-          {"message", outcome.message},
+  for (const RunCommand& c : o.commands) commands.push_back({c.line, c.exitCode, c.trouble});
+  for (const Change& c : o.changes) changes.push_back({c.what, c.before, c.after});
+  return {{"kind", static_cast<int>(o.kind)},
+          {"reason", o.reason},
+          {"message", o.message},
+          {"delivery", o.delivery},
+          {"entry", o.entry},
           {"commands", std::move(commands)},
-          {"changes", std::move(changes)}};
+          {"changes", std::move(changes)},
+          {"windows", o.windows},
+          {"capabilities", o.capabilities},
+          {"log", o.log},
+          {"log_lines", o.logLines},
+          {"status", o.status}};
 }
 
 MachineOutcome FromJson(const Json& json) {
-  MachineOutcome outcome;
-  outcome.kind = static_cast<OutcomeKind>(json.at("kind").get<int>());
-  outcome.message = json.at("message").get<std::string>();
-  for (const Json& c : json.at("commands")) outcome.commands.push_back({c[0], c[1]});
-  for (const Json& c : json.at("changes")) outcome.changes.push_back({c[0], c[1], c[2]});
-  return outcome;
+  MachineOutcome o;
+  o.kind = static_cast<OutcomeKind>(json.at("kind").get<int>());
+  for (auto [text, name] : {std::pair{&o.reason, "reason"},
+                            {&o.message, "message"},
+                            {&o.delivery, "delivery"},
+                            {&o.entry, "entry"},
+                            {&o.windows, "windows"}}) {
+    *text = json.at(name).get<std::string>();
+  }
+  for (const Json& c : json.at("commands")) o.commands.push_back({c[0], c[1], c[2]});
+  for (const Json& c : json.at("changes")) o.changes.push_back({c[0], c[1], c[2]});
+  o.capabilities = json.at("capabilities").get<std::vector<std::string>>();
+  o.log = json.at("log").get<std::vector<std::string>>();
+  o.logLines = json.at("log_lines").get<std::size_t>();
+  o.status = json.at("status").get<std::vector<std::string>>();
+  return o;
 }
 
 // Blocks SIGCHLD while the fleet runs, so the parent can wait for it with a
@@ -159,18 +170,24 @@ void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& docum
     running.erase(pid);
     const std::string& name = entries[done.index].name;
     MachineOutcome outcome;
+    // The program runs in a child of the rehearsal, which tells how it
+    // ended; the rehearsal itself (the copy, the reading of what changed)
+    // is ended here only when it runs away too.
     if (done.killed) {
-      outcome = NotRehearsed("the rehearsal did not end within " +
-                             std::to_string(options.timeoutSeconds) + " s");
+      outcome =
+          NotRehearsed("time-out", "the rehearsal did not end within " +
+                                       std::to_string(2 * options.rehearsal.timeoutSeconds) + " s");
     } else if (WIFSIGNALED(status)) {
-      outcome = NotRehearsed("the rehearsal died of signal " + std::to_string(WTERMSIG(status)) +
-                             " (" + strsignal(WTERMSIG(status)) + ")");
+      outcome =
+          NotRehearsed("crash", "the rehearsal died of signal " + std::to_string(WTERMSIG(status)) +
+                                    " (" + strsignal(WTERMSIG(status)) + ")");
     } else {
       try {
         outcome = FromJson(sim::ReadJsonFile(resultFile(done.index), Json()));
       } catch (const std::exception&) {
-        outcome = NotRehearsed("the rehearsal of " + name + " ended with exit code " +
-                               std::to_string(WEXITSTATUS(status)) + " and told nothing");
+        outcome =
+            NotRehearsed("crash", "the rehearsal of " + name + " ended with exit code " +
+                                      std::to_string(WEXITSTATUS(status)) + " and told nothing");
       }
     }
     summary.Add(done.index, outcome);
@@ -184,8 +201,8 @@ void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& docum
       const pid_t pid = fork();
       if (pid < 0) {
         if (running.empty()) {
-          summary.Add(index, NotRehearsed(std::string("cannot start a rehearsal: ") +
-                                          std::strerror(errno)));
+          summary.Add(index, NotRehearsed("unreadable", std::string("cannot start a rehearsal: ") +
+                                                            std::strerror(errno)));
           continue;
         }
         --next;  // try again once a rehearsal has ended
@@ -196,10 +213,12 @@ void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& docum
         // running the parent's destructors (its scratch folder is the
         // parent's).
         sigprocmask(SIG_SETMASK, &block.Previous(), nullptr);
+        setpgid(0, 0);  // a group of its own, ended with the program it runs
         int code = 0;
         try {
-          const Json outcome =
-              ToJson(RehearseEntry(entries[index], document, scriptId, scratch.Path()));
+          RehearsalOptions rehearsal = options.rehearsal;
+          rehearsal.scratchRoot = scratch.Path();
+          const Json outcome = ToJson(RehearseEntry(entries[index], document, scriptId, rehearsal));
           sim::WriteJsonFile(resultFile(index), outcome);
         } catch (...) {
           code = 3;
@@ -207,7 +226,9 @@ void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& docum
         std::fflush(nullptr);
         _exit(code);
       }
-      running[pid] = {index, Clock::now() + std::chrono::seconds(options.timeoutSeconds)};
+      setpgid(pid, pid);
+      running[pid] = {index,
+                      Clock::now() + std::chrono::seconds(2 * options.rehearsal.timeoutSeconds)};
     }
 
     bool reaped = false;
@@ -230,7 +251,7 @@ void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& docum
     if (soonest != Clock::time_point::max() && left.count() <= 0) {
       for (auto& [pid, r] : running) {
         if (!r.killed && r.deadline <= Clock::now()) {
-          kill(pid, SIGKILL);
+          kill(-pid, SIGKILL);
           r.killed = true;
         }
       }

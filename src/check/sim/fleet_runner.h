@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "check/sim/fleet.h"
+#include "check/sim/rehearsal.h"
 
 namespace zrt::check {
 
@@ -19,7 +20,9 @@ struct FleetOptions {
   // Rehearsals at once; 0: two per processor, as a rehearsal waits on the
   // file system for about a quarter of its time.
   unsigned jobs = 0;
-  unsigned timeoutSeconds = 60;  // a rehearsal still running then is ended
+  // Each rehearsal's; a rehearsal still going at twice its time-out (the
+  // copy or the reading of what changed ran away) is ended too.
+  RehearsalOptions rehearsal;
 };
 
 // Rehearses the job document `document` with the script id `scriptId`

@@ -2,17 +2,21 @@
 // program's own reader through a simulated machine whose drive C: is the
 // document's folder; with --machine, rehearses the job on a copy of a
 // simulated machine; with --fleet, on every machine of a folder of them.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "check/document_check.h"
 #include "check/render.h"
 #include "check/sim/fleet.h"
+#include "check/sim/fleet_merge.h"
 #include "check/sim/fleet_runner.h"
+#include "check/sim/fleet_shard.h"
 #include "check/sim/rehearsal.h"
 #include "check/sim/scratch_folder.h"
 #include "platform/sim/sim_code_page.h"
@@ -25,11 +29,19 @@ namespace fs = std::filesystem;
 using zrt::check::Report;
 using zrt::check::Severity;
 
+#ifndef ZRT_POST_BOUND_MS
+#define ZRT_POST_BOUND_MS 300000
+#endif
+
+constexpr unsigned long kMostJobs = 256;
+constexpr unsigned long kLongestTimeout = 86400;
+
 int Usage() {
   std::fprintf(stderr,
-               "usage: zrt-check JOB.xml [--machine DIR] [--json]\n"
+               "usage: zrt-check JOB.xml [--machine DIR|BUNDLE] [--json] [--timeout SECONDS]\n"
                "       zrt-check JOB.xml --fleet DIR [--json] [--html FILE] [--jobs N] "
-               "[--timeout SECONDS]\n");
+               "[--timeout SECONDS] [--shard K/N]\n"
+               "       zrt-check --merge RESULT.json... [--json] [--html FILE]\n");
   return 2;
 }
 
@@ -48,39 +60,87 @@ Report Check(const fs::path& document, const std::string& shown) {
                                    zrt::sim::Utf8ToAnsi(shown));
 }
 
-// A whole number from 1 on, or 0 when the text is not one.
-unsigned Count(const char* text) {
+// A whole number from `least` to `most`, or nothing when the text is not one.
+std::optional<unsigned> Number(const char* text, unsigned long least, unsigned long most) {
   char* end = nullptr;
+  errno = 0;
   const unsigned long n = std::strtoul(text, &end, 10);
-  return *text >= '0' && *text <= '9' && *end == '\0' && n > 0 && n < 100000 ? n : 0;
+  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || n < least || n > most) {
+    return std::nullopt;
+  }
+  return static_cast<unsigned>(n);
 }
 
-// Rehearses the checked job on every machine of the fleet and prints the
-// summary; writes the page when asked.
+// Prints the fleet's summary (or JSON) and writes its page into `page`
+// when it is open, each piece as it is made.
+int Tell(const zrt::check::FleetReport& report, bool json, std::ofstream& page, const char* html,
+         const zrt::check::ToUtf8& utf8) {
+  const auto print = [](const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+  };
+  if (json) {
+    zrt::check::WriteFleetJson(report, utf8, print);
+  } else {
+    print(zrt::check::RenderFleetText(report, utf8));
+  }
+  if (page.is_open()) {
+    zrt::check::WriteFleetHtml(report, utf8, [&page](const std::string& text) { page << text; });
+    if (!page.flush()) {
+      std::fprintf(stderr, "zrt-check: cannot write %s\n", html);
+      return 2;
+    }
+  }
+  return report.ExitCode();
+}
+
+// Opens the page first: a page that cannot be written is told before the
+// rehearsals, not after.
+std::ofstream OpenPage(const char* html) {
+  std::ofstream page;
+  if (html != nullptr) {
+    page.open(fs::u8path(html), std::ios::binary);
+    if (!page) {
+      throw zrt::sim::MachineError(std::string("cannot write ") + html + ": " +
+                                   std::strerror(errno));
+    }
+  }
+  return page;
+}
+
+// Rehearses the checked job on every machine of the fleet (or of its part)
+// and tells the summary.
 int Fleet(const Report& report, const char* document, const char* fleet, bool json,
-          const char* html, const zrt::check::FleetOptions& options) {
+          const char* html, const zrt::check::FleetOptions& options,
+          const zrt::check::Shard& shard) {
   const auto utf8 = [](std::string_view ansi) { return zrt::sim::AnsiToUtf8(ansi); };
-  const auto entries = zrt::check::ListFleet(fs::u8path(fleet));
+  std::ofstream page = OpenPage(html);
+  const auto entries = zrt::check::ShardOf(zrt::check::ListFleet(fs::u8path(fleet)), shard);
   std::vector<std::string> names;
   for (const auto& entry : entries) names.push_back(entry.name);
   zrt::check::FleetSummary summary(std::move(names));
+  const zrt::check::ScratchFolder rows;
+  summary.SpoolRows(rows.Path());
   if (report.readable) {
     zrt::check::RehearseFleet(entries, fs::u8path(document), report.scriptId, options, summary);
   } else {
-    const zrt::check::MachineOutcome unread{
-        zrt::check::OutcomeKind::NotRehearsed, "the job document cannot be read", {}, {}};
+    const auto unread = zrt::check::NotRehearsed("document", "the job document cannot be read");
     for (std::size_t i = 0; i < entries.size(); ++i) summary.Add(i, unread);
   }
-  const zrt::check::FleetReport fleetReport{&report, fleet, &summary};
-  if (html != nullptr) {
-    std::ofstream page(fs::u8path(html), std::ios::binary);
-    page << zrt::check::RenderFleetHtml(fleetReport, utf8);
-    if (!page.flush()) throw zrt::sim::MachineError(std::string("cannot write ") + html);
-  }
-  const std::string out = json ? zrt::check::RenderFleetJson(fleetReport, utf8)
-                               : zrt::check::RenderFleetText(fleetReport, utf8);
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  return fleetReport.ExitCode();
+  return Tell({&report, fleet, &summary}, json, page, html, utf8);
+}
+
+// Merges the JSON results of a fleet's parts and tells them as one.
+int Merge(const std::vector<fs::path>& results, bool json, const char* html) {
+  std::ofstream page = OpenPage(html);
+  const zrt::check::ScratchFolder rows;
+  const zrt::check::MergedFleet merged = zrt::check::MergeFleetResults(results, rows.Path());
+  const auto same = [](std::string_view utf8) { return std::string(utf8); };  // already UTF-8
+  return Tell({&merged.check, merged.fleet, merged.summary.get()}, json, page, html, same);
+}
+
+int BadValue(const char* option, const char* value, const char* wanted) {
+  std::fprintf(stderr, "zrt-check: %s %s: %s\n", option, value, wanted);
+  return Usage();
 }
 
 }  // namespace
@@ -91,6 +151,11 @@ int main(int argc, char** argv) {
   const char* fleet = nullptr;
   const char* html = nullptr;
   zrt::check::FleetOptions options;
+  std::optional<zrt::check::Shard> shard;
+  bool merge = false;
+  std::vector<fs::path> results;
+  options.rehearsal.postBoundMs = ZRT_POST_BOUND_MS;
+  bool timeoutGiven = false;
   bool json = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
@@ -101,30 +166,60 @@ int main(int argc, char** argv) {
       fleet = argv[++i];
     } else if (std::strcmp(argv[i], "--html") == 0 && i + 1 < argc) {
       html = argv[++i];
-    } else if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc &&
-               (options.jobs = Count(argv[i + 1])) != 0) {
-      ++i;
-    } else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc &&
-               (options.timeoutSeconds = Count(argv[i + 1])) != 0) {
-      ++i;
+    } else if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc) {
+      const auto jobs = Number(argv[++i], 1, kMostJobs);
+      if (!jobs) return BadValue("--jobs", argv[i], "wants a whole number from 1 to 256");
+      options.jobs = *jobs;
+    } else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
+      const auto seconds = Number(argv[++i], 1, kLongestTimeout);
+      if (!seconds) {
+        return BadValue("--timeout", argv[i], "wants a whole number of seconds from 1 to 86400");
+      }
+      options.rehearsal.timeoutSeconds = *seconds;
+      timeoutGiven = true;
+    } else if (std::strcmp(argv[i], "--shard") == 0 && i + 1 < argc) {
+      shard = zrt::check::ParseShard(argv[++i]);
+      if (!shard) return BadValue("--shard", argv[i], "wants K/N, 1 <= K <= N <= 10000");
+    } else if (std::strcmp(argv[i], "--merge") == 0) {
+      merge = true;
+    } else if (merge && argv[i][0] != '-') {
+      results.push_back(fs::u8path(argv[i]));
     } else if (argv[i][0] == '-' || document != nullptr) {
       return Usage();
     } else {
       document = argv[i];
     }
   }
+  if (merge) {
+    if (document != nullptr || fleet != nullptr || machine != nullptr || results.empty()) {
+      return Usage();
+    }
+    try {
+      return Merge(results, json, html);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "zrt-check: %s\n", e.what());
+      return 2;
+    }
+  }
   if (document == nullptr || (fleet != nullptr && machine != nullptr) ||
-      ((html != nullptr || options.jobs != 0) && fleet == nullptr)) {
+      ((html != nullptr || options.jobs != 0 || shard) && fleet == nullptr) ||
+      (timeoutGiven && fleet == nullptr && machine == nullptr)) {
     return Usage();
   }
 
   try {
     Report report = Check(fs::u8path(document), document);
-    if (fleet != nullptr) return Fleet(report, document, fleet, json, html, options);
+    if (fleet != nullptr)
+      return Fleet(report, document, fleet, json, html, options,
+                   shard.value_or(zrt::check::Shard{}));
     if (machine != nullptr && report.readable) {
-      report.rehearsal =
-          zrt::check::Rehearse(fs::u8path(machine), fs::u8path(document), report.scriptId);
-      if (report.rehearsal->outcome != "1") {
+      report.rehearsal = zrt::check::Rehearse(fs::u8path(machine), fs::u8path(document),
+                                              report.scriptId, options.rehearsal);
+      if (!report.rehearsal->ended.empty()) {
+        report.findings.push_back({Severity::Error, "rehearsal",
+                                   "the program " + report.rehearsal->ended +
+                                       " on this machine: changes may be made, no status"});
+      } else if (report.rehearsal->outcome != "1") {
         report.findings.push_back(
             {Severity::Error, "rehearsal",
              report.rehearsal->outcome == "0"

@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include "app/run_sequence.h"
+#include "check/sim/child_run.h"
+#include "check/sim/machine_copy.h"
 #include "check/sim/scratch_folder.h"
 #include "platform/sim/sim_code_page.h"
 #include "platform/sim/sim_json_file.h"
@@ -49,26 +51,6 @@ std::map<fs::path, std::uintmax_t> DriveFiles(const sim::SimMachine& machine) {
     }
   }
   return files;
-}
-
-// A copy of the machine folder whose drives all lie inside it, so the run
-// cannot reach the original's files.
-void CopyMachine(const fs::path& machine, const fs::path& copy) {
-  if (!fs::is_regular_file(machine / sim::machine_file::kMachine)) {
-    throw sim::MachineError(machine.string() + " has no machine.json");
-  }
-  fs::copy(machine, copy, fs::copy_options::recursive);
-  Json settings = sim::ReadJsonFile(copy / sim::machine_file::kMachine, Json::object());
-  Json* drives =
-      settings.is_object() && settings.contains("drives") ? &settings["drives"] : nullptr;
-  if (drives == nullptr || !drives->is_object()) return;
-  for (auto& [letter, folder] : drives->items()) {
-    if (!folder.is_string() || !fs::u8path(folder.get<std::string>()).is_absolute()) continue;
-    const std::string inside = "drive_" + letter + "_copied";
-    fs::copy(fs::u8path(folder.get<std::string>()), copy / inside, fs::copy_options::recursive);
-    folder = inside;
-  }
-  sim::WriteJsonFile(copy / sim::machine_file::kMachine, settings);
 }
 
 // A value of power.json as the report shows it (ANSI).
@@ -144,6 +126,11 @@ std::vector<Change> PowerChanges(const Json& before, const Json& after, bool nam
   Json rest = before, restAfter = after;
   rest.erase("schemes");
   restAfter.erase("schemes");
+  if (named && rest.value("active_scheme", Json()) == restAfter.value("active_scheme", Json())) {
+    // The same scheme stays active: a rename of it is told with the schemes.
+    rest.erase("active_scheme");
+    restAfter.erase("active_scheme");
+  }
   if (named) {
     const auto schemeName = [](const std::map<std::uint64_t, Json>& schemes, Json& active) {
       if (!active.is_number_unsigned()) return;
@@ -174,13 +161,78 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// What a start failure's error code says, shortly.
+std::string StartTrouble(const Json& error) {
+  const std::uint64_t code = error.is_number_unsigned() ? error.get<std::uint64_t>() : 0;
+  const char* what = code == 2 ? ": not found" : code == 5 ? ": access denied" : "";
+  return "did not start (error " + std::to_string(code) + what + ")";
+}
+
+// The commands the program ran and, where it asked for them, those the
+// machine did not start.
+std::vector<RunCommand> CommandsRun(const sim::SimMachine& machine, std::size_t from,
+                                    std::size_t notStartedFrom) {
+  std::vector<RunCommand> commands;
+  for (const Json& c : JsonLines(machine.File(sim::machine_file::kCommands), from)) {
+    commands.push_back({sim::Utf8ToAnsi(c.value("command_line", "")),
+                        c.value("exit_code", Json()).dump(),
+                        c.value("terminated", false) ? "ended at its time-out" : ""});
+  }
+  std::size_t inserted = 0;
+  for (const Json& c : JsonLines(machine.File(sim::machine_file::kNotStarted), notStartedFrom)) {
+    const std::size_t at = std::min(commands.size(), inserted++ + c.value("started_before", 0u));
+    commands.insert(commands.begin() + static_cast<std::ptrdiff_t>(at),
+                    {sim::Utf8ToAnsi(c.value("command_line", "")), "null",
+                     StartTrouble(c.value("start_error", Json()))});
+  }
+  return commands;
+}
+
+// The machine's Windows version and what its power hardware offers.
+void Describe(const sim::SimMachine& machine, const Json& power, Rehearsal& rehearsal) {
+  const auto& version = machine.Settings().version;
+  rehearsal.windows = std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
+                      std::to_string(version.build);
+  static const std::pair<const char*, const char*> kShown[] = {
+      {"SystemBatteriesPresent", "batteries"},
+      {"LidPresent", "lid"},
+      {"SleepButtonPresent", "sleep button"},
+      {"PowerButtonPresent", "power button"},
+      {"ProcessorThrottle", "throttle"}};
+  const Json* capabilities = sim::Member(power, "capabilities");
+  for (const auto& [member, shown] : kShown) {
+    const Json* value = capabilities == nullptr ? nullptr : sim::Member(*capabilities, member);
+    if (value != nullptr && !Zero(*value)) rehearsal.capabilities.push_back(shown);
+  }
+  for (const char* allowed : {"hibernation_allowed", "standby_allowed"}) {
+    const Json* value = sim::Member(power, allowed);
+    if (value != nullptr && !Zero(*value)) {
+      rehearsal.capabilities.push_back(std::string(allowed).substr(0, std::strlen(allowed) - 8));
+    }
+  }
+}
+
+// How the status left the machine: filed when a fallback file was written,
+// delivered when a post took it; and what the post library did then.
+void TellDelivery(const std::vector<Json>& posts, bool filed, Rehearsal& rehearsal) {
+  if (filed) {
+    rehearsal.delivery = check::Delivery::Filed;
+    const std::string last = posts.empty() ? "" : posts.back().value("outcome", "");
+    rehearsal.postTrouble = posts.empty()        ? "no post library"
+                            : last == "returned" ? "refused"
+                                                 : last;
+  } else if (!posts.empty()) {
+    rehearsal.delivery = check::Delivery::Delivered;
+  }
+}
+
 }  // namespace
 
 Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std::string& scriptId,
-                   const fs::path& scratchRoot) {
-  ScratchFolder scratch(scratchRoot);
+                   const RehearsalOptions& options) {
+  ScratchFolder scratch(options.scratchRoot);
   const fs::path copy = scratch.Path() / "machine";
-  CopyMachine(machine, copy);
+  CopyMachine(MachineFolder(machine, scratch.Path()), copy);
 
   Rehearsal rehearsal;
   rehearsal.machine = sim::Utf8ToAnsi(machine.string());
@@ -190,7 +242,7 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
                        jobPath + "@#@CHECK@#@user@#@now@#@1@#@0@#@1";
 
   Json before;
-  std::size_t commandsBefore = 0, postsBefore = 0;
+  std::size_t commandsBefore = 0, notStartedBefore = 0, postsBefore = 0;
   std::map<fs::path, std::uintmax_t> filesBefore;
   {
     const sim::SimMachine opened(copy);
@@ -200,16 +252,28 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
     fs::copy_file(document, fs::u8path(host), fs::copy_options::overwrite_existing);
     before = sim::ReadJsonFile(opened.File(sim::machine_file::kPower), Json::object());
     commandsBefore = JsonLines(opened.File(sim::machine_file::kCommands)).size();
+    notStartedBefore = JsonLines(opened.File(sim::machine_file::kNotStarted)).size();
     postsBefore = JsonLines(opened.File(sim::machine_file::kPosts)).size();
     filesBefore = DriveFiles(opened);
+    Describe(opened, before, rehearsal);
   }
 
-  {
-    sim::SimPlatform platform(copy, rehearsal.argument);
-    app::RunJob(platform.Platform(), rehearsal.argument.c_str());
-  }
+  // The program runs in a child of its own: a fault or a runaway there ends
+  // the run, not zrt-check, and what it did so far is still told. The copy
+  // is this rehearsal's alone: the machine keeps its state in memory and
+  // writes it back once (and before each post, which may end the child).
+  rehearsal.ended = RunInChild(
+      [&] {
+        sim::SimPlatform platform(copy, rehearsal.argument);
+        platform.Machine().KeepSimulatedTime();
+        platform.Machine().KeepPrivate();
+        app::RunJob(platform.Platform(), rehearsal.argument.c_str(), options.postBoundMs);
+        platform.Machine().Flush();
+      },
+      options.timeoutSeconds);
 
   const sim::SimMachine after(copy);
+  bool filed = false;
   for (const auto& [file, size] : DriveFiles(after)) {
     const auto old = filesBefore.find(file);
     const std::uintmax_t from = old == filesBefore.end() ? 0 : old->second;
@@ -218,18 +282,17 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
     if (file.extension() == ".Log") {
       for (std::string& line : Lines(added)) rehearsal.log.push_back(std::move(line));
     } else if (file.parent_path().filename() == "QTVPostLogs") {
+      filed = filed || file.extension() == ".xml";
       rehearsal.status.push_back(added);
     }
   }
-  for (const Json& post : JsonLines(after.File(sim::machine_file::kPosts), postsBefore)) {
+  const std::vector<Json> posts = JsonLines(after.File(sim::machine_file::kPosts), postsBefore);
+  for (const Json& post : posts) {
     if (post.contains("texts") && post["texts"].size() > 1 && post["texts"][1].is_string()) {
       rehearsal.status.push_back(sim::Utf8ToAnsi(post["texts"][1].get<std::string>()));
     }
   }
-  for (const Json& command : JsonLines(after.File(sim::machine_file::kCommands), commandsBefore)) {
-    rehearsal.commands.push_back({sim::Utf8ToAnsi(command.value("command_line", "")),
-                                  command.value("exit_code", Json()).dump()});
-  }
+  rehearsal.commands = CommandsRun(after, commandsBefore, notStartedBefore);
   const Json powerAfter = sim::ReadJsonFile(after.File(sim::machine_file::kPower), Json::object());
   rehearsal.changes = PowerChanges(before, powerAfter, false);
   rehearsal.namedChanges = PowerChanges(before, powerAfter, true);
@@ -237,6 +300,7 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
     if (status.find("<status>Success</status>") != std::string::npos) rehearsal.outcome = "1";
     if (status.find("<status>Fail</status>") != std::string::npos) rehearsal.outcome = "0";
   }
+  if (!rehearsal.outcome.empty()) TellDelivery(posts, filed, rehearsal);
   return rehearsal;
 }
 

@@ -4,6 +4,7 @@
 // untouched.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -11,14 +12,22 @@
 
 namespace zrt::check {
 
+struct RehearsalOptions {
+  // A run still going after this long (real time) is ended: only a runaway,
+  // since every wait of the program passes on the machine's simulated clock.
+  unsigned timeoutSeconds = 60;
+  std::uint32_t postBoundMs = 300000;  // the program's bound on each post
+  std::filesystem::path scratchRoot = std::filesystem::temp_directory_path();
+};
+
 // Runs the job document `document` (a host file) with the script id
-// `scriptId` (ANSI) on a copy of the machine in `machine`, placed on the
-// copy's drive C: under \Jobs; the copy is made in a folder of its own
-// under `scratchRoot`. Throws sim::MachineError when the folder is not a
-// usable machine.
-Rehearsal Rehearse(
-    const std::filesystem::path& machine, const std::filesystem::path& document,
-    const std::string& scriptId,
-    const std::filesystem::path& scratchRoot = std::filesystem::temp_directory_path());
+// `scriptId` (ANSI) on a copy of the machine in `machine` (a machine folder
+// or a capture bundle), placed on the copy's drive C: under \Jobs; the copy
+// is made in a folder of its own under the scratch root, removed after. The
+// program runs in a child process, so a crash or a runaway ends only the
+// run, and is told in Rehearsal::ended. Throws sim::MachineError when the
+// entry is not a usable machine.
+Rehearsal Rehearse(const std::filesystem::path& machine, const std::filesystem::path& document,
+                   const std::string& scriptId, const RehearsalOptions& options = {});
 
 }  // namespace zrt::check

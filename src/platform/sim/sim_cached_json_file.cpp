@@ -79,6 +79,8 @@ CachedJsonFile::CachedJsonFile(std::filesystem::path file, Json fallback)
     : file_(std::move(file)), fallback_(std::move(fallback)) {}
 
 const Json& CachedJsonFile::Read() {
+  if (inMemory_ && lost_) throw MachineError(file_.string() + ": a change kept in memory was lost");
+  if (kept_ && inMemory_) return content_;
   struct stat status = {};
   const Stamp now = ::stat(file_.c_str(), &status) == 0 ? StampOf(status) : Stamp{};
   if (!(kept_ && settled_ && now == stamp_)) Load();
@@ -119,15 +121,39 @@ void CachedJsonFile::Update(const std::function<void(Json&)>& change) {
   try {
     ++version_;
     change(content_);
-    std::string text = Text();
-    const timespec lookedAt = FileClock();
-    const struct stat written = ReplaceFile(file_, text);
-    bytes_ = std::move(text);
-    Keep(StampOf(written), Settled(written.st_mtim, lookedAt));
+    unwritten_ = true;
+    if (!inMemory_) Write();
   } catch (...) {
-    kept_ = false;
+    Drop();
     throw;
   }
+}
+
+void CachedJsonFile::Flush() {
+  if (!unwritten_) return;
+  try {
+    Write();
+  } catch (...) {
+    Drop();
+    throw;
+  }
+}
+
+void CachedJsonFile::Drop() {
+  // Kept in memory, earlier changes are not on disk: reading the file again
+  // would quietly undo them.
+  lost_ = lost_ || unwritten_;
+  kept_ = false;
+  unwritten_ = false;
+}
+
+void CachedJsonFile::Write() {
+  std::string text = Text();
+  const timespec lookedAt = FileClock();
+  const struct stat written = ReplaceFile(file_, text);
+  bytes_ = std::move(text);
+  Keep(StampOf(written), Settled(written.st_mtim, lookedAt));
+  unwritten_ = false;
 }
 
 std::string CachedJsonFile::Text() {

@@ -26,10 +26,20 @@ class CachedJsonFile {
   // or parsed.
   const Json& Read();
   // Changes the contents and writes them back at once, as WriteJsonFile
-  // does. When `change` or the write throws, the kept contents are dropped.
+  // does (kept in memory: see KeepInMemory). When `change` or the write
+  // throws, the kept contents are dropped; kept in memory, every later call
+  // then throws, as changes not yet written are lost.
   void Update(const std::function<void(Json&)>& change);
   // Changes whenever the contents Read gives change.
   std::uint64_t Version() const { return version_; }
+
+  // For a file no other process uses: from now on, Read trusts the kept
+  // contents without looking at the file, and Update keeps its change in
+  // memory until Flush writes it back.
+  void KeepInMemory() { inMemory_ = true; }
+  // Writes back a change Update kept in memory. Throws MachineError when
+  // the file cannot be written.
+  void Flush();
 
  private:
   // Which file the host has at the path, its size and modification time:
@@ -47,6 +57,9 @@ class CachedJsonFile {
 
   void Load();
   void Keep(Stamp stamp, bool settled);
+  void Write();
+  // Forgets the kept contents after a change or a write that failed.
+  void Drop();
   // The text JsonFileText gives the contents. The entries of the lists at
   // the top of the contents (the power schemes) that are as they were at
   // the last write keep the text they had: a change takes the time of the
@@ -65,6 +78,9 @@ class CachedJsonFile {
   // that any later change gives it a later time: the stamp alone tells a
   // change. Until then every Read compares the bytes.
   bool settled_ = false;
+  bool inMemory_ = false;
+  bool unwritten_ = false;  // the contents hold a change not yet written
+  bool lost_ = false;       // a change kept in memory could not be kept
   // Each such entry as last written, by where its contents live (which
   // stays while the entry moves within its list).
   struct WrittenEntry {

@@ -73,6 +73,30 @@ port::SystemTime HostLocalTime() {
   return time;
 }
 
+port::SystemTime Later(const port::SystemTime& time, std::uint64_t milliseconds) {
+  std::tm fields{};
+  fields.tm_year = time.year - 1900;
+  fields.tm_mon = time.month - 1;
+  fields.tm_mday = time.day;
+  fields.tm_hour = time.hour;
+  fields.tm_min = time.minute;
+  fields.tm_sec = time.second;
+  const std::uint64_t millis = time.milliseconds + milliseconds;
+  const std::time_t seconds = timegm(&fields) + static_cast<std::time_t>(millis / 1000);
+  std::tm later{};
+  gmtime_r(&seconds, &later);
+  port::SystemTime out;
+  out.year = static_cast<std::uint16_t>(later.tm_year + 1900);
+  out.month = static_cast<std::uint16_t>(later.tm_mon + 1);
+  out.day = static_cast<std::uint16_t>(later.tm_mday);
+  out.dayOfWeek = static_cast<std::uint16_t>(later.tm_wday);
+  out.hour = static_cast<std::uint16_t>(later.tm_hour);
+  out.minute = static_cast<std::uint16_t>(later.tm_min);
+  out.second = static_cast<std::uint16_t>(later.tm_sec);
+  out.milliseconds = static_cast<std::uint16_t>(millis % 1000);
+  return out;
+}
+
 std::optional<std::string> FormatTime(const port::SystemTime& time, std::string_view picture) {
   if (picture != kLogTimePicture || time.hour > 23 || time.minute > 59 || time.second > 59 ||
       time.milliseconds > 999) {

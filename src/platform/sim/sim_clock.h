@@ -16,6 +16,9 @@ std::optional<port::SystemTime> ParseLocalTime(std::string_view text);
 // The host's local time now.
 port::SystemTime HostLocalTime();
 
+// `time` moved on by `milliseconds`, across days, months and years.
+port::SystemTime Later(const port::SystemTime& time, std::uint64_t milliseconds);
+
 // The one picture the program passes to GetTimeFormatA (the activity log's
 // times): a 12-hour clock with two-digit fields and "AM" or "PM".
 constexpr std::string_view kLogTimePicture = "hh':'mm':'ss tt";

@@ -196,6 +196,35 @@ SimMachine::SimMachine(std::filesystem::path folder)
   }
 }
 
+SimMachine::~SimMachine() {
+  try {
+    Flush();
+  } catch (const std::exception&) {
+    // Nothing to tell it to: a caller that must know calls Flush itself.
+  }
+}
+
+void SimMachine::KeepPrivate() {
+  if (private_) return;
+  // One more holder than any Lock: held until the machine is closed.
+  if (lockDepth_++ == 0) {
+    while (::flock(lockFile_.get(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  powerFile_.KeepInMemory();
+  private_ = true;
+}
+
+void SimMachine::Flush() {
+  powerFile_.Flush();
+  for (auto record = unwrittenRecords_.begin(); record != unwrittenRecords_.end();) {
+    if (!AppendToFile(File(record->first), record->second)) {
+      throw MachineError("cannot write " + File(record->first).string());
+    }
+    record = unwrittenRecords_.erase(record);
+  }
+}
+
 SimMachine::Lock::Lock(const SimMachine& machine) : machine_(machine) {
   if (machine_.lockDepth_++ > 0) return;
   while (::flock(machine_.lockFile_.get(), LOCK_EX) != 0 && errno == EINTR) {
@@ -250,6 +279,12 @@ void SimMachine::RecordOpen(const std::filesystem::path& host) const {
 }
 
 void SimMachine::AppendRecord(std::string_view name, std::string_view text) const {
+  if (private_) {
+    auto record = unwrittenRecords_.find(name);
+    if (record == unwrittenRecords_.end()) record = unwrittenRecords_.emplace(name, "").first;
+    record->second.append(text);
+    return;
+  }
   const auto lock = LockMachine();
   AppendToFile(File(name), text);
 }

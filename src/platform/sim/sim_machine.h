@@ -62,6 +62,7 @@ constexpr const char* kPosts = "posts.jsonl";
 constexpr const char* kDebugOutput = "debug_output.txt";
 constexpr const char* kSleep = "sleep.json";
 constexpr const char* kCommands = "commands.jsonl";
+constexpr const char* kNotStarted = "commands_not_started.jsonl";
 }  // namespace machine_file
 
 class SimMachine {
@@ -69,6 +70,21 @@ class SimMachine {
   // Opens the machine in `folder`. Throws MachineError when the folder or
   // its machine.json cannot be used.
   explicit SimMachine(std::filesystem::path folder);
+  // Writes back what it keeps in memory (see KeepPrivate); a failure then
+  // goes unheard: call Flush first to hear it.
+  ~SimMachine();
+  SimMachine(const SimMachine&) = delete;
+  SimMachine& operator=(const SimMachine&) = delete;
+
+  // For a folder only this process uses while the machine is open (a
+  // rehearsal's own copy): the machine's lock is taken once and held until
+  // it is closed, and power.json and the appended record files are kept in
+  // memory and written back by Flush, not at every change. Other processes
+  // see them only after a Flush.
+  void KeepPrivate();
+  // Writes back what a private machine keeps in memory. Throws MachineError
+  // when a file cannot be written.
+  void Flush();
 
   const std::filesystem::path& Folder() const { return folder_; }
   std::filesystem::path File(std::string_view name) const { return folder_ / name; }
@@ -89,7 +105,8 @@ class SimMachine {
   void RecordOpen(const std::filesystem::path& host) const;
 
   // Appends `text` to the record file `name` in the machine folder, under
-  // the machine's lock, so records of jobs running at once stay whole.
+  // the machine's lock, so records of jobs running at once stay whole (on
+  // a private machine, at the next Flush).
   void AppendRecord(std::string_view name, std::string_view text) const;
 
   // Held while it lives: the lock every process using this machine folder
@@ -111,6 +128,7 @@ class SimMachine {
 
   // power.json, which the power profile and Powercfg.exe share.
   CachedJsonFile& PowerFile() { return powerFile_; }
+  const CachedJsonFile& PowerFile() const { return powerFile_; }
 
   // The calling thread's last error code, shared by every part of the
   // machine.
@@ -121,6 +139,15 @@ class SimMachine {
   // call and count.
   void RaiseIfDue(const std::string& call);
 
+  // Simulated time: every wait of the program (a post that never returns, a
+  // lock another holds, a pause) passes at once and moves the machine's
+  // clock on by its length, so the program logs and reports what it would
+  // after waiting on a real clock, without the wait. Off: waits are real.
+  void KeepSimulatedTime() { simulatedTime_ = true; }
+  bool SimulatedTime() const { return simulatedTime_; }
+  void PassTime(std::uint64_t milliseconds) { elapsedMs_ += milliseconds; }
+  std::uint64_t ElapsedMs() const { return elapsedMs_; }
+
  private:
   std::filesystem::path folder_;
   MachineSettings settings_;
@@ -130,7 +157,12 @@ class SimMachine {
   UniqueFd lockFile_;
   CachedJsonFile powerFile_;
   mutable int lockDepth_ = 0;
+  bool private_ = false;
+  // Record files' text not yet appended, by name (a private machine).
+  mutable std::map<std::string, std::string, std::less<>> unwrittenRecords_;
   port::ErrorCode lastError_ = 0;
+  bool simulatedTime_ = false;
+  std::uint64_t elapsedMs_ = 0;
   std::map<std::string, std::uint32_t> callCounts_;
 };
 

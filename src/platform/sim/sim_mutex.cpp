@@ -42,6 +42,10 @@ std::uint32_t SimMutex::Wait(SimMachine& machine, std::uint32_t milliseconds) co
       machine.SetLastError(port::err::kInvalidHandle);
       return port::kWaitFailed;
     }
+    if (machine.SimulatedTime() && milliseconds != port::kInfinite) {
+      machine.PassTime(milliseconds);  // the holder keeps it for the whole wait
+      return port::kWaitTimeout;
+    }
     if (milliseconds != port::kInfinite && std::chrono::steady_clock::now() >= deadline) {
       return port::kWaitTimeout;
     }

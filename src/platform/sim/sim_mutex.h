@@ -26,7 +26,8 @@ class SimMutex : public port::KernelHandle {
   static std::unique_ptr<SimMutex> Open(SimMachine& machine, std::string_view name);
 
   // kWaitObject0, kWaitAbandoned, kWaitTimeout (after waiting that long in
-  // real time: the holder is another process) or kWaitFailed.
+  // real time: the holder is another process; at once in simulated time)
+  // or kWaitFailed.
   std::uint32_t Wait(SimMachine& machine, std::uint32_t milliseconds) const;
   // False with error 288 (ERROR_NOT_OWNER) when not held.
   bool Release(SimMachine& machine) const;

@@ -115,10 +115,9 @@ port::CallOutcome SimPostLibrary::WebPostData(const std::array<port::WideText, 7
     return answer.is_object() && BoolMember(answer, what, false, "zCourier.dll");
   };
   const bool raises = says("raises");
-  const char* outcome = says("crashes") ? "crashed"
-                        : says("hangs") ? "hung"
-                        : raises        ? "raised"
-                                        : "returned";
+  const bool crashes = says("crashes");
+  const bool hangs = says("hangs");
+  const char* outcome = crashes ? "crashed" : hangs ? "hung" : raises ? "raised" : "returned";
 
   Json record = Json::object();
   record["library"] = library_->path;
@@ -130,6 +129,16 @@ port::CallOutcome SimPostLibrary::WebPostData(const std::array<port::WideText, 7
   record["outcome"] = outcome;
   machine_.AppendRecord(machine_file::kPosts, record.dump() + "\n");
   counting.reset();
+  // The library may end the process (a fault): what the machine keeps in
+  // memory is on disk before it runs.
+  machine_.Flush();
+
+  if (hangs && !crashes && machine_.SimulatedTime()) {
+    // The whole bound passes on the machine's clock, and the call is
+    // abandoned as on a real one.
+    machine_.PassTime(boundMs);
+    return port::CallOutcome::TimedOut;
+  }
 
   // The library runs on a thread of its own; the caller waits for it at
   // most `boundMs`. The thread shares nothing with the caller but `call`.
@@ -141,8 +150,6 @@ port::CallOutcome SimPostLibrary::WebPostData(const std::array<port::WideText, 7
     port::WebPostResults results;
   };
   auto call = std::make_shared<Call>();
-  const bool crashes = says("crashes");
-  const bool hangs = says("hangs");
   std::thread worker([call, answer, crashes, hangs, raises] {
     if (crashes) {
       // A processor fault inside the library: nothing in the program catches

@@ -14,6 +14,7 @@
 #include "platform/port/power_profile.h"
 #include "platform/sim/sim_json_file.h"
 #include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_powercfg.h"
 
 namespace zrt::sim {
 
@@ -69,6 +70,7 @@ class SimPowerProfile : public port::PowerProfile {
   bool Fail(port::ErrorCode code);
 
   SimMachine& machine_;
+  PowercfgStateCache powercfgStates_;         // the alarms Powercfg.exe keeps
   std::map<std::string, std::size_t> calls_;  // calls made so far, by name
   std::shared_ptr<const std::vector<StoredScheme>> schemes_;
   std::uint64_t schemesVersion_ = 0;  // of the power file schemes_ was taken from

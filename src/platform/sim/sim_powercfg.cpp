@@ -90,7 +90,23 @@ void StoreState(Json& power, const powercfg::State& before, const powercfg::Stat
 
 }  // namespace
 
-PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine) {
+const powercfg::State& PowercfgStateCache::Of(const SimMachine& machine, const Json& power) {
+  const std::uint64_t version = machine.PowerFile().Version();
+  if (version_ != version) {
+    version_.reset();  // until the state is whole
+    state_ = PowercfgState(power);
+    version_ = version;
+  }
+  return state_;
+}
+
+void PowercfgStateCache::Keep(const SimMachine& machine, powercfg::State state) {
+  state_ = std::move(state);
+  version_ = machine.PowerFile().Version();
+}
+
+PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine,
+                            PowercfgStateCache& states) {
   // The tool reads, changes and writes the power state as one step: other
   // jobs on the machine lose none of their changes.
   const auto lock = machine.LockMachine();
@@ -123,13 +139,14 @@ PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine)
     return outcome;
   }
 
-  const powercfg::State before = PowercfgState(power);
+  const powercfg::State& before = states.Of(machine, power);
   powercfg::State after = before;
   outcome.exitCode = static_cast<std::uint32_t>(powercfg::Run(
       split.arguments, after,
       [](const std::string& a, const std::string& b) { return EqualAnsiNoCase(a, b); }));
   if (outcome.exitCode == powercfg::kExitSuccess) {
     UpdatePowerFile(machine, [&](Json& changed) { StoreState(changed, before, after); });
+    states.Keep(machine, std::move(after));
   }
   return outcome;
 }

@@ -22,13 +22,28 @@ struct PowercfgOutcome {
   std::optional<port::ErrorCode> exitCodeError;  // its exit code cannot be read
 };
 
-// Runs `commandLine` (ANSI, program name first) on the machine. Any program
-// but Powercfg.exe (with or without ".exe" and a folder) is not found
-// (error 2). The tool's changes are written into power.json at once.
-PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine);
-
 // The tool's view of the power state in power.json. Throws MachineError for
 // a member of the wrong form.
 powercfg::State PowercfgState(const Json& power);
+
+// PowercfgState of one machine's power.json, worked out again only when the
+// file's contents have changed.
+class PowercfgStateCache {
+ public:
+  // `power` is what LoadPowerFile(machine) gave.
+  const powercfg::State& Of(const SimMachine& machine, const Json& power);
+  // The state the tool left, as it wrote it.
+  void Keep(const SimMachine& machine, powercfg::State state);
+
+ private:
+  std::optional<std::uint64_t> version_;
+  powercfg::State state_;
+};
+
+// Runs `commandLine` (ANSI, program name first) on the machine. Any program
+// but Powercfg.exe (with or without ".exe" and a folder) is not found
+// (error 2). The tool's changes are written into power.json at once.
+PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine,
+                            PowercfgStateCache& states);
 
 }  // namespace zrt::sim

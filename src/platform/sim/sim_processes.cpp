@@ -173,10 +173,17 @@ bool SimProcesses::CreateProcessAsUserA(const port::KernelHandle& token, char* c
   // The tool runs inside this process; how long it took is recorded, so
   // that a measurement can count the child's time apart from the program's.
   const auto begun = std::chrono::steady_clock::now();
-  const PowercfgOutcome outcome = RunPowercfg(machine_, commandLine);
+  const PowercfgOutcome outcome = RunPowercfg(machine_, commandLine, powercfgStates_);
   const auto ran = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - begun);
   if (outcome.startError) {
+    // Told apart from the commands that ran, where in their order it came.
+    machine_.AppendRecord(machine_file::kNotStarted,
+                          Json{{"command_line", AnsiToUtf8(commandLine)},
+                               {"start_error", *outcome.startError},
+                               {"started_before", (nextProcessId_ - kFirstProcessId) / 8}}
+                                  .dump() +
+                              "\n");
     machine_.SetLastError(*outcome.startError);
     return false;
   }
@@ -213,6 +220,7 @@ std::uint32_t SimProcesses::WaitForSingleObject(const port::KernelHandle& proces
   if (milliseconds == port::kInfinite) {
     throw MachineError("the program waits without end for a process that never ends");
   }
+  if (machine_.SimulatedTime()) machine_.PassTime(milliseconds);
   return port::kWaitTimeout;  // at once: the simulated clock does not wait
 }
 

@@ -8,6 +8,7 @@
 
 #include "platform/port/processes.h"
 #include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_powercfg.h"
 
 namespace zrt::sim {
 
@@ -66,7 +67,9 @@ class SimProcesses : public port::Processes {
   std::optional<port::ErrorCode> snapshotError_;
   std::vector<SimProcess> processes_;
   std::optional<std::string> impersonated_;
-  std::uint32_t nextProcessId_ = 3000;
+  static constexpr std::uint32_t kFirstProcessId = 3000;
+  std::uint32_t nextProcessId_ = kFirstProcessId;
+  PowercfgStateCache powercfgStates_;
 };
 
 }  // namespace zrt::sim

@@ -144,7 +144,8 @@ void SimSystem::OutputDebugStringA(const char* text) {
 port::SystemTime SimSystem::GetLocalTime() {
   machine_.RaiseIfDue("GetLocalTime");
   const auto& fixed = machine_.Settings().fixedLocalTime;
-  return fixed ? *fixed : HostLocalTime();
+  const port::SystemTime now = fixed ? *fixed : HostLocalTime();
+  return machine_.ElapsedMs() == 0 ? now : Later(now, machine_.ElapsedMs());
 }
 
 std::string SimSystem::GetTimeFormatA(const port::SystemTime& time, const char* picture) {
@@ -159,7 +160,9 @@ std::string SimSystem::GetTimeFormatA(const port::SystemTime& time, const char* 
 
 void SimSystem::Sleep(std::uint32_t milliseconds) {
   machine_.RaiseIfDue("Sleep");
-  if (machine_.Settings().sleepWaits) {
+  if (machine_.SimulatedTime()) {
+    machine_.PassTime(milliseconds);
+  } else if (machine_.Settings().sleepWaits) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
   // sleep.json: {"total_ms": sum of all sleeps, "calls": [each sleep]}; jobs

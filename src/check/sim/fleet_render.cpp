@@ -1,0 +1,224 @@
+// The fleet summary as text and as JSON.
+#include <algorithm>
+
+#include "check/sim/fleet.h"
+
+namespace zrt::check {
+namespace {
+
+using sim::Json;
+
+// Names the first few machines of a group, counting the rest.
+std::string Named(const FleetSummary& summary, const std::vector<std::size_t>& machines) {
+  constexpr std::size_t kNamed = 3;
+  std::string out;
+  for (std::size_t i = 0; i < machines.size() && i < kNamed; ++i) {
+    out += (i == 0 ? "" : ", ") + summary.Machines()[machines[i]].name;
+  }
+  if (machines.size() > kNamed) out += " and " + std::to_string(machines.size() - kNamed) + " more";
+  return out;
+}
+
+std::string ChangeText(const std::vector<std::string>& key) {
+  const std::string& what = key[0];
+  const std::string& before = key[1];
+  const std::string& after = key[2];
+  if (before.empty()) return what + ": added " + after;
+  if (after.empty()) return what + ": removed " + before;
+  return what + ": " + before + " -> " + after;
+}
+
+// The document's warnings and errors, each with the step it belongs to (0:
+// the document itself).
+struct Noted {
+  int step;
+  const Finding* finding;
+};
+std::vector<Noted> Notable(const Report& report) {
+  std::vector<Noted> noted;
+  for (const Finding& f : report.findings) {
+    if (f.severity != Severity::Info) noted.push_back({0, &f});
+  }
+  for (const StepReport& step : report.steps) {
+    for (const Finding& f : step.findings) {
+      if (f.severity != Severity::Info) noted.push_back({step.number, &f});
+    }
+  }
+  return noted;
+}
+
+const char* SeverityWord(Severity severity) {
+  return severity == Severity::Error ? "error" : severity == Severity::Warning ? "warning" : "info";
+}
+
+Json Machines(const FleetSummary& summary, const std::vector<std::size_t>& machines) {
+  Json names = Json::array();
+  for (std::size_t m : machines) names.push_back(summary.Machines()[m].name);
+  return names;
+}
+
+// "1 error", "2 errors".
+std::string Counted(std::size_t n, const std::string& what) {
+  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+// How a command ended, as the text shows it: "[exit 0]", "[did not start
+// (error 2: not found)]".
+std::string Ended(const std::string& exitCode, const std::string& trouble) {
+  return "[" + (trouble.empty() ? "exit " + exitCode : trouble) + "]";
+}
+
+// A value of the power state as a JSON value; null when there was none.
+Json Value(const std::string& text) {
+  return text.empty() ? Json() : Json::parse(text, nullptr, false);
+}
+
+}  // namespace
+
+std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8) {
+  const FleetSummary& summary = *report.summary;
+  const std::size_t total = summary.Machines().size();
+  std::string out = "Job document " + utf8(report.check->document) + ": " +
+                    Counted(report.check->Count(Severity::Error), "error") + ", " +
+                    Counted(report.check->Count(Severity::Warning), "warning") +
+                    " (zrt-check without --fleet tells them step by step)\n";
+  for (const Noted& n : Notable(*report.check)) {
+    out += std::string("  ") + (n.step == 0 ? "" : "step " + std::to_string(n.step) + ": ") +
+           SeverityWord(n.finding->severity) + ": " + utf8(n.finding->subject) + ": " +
+           utf8(n.finding->text) + "\n";
+  }
+  out += "\nFleet " + report.fleet + ": " + Counted(total, "machine") +
+         ", each rehearsed on a copy (left untouched)\n";
+  out += "\nOutcomes, the worst first:\n";
+  std::string kind;
+  for (const FleetSummary::Group& g : summary.Outcomes()) {
+    if (g.key[0] != kind) {
+      kind = g.key[0];
+      const OutcomeKind k = OutcomeKindOf(kind);
+      out += "  " + std::string(OutcomeHeading(k)) + " (" + Counted(summary.Count(k), "machine") +
+             ")\n";
+    }
+    out += "    " + std::to_string(g.count) + " " +
+           (g.key[2].empty() ? "status " + g.key[1] : g.key[2]) + "\n        " +
+           Named(summary, summary.Members(g)) + "\n";
+  }
+  out += "\nCommands run:\n";
+  if (summary.Commands().empty()) out += "  (none)\n";
+  for (const FleetSummary::Group& g : summary.Commands()) {
+    out += "  " + std::to_string(g.count) + " " + Ended(g.key[1], g.key[2]) + " " + g.key[0] +
+           "\n      " + Named(summary, summary.Members(g)) + "\n";
+  }
+  out += "\nChanges on the machines:\n";
+  if (summary.Changes().empty()) out += "  (none)\n";
+  for (const FleetSummary::Group& g : summary.Changes()) {
+    out += "  " + std::to_string(g.count) + " " + ChangeText(g.key) + "\n      " +
+           Named(summary, summary.Members(g)) + "\n";
+  }
+  const std::size_t success = summary.Count(OutcomeKind::Success);
+  out += "\n" + std::to_string(success) + " of " + Counted(total, "machine") +
+         " end in Success with the status delivered" +
+         (total == 0         ? ": the fleet folder holds no machine"
+          : success == total ? ""
+                             : ": the job would fail or cannot be rehearsed on the others") +
+         "\n";
+  return out;
+}
+
+Json FleetSummaryJson(const FleetReport& report, const ToUtf8& utf8) {
+  const FleetSummary& summary = *report.summary;
+  Json out = Json::object();
+  out["document"] = utf8(report.check->document);
+  out["fleet"] = report.fleet;
+  Json findings = Json::array();
+  for (const Noted& n : Notable(*report.check)) {
+    findings.push_back({{"step", n.step},
+                        {"severity", SeverityWord(n.finding->severity)},
+                        {"subject", utf8(n.finding->subject)},
+                        {"text", utf8(n.finding->text)}});
+  }
+  out["findings"] = std::move(findings);
+  out["machine_count"] = summary.Machines().size();
+  out["success_count"] = summary.Count(OutcomeKind::Success);
+  Json counts = Json::object();
+  for (const OutcomeKind kind : kOutcomeKinds) counts[OutcomeWord(kind)] = summary.Count(kind);
+  out["outcome_counts"] = std::move(counts);
+  Json outcomes = Json::array(), commands = Json::array(), changes = Json::array();
+  for (const FleetSummary::Group& g : summary.Outcomes()) {
+    outcomes.push_back({{"outcome", g.key[0]},
+                        {"reason", g.key[1]},
+                        {"message", g.key[2]},
+                        {"count", g.count},
+                        {"machines", Machines(summary, summary.Members(g))}});
+  }
+  for (const FleetSummary::Group& g : summary.Commands()) {
+    commands.push_back({{"command_line", g.key[0]},
+                        {"exit_code", Value(g.key[1])},
+                        {"trouble", g.key[2]},
+                        {"count", g.count},
+                        {"machines", Machines(summary, summary.Members(g))}});
+  }
+  for (const FleetSummary::Group& g : summary.Changes()) {
+    changes.push_back({{"what", g.key[0]},
+                       {"before", Value(g.key[1])},
+                       {"after", Value(g.key[2])},
+                       {"count", g.count},
+                       {"machines", Machines(summary, summary.Members(g))}});
+  }
+  out["outcomes"] = std::move(outcomes);
+  out["commands"] = std::move(commands);
+  out["changes"] = std::move(changes);
+  out["errors"] = report.check->Count(Severity::Error);
+  out["warnings"] = report.check->Count(Severity::Warning);
+  out["exit_code"] = report.ExitCode();
+  return out;
+}
+
+Json MachineRowJson(const FleetSummary::Machine& machine) {
+  const MachineOutcome& m = machine.outcome;
+  Json commands = Json::array(), changes = Json::array();
+  for (const RunCommand& c : m.commands) {
+    commands.push_back(
+        {{"command_line", c.line}, {"exit_code", Value(c.exitCode)}, {"trouble", c.trouble}});
+  }
+  for (const Change& c : m.changes) {
+    changes.push_back({{"what", c.what}, {"before", Value(c.before)}, {"after", Value(c.after)}});
+  }
+  return {{"machine", machine.name},
+          {"entry", m.entry},
+          {"outcome", OutcomeWord(m.kind)},
+          {"reason", m.reason},
+          {"message", m.message},
+          {"delivery", m.delivery},
+          {"windows", m.windows},
+          {"capabilities", m.capabilities},
+          {"commands", std::move(commands)},
+          {"changes", std::move(changes)},
+          {"log", m.log},
+          {"log_lines", m.logLines},
+          {"status", m.status}};
+}
+
+void WriteFleetJson(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out) {
+  const auto dumped = [](const Json& json, int indent) {
+    return json.dump(indent, ' ', false, Json::error_handler_t::replace);
+  };
+  // The summary's members, then "machines" row by row.
+  std::string summary = dumped(FleetSummaryJson(report, utf8), 2);
+  summary.erase(summary.find_last_of('}'));
+  while (!summary.empty() && (summary.back() == '\n' || summary.back() == ' ')) summary.pop_back();
+  out(summary + ",\n  \"machines\": [");
+  bool any = false;
+  report.summary->JsonRows([&](std::size_t, const std::string& row) {
+    out((any ? ",\n    " : "\n    ") + row);
+    any = true;
+  });
+  out(any ? "\n  ]\n}\n" : "]\n}\n");
+}
+
+std::string RenderFleetJson(const FleetReport& report, const ToUtf8& utf8) {
+  std::string json;
+  WriteFleetJson(report, utf8, [&json](const std::string& text) { json += text; });
+  return json;
+}
+
+}  // namespace zrt::check

@@ -1,0 +1,49 @@
+#include "check/sim/fleet_shard.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace zrt::check {
+namespace {
+
+constexpr std::uint32_t kMostParts = 10000;
+
+// FNV-1a over the name's bytes: the same on every host and in every run.
+std::uint64_t NameHash(const std::string& name) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const char c : name) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ULL;
+  }
+  return hash;
+}
+
+std::optional<std::uint32_t> Number(std::string_view text) {
+  std::uint32_t n = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty()) return {};
+  return n;
+}
+
+}  // namespace
+
+std::optional<Shard> ParseShard(std::string_view text) {
+  const std::size_t slash = text.find('/');
+  if (slash == std::string_view::npos) return {};
+  const auto part = Number(text.substr(0, slash)), parts = Number(text.substr(slash + 1));
+  if (!part || !parts || *part < 1 || *part > *parts || *parts > kMostParts) return {};
+  return Shard{*part, *parts};
+}
+
+bool InShard(const std::string& name, const Shard& shard) {
+  return NameHash(name) % shard.parts == shard.part - 1;
+}
+
+std::vector<FleetEntry> ShardOf(std::vector<FleetEntry> entries, const Shard& shard) {
+  entries.erase(std::remove_if(entries.begin(), entries.end(),
+                               [&](const FleetEntry& e) { return !InShard(e.name, shard); }),
+                entries.end());
+  return entries;
+}
+
+}  // namespace zrt::check
