@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "platform/sim/sim_clock.h"
-
 #include "sim_machine_fixture.h"
 
 namespace zrt::test {

@@ -46,8 +46,9 @@ std::vector<FleetEntry> ListFleet(const fs::path& folder) {
     // An entry whose kind cannot be told (a link loop) is a file: its
     // rehearsal tells why it cannot be read.
     std::error_code unknown;
-    entries.push_back({name, it->path(),
-                       it->is_directory(unknown) ? FleetEntry::Kind::Folder : FleetEntry::Kind::File});
+    entries.push_back(
+        {name, it->path(),
+         it->is_directory(unknown) ? FleetEntry::Kind::Folder : FleetEntry::Kind::File});
   }
   if (error)
     throw sim::MachineError("cannot list the fleet " + folder.string() + ": " + error.message());
@@ -121,7 +122,8 @@ MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
   } else if (rehearsal.outcome == "0") {
     outcome.kind = OutcomeKind::Fail;
     outcome.reason = reason;
-    outcome.message = desc + (filedWhy.empty() ? "" : " (status filed, not delivered: " + filedWhy + ")");
+    outcome.message =
+        desc + (filedWhy.empty() ? "" : " (status filed, not delivered: " + filedWhy + ")");
   } else {
     outcome.kind = filedWhy.empty() ? OutcomeKind::Success : OutcomeKind::Filed;
     outcome.reason = reason;
@@ -207,8 +209,8 @@ void FleetSummary::Add(std::size_t index, const MachineOutcome& outcome) {
   Machine& machine = machines_.at(index);
   machine.outcome = outcome;
   std::vector<std::uint32_t> profile;
-  profile.push_back(Gather(outcomes_, {OutcomeWord(outcome.kind), outcome.reason, outcome.message},
-                           index, 0));
+  profile.push_back(
+      Gather(outcomes_, {OutcomeWord(outcome.kind), outcome.reason, outcome.message}, index, 0));
   for (std::size_t i = 0; i < outcome.commands.size(); ++i) {
     const RunCommand& c = outcome.commands[i];
     profile.push_back(Gather(commands_, {c.line, c.exitCode, c.trouble}, index, i));
@@ -231,9 +233,9 @@ void FleetSummary::Add(std::size_t index, const MachineOutcome& outcome) {
 }
 
 std::size_t FleetSummary::Count(OutcomeKind kind) const {
-  return static_cast<std::size_t>(std::count_if(
-      machines_.begin(), machines_.end(),
-      [kind](const Machine& m) { return m.outcome.kind == kind; }));
+  return static_cast<std::size_t>(
+      std::count_if(machines_.begin(), machines_.end(),
+                    [kind](const Machine& m) { return m.outcome.kind == kind; }));
 }
 
 std::vector<FleetSummary::Group> FleetSummary::Sorted(const Groups& groups, bool byKind) const {
@@ -277,12 +279,15 @@ int FleetReport::ExitCode() const {
   return check->ExitCode();
 }
 
-
 std::string ShownName(const std::string& bytes) {
   std::string out;
   for (std::size_t i = 0; i < bytes.size();) {
     const auto c = static_cast<unsigned char>(bytes[i]);
-    const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    const std::size_t length = c < 0x80         ? 1
+                               : (c >> 5) == 6  ? 2
+                               : (c >> 4) == 14 ? 3
+                               : (c >> 3) == 30 ? 4
+                                                : 0;
     bool whole = length != 0 && i + length <= bytes.size() && !(length == 2 && c < 0xC2);
     for (std::size_t k = 1; whole && k < length; ++k) {
       whole = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;

@@ -41,9 +41,8 @@ enum class OutcomeKind {
   Success,       // Success, delivered
 };
 constexpr OutcomeKind kOutcomeKinds[] = {
-    OutcomeKind::Crashed, OutcomeKind::Hung,         OutcomeKind::NoStatus,
-    OutcomeKind::NoPowercfg, OutcomeKind::Fail,      OutcomeKind::NotRehearsed,
-    OutcomeKind::Filed,   OutcomeKind::Success};
+    OutcomeKind::Crashed, OutcomeKind::Hung,         OutcomeKind::NoStatus, OutcomeKind::NoPowercfg,
+    OutcomeKind::Fail,    OutcomeKind::NotRehearsed, OutcomeKind::Filed,    OutcomeKind::Success};
 
 constexpr std::size_t kLogTail = 40;
 
@@ -88,7 +87,7 @@ class FleetSummary {
     // outcome: kind word, reason, message; command: line, exit code,
     // trouble; change: what, before, after
     std::vector<std::string> key;
-    std::size_t count = 0;         // machines
+    std::size_t count = 0;  // machines
     std::vector<std::uint32_t> profiles;
   };
   struct Machine {

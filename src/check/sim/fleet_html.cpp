@@ -76,8 +76,9 @@ std::string GroupTable(const FleetSummary& summary, const std::vector<FleetSumma
                        const std::function<std::string(const FleetSummary::Group&)>& what) {
   std::string out = "<h2>" + heading + "</h2>\n";
   if (groups.empty()) return out + "<p>(none)</p>\n";
-  out += "<table class=groups><thead><tr><th scope=col>Machines</th><th scope=col>What</th>"
-         "<th scope=col>Which</th></tr></thead><tbody>\n";
+  out +=
+      "<table class=groups><thead><tr><th scope=col>Machines</th><th scope=col>What</th>"
+      "<th scope=col>Which</th></tr></thead><tbody>\n";
   for (const FleetSummary::Group& g : groups) {
     out += "<tr><td class=n>" + std::to_string(g.count) + "</td><td>" + what(g) + "</td><td>" +
            MachineList(summary, summary.Members(g)) + "</td></tr>\n";
@@ -180,20 +181,19 @@ std::string FleetHtmlHead(const FleetReport& report, const ToUtf8& utf8) {
   }
   out += "</p>\n";
 
-  out += GroupTable(summary, outcomes, "Outcomes, the worst first",
-                    [](const FleetSummary::Group& g) {
-                      return "<b style=\"color:" + std::string(Colour(OutcomeKindOf(g.key[0]))) +
-                             "\">" + Escaped(OutcomeHeading(OutcomeKindOf(g.key[0]))) + "</b> " +
-                             Escaped(g.key[2].empty() ? "status " + g.key[1] : g.key[2]) +
-                             " <small>(" + Escaped(g.key[1]) + ")</small>";
-                    });
+  out +=
+      GroupTable(summary, outcomes, "Outcomes, the worst first", [](const FleetSummary::Group& g) {
+        return "<b style=\"color:" + std::string(Colour(OutcomeKindOf(g.key[0]))) + "\">" +
+               Escaped(OutcomeHeading(OutcomeKindOf(g.key[0]))) + "</b> " +
+               Escaped(g.key[2].empty() ? "status " + g.key[1] : g.key[2]) + " <small>(" +
+               Escaped(g.key[1]) + ")</small>";
+      });
   out += GroupTable(summary, summary.Commands(), "Commands run", [](const FleetSummary::Group& g) {
     return CommandHtml(g.key[0], g.key[1], g.key[2]);
   });
-  out += GroupTable(summary, summary.Changes(), "Changes on the machines",
-                    [](const FleetSummary::Group& g) {
-                      return ChangeHtml(g.key[0], g.key[1], g.key[2]);
-                    });
+  out += GroupTable(
+      summary, summary.Changes(), "Changes on the machines",
+      [](const FleetSummary::Group& g) { return ChangeHtml(g.key[0], g.key[1], g.key[2]); });
 
   out +=
       "<h2>Machines</h2>\n<p><label>Filter: <input type=search id=filter "
@@ -217,8 +217,8 @@ std::string MachineRowHtml(const FleetSummary::Machine& machine, std::size_t ind
                     Escaped(machine.name) + "</td><td style=\"color:" + Colour(m.kind) + "\">" +
                     OutcomeWord(m.kind) + "</td><td class=msg>" + Escaped(m.message) +
                     "</td><td class=n>" + Escaped(m.windows) + "</td><td>" + Escaped(capabilities) +
-                    "</td><td class=n>" + std::to_string(m.commands.size()) +
-                    "</td><td class=n>" + std::to_string(m.changes.size()) + "</td></tr>\n";
+                    "</td><td class=n>" + std::to_string(m.commands.size()) + "</td><td class=n>" +
+                    std::to_string(m.changes.size()) + "</td></tr>\n";
   out += "<tr class=more><td colspan=7><details><summary>Detail of " + Escaped(machine.name) +
          " (" + Escaped(m.entry) + ", reason " + Escaped(m.reason) + ", status " +
          Escaped(m.delivery) + ")</summary>\n<b>Commands</b><ol>";

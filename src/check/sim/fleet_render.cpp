@@ -183,12 +183,18 @@ Json MachineRowJson(const FleetSummary::Machine& machine) {
   for (const Change& c : m.changes) {
     changes.push_back({{"what", c.what}, {"before", Value(c.before)}, {"after", Value(c.after)}});
   }
-  return {{"machine", machine.name},   {"entry", m.entry},
-          {"outcome", OutcomeWord(m.kind)}, {"reason", m.reason},
-          {"message", m.message},      {"delivery", m.delivery},
-          {"windows", m.windows},      {"capabilities", m.capabilities},
-          {"commands", std::move(commands)}, {"changes", std::move(changes)},
-          {"log", m.log},              {"log_lines", m.logLines},
+  return {{"machine", machine.name},
+          {"entry", m.entry},
+          {"outcome", OutcomeWord(m.kind)},
+          {"reason", m.reason},
+          {"message", m.message},
+          {"delivery", m.delivery},
+          {"windows", m.windows},
+          {"capabilities", m.capabilities},
+          {"commands", std::move(commands)},
+          {"changes", std::move(changes)},
+          {"log", m.log},
+          {"log_lines", m.logLines},
           {"status", m.status}};
 }
 

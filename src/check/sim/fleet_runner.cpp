@@ -80,10 +80,9 @@ MachineOutcome RehearseEntry(const FleetEntry& entry, const fs::path& document,
     const std::string why = Unplaced(sim::AnsiToUtf8(e.what()), entry.path, options.scratchRoot);
     outcome = NotRehearsed(ReasonOf(why), why);
   }
-  outcome.entry = entry.kind == FleetEntry::Kind::Folder ? "folder"
-                  : outcome.reason == "not-a-machine" || outcome.reason == "unreadable"
-                      ? "file"
-                      : "bundle";
+  outcome.entry = entry.kind == FleetEntry::Kind::Folder                                ? "folder"
+                  : outcome.reason == "not-a-machine" || outcome.reason == "unreadable" ? "file"
+                                                                                        : "bundle";
   return outcome;
 }
 
@@ -92,18 +91,27 @@ Json ToJson(const MachineOutcome& o) {
   Json commands = Json::array(), changes = Json::array();
   for (const RunCommand& c : o.commands) commands.push_back({c.line, c.exitCode, c.trouble});
   for (const Change& c : o.changes) changes.push_back({c.what, c.before, c.after});
-  return {{"kind", static_cast<int>(o.kind)}, {"reason", o.reason}, {"message", o.message},
-          {"delivery", o.delivery}, {"entry", o.entry}, {"commands", std::move(commands)},
-          {"changes", std::move(changes)}, {"windows", o.windows},
-          {"capabilities", o.capabilities}, {"log", o.log}, {"log_lines", o.logLines},
+  return {{"kind", static_cast<int>(o.kind)},
+          {"reason", o.reason},
+          {"message", o.message},
+          {"delivery", o.delivery},
+          {"entry", o.entry},
+          {"commands", std::move(commands)},
+          {"changes", std::move(changes)},
+          {"windows", o.windows},
+          {"capabilities", o.capabilities},
+          {"log", o.log},
+          {"log_lines", o.logLines},
           {"status", o.status}};
 }
 
 MachineOutcome FromJson(const Json& json) {
   MachineOutcome o;
   o.kind = static_cast<OutcomeKind>(json.at("kind").get<int>());
-  for (auto [text, name] : {std::pair{&o.reason, "reason"}, {&o.message, "message"},
-                            {&o.delivery, "delivery"}, {&o.entry, "entry"},
+  for (auto [text, name] : {std::pair{&o.reason, "reason"},
+                            {&o.message, "message"},
+                            {&o.delivery, "delivery"},
+                            {&o.entry, "entry"},
                             {&o.windows, "windows"}}) {
     *text = json.at(name).get<std::string>();
   }
@@ -166,19 +174,20 @@ void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& docum
     // ended; the rehearsal itself (the copy, the reading of what changed)
     // is ended here only when it runs away too.
     if (done.killed) {
-      outcome = NotRehearsed("time-out", "the rehearsal did not end within " +
-                                             std::to_string(2 * options.rehearsal.timeoutSeconds) + " s");
+      outcome =
+          NotRehearsed("time-out", "the rehearsal did not end within " +
+                                       std::to_string(2 * options.rehearsal.timeoutSeconds) + " s");
     } else if (WIFSIGNALED(status)) {
-      outcome = NotRehearsed("crash", "the rehearsal died of signal " +
-                                          std::to_string(WTERMSIG(status)) + " (" +
-                                          strsignal(WTERMSIG(status)) + ")");
+      outcome =
+          NotRehearsed("crash", "the rehearsal died of signal " + std::to_string(WTERMSIG(status)) +
+                                    " (" + strsignal(WTERMSIG(status)) + ")");
     } else {
       try {
         outcome = FromJson(sim::ReadJsonFile(resultFile(done.index), Json()));
       } catch (const std::exception&) {
-        outcome = NotRehearsed("crash", "the rehearsal of " + name + " ended with exit code " +
-                                            std::to_string(WEXITSTATUS(status)) +
-                                            " and told nothing");
+        outcome =
+            NotRehearsed("crash", "the rehearsal of " + name + " ended with exit code " +
+                                      std::to_string(WEXITSTATUS(status)) + " and told nothing");
       }
     }
     summary.Add(done.index, outcome);
@@ -218,7 +227,8 @@ void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& docum
         _exit(code);
       }
       setpgid(pid, pid);
-      running[pid] = {index, Clock::now() + std::chrono::seconds(2 * options.rehearsal.timeoutSeconds)};
+      running[pid] = {index,
+                      Clock::now() + std::chrono::seconds(2 * options.rehearsal.timeoutSeconds)};
     }
 
     bool reaped = false;

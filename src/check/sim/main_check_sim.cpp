@@ -89,8 +89,7 @@ int Fleet(const Report& report, const char* document, const char* fleet, bool js
   if (report.readable) {
     zrt::check::RehearseFleet(entries, fs::u8path(document), report.scriptId, options, summary);
   } else {
-    const auto unread =
-        zrt::check::NotRehearsed("document", "the job document cannot be read");
+    const auto unread = zrt::check::NotRehearsed("document", "the job document cannot be read");
     for (std::size_t i = 0; i < entries.size(); ++i) summary.Add(i, unread);
   }
   const zrt::check::FleetReport fleetReport{&report, fleet, &summary};

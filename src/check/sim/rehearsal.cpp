@@ -161,7 +161,6 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-
 // What a start failure's error code says, shortly.
 std::string StartTrouble(const Json& error) {
   const std::uint64_t code = error.is_number_unsigned() ? error.get<std::uint64_t>() : 0;
@@ -195,8 +194,10 @@ void Describe(const sim::SimMachine& machine, const Json& power, Rehearsal& rehe
   rehearsal.windows = std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
                       std::to_string(version.build);
   static const std::pair<const char*, const char*> kShown[] = {
-      {"SystemBatteriesPresent", "batteries"}, {"LidPresent", "lid"},
-      {"SleepButtonPresent", "sleep button"},  {"PowerButtonPresent", "power button"},
+      {"SystemBatteriesPresent", "batteries"},
+      {"LidPresent", "lid"},
+      {"SleepButtonPresent", "sleep button"},
+      {"PowerButtonPresent", "power button"},
       {"ProcessorThrottle", "throttle"}};
   const Json* capabilities = sim::Member(power, "capabilities");
   for (const auto& [member, shown] : kShown) {
