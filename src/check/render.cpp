@@ -56,7 +56,8 @@ void RehearsalText(const Rehearsal& r, Text& text) {
   text.Line("  ", "commands run:");
   if (r.commands.empty()) text.Line("    ", "(none)");
   for (const RunCommand& command : r.commands) {
-    text.Line("    ", "[" + (command.trouble.empty() ? "exit " + command.exitCode : command.trouble) +
+    text.Line("    ", "[" +
+                          (command.trouble.empty() ? "exit " + command.exitCode : command.trouble) +
                           "] " + command.line);
   }
   text.Line("  ", "changes on the machine:");

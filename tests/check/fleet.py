@@ -185,6 +185,19 @@ def main():
         if any(m.endswith("\n") for g in outcomes for m in [g["message"]]):
             problems.append("a message ends in a line end")
 
+        # A modification that respells the active scheme's name changes no
+        # active scheme.
+        renamed = work / "renamed"
+        shutil.copytree(REPO / "examples" / "machines" / "xp-laptop", renamed / "fleet" / "xp")
+        power = json.loads((renamed / "fleet" / "xp" / "power.json").read_text())
+        write_json(renamed / "fleet" / "xp" / "power.json", {**power, "active_scheme": 6})
+        job = (REPO / "examples" / "jobs" / "modify-night-shift.xml").read_text()
+        (renamed / JOB.name).write_text(job.replace("Night Shift", "night shift"))
+        code, out, _ = run(args.program, renamed, "--json")
+        whats = [g["what"] for g in json.loads(out)["changes"]]
+        if "active_scheme" in whats or 'schemes["Night Shift"].name' not in whats:
+            problems.append(f"respelled active scheme: {whats}")
+
         # --machine on the machine that crashes: told, in a child, and the
         # scratch folder goes.
         tmp = work / "tmp"

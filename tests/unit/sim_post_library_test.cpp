@@ -107,5 +107,14 @@ TEST_F(SimPostLibraryTest, LibraryWithoutAnswersAcceptsEveryPost) {
   EXPECT_EQ(results.error.kind, port::VariantResult::Kind::Empty);
 }
 
+TEST_F(SimPostLibraryTest, HangingLibraryOnSimulatedTimeTimesOutAtOnceAfterTheWholeBound) {
+  Loaded(R"({"answers": [{"hangs": true}]})");
+  sim_->Machine().KeepSimulatedTime();
+  port::WebPostResults results;
+  EXPECT_EQ(Call(results), port::CallOutcome::TimedOut);
+  EXPECT_EQ(sim_->Machine().ElapsedMs(), 60000u);
+  EXPECT_EQ(Records().back()["outcome"], "hung");
+}
+
 }  // namespace
 }  // namespace zrt::test

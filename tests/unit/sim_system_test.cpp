@@ -3,8 +3,10 @@
 // Sleep.
 #include <chrono>
 #include <string>
+#include <tuple>
 #include <utility>
 
+#include "platform/sim/sim_clock.h"
 #include "sim_machine_fixture.h"
 
 namespace zrt::test {
@@ -106,6 +108,22 @@ TEST_F(SimSystemTest, SleepIsRecordedWithoutWaitingAndDebuggerOutputAppendedAsUt
   System().OutputDebugStringA("Caf\xE9\n");
   System().OutputDebugStringA("two\n");
   EXPECT_EQ(Read("debug_output.txt"), "Caf\xC3\xA9\ntwo\n");
+}
+
+TEST_F(SimSystemTest, SimulatedTimePassesEveryWaitAtOnceAndTheDateRollsOver) {
+  sim_->Machine().KeepSimulatedTime();
+  const auto start = std::chrono::steady_clock::now();
+  System().Sleep(300000);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(sim_->Machine().ElapsedMs(), 300000u);
+  EXPECT_EQ(System().GetLocalTime().minute, 5) << "a fixed clock stands still";
+
+  const port::SystemTime late = *sim::ParseLocalTime("2028-02-28 23:59:59.900");
+  const port::SystemTime later = sim::Later(late, 86400000 + 200);  // a day and 200 ms
+  EXPECT_EQ(std::make_tuple(later.year, later.month, later.day, later.hour, later.milliseconds),
+            std::make_tuple(2028, 3, 1, 0, 100))
+      << "2028 is a leap year";
+  EXPECT_EQ(later.dayOfWeek, 3) << "1 March 2028 is a Wednesday";
 }
 
 }  // namespace

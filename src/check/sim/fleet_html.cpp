@@ -109,7 +109,7 @@ std::string Lines(const std::vector<std::string>& lines) {
 const char* kStyle = R"(body{font:14px/1.4 sans-serif;margin:1.5em;color:#212121;max-width:1600px}
 table{border-collapse:collapse;margin:.5em 0 1.5em;width:100%}
 td,th{border:1px solid #bdbdbd;padding:3px 8px;text-align:left;vertical-align:top;
-overflow-wrap:anywhere}th{background:#eee}td.n{text-align:right;white-space:nowrap}
+overflow-wrap:anywhere}th{background:#eee;overflow-wrap:normal;white-space:nowrap}td.n{text-align:right;white-space:nowrap}
 table.groups td:first-child{width:5em}table.groups td:last-child{width:30%}
 #machines td.name{white-space:nowrap;font-weight:bold}#machines td.msg{min-width:20em}
 #machines th button{font:inherit;font-weight:bold;background:none;border:0;padding:0;
@@ -215,9 +215,9 @@ std::string MachineRowHtml(const FleetSummary::Machine& machine, std::size_t ind
   }
   std::string out = "<tbody id=\"m" + std::to_string(index) + "\"><tr><td class=name>" +
                     Escaped(machine.name) + "</td><td style=\"color:" + Colour(m.kind) + "\">" +
-                    OutcomeWord(m.kind) + "</td><td class=msg>" + Escaped(m.message) + "</td><td>" +
-                    Escaped(m.windows) + "</td><td>" + Escaped(capabilities) + "</td><td class=n>" +
-                    std::to_string(m.commands.size()) + "</td><td class=n>" +
+                    OutcomeWord(m.kind) + "</td><td class=msg>" + Escaped(m.message) +
+                    "</td><td class=n>" + Escaped(m.windows) + "</td><td>" + Escaped(capabilities) +
+                    "</td><td class=n>" + std::to_string(m.commands.size()) + "</td><td class=n>" +
                     std::to_string(m.changes.size()) + "</td></tr>\n";
   out += "<tr class=more><td colspan=7><details><summary>Detail of " + Escaped(machine.name) +
          " (" + Escaped(m.entry) + ", reason " + Escaped(m.reason) + ", status " +

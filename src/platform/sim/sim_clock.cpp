@@ -16,6 +16,19 @@ std::uint16_t DayOfWeek(int year, int month, int day) {
       (year + year / 4 - year / 100 + year / 400 + offsets[month - 1] + day) % 7);
 }
 
+port::SystemTime FromTm(const std::tm& fields, long long milliseconds) {
+  port::SystemTime time;
+  time.year = static_cast<std::uint16_t>(fields.tm_year + 1900);
+  time.month = static_cast<std::uint16_t>(fields.tm_mon + 1);
+  time.day = static_cast<std::uint16_t>(fields.tm_mday);
+  time.dayOfWeek = static_cast<std::uint16_t>(fields.tm_wday);
+  time.hour = static_cast<std::uint16_t>(fields.tm_hour);
+  time.minute = static_cast<std::uint16_t>(fields.tm_min);
+  time.second = static_cast<std::uint16_t>(fields.tm_sec);
+  time.milliseconds = static_cast<std::uint16_t>(milliseconds);
+  return time;
+}
+
 }  // namespace
 
 std::optional<port::SystemTime> ParseLocalTime(std::string_view text) {
@@ -60,17 +73,7 @@ port::SystemTime HostLocalTime() {
   const std::time_t seconds = system_clock::to_time_t(now);
   std::tm local{};
   localtime_r(&seconds, &local);
-  port::SystemTime time;
-  time.year = static_cast<std::uint16_t>(local.tm_year + 1900);
-  time.month = static_cast<std::uint16_t>(local.tm_mon + 1);
-  time.day = static_cast<std::uint16_t>(local.tm_mday);
-  time.dayOfWeek = static_cast<std::uint16_t>(local.tm_wday);
-  time.hour = static_cast<std::uint16_t>(local.tm_hour);
-  time.minute = static_cast<std::uint16_t>(local.tm_min);
-  time.second = static_cast<std::uint16_t>(local.tm_sec);
-  time.milliseconds = static_cast<std::uint16_t>(
-      duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
-  return time;
+  return FromTm(local, duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
 }
 
 port::SystemTime Later(const port::SystemTime& time, std::uint64_t milliseconds) {
@@ -85,16 +88,7 @@ port::SystemTime Later(const port::SystemTime& time, std::uint64_t milliseconds)
   const std::time_t seconds = timegm(&fields) + static_cast<std::time_t>(millis / 1000);
   std::tm later{};
   gmtime_r(&seconds, &later);
-  port::SystemTime out;
-  out.year = static_cast<std::uint16_t>(later.tm_year + 1900);
-  out.month = static_cast<std::uint16_t>(later.tm_mon + 1);
-  out.day = static_cast<std::uint16_t>(later.tm_mday);
-  out.dayOfWeek = static_cast<std::uint16_t>(later.tm_wday);
-  out.hour = static_cast<std::uint16_t>(later.tm_hour);
-  out.minute = static_cast<std::uint16_t>(later.tm_min);
-  out.second = static_cast<std::uint16_t>(later.tm_sec);
-  out.milliseconds = static_cast<std::uint16_t>(millis % 1000);
-  return out;
+  return FromTm(later, static_cast<long long>(millis % 1000));
 }
 
 std::optional<std::string> FormatTime(const port::SystemTime& time, std::string_view picture) {

@@ -23,7 +23,9 @@ std::vector<StoredScheme> ReadSchemes(const Json& power) {
   if (!list->is_array()) throw MachineError(kWhere + ": \"schemes\" must be a list");
   schemes.reserve(list->size());
   std::set<std::uint32_t> seen;
+  std::size_t position = 0;
   for (const Json& entry : *list) {
+    ++position;
     // The messages start at the member; the scheme's text is put before
     // them only when one is thrown.
     try {
@@ -35,7 +37,11 @@ std::vector<StoredScheme> ReadSchemes(const Json& power) {
       scheme.description = Utf8ToUtf16(StringMember(entry, "description", "", ""));
       schemes.push_back(std::move(scheme));
     } catch (const MachineError& e) {
-      throw MachineError(kWhere + ": scheme " + entry.dump() + e.what());
+      // The scheme told by its place and name, not by its whole text.
+      const Json* name = entry.is_object() ? Member(entry, "name") : nullptr;
+      throw MachineError(kWhere + ": scheme " + std::to_string(position) + " of the list" +
+                         (name != nullptr && name->is_string() ? " (" + name->dump() + ")" : "") +
+                         e.what());
     }
   }
   return schemes;

@@ -144,8 +144,9 @@ void SimSystem::OutputDebugStringA(const char* text) {
 port::SystemTime SimSystem::GetLocalTime() {
   machine_.RaiseIfDue("GetLocalTime");
   const auto& fixed = machine_.Settings().fixedLocalTime;
-  const port::SystemTime now = fixed ? *fixed : HostLocalTime();
-  return machine_.ElapsedMs() == 0 ? now : Later(now, machine_.ElapsedMs());
+  // A fixed clock stands still, however long the program waits.
+  if (fixed) return *fixed;
+  return machine_.ElapsedMs() == 0 ? HostLocalTime() : Later(HostLocalTime(), machine_.ElapsedMs());
 }
 
 std::string SimSystem::GetTimeFormatA(const port::SystemTime& time, const char* picture) {
