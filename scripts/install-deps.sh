@@ -10,6 +10,8 @@ packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libpugixml-dev nlohman
 if [ "$what" = all ]; then packages+=(clang clang-tidy libclang-rt-14-dev time strace); fi
 if [ "$what" = all ]; then
   packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine32:i386 wine64)
+  # Locales for Wine: its ANSI code page follows LC_ALL (ru_RU.UTF-8, ja_JP.UTF-8 ...).
+  packages+=(locales-all)
 fi
 
 sudo=""

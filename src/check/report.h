@@ -3,6 +3,7 @@
 // of the platform the check ran on.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,6 +63,7 @@ struct Rehearsal {
   // active scheme too), as a fleet of machines groups them; UTF-8.
   std::vector<Change> namedChanges;
   std::string outcome;  // "1", "0" or empty when no status was reported
+  std::uint32_t codePage = 1252;  // the machine's ANSI code page, its texts' code page
 };
 
 struct Report {

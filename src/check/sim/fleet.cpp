@@ -103,7 +103,8 @@ std::vector<FleetEntry> ListFleet(const fs::path& folder) {
 }
 
 MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
-  const auto utf8 = [](const std::string& ansi) { return sim::AnsiToUtf8(ansi); };
+  const sim::AnsiCodePage ansi(rehearsal.codePage);
+  const auto utf8 = [&](const std::string& text) { return ansi.ToUtf8(text); };
   MachineOutcome outcome;
   if (rehearsal.outcome == "1") {
     outcome.kind = OutcomeKind::Success;

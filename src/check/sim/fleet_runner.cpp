@@ -90,7 +90,7 @@ MachineOutcome RehearseEntry(const FleetEntry& entry, const fs::path& document,
   try {
     return OutcomeOf(Rehearse(MachineFolder(entry, scratch), document, scriptId, scratch));
   } catch (const std::exception& e) {
-    return NotRehearsed(Unplaced(sim::AnsiToUtf8(e.what()), entry.path, scratch));
+    return NotRehearsed(Unplaced(sim::Windows1252().ToUtf8(e.what()), entry.path, scratch));
   }
 }
 

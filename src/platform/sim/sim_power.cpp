@@ -177,7 +177,7 @@ bool SimPowerProfile::GetCurrentPowerPolicies(port::GLOBAL_POWER_POLICY& global,
   if (active == nullptr) return Fail(port::err::kFileNotFound);
   global = ReadGlobalPolicy(Member(power, "global_policy"), kWhere + ": global_policy");
   // The alarms and flags Powercfg.exe sets, where Windows XP keeps them.
-  powercfg::AlarmsToPolicy(PowercfgState(power), global.user);
+  powercfg::AlarmsToPolicy(PowercfgState(power, machine_.Ansi()), global.user);
   policy = ReadPowerPolicy(Member(*active, "policy"), kWhere + ": scheme policy");
   return true;
 }

@@ -29,6 +29,6 @@ PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine)
 
 // The tool's view of the power state in power.json. Throws MachineError for
 // a member of the wrong form.
-powercfg::State PowercfgState(const Json& power);
+powercfg::State PowercfgState(const Json& power, const AnsiCodePage& ansi);
 
 }  // namespace zrt::sim
