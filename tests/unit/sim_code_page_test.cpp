@@ -1,11 +1,12 @@
 // The simulated machine's ANSI code pages: conversions both ways, case
 // folding, lead bytes (checked against iconv) and a machine's own code page.
+#include "platform/sim/sim_code_page.h"
+
 #include <iconv.h>
 
 #include <cerrno>
 #include <string>
 
-#include "platform/sim/sim_code_page.h"
 #include "sim_machine_fixture.h"
 
 namespace zrt::test {
@@ -15,9 +16,9 @@ using sim::AnsiCodePage;
 
 struct Sample {
   std::uint32_t codePage;
-  std::string bytes;     // a text in the code page
-  std::u16string wide;   // ... as Windows reads it
-  std::string upper;     // the same letters in upper case, for lstrcmpiA
+  std::string bytes;    // a text in the code page
+  std::u16string wide;  // ... as Windows reads it
+  std::string upper;    // the same letters in upper case, for lstrcmpiA
 };
 
 const Sample kSamples[] = {
@@ -27,7 +28,12 @@ const Sample kSamples[] = {
     {936, "\xB1\xED\\", u"\u8868\\", "\xB1\xED\\"},
     {949, "\xB0\xA1", u"\uAC00", "\xB0\xA1"},
     {950, "\xAA\xED", u"\u8868", "\xAA\xED"},
-    {1250, "\xA3\xF3" "d\x9F", u"\u0141\u00F3d\u017A", "\xA3\xD3" "D\x8F"},
+    {1250,
+     "\xA3\xF3"
+     "d\x9F",
+     u"\u0141\u00F3d\u017A",
+     "\xA3\xD3"
+     "D\x8F"},
     {1251, "\xEF\xF0\xE8\xE2\xE5\xF2", u"\u043F\u0440\u0438\u0432\u0435\u0442",
      "\xCF\xD0\xC8\xC2\xC5\xD2"},
     {1252, "\xE9\x80\x81\x9A", u"\u00E9\u20AC\u0081\u0161", "\xC9\x80\x81\x8A"},
@@ -36,7 +42,12 @@ const Sample kSamples[] = {
     {1255, "\xE0", u"\u05D0", "\xE0"},
     {1256, "\xC7", u"\u0627", "\xC7"},
     {1257, "\xE0", u"\u0105", "\xC0"},
-    {1258, "\xE3" "a\xEC", u"\u0103a\u0301", "\xC3" "A\xEC"},  // accents stay apart
+    {1258,
+     "\xE3"
+     "a\xEC",
+     u"\u0103a\u0301",
+     "\xC3"
+     "A\xEC"},  // accents stay apart
 };
 
 TEST(SimCodePageTest, ConvertsBothWaysAndFoldsCaseAsWindows) {
@@ -68,7 +79,11 @@ TEST(SimCodePageTest, DoubleByteCharactersCompareWhole) {
   const AnsiCodePage japanese(932);
   // ア and ャ differ in a trail byte that is an ASCII letter's.
   EXPECT_FALSE(japanese.EqualNoCase("\x83\x41", "\x83\x61"));
-  EXPECT_TRUE(japanese.EqualNoCase("\x97\x5C\x92\xE8\x95\x5C" "a", "\x97\x5C\x92\xE8\x95\x5C" "A"));
+  EXPECT_TRUE(
+      japanese.EqualNoCase("\x97\x5C\x92\xE8\x95\x5C"
+                           "a",
+                           "\x97\x5C\x92\xE8\x95\x5C"
+                           "A"));
 }
 
 // A byte is a lead byte exactly when iconv finds it alone an incomplete
@@ -90,8 +105,9 @@ TEST(SimCodePageTest, LeadBytesAreThoseIconvFindsIncomplete) {
       char *inPtr = &in, *outPtr = out;
       std::size_t inLeft = 1, outLeft = sizeof out;
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
-      const bool incomplete = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) ==
-                                  static_cast<std::size_t>(-1) && errno == EINVAL;
+      const bool incomplete =
+          iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) &&
+          errno == EINVAL;
       EXPECT_EQ(page.IsLeadByte(static_cast<unsigned char>(byte)),
                 incomplete || (byte < 0xFF && userDefined(number, byte)))
           << number << " byte " << byte;

@@ -5,7 +5,7 @@
 #include <wctype.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <cstdint>
 #include <stdexcept>
 #include <utility>
 
@@ -23,13 +23,20 @@ struct CodePageName {
 
 // The ANSI code pages of Windows XP and the names glibc's iconv knows them by.
 constexpr std::array<CodePageName, 14> kCodePages = {{
-    {874, "CP874", 0, 0, 0, 0},        {932, "CP932", 0x81, 0x9F, 0xE0, 0xFC},
-    {936, "CP936", 0x81, 0xFE, 0, 0},  {949, "CP949", 0x81, 0xFE, 0, 0},
-    {950, "CP950", 0x81, 0xFE, 0, 0},  {1250, "CP1250", 0, 0, 0, 0},
-    {1251, "CP1251", 0, 0, 0, 0},      {1252, "CP1252", 0, 0, 0, 0},
-    {1253, "CP1253", 0, 0, 0, 0},      {1254, "CP1254", 0, 0, 0, 0},
-    {1255, "CP1255", 0, 0, 0, 0},      {1256, "CP1256", 0, 0, 0, 0},
-    {1257, "CP1257", 0, 0, 0, 0},      {1258, "CP1258", 0, 0, 0, 0},
+    {874, "CP874", 0, 0, 0, 0},
+    {932, "CP932", 0x81, 0x9F, 0xE0, 0xFC},
+    {936, "CP936", 0x81, 0xFE, 0, 0},
+    {949, "CP949", 0x81, 0xFE, 0, 0},
+    {950, "CP950", 0x81, 0xFE, 0, 0},
+    {1250, "CP1250", 0, 0, 0, 0},
+    {1251, "CP1251", 0, 0, 0, 0},
+    {1252, "CP1252", 0, 0, 0, 0},
+    {1253, "CP1253", 0, 0, 0, 0},
+    {1254, "CP1254", 0, 0, 0, 0},
+    {1255, "CP1255", 0, 0, 0, 0},
+    {1256, "CP1256", 0, 0, 0, 0},
+    {1257, "CP1257", 0, 0, 0, 0},
+    {1258, "CP1258", 0, 0, 0, 0},
 }};
 
 const CodePageName* Find(std::uint32_t number) {
@@ -41,7 +48,7 @@ const CodePageName* Find(std::uint32_t number) {
 class Iconv {
  public:
   Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+    if (reinterpret_cast<std::intptr_t>(cd_) == -1) {  // iconv_open's failure
       throw std::invalid_argument(std::string("iconv cannot convert ") + from + " to " + to);
     }
   }
@@ -203,7 +210,8 @@ std::string AnsiCodePage::FromUtf16(std::u16string_view wide, bool* usedDefault)
       ansi.push_back(single->second);
       continue;
     }
-    const bool pair = IsHighSurrogate(wide[i]) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1]);
+    const bool pair =
+        IsHighSurrogate(wide[i]) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1]);
     std::string bytes;
     // Only a double-byte code page has more characters than its single bytes.
     if (Find(number_)->firstLead != 0 && !IsLowSurrogate(wide[i]) &&

@@ -73,7 +73,7 @@ class AnsiCodePage {
 
   std::uint32_t number_;
   std::shared_ptr<Converters> converters_;
-  std::array<char16_t, 256> single_{};               // each byte read alone
+  std::array<char16_t, 256> single_{};              // each byte read alone
   std::unordered_map<char16_t, char> singleBytes_;  // ... and back
 };
 
