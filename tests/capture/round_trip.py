@@ -7,6 +7,11 @@ documents, the commands and the resulting power state (the prefix captured
 again after the Windows run) must be the same.
 
     round_trip.py --windows-build build/win32 --linux-program build/linux/zReTessalyXP
+    round_trip.py ... --code-page 932    # the same under a Japanese machine
+
+With --code-page the prefix runs under that ANSI code page (Wine's follows
+LC_ALL), the capture must record it, and the jobs name their new scheme in
+its script.
 
 Normalised, and only these, the differences docs/wine.md and the scenarios'
 shared prelude name: the system's message texts (Wine's against Windows'),
@@ -54,6 +59,10 @@ CASES = [
     ("xp-x64-desktop", "check-names.xml"),
     ("xp-x64-desktop", "delete-two-schemes.xml"),
 ]
+# The ANSI code pages a round trip runs under: the locale that gives Wine the
+# code page, and the name the jobs give their new scheme there.
+CODE_PAGES = {1252: ("C.UTF-8", "Field Work"), 1251: ("ru_RU.UTF-8", "Полевая работа"),
+              932: ("ja_JP.UTF-8", "予定表")}
 CAPTURE = "zrt-capture.exe"
 # The power state the comparison covers: what power.json holds of a machine.
 POWER_MEMBERS = ("active_scheme", "hibernation_allowed", "standby_allowed", "capabilities",
@@ -80,7 +89,13 @@ class RoundTrip:
         self.capture = build / CAPTURE
         if not self.capture.is_file():
             raise rs.Skip(f"{CAPTURE} is not built: {self.capture}")
-        self.wine = rs.WineTarget(build, prefix=args.prefix)
+        self.code_page = args.code_page
+        locale, self.scheme_name = CODE_PAGES[args.code_page]
+        # A prefix of its own for each code page, so none carries another's.
+        prefix = args.prefix or (None if args.code_page == 1252
+                                 else build / f"wineprefix-{args.code_page}")
+        self.wine = rs.WineTarget(build, prefix=prefix)
+        self.wine.env["LC_ALL"] = locale
         self.preludes = rs.load_preludes()
         self.capture_seconds = []
         self.bare_start = build / "tests" / "tools" / "zrt_bare_start.exe"
@@ -104,7 +119,7 @@ class RoundTrip:
                 raise Failure(f"the bundle says the capture is incomplete: {problems}")
 
     def case(self, machine_name, job, work, bundle):
-        document = (JOBS / job).read_text("utf-8")
+        document = (JOBS / job).read_text("utf-8").replace("Field Work", self.scheme_name)
         scenario = {"machine": machine_name, "argument": ARGUMENT,
                     "files": {JOB_PATH: {"text": document}}, "expect": {"log": {}}}
         machine = rs.read_json(rs.MACHINES / machine_name / "machine.json", {})
@@ -136,6 +151,10 @@ class RoundTrip:
         windows = self.outcome(observed, rs.read_json(after / "power.json", {}))
         linux = self.outcome(*self.run_linux(before, document, work / "linux"))
         problems = []
+        recorded = rs.read_json(before / "machine.json", {}).get("code_pages", {}).get("ansi")
+        if recorded != self.code_page:
+            problems.append(f"the capture records the ANSI code page {recorded}, "
+                            f"not {self.code_page}")
         if not windows["log"] or not windows["schemes"]:
             problems.append("the Windows run left no log or its machine no schemes")
         for what in windows:
@@ -254,6 +273,8 @@ def main():
     parser.add_argument("--windows-build", required=True)
     parser.add_argument("--linux-program", required=True)
     parser.add_argument("--prefix")
+    parser.add_argument("--code-page", type=int, choices=sorted(CODE_PAGES), default=1252,
+                        help="the ANSI code page the prefix runs under (default 1252)")
     parser.add_argument("--only", type=int, action="append",
                         help="run only these cases (1 to 10)")
     parser.add_argument("--figure", type=int, metavar="RUNS",

@@ -101,7 +101,7 @@ TEST(SimPowercfgToolTest, CommandsChangeTheStateOrFailLeavingItAlone) {
       {"Powercfg.exe", 1, nullptr},
   };
   const powercfg::SameName sameName = [](const std::string& a, const std::string& b) {
-    return sim::EqualAnsiNoCase(a, b);
+    return sim::Windows1252().EqualNoCase(a, b);
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.commandLine);

@@ -73,7 +73,8 @@ const char* kFiledWhy[][2] = {
     {"no post library", "there is no post library"}};
 
 MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
-  const auto utf8 = [](const std::string& ansi) { return Trimmed(sim::AnsiToUtf8(ansi)); };
+  const sim::AnsiCodePage ansi(rehearsal.codePage);
+  const auto utf8 = [&](const std::string& text) { return Trimmed(ansi.ToUtf8(text)); };
   MachineOutcome outcome;
   std::string desc;
   for (const std::string& status : rehearsal.status) {

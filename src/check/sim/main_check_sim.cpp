@@ -46,18 +46,21 @@ int Usage() {
 }
 
 // Reads the document through a throwaway machine whose drive C: is the
-// document's folder; nothing is written there.
-Report Check(const fs::path& document, const std::string& shown) {
+// document's folder, in the ANSI code page `ansi`; nothing is written there.
+Report Check(const fs::path& document, const std::string& shown,
+             const zrt::sim::AnsiCodePage& ansi) {
   zrt::check::ScratchFolder scratch;
   const fs::path folder = fs::absolute(document).parent_path();
-  zrt::sim::Json machine = {{"current_directory", "C:\\"}, {"folders", zrt::sim::Json::array()}};
+  zrt::sim::Json machine = {{"current_directory", "C:\\"},
+                            {"folders", zrt::sim::Json::array()},
+                            {"code_pages", {{"ansi", ansi.Number()}}}};
   // A folder that does not exist is not made: the document is then not found.
   machine["drives"]["C"] = fs::is_directory(folder) ? folder.u8string() : scratch.Path().u8string();
   zrt::sim::WriteJsonFile(scratch.Path() / "machine.json", machine);
   zrt::sim::SimPlatform platform(scratch.Path(), "");
   return zrt::check::CheckDocument(platform.Platform(),
-                                   "C:\\" + zrt::sim::Utf8ToAnsi(document.filename().u8string()),
-                                   zrt::sim::Utf8ToAnsi(shown));
+                                   "C:\\" + ansi.FromUtf8(document.filename().u8string()),
+                                   ansi.FromUtf8(shown));
 }
 
 // A whole number from `least` to `most`, or nothing when the text is not one.
@@ -112,7 +115,7 @@ std::ofstream OpenPage(const char* html) {
 int Fleet(const Report& report, const char* document, const char* fleet, bool json,
           const char* html, const zrt::check::FleetOptions& options,
           const zrt::check::Shard& shard) {
-  const auto utf8 = [](std::string_view ansi) { return zrt::sim::AnsiToUtf8(ansi); };
+  const auto utf8 = [](std::string_view ansi) { return zrt::sim::Windows1252().ToUtf8(ansi); };
   std::ofstream page = OpenPage(html);
   const auto entries = zrt::check::ShardOf(zrt::check::ListFleet(fs::u8path(fleet)), shard);
   std::vector<std::string> names;
@@ -208,7 +211,12 @@ int main(int argc, char** argv) {
   }
 
   try {
-    Report report = Check(fs::u8path(document), document);
+    // A job checked for one machine is read in that machine's code page; a
+    // fleet's machines each rehearse it in their own.
+    const zrt::sim::AnsiCodePage ansi = machine != nullptr
+                                            ? zrt::sim::MachineCodePage(fs::u8path(machine))
+                                            : zrt::sim::Windows1252();
+    Report report = Check(fs::u8path(document), document, ansi);
     if (fleet != nullptr)
       return Fleet(report, document, fleet, json, html, options,
                    shard.value_or(zrt::check::Shard{}));
@@ -227,7 +235,7 @@ int main(int argc, char** argv) {
                  : "the job ends before its steps on this machine: no status is reported"});
       }
     }
-    const auto utf8 = [](std::string_view ansi) { return zrt::sim::AnsiToUtf8(ansi); };
+    const auto utf8 = [&](std::string_view text) { return ansi.ToUtf8(text); };
     const std::string out =
         json ? zrt::check::RenderJson(report, utf8) : zrt::check::RenderText(report, utf8);
     std::fwrite(out.data(), 1, out.size(), stdout);

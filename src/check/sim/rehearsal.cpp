@@ -1,6 +1,7 @@
 #include "check/sim/rehearsal.h"
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <sstream>
@@ -53,10 +54,9 @@ std::map<fs::path, std::uintmax_t> DriveFiles(const sim::SimMachine& machine) {
   return files;
 }
 
-// A value of power.json as the report shows it (ANSI).
-std::string Shown(const Json& value) { return sim::Utf8ToAnsi(value.dump()); }
-// ... and as a fleet shows it (UTF-8, as in the file).
-std::string ShownUtf8(const Json& value) { return value.dump(); }
+// A value of power.json as a report shows it: in the machine's ANSI code
+// page, or as a fleet shows it, in UTF-8 as in the file.
+using ShownValue = std::function<std::string(const Json&)>;
 
 // Absent members of power.json records read as zero, so an absent member and
 // a zero one are the same state.
@@ -66,7 +66,7 @@ bool Zero(const Json& value) {
 }
 
 void Diff(const std::string& what, const Json* before, const Json* after,
-          std::vector<Change>& changes, std::string (*shown)(const Json&) = Shown) {
+          std::vector<Change>& changes, const ShownValue& shown) {
   if (before != nullptr && after != nullptr && before->is_object() && after->is_object()) {
     for (const auto& [key, value] : before->items()) {
       Diff(what + "." + key, &value, after->contains(key) ? &(*after)[key] : nullptr, changes,
@@ -101,9 +101,12 @@ std::map<std::uint64_t, Json> Schemes(const Json& power) {
 // Work\"]") and the active scheme by its scheme's name, so the same change on
 // machines that number their schemes differently reads the same; its texts
 // are UTF-8, so names outside the code page still read as they are.
-std::vector<Change> PowerChanges(const Json& before, const Json& after, bool named) {
+std::vector<Change> PowerChanges(const Json& before, const Json& after, bool named,
+                                 const sim::AnsiCodePage& ansi) {
   std::vector<Change> changes;
-  const auto shown = named ? ShownUtf8 : Shown;
+  const ShownValue shown = [&](const Json& value) {
+    return named ? value.dump() : ansi.FromUtf8(value.dump());
+  };
   const auto oldSchemes = Schemes(before), newSchemes = Schemes(after);
   const auto name = [](const Json& scheme) { return scheme.value("name", Json("")); };
   const auto label = [&](std::uint64_t index, const Json& scheme) {
@@ -174,7 +177,7 @@ std::vector<RunCommand> CommandsRun(const sim::SimMachine& machine, std::size_t 
                                     std::size_t notStartedFrom) {
   std::vector<RunCommand> commands;
   for (const Json& c : JsonLines(machine.File(sim::machine_file::kCommands), from)) {
-    commands.push_back({sim::Utf8ToAnsi(c.value("command_line", "")),
+    commands.push_back({machine.Ansi().FromUtf8(c.value("command_line", "")),
                         c.value("exit_code", Json()).dump(),
                         c.value("terminated", false) ? "ended at its time-out" : ""});
   }
@@ -182,7 +185,7 @@ std::vector<RunCommand> CommandsRun(const sim::SimMachine& machine, std::size_t 
   for (const Json& c : JsonLines(machine.File(sim::machine_file::kNotStarted), notStartedFrom)) {
     const std::size_t at = std::min(commands.size(), inserted++ + c.value("started_before", 0u));
     commands.insert(commands.begin() + static_cast<std::ptrdiff_t>(at),
-                    {sim::Utf8ToAnsi(c.value("command_line", "")), "null",
+                    {machine.Ansi().FromUtf8(c.value("command_line", "")), "null",
                      StartTrouble(c.value("start_error", Json()))});
   }
   return commands;
@@ -235,8 +238,10 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
   CopyMachine(MachineFolder(machine, scratch.Path()), copy);
 
   Rehearsal rehearsal;
-  rehearsal.machine = sim::Utf8ToAnsi(machine.string());
-  const std::string name = sim::Utf8ToAnsi(document.filename().string());
+  const sim::AnsiCodePage ansi = sim::MachineCodePage(copy);
+  rehearsal.codePage = ansi.Number();
+  rehearsal.machine = ansi.FromUtf8(machine.string());
+  const std::string name = ansi.FromUtf8(document.filename().string());
   const std::string jobPath = "C:\\Jobs\\" + name;
   rehearsal.argument = "OD@#@" + (scriptId.empty() ? std::string("-") : scriptId) + "@#@" +
                        jobPath + "@#@CHECK@#@user@#@now@#@1@#@0@#@1";
@@ -289,13 +294,13 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
   const std::vector<Json> posts = JsonLines(after.File(sim::machine_file::kPosts), postsBefore);
   for (const Json& post : posts) {
     if (post.contains("texts") && post["texts"].size() > 1 && post["texts"][1].is_string()) {
-      rehearsal.status.push_back(sim::Utf8ToAnsi(post["texts"][1].get<std::string>()));
+      rehearsal.status.push_back(ansi.FromUtf8(post["texts"][1].get<std::string>()));
     }
   }
   rehearsal.commands = CommandsRun(after, commandsBefore, notStartedBefore);
   const Json powerAfter = sim::ReadJsonFile(after.File(sim::machine_file::kPower), Json::object());
-  rehearsal.changes = PowerChanges(before, powerAfter, false);
-  rehearsal.namedChanges = PowerChanges(before, powerAfter, true);
+  rehearsal.changes = PowerChanges(before, powerAfter, false, after.Ansi());
+  rehearsal.namedChanges = PowerChanges(before, powerAfter, true, after.Ansi());
   for (const std::string& status : rehearsal.status) {
     if (status.find("<status>Success</status>") != std::string::npos) rehearsal.outcome = "1";
     if (status.find("<status>Fail</status>") != std::string::npos) rehearsal.outcome = "0";

@@ -26,11 +26,12 @@ int main(int argc, char** argv) {
     if (i > 1) tail += ' ';
     tail += argv[i];
   }
-  // The host's arguments are UTF-8; the program reads its command line in
-  // the machine's ANSI code page.
-  tail = zrt::sim::Utf8ToAnsi(tail);
   try {
-    zrt::sim::SimPlatform sim(folder, tail);
+    zrt::sim::SimPlatform sim(folder, "");
+    // The host's arguments are UTF-8; the program reads its command line in
+    // the machine's ANSI code page.
+    tail = sim.Machine().Ansi().FromUtf8(tail);
+    sim.SetJobArgument(tail);
     return zrt::app::RunJob(sim.Platform(), tail.c_str(), ZRT_POST_BOUND_MS);
   } catch (const zrt::sim::MachineError& e) {
     std::fprintf(stderr, "zReTessalyXP: simulated machine unusable: %s\n", e.what());

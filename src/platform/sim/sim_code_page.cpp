@@ -1,20 +1,100 @@
 #include "platform/sim/sim_code_page.h"
 
+#include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
+
 #include <algorithm>
-#include <array>
 #include <cstdint>
+#include <stdexcept>
+#include <utility>
 
 namespace zrt::sim {
 namespace {
 
-// Windows-1252 bytes 0x80 to 0x9F; everything else equals its Latin-1 value.
-constexpr std::array<char16_t, 32> kHighControls = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  //
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  //
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  //
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 constexpr char16_t kReplacement = 0xFFFD;
+
+struct CodePageName {
+  std::uint32_t number;
+  const char* iconvName;
+  unsigned char firstLead, lastLead;  // 0, 0: none
+  unsigned char firstLead2, lastLead2;
+};
+
+// The ANSI code pages of Windows XP and the names glibc's iconv knows them by.
+constexpr std::array<CodePageName, 14> kCodePages = {{
+    {874, "CP874", 0, 0, 0, 0},
+    {932, "CP932", 0x81, 0x9F, 0xE0, 0xFC},
+    {936, "CP936", 0x81, 0xFE, 0, 0},
+    {949, "CP949", 0x81, 0xFE, 0, 0},
+    {950, "CP950", 0x81, 0xFE, 0, 0},
+    {1250, "CP1250", 0, 0, 0, 0},
+    {1251, "CP1251", 0, 0, 0, 0},
+    {1252, "CP1252", 0, 0, 0, 0},
+    {1253, "CP1253", 0, 0, 0, 0},
+    {1254, "CP1254", 0, 0, 0, 0},
+    {1255, "CP1255", 0, 0, 0, 0},
+    {1256, "CP1256", 0, 0, 0, 0},
+    {1257, "CP1257", 0, 0, 0, 0},
+    {1258, "CP1258", 0, 0, 0, 0},
+}};
+
+const CodePageName* Find(std::uint32_t number) {
+  const auto* found = std::find_if(kCodePages.begin(), kCodePages.end(),
+                                   [&](const CodePageName& page) { return page.number == number; });
+  return found == kCodePages.end() ? nullptr : found;
+}
+
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+    if (reinterpret_cast<std::intptr_t>(cd_) == -1) {  // iconv_open's failure
+      throw std::invalid_argument(std::string("iconv cannot convert ") + from + " to " + to);
+    }
+  }
+  ~Iconv() { iconv_close(cd_); }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+
+  // Converts all of `in` and flushes (a code page such as 1258 holds a base
+  // letter back for a following accent); false when any of it fails.
+  bool Convert(std::string_view in, std::string& out) {
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    std::array<char, 16> buffer{};
+    char* inPtr = const_cast<char*>(in.data());  // iconv's signature; it only reads
+    std::size_t inLeft = in.size();
+    char* outPtr = buffer.data();
+    std::size_t outLeft = buffer.size();
+    if (iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
+        iconv(cd_, nullptr, nullptr, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
+      return false;
+    }
+    out.assign(buffer.data(), outPtr);
+    return true;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+// UTF-16LE bytes <-> units.
+std::u16string Units(const std::string& bytes) {
+  std::u16string units;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  }
+  return units;
+}
+
+std::string Bytes(std::u16string_view units) {
+  std::string bytes;
+  for (char16_t unit : units) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
 
 void AppendUtf8(std::string& out, std::uint32_t cp) {
   if (cp < 0x80) {
@@ -44,39 +124,127 @@ void AppendUtf16(std::u16string& out, std::uint32_t cp) {
   }
 }
 
-char16_t AnsiToUnit(unsigned char byte) {
-  if (byte >= 0x80 && byte <= 0x9F) return kHighControls[byte - 0x80];
-  return byte;
-}
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-bool UnitToAnsi(char16_t unit, unsigned char& byte) {
-  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
-    byte = static_cast<unsigned char>(unit);
-    return true;
-  }
-  const auto* found = std::find(kHighControls.begin(), kHighControls.end(), unit);
-  byte = static_cast<unsigned char>(0x80 + (found - kHighControls.begin()));
-  return found != kHighControls.end();
-}
-
+// The simple lower-case mappings of Unicode, from the C library's UTF-8
+// locale (independent of the host's own locale).
 char16_t FoldUnit(char16_t unit) {
-  if (unit >= u'A' && unit <= u'Z') return unit + 0x20;
-  if (unit >= 0xC0 && unit <= 0xDE && unit != 0xD7) return unit + 0x20;
-  switch (unit) {
-    case 0x0160:
-      return 0x0161;
-    case 0x0152:
-      return 0x0153;
-    case 0x017D:
-      return 0x017E;
-    case 0x0178:
-      return 0x00FF;
-    default:
-      return unit;
-  }
+  if (unit < 0x80) return unit >= u'A' && unit <= u'Z' ? unit + 0x20 : unit;
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  if (utf8 == nullptr || IsHighSurrogate(unit) || IsLowSurrogate(unit)) return unit;
+  const wint_t lower = towlower_l(unit, utf8);
+  return lower < 0x10000 ? static_cast<char16_t>(lower) : unit;
 }
 
 }  // namespace
+
+struct AnsiCodePage::Converters {
+  explicit Converters(const char* name) : toWide("UTF-16LE", name), toAnsi(name, "UTF-16LE") {}
+  Iconv toWide;
+  Iconv toAnsi;
+};
+
+AnsiCodePage::AnsiCodePage(std::uint32_t number) : number_(number) {
+  const CodePageName* page = Find(number);
+  if (page == nullptr) {
+    throw std::invalid_argument("no ANSI code page " + std::to_string(number));
+  }
+  converters_ = std::make_shared<Converters>(page->iconvName);
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    std::string wide;
+    const bool known = !IsLeadByte(static_cast<unsigned char>(byte)) &&
+                       converters_->toWide.Convert(std::string(1, static_cast<char>(byte)), wide);
+    const std::u16string units = Units(wide);
+    if (known && units.size() == 1) {
+      single_[byte] = units[0];
+    } else {
+      single_[byte] = byte >= 0x80 && byte <= 0x9F ? static_cast<char16_t>(byte) : kReplacement;
+    }
+    if (single_[byte] != kReplacement) singleBytes_.emplace(single_[byte], static_cast<char>(byte));
+  }
+}
+
+bool AnsiCodePage::Known(std::uint32_t number) { return Find(number) != nullptr; }
+
+bool AnsiCodePage::IsLeadByte(unsigned char byte) const {
+  const CodePageName& page = *Find(number_);
+  return (byte >= page.firstLead && byte <= page.lastLead && page.firstLead != 0) ||
+         (byte >= page.firstLead2 && byte <= page.lastLead2 && page.firstLead2 != 0);
+}
+
+std::u16string AnsiCodePage::Character(std::string_view ansi, std::size_t pos,
+                                       std::size_t& length) const {
+  const auto byte = static_cast<unsigned char>(ansi[pos]);
+  if (!IsLeadByte(byte)) {
+    length = 1;
+    return std::u16string(1, single_[byte]);
+  }
+  // A pair the code page lacks gives U+FFFD for its lead byte alone, so a
+  // byte such as '<' after a stray lead byte is still read.
+  std::string wide;
+  length = 2;
+  if (pos + 1 < ansi.size() && converters_->toWide.Convert(ansi.substr(pos, 2), wide)) {
+    return Units(wide);
+  }
+  length = 1;
+  return std::u16string(1, kReplacement);
+}
+
+std::u16string AnsiCodePage::ToUtf16(std::string_view ansi) const {
+  std::u16string wide;
+  wide.reserve(ansi.size());
+  for (std::size_t pos = 0, length = 0; pos < ansi.size(); pos += length) {
+    wide += Character(ansi, pos, length);
+  }
+  return wide;
+}
+
+std::string AnsiCodePage::FromUtf16(std::u16string_view wide, bool* usedDefault) const {
+  std::string ansi;
+  ansi.reserve(wide.size());
+  bool replaced = false;
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    const auto single = singleBytes_.find(wide[i]);
+    if (single != singleBytes_.end()) {
+      ansi.push_back(single->second);
+      continue;
+    }
+    const bool pair =
+        IsHighSurrogate(wide[i]) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1]);
+    std::string bytes;
+    // Only a double-byte code page has more characters than its single bytes.
+    if (Find(number_)->firstLead != 0 && !IsLowSurrogate(wide[i]) &&
+        converters_->toAnsi.Convert(Bytes(wide.substr(i, pair ? 2 : 1)), bytes) &&
+        bytes.size() == 2 && IsLeadByte(static_cast<unsigned char>(bytes[0]))) {
+      ansi += bytes;
+    } else {
+      ansi.push_back('?');
+      replaced = true;
+    }
+    if (pair) ++i;
+  }
+  if (usedDefault != nullptr) *usedDefault = replaced;
+  return ansi;
+}
+
+std::string AnsiCodePage::ToUtf8(std::string_view ansi) const {
+  const auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
+  if (std::all_of(ansi.begin(), ansi.end(), ascii)) return std::string(ansi);  // the same in both
+  return Utf16ToUtf8(ToUtf16(ansi));
+}
+
+int AnsiCodePage::CompareNoCase(std::string_view left, std::string_view right) const {
+  const std::u16string a = FoldUtf16(ToUtf16(left));
+  const std::u16string b = FoldUtf16(ToUtf16(right));
+  const int order = a.compare(b);
+  return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
+
+const AnsiCodePage& Windows1252() {
+  static const AnsiCodePage western(1252);
+  return western;
+}
 
 std::size_t DecodeUtf8(std::string_view s, std::size_t pos, std::uint32_t& cp) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
@@ -104,27 +272,6 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t pos, std::uint32_t& cp) {
   return length;
 }
 
-std::u16string AnsiToUtf16(std::string_view ansi) {
-  std::u16string wide;
-  wide.reserve(ansi.size());
-  for (char c : ansi) wide.push_back(AnsiToUnit(static_cast<unsigned char>(c)));
-  return wide;
-}
-
-std::string Utf16ToAnsi(std::u16string_view wide, bool* usedDefault) {
-  std::string ansi;
-  ansi.reserve(wide.size());
-  bool replaced = false;
-  for (char16_t unit : wide) {
-    unsigned char byte = 0;
-    const bool exact = UnitToAnsi(unit, byte);
-    replaced = replaced || !exact;
-    ansi.push_back(exact ? static_cast<char>(byte) : '?');
-  }
-  if (usedDefault != nullptr) *usedDefault = replaced;
-  return ansi;
-}
-
 std::u16string Utf8ToUtf16(std::string_view utf8) {
   std::u16string wide;
   wide.reserve(utf8.size());
@@ -133,7 +280,7 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
     std::uint32_t cp = 0;
     const std::size_t length = DecodeUtf8(utf8, pos, cp);
     if (length == 0) {
-      wide.push_back(AnsiToUnit(static_cast<unsigned char>(utf8[pos])));
+      wide += Windows1252().ToUtf16(utf8.substr(pos, 1));
       ++pos;
     } else {
       AppendUtf16(wide, cp);
@@ -148,12 +295,10 @@ std::string Utf16ToUtf8(std::u16string_view wide) {
   utf8.reserve(wide.size());
   for (std::size_t i = 0; i < wide.size(); ++i) {
     const char16_t unit = wide[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-        wide[i + 1] <= 0xDFFF) {
-      const std::uint32_t cp = 0x10000 + ((unit - 0xD800u) << 10) + (wide[i + 1] - 0xDC00u);
-      AppendUtf8(utf8, cp);
+    if (IsHighSurrogate(unit) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1])) {
+      AppendUtf8(utf8, 0x10000 + ((unit - 0xD800u) << 10) + (wide[i + 1] - 0xDC00u));
       ++i;
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
       AppendUtf8(utf8, kReplacement);
     } else {
       AppendUtf8(utf8, unit);
@@ -162,33 +307,10 @@ std::string Utf16ToUtf8(std::u16string_view wide) {
   return utf8;
 }
 
-std::string Utf8ToAnsi(std::string_view utf8) { return Utf16ToAnsi(Utf8ToUtf16(utf8)); }
-
-std::string AnsiToUtf8(std::string_view ansi) {
-  const auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
-  if (std::all_of(ansi.begin(), ansi.end(), ascii)) return std::string(ansi);  // the same in both
-  return Utf16ToUtf8(AnsiToUtf16(ansi));
-}
-
 std::u16string FoldUtf16(std::u16string_view wide) {
   std::u16string folded(wide);
   for (char16_t& unit : folded) unit = FoldUnit(unit);
   return folded;
-}
-
-int CompareAnsiNoCase(std::string_view left, std::string_view right) {
-  const std::size_t common = std::min(left.size(), right.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    const char16_t a = FoldUnit(AnsiToUnit(static_cast<unsigned char>(left[i])));
-    const char16_t b = FoldUnit(AnsiToUnit(static_cast<unsigned char>(right[i])));
-    if (a != b) return a < b ? -1 : 1;
-  }
-  if (left.size() == right.size()) return 0;
-  return left.size() < right.size() ? -1 : 1;
-}
-
-bool EqualAnsiNoCase(std::string_view left, std::string_view right) {
-  return CompareAnsiNoCase(left, right) == 0;
 }
 
 }  // namespace zrt::sim

@@ -1,19 +1,18 @@
-// Text encodings of the simulated machine. Its ANSI code page is
-// Windows-1252; the machine's own files are UTF-8; the wide texts of the
-// platform are UTF-16.
+// Text encodings of the simulated machine. Its ANSI code page is one of those
+// Windows XP uses (Windows-1252 unless machine.json says otherwise),
+// converted through the C library's iconv; the machine's own files are
+// UTF-8; the wide texts of the platform are UTF-16.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace zrt::sim {
-
-// Whole-text conversions. Units without a Windows-1252 byte become '?';
-// `usedDefault`, when given, tells whether any did.
-std::u16string AnsiToUtf16(std::string_view ansi);
-std::string Utf16ToAnsi(std::u16string_view wide, bool* usedDefault = nullptr);
 
 // UTF-8 <-> UTF-16. Malformed UTF-8 bytes are read as Windows-1252 bytes;
 // unpaired surrogates become U+FFFD.
@@ -25,20 +24,60 @@ std::string Utf16ToUtf8(std::u16string_view wide);
 // are not one.
 std::size_t DecodeUtf8(std::string_view utf8, std::size_t pos, std::uint32_t& cp);
 
-// UTF-8 <-> Windows-1252, through UTF-16.
-std::string Utf8ToAnsi(std::string_view utf8);
-std::string AnsiToUtf8(std::string_view ansi);
-
-// Lower-case form for case-insensitive comparison: ASCII letters, the
-// Latin-1 letters and the letter pairs of Windows-1252 (S, Z and OE with
-// caron or ligature, Y with diaeresis). Other units unchanged.
+// Lower-case form for case-insensitive comparison: every letter with a
+// simple lower-case form (Latin, Greek, Cyrillic, full-width ...). Other
+// units unchanged.
 std::u16string FoldUtf16(std::u16string_view wide);
 
-// Case-insensitive comparison of two Windows-1252 texts, as a negative
-// number, zero or a positive number.
-int CompareAnsiNoCase(std::string_view left, std::string_view right);
+// One ANSI code page: 874, 932, 936, 949, 950 or 1250 to 1258.
+//
+// Conversions go character by character, as Windows walks the text: a lead
+// byte and the byte after it are one character. Bytes 0x80 to 0x9F that the
+// code page leaves undefined stand for the C1 control of the same value, both
+// ways; any other byte it lacks, and the lead byte of a pair it lacks, reads
+// as U+FFFD. Units without a
+// character in the code page become '?' (no best fit).
+class AnsiCodePage {
+ public:
+  // Throws std::invalid_argument for any other number.
+  explicit AnsiCodePage(std::uint32_t number = 1252);
 
-// True when two Windows-1252 texts are equal ignoring case.
-bool EqualAnsiNoCase(std::string_view left, std::string_view right);
+  // Whether `number` is one of the code pages above.
+  static bool Known(std::uint32_t number);
+
+  std::uint32_t Number() const { return number_; }
+
+  // Lead bytes as Windows has them: 932 0x81-0x9F and 0xE0-0xFC; 936, 949
+  // and 950 0x81-0xFE; none in the single-byte code pages.
+  bool IsLeadByte(unsigned char byte) const;
+
+  // Whole-text conversions. `usedDefault`, when given, tells whether any
+  // unit became '?'.
+  std::u16string ToUtf16(std::string_view ansi) const;
+  std::string FromUtf16(std::u16string_view wide, bool* usedDefault = nullptr) const;
+  std::string ToUtf8(std::string_view ansi) const;
+  std::string FromUtf8(std::string_view utf8) const { return FromUtf16(Utf8ToUtf16(utf8)); }
+
+  // Case-insensitive comparison, character against character (a double-byte
+  // character whole): negative, zero or positive.
+  int CompareNoCase(std::string_view left, std::string_view right) const;
+  bool EqualNoCase(std::string_view left, std::string_view right) const {
+    return CompareNoCase(left, right) == 0;
+  }
+
+ private:
+  struct Converters;
+
+  // The character at `pos` (one or two bytes) as UTF-16; `length` its bytes.
+  std::u16string Character(std::string_view ansi, std::size_t pos, std::size_t& length) const;
+
+  std::uint32_t number_;
+  std::shared_ptr<Converters> converters_;
+  std::array<char16_t, 256> single_{};              // each byte read alone
+  std::unordered_map<char16_t, char> singleBytes_;  // ... and back
+};
+
+// The Western code page, for texts not tied to a machine.
+const AnsiCodePage& Windows1252();
 
 }  // namespace zrt::sim

@@ -222,7 +222,8 @@ port::ErrorCode OpenError(int error, const ResolvedPath& path) {
 }
 
 // The value of `key` in `section` of INI text, or none.
-std::optional<std::string> FindIniValue(const std::string& iniText, const std::string& section,
+std::optional<std::string> FindIniValue(const AnsiCodePage& ansi, const std::string& iniText,
+                                        const std::string& section,
                                         const std::string& key) {
   std::istringstream lines(iniText);
   std::string line;
@@ -236,13 +237,13 @@ std::optional<std::string> FindIniValue(const std::string& iniText, const std::s
       const std::size_t close = trimmed.find(']');
       const std::string name =
           Trim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-      inSection = !sectionSeen && EqualAnsiNoCase(name, section);
+      inSection = !sectionSeen && ansi.EqualNoCase(name, section);
       sectionSeen = sectionSeen || inSection;
       continue;
     }
     if (!inSection) continue;
     const std::size_t equals = trimmed.find('=');
-    if (equals == std::string::npos || !EqualAnsiNoCase(Trim(trimmed.substr(0, equals)), key)) {
+    if (equals == std::string::npos || !ansi.EqualNoCase(Trim(trimmed.substr(0, equals)), key)) {
       continue;
     }
     std::string value = Trim(trimmed.substr(equals + 1));
@@ -270,12 +271,12 @@ bool SimFileSystem::Fail(port::ErrorCode code) {
 
 std::optional<ResolvedPath> SimFileSystem::Resolve(const char* path) {
   if (path == nullptr) return std::nullopt;
-  return machine_.Paths().Resolve(AnsiToUtf8(path));
+  return machine_.Paths().Resolve(machine_.Ansi().ToUtf8(path));
 }
 
 bool SimFileSystem::FindFirstFileA(const char* path) {
   if (path == nullptr || *path == '\0') return Fail(port::err::kFileNotFound);
-  const std::string text = AnsiToUtf8(path);
+  const std::string text = machine_.Ansi().ToUtf8(path);
   std::size_t start = text.size();
   while (start > 0 && text[start - 1] != '\\' && text[start - 1] != '/') --start;
   if (start == 0) start = text.find(':') + 1;  // npos + 1 is 0
@@ -307,7 +308,7 @@ bool SimFileSystem::FindFirstFileA(const char* path) {
 bool SimFileSystem::FindFileNames(const char* pattern, std::vector<std::string>& names) {
   names.clear();
   if (pattern == nullptr) return Fail(port::err::kFileNotFound);
-  const std::string text = AnsiToUtf8(pattern);
+  const std::string text = machine_.Ansi().ToUtf8(pattern);
   const std::size_t slash = text.find_last_of("\\/");
   const std::string folderPart = slash == std::string::npos ? "." : text.substr(0, slash + 1);
   const std::string lastName = slash == std::string::npos ? text : text.substr(slash + 1);
@@ -320,7 +321,7 @@ bool SimFileSystem::FindFileNames(const char* pattern, std::vector<std::string>&
        it.increment(ec)) {
     const std::string name = it->path().filename().string();
     if (it->is_regular_file(ec) && MatchesPattern(name, lastName)) {
-      names.push_back(Utf8ToAnsi(name));
+      names.push_back(machine_.Ansi().FromUtf8(name));
     }
   }
   return !names.empty() || Fail(port::err::kFileNotFound);
@@ -358,7 +359,7 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
     return nullptr;
   };
   if (path == nullptr) return fail(port::err::kPathNotFound);
-  const std::string text = AnsiToUtf8(path);
+  const std::string text = machine_.Ansi().ToUtf8(path);
   bool existed = false;
   // An existing file spelt as it is on disk (as a log file is at every line
   // but its first) is found by the open itself; any other path is resolved
@@ -437,7 +438,7 @@ bool SimFileSystem::MoveFileA(const char* existing, const char* newName) {
 }
 
 bool SimFileSystem::GetWindowsDirectoryA(std::string& path, std::size_t capacity) {
-  const std::string folder = Utf8ToAnsi(machine_.Settings().windowsFolder);
+  const std::string folder = machine_.Ansi().FromUtf8(machine_.Settings().windowsFolder);
   if (folder.size() + 1 > capacity) return Fail(kInsufficientBuffer);
   path = folder;
   return true;
@@ -449,7 +450,7 @@ port::HResult SimFileSystem::SHGetFolderPathA(int csidl, std::string& path) {
   if ((csidl & kFolderMask) != port::kCsidlCommonAppData) return port::kE_INVALIDARG;
   const MachineSettings& settings = machine_.Settings();
   if (settings.commonAppDataError) return *settings.commonAppDataError;
-  path = Utf8ToAnsi(settings.commonAppData);
+  path = machine_.Ansi().FromUtf8(settings.commonAppData);
   return port::kS_OK;
 }
 
@@ -462,7 +463,7 @@ std::string SimFileSystem::GetPrivateProfileStringA(const char* section, const c
 
   std::string file = iniPath ? iniPath : "win.ini";
   if (file.find_first_of("\\/") == std::string::npos) {
-    file = Utf8ToAnsi(machine_.Settings().windowsFolder) + "\\" + file;
+    file = machine_.Ansi().FromUtf8(machine_.Settings().windowsFolder) + "\\" + file;
   }
   const auto resolved = Resolve(file.c_str());
   std::ifstream in;
@@ -475,7 +476,7 @@ std::string SimFileSystem::GetPrivateProfileStringA(const char* section, const c
   } else if (section != nullptr && key != nullptr) {
     std::ostringstream text;
     text << in.rdbuf();
-    if (auto value = FindIniValue(text.str(), section, key)) {
+    if (auto value = FindIniValue(machine_.Ansi(), text.str(), section, key)) {
       result = std::move(*value);
     } else {
       machine_.SetLastError(port::err::kFileNotFound);

@@ -15,7 +15,6 @@ namespace zrt::sim {
 namespace {
 
 const std::string kWhere = machine_file::kMachine;
-constexpr std::uint32_t kAnsiCodePage = 1252;
 
 void ParseVersion(const Json& machine, MachineSettings& settings) {
   const Json* version = Member(machine, "version");
@@ -29,18 +28,28 @@ void ParseVersion(const Json& machine, MachineSettings& settings) {
   settings.basicVersionRefused = BoolMember(*version, "basic_record_refused", false, where);
 }
 
-// A capture records the machine's code pages. The simulated machine has the
-// one ANSI code page, Windows-1252: a machine of another would be rehearsed
-// with wrong texts, so it is refused instead.
-void CheckCodePages(const Json& machine) {
+// The machine's ANSI code page, as a capture records it; Windows-1252 when
+// machine.json names none.
+void ParseCodePages(const Json& machine, MachineSettings& settings) {
   const Json* pages = Member(machine, "code_pages");
   if (pages == nullptr) return;
-  const std::uint32_t ansi = Uint32Member(*pages, "ansi", kAnsiCodePage, kWhere + ": code_pages");
-  if (ansi != kAnsiCodePage) {
-    throw MachineError(kWhere + ": the simulated machine has the ANSI code page " +
-                       std::to_string(kAnsiCodePage) + " only, not " + std::to_string(ansi));
+  const std::uint32_t ansi = Uint32Member(*pages, "ansi", 1252, kWhere + ": code_pages");
+  if (!AnsiCodePage::Known(ansi)) {
+    throw MachineError(kWhere + ": the simulated machine has no ANSI code page " +
+                       std::to_string(ansi) + " (it has 874, 932, 936, 949, 950 and 1250 to 1258)");
   }
+  settings.ansi = AnsiCodePage(ansi);
 }
+
+}  // namespace
+
+AnsiCodePage MachineCodePage(const std::filesystem::path& folder) {
+  MachineSettings settings;
+  ParseCodePages(ReadJsonFile(folder / machine_file::kMachine, Json::object()), settings);
+  return settings.ansi;
+}
+
+namespace {
 
 void ParseDrives(const Json& machine, MachineSettings& settings) {
   const Json* drives = Member(machine, "drives");
@@ -115,7 +124,7 @@ void ReadLocalTime(const Json& machine, MachineSettings& settings) {
 MachineSettings ParseMachineSettings(const Json& machine) {
   if (!machine.is_object()) throw MachineError(kWhere + " must hold a JSON object");
   MachineSettings settings;
-  CheckCodePages(machine);
+  ParseCodePages(machine, settings);
   ParseVersion(machine, settings);
   ParseDrives(machine, settings);
   ParseCommonAppData(machine, settings);

@@ -17,6 +17,7 @@
 
 #include "platform/port/platform_types.h"
 #include "platform/sim/sim_cached_json_file.h"
+#include "platform/sim/sim_code_page.h"
 #include "platform/sim/sim_json_file.h"
 #include "platform/sim/sim_paths.h"
 #include "platform/sim/sim_unique_fd.h"
@@ -25,6 +26,7 @@ namespace zrt::sim {
 
 // The contents of machine.json. Texts are UTF-8.
 struct MachineSettings {
+  AnsiCodePage ansi;  // the ANSI code page of every narrow text
   port::OsVersion version{5, 1, 2600};
   bool extendedVersionRefused = false;  // GetVersionExA refuses OSVERSIONINFOEXA
   bool basicVersionRefused = false;     // ... and OSVERSIONINFOA
@@ -65,6 +67,10 @@ constexpr const char* kCommands = "commands.jsonl";
 constexpr const char* kNotStarted = "commands_not_started.jsonl";
 }  // namespace machine_file
 
+// The ANSI code page the machine in `folder` declares, without opening it.
+// Throws MachineError when its machine.json cannot be used.
+AnsiCodePage MachineCodePage(const std::filesystem::path& folder);
+
 class SimMachine {
  public:
   // Opens the machine in `folder`. Throws MachineError when the folder or
@@ -90,6 +96,7 @@ class SimMachine {
   std::filesystem::path File(std::string_view name) const { return folder_ / name; }
   const MachineSettings& Settings() const { return settings_; }
   const PathResolver& Paths() const { return paths_; }
+  const AnsiCodePage& Ansi() const { return settings_.ansi; }
 
   // The host file of a Windows path (UTF-8); empty when the path lies on no
   // drive of the machine.

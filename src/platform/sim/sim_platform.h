@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "platform/port/platform.h"
 #include "platform/sim/sim_files.h"
@@ -29,6 +30,8 @@ class SimPlatform {
 
   port::Platform& Platform() { return platform_; }
   SimMachine& Machine() { return machine_; }
+  // Replaces the job argument, once the machine's code page is known.
+  void SetJobArgument(std::string jobArgument) { system_.SetJobArgument(std::move(jobArgument)); }
 
  private:
   SimMachine machine_;

@@ -59,7 +59,7 @@ std::size_t RecordedPosts(const std::filesystem::path& file) {
 }  // namespace
 
 bool SimPostLibrary::LoadLibraryA(const char* path) {
-  const std::string windowsPath = AnsiToUtf8(path ? path : "");
+  const std::string windowsPath = machine_.Ansi().ToUtf8(path ? path : "");
   const auto resolved = machine_.Paths().Resolve(windowsPath);
   if (resolved) machine_.RecordOpen(resolved->host);
   std::error_code ec;

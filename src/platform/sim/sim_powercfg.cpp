@@ -42,7 +42,7 @@ Json AlarmJson(const powercfg::BatteryAlarm& alarm) {
 
 }  // namespace
 
-powercfg::State PowercfgState(const Json& power) {
+powercfg::State PowercfgState(const Json& power, const AnsiCodePage& ansi) {
   powercfg::State state;
   state.hibernation = TruthMember(power, "hibernation_allowed", kWhere) != 0;
   state.activeScheme = Uint32Member(power, "active_scheme", 0, kWhere);
@@ -51,7 +51,7 @@ powercfg::State PowercfgState(const Json& power) {
     for (const Json& entry : *schemes) {
       const auto policy = ReadPowerPolicy(Member(entry, "policy"), where);
       state.schemes.push_back({Uint32Member(entry, "index", 0, kWhere),
-                               Utf8ToAnsi(StringMember(entry, "name", "", kWhere)),
+                               ansi.FromUtf8(StringMember(entry, "name", "", kWhere)),
                                policy.user.ThrottlePolicyAc, policy.user.ThrottlePolicyDc});
     }
   }
@@ -94,7 +94,7 @@ const powercfg::State& PowercfgStateCache::Of(const SimMachine& machine, const J
   const std::uint64_t version = machine.PowerFile().Version();
   if (version_ != version) {
     version_.reset();  // until the state is whole
-    state_ = PowercfgState(power);
+    state_ = PowercfgState(power, machine.Ansi());
     version_ = version;
   }
   return state_;
@@ -122,7 +122,7 @@ PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine,
   }
   const Json* commands = tool == nullptr ? nullptr : Member(*tool, "commands");
   const Json* told =
-      commands == nullptr ? nullptr : Member(*commands, AnsiToUtf8(commandLine).c_str());
+      commands == nullptr ? nullptr : Member(*commands, machine.Ansi().ToUtf8(commandLine).c_str());
   for (const Json* settings : {told, tool}) {
     if (settings == nullptr) continue;
     if (const Json* error = Member(*settings, "start_error")) {
@@ -143,7 +143,7 @@ PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine,
   powercfg::State after = before;
   outcome.exitCode = static_cast<std::uint32_t>(powercfg::Run(
       split.arguments, after,
-      [](const std::string& a, const std::string& b) { return EqualAnsiNoCase(a, b); }));
+      [&](const std::string& a, const std::string& b) { return machine.Ansi().EqualNoCase(a, b); }));
   if (outcome.exitCode == powercfg::kExitSuccess) {
     UpdatePowerFile(machine, [&](Json& changed) { StoreState(changed, before, after); });
     states.Keep(machine, std::move(after));

@@ -24,7 +24,7 @@ struct PowercfgOutcome {
 
 // The tool's view of the power state in power.json. Throws MachineError for
 // a member of the wrong form.
-powercfg::State PowercfgState(const Json& power);
+powercfg::State PowercfgState(const Json& power, const AnsiCodePage& ansi);
 
 // PowercfgState of one machine's power.json, worked out again only when the
 // file's contents have changed.

@@ -105,7 +105,7 @@ bool SimProcesses::SnapshotProcesses(std::vector<port::ProcessEntry>& entries) {
     return false;
   }
   for (const SimProcess& process : processes_) {
-    entries.push_back({process.pid, Utf8ToAnsi(process.name)});
+    entries.push_back({process.pid, machine_.Ansi().FromUtf8(process.name)});
   }
   return true;
 }
@@ -151,7 +151,7 @@ bool SimProcesses::RevertToSelf() {
 }
 
 bool SimProcesses::GetUserNameA(std::string& name, std::size_t capacity) {
-  const std::string user = Utf8ToAnsi(impersonated_ ? *impersonated_ : agentAccount_);
+  const std::string user = machine_.Ansi().FromUtf8(impersonated_ ? *impersonated_ : agentAccount_);
   if (user.size() + 1 > capacity) {
     machine_.SetLastError(kInsufficientBuffer);
     return false;
@@ -179,7 +179,7 @@ bool SimProcesses::CreateProcessAsUserA(const port::KernelHandle& token, char* c
   if (outcome.startError) {
     // Told apart from the commands that ran, where in their order it came.
     machine_.AppendRecord(machine_file::kNotStarted,
-                          Json{{"command_line", AnsiToUtf8(commandLine)},
+                          Json{{"command_line", machine_.Ansi().ToUtf8(commandLine)},
                                {"start_error", *outcome.startError},
                                {"started_before", (nextProcessId_ - kFirstProcessId) / 8}}
                                   .dump() +
@@ -187,9 +187,9 @@ bool SimProcesses::CreateProcessAsUserA(const port::KernelHandle& token, char* c
     machine_.SetLastError(*outcome.startError);
     return false;
   }
-  const Json record = {{"command_line", AnsiToUtf8(commandLine)},
+  const Json record = {{"command_line", machine_.Ansi().ToUtf8(commandLine)},
                        {"account", user->process().user},
-                       {"desktop", AnsiToUtf8(startup.desktop)},
+                       {"desktop", machine_.Ansi().ToUtf8(startup.desktop)},
                        {"show_window", startup.wShowWindow},
                        {"flags", startup.dwFlags},
                        {"creation_flags", creationFlags},

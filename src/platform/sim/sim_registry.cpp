@@ -32,7 +32,8 @@ const char* HiveName(port::Hive hive) {
 
 std::optional<std::string> HiveFromText(const std::string& text) {
   for (const HiveNames& names : kHives) {
-    if (EqualAnsiNoCase(text, names.name) || EqualAnsiNoCase(text, names.shortName)) {
+    if (Windows1252().EqualNoCase(text, names.name) ||
+        Windows1252().EqualNoCase(text, names.shortName)) {
       return std::string(names.shortName);
     }
   }
@@ -74,7 +75,7 @@ std::uint32_t TypeFromJson(const Json& type, const std::string& where) {
                                        "REG_RESOURCE_REQUIREMENTS_LIST",
                                        "REG_QWORD"};
   for (std::uint32_t code = 0; type.is_string() && code < std::size(kTypes); ++code) {
-    if (EqualAnsiNoCase(type.get<std::string>(), kTypes[code])) return code;
+    if (Windows1252().EqualNoCase(type.get<std::string>(), kTypes[code])) return code;
   }
   throw MachineError(where + ": unknown value type " + type.dump());
 }
@@ -101,9 +102,10 @@ std::vector<std::uint8_t> HexBytes(const std::string& hex, const std::string& wh
   return bytes;
 }
 
-void AppendText(std::vector<std::uint8_t>& bytes, const Json& text, const std::string& where) {
+void AppendText(std::vector<std::uint8_t>& bytes, const Json& text, const std::string& where,
+                const AnsiCodePage& ansi) {
   if (!text.is_string()) throw MachineError(where + ": \"data\" must be a text");
-  for (char c : Utf8ToAnsi(text.get<std::string>())) bytes.push_back(static_cast<std::uint8_t>(c));
+  for (char c : ansi.FromUtf8(text.get<std::string>())) bytes.push_back(static_cast<std::uint8_t>(c));
 }
 
 // A DWORD's four bytes, little-endian.
@@ -115,11 +117,12 @@ void AppendNumber(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
 // Turns a value of registry.json into its type and bytes: a text is a
 // REG_SZ, a number a REG_DWORD, an object names its "type" and gives "data"
 // or the exact bytes as "hex". Throws MachineError when malformed.
-RegistryValue EncodeRegistryValue(const Json& value, const std::string& where) {
+RegistryValue EncodeRegistryValue(const Json& value, const std::string& where,
+                                  const AnsiCodePage& ansi) {
   RegistryValue encoded;
   if (value.is_string()) {
     encoded.type = port::regtype::kSz;
-    AppendText(encoded.bytes, value, where);
+    AppendText(encoded.bytes, value, where, ansi);
     encoded.bytes.push_back(0);
     return encoded;
   }
@@ -143,7 +146,7 @@ RegistryValue EncodeRegistryValue(const Json& value, const std::string& where) {
   if (encoded.type == port::regtype::kDword) {
     AppendNumber(encoded.bytes, Uint32Value(*data, where));
   } else if (encoded.type == port::regtype::kSz || encoded.type == port::regtype::kExpandSz) {
-    AppendText(encoded.bytes, *data, where);
+    AppendText(encoded.bytes, *data, where, ansi);
     if (BoolMember(value, "terminator", true, where)) encoded.bytes.push_back(0);
   } else {
     throw MachineError(where + ": give the bytes of this type as \"hex\"");
@@ -153,7 +156,7 @@ RegistryValue EncodeRegistryValue(const Json& value, const std::string& where) {
 
 }  // namespace
 
-SimRegistry::SimRegistry(SimMachine& machine) {
+SimRegistry::SimRegistry(SimMachine& machine) : ansi_(machine.Ansi()) {
   Load(ReadJsonFile(machine.File(machine_file::kRegistry), Json::object()));
 }
 
@@ -178,7 +181,7 @@ void SimRegistry::Load(const Json& registry) {
       if (!values->is_object()) throw MachineError(where + ": \"values\" must be an object");
       for (const auto& [valueName, value] : values->items()) {
         key.values[FoldUtf16(Utf8ToUtf16(valueName))] =
-            EncodeRegistryValue(value, where + ": " + valueName);
+            EncodeRegistryValue(value, where + ": " + valueName, ansi_);
       }
     }
   }
@@ -208,7 +211,7 @@ class SimRegistryKey : public port::RegistryKey {
 
 long SimRegistry::RegOpenKeyExA(port::Hive hive, const char* subKey,
                                 std::unique_ptr<port::RegistryKey>& opened) {
-  const std::u16string path = KeyPath(HiveName(hive), AnsiToUtf16(subKey ? subKey : ""));
+  const std::u16string path = KeyPath(HiveName(hive), ansi_.ToUtf16(subKey ? subKey : ""));
   if (!KeyExists(path)) return static_cast<long>(port::err::kFileNotFound);
   const auto it = keys_.find(path);
   if (it != keys_.end() && it->second.openError) return static_cast<long>(*it->second.openError);
@@ -223,7 +226,7 @@ long SimRegistry::RegQueryValueExA(port::RegistryKey& key, const char* valueName
   const auto keyIt = keys_.find(simKey->Path());
   if (keyIt == keys_.end()) return static_cast<long>(port::err::kFileNotFound);
   const auto valueIt =
-      keyIt->second.values.find(FoldUtf16(AnsiToUtf16(valueName ? valueName : "")));
+      keyIt->second.values.find(FoldUtf16(ansi_.ToUtf16(valueName ? valueName : "")));
   if (valueIt == keyIt->second.values.end()) return static_cast<long>(port::err::kFileNotFound);
 
   const RegistryValue& value = valueIt->second;

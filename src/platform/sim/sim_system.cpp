@@ -93,12 +93,13 @@ std::string SimSystem::FormatMessageA(port::ErrorCode code, std::uint32_t langua
 
 bool SimSystem::MultiByteToWideChar(const std::string& source, port::WideText& destination,
                                     std::size_t capacity) {
-  const std::string_view text(source.c_str());  // up to the first zero byte
-  if (text.size() + 1 > capacity) {
+  // Up to the first zero byte; the capacity counts UTF-16 units.
+  std::u16string wide = machine_.Ansi().ToUtf16(source.c_str());
+  if (wide.size() + 1 > capacity) {
     machine_.SetLastError(kInsufficientBuffer);
     return false;
   }
-  destination = AnsiToUtf16(text);
+  destination = std::move(wide);
   return true;
 }
 
@@ -109,7 +110,7 @@ bool SimSystem::WideCharToMultiByte(const port::WideText& source, std::string& d
     machine_.SetLastError(kInsufficientBuffer);
     return false;
   }
-  destination = Utf16ToAnsi(text, usedDefaultChar);
+  destination = machine_.Ansi().FromUtf16(text, usedDefaultChar);
   return true;
 }
 
@@ -118,11 +119,11 @@ int SimSystem::lstrcmpiA(const char* left, const char* right) {
     if (left == right) return 0;
     return left == nullptr ? -1 : 1;
   }
-  return CompareAnsiNoCase(left, right);
+  return machine_.Ansi().CompareNoCase(left, right);
 }
 
 std::string SimSystem::GetCommandLineA() {
-  return Utf8ToAnsi(machine_.Settings().programPath) + " " + jobArgument_;
+  return machine_.Ansi().FromUtf8(machine_.Settings().programPath) + " " + jobArgument_;
 }
 
 bool SimSystem::GetVersionExA(port::OsVersion& version, bool extended) {
@@ -138,7 +139,7 @@ bool SimSystem::GetVersionExA(port::OsVersion& version, bool extended) {
 void SimSystem::OutputDebugStringA(const char* text) {
   machine_.RaiseIfDue("OutputDebugStringA");
   if (text == nullptr) return;
-  machine_.AppendRecord(machine_file::kDebugOutput, AnsiToUtf8(text));
+  machine_.AppendRecord(machine_file::kDebugOutput, machine_.Ansi().ToUtf8(text));
 }
 
 port::SystemTime SimSystem::GetLocalTime() {

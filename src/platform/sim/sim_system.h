@@ -1,9 +1,10 @@
 // Small system services of the simulated machine: the last error, message
-// texts, the Windows-1252 code page, the command line, the version, the
+// texts, the ANSI code page, the command line, the version, the
 // debugger output, the clock and Sleep.
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "platform/port/system.h"
 #include "platform/sim/sim_machine.h"
@@ -16,6 +17,8 @@ class SimSystem : public port::System {
   SimSystem(SimMachine& machine, std::string jobArgument)
       : machine_(machine), jobArgument_(std::move(jobArgument)) {}
 
+  void SetJobArgument(std::string jobArgument) { jobArgument_ = std::move(jobArgument); }
+
   port::ErrorCode GetLastError() override { return machine_.LastError(); }
   void SetLastError(port::ErrorCode code) override { machine_.SetLastError(code); }
 
@@ -23,21 +26,22 @@ class SimSystem : public port::System {
   // error 317 for a code the table lacks, with 1815 for other languages.
   std::string FormatMessageA(port::ErrorCode code, std::uint32_t languageId) override;
 
-  // Windows-1252. The source counts up to its first zero byte; the
-  // destination needs room for the text and its terminator, else false with
-  // error 122. Units without a Windows-1252 byte become '?' and, when asked,
-  // are reported as the default character used.
+  // In the machine's ANSI code page. The source counts up to its first zero
+  // byte; the destination needs room for the text and its terminator, else
+  // false with error 122. Units without a character in the code page become
+  // '?' and, when asked, are reported as the default character used.
   bool MultiByteToWideChar(const std::string& source, port::WideText& destination,
                            std::size_t capacity) override;
   bool WideCharToMultiByte(const port::WideText& source, std::string& destination,
                            std::size_t capacity, bool* usedDefaultChar) override;
 
-  // Ignores the case of ASCII and Windows-1252 letters; returns -1, 0 or 1.
+  // Ignores the case of the code page's letters, double-byte characters
+  // compared whole; returns -1, 0 or 1.
   // A null text sorts before every other.
   int lstrcmpiA(const char* left, const char* right) override;
-  // Windows-1252: a single-byte code page without lead bytes.
-  std::uint32_t GetACP() override { return 1252; }
-  bool IsDBCSLeadByte(unsigned char) override { return false; }
+  // The machine's ANSI code page and its lead bytes.
+  std::uint32_t GetACP() override { return machine_.Ansi().Number(); }
+  bool IsDBCSLeadByte(unsigned char byte) override { return machine_.Ansi().IsLeadByte(byte); }
 
   // The machine's "program_path", a blank and the job argument.
   std::string GetCommandLineA() override;

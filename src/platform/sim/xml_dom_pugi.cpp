@@ -141,19 +141,42 @@ std::string_view LocalName(std::string_view qualified) {
 // ---------------------------------------------------------------------------
 // Loading
 
-enum class DeclaredEncoding { Unicode, SingleByteWestern, Unsupported };
+// The encoding a document's declaration names: Unicode (told by pugixml from
+// the bytes), an ANSI code page, or one the parser refuses.
+struct DeclaredEncoding {
+  enum Kind { Unicode, CodePage, Unsupported } kind;
+  std::uint32_t codePage;
+};
+
+// Names of the ANSI code pages, with the subsets Windows decodes through
+// them (ISO-8859-1, GB2312, EUC-KR, TIS-620).
+constexpr std::pair<const char*, std::uint32_t> kCodePageNames[] = {
+    {"windows-1252", 1252}, {"cp1252", 1252},       {"ISO-8859-1", 1252}, {"latin1", 1252},
+    {"windows-1250", 1250}, {"windows-1251", 1251}, {"windows-1253", 1253},
+    {"windows-1254", 1254}, {"windows-1255", 1255}, {"windows-1256", 1256},
+    {"windows-1257", 1257}, {"windows-1258", 1258}, {"windows-874", 874},
+    {"TIS-620", 874},       {"shift_jis", 932},     {"windows-31j", 932},
+    {"gbk", 936},           {"gb2312", 936},        {"ks_c_5601-1987", 949},
+    {"euc-kr", 949},        {"big5", 950}};
 
 DeclaredEncoding DeclaredEncodingOf(const pugi::xml_document& tree) {
   const pugi::xml_node declaration = tree.first_child();
-  if (declaration.type() != pugi::node_declaration) return DeclaredEncoding::Unicode;
+  if (declaration.type() != pugi::node_declaration) return {DeclaredEncoding::Unicode, 0};
   const std::string_view name = declaration.attribute("encoding").value();
   for (const char* unicode : {"", "UTF-8", "UTF-16", "US-ASCII"}) {
-    if (EqualsIgnoringAsciiCase(name, unicode)) return DeclaredEncoding::Unicode;
+    if (EqualsIgnoringAsciiCase(name, unicode)) return {DeclaredEncoding::Unicode, 0};
   }
-  for (const char* western : {"windows-1252", "cp1252", "ISO-8859-1", "latin1"}) {
-    if (EqualsIgnoringAsciiCase(name, western)) return DeclaredEncoding::SingleByteWestern;
+  for (const auto& [known, number] : kCodePageNames) {
+    if (EqualsIgnoringAsciiCase(name, known)) return {DeclaredEncoding::CodePage, number};
   }
-  return DeclaredEncoding::Unsupported;
+  if (name.size() > 2 && EqualsIgnoringAsciiCase(name.substr(0, 2), "cp")) {
+    const std::string digits(name.substr(2));
+    if (digits.find_first_not_of("0123456789") == std::string::npos && digits.size() <= 4 &&
+        AnsiCodePage::Known(static_cast<std::uint32_t>(std::stoul(digits)))) {
+      return {DeclaredEncoding::CodePage, static_cast<std::uint32_t>(std::stoul(digits))};
+    }
+  }
+  return {DeclaredEncoding::Unsupported, 0};
 }
 
 bool StartsWithUtf8Mark(std::string_view bytes) { return bytes.substr(0, 3) == "\xEF\xBB\xBF"; }
@@ -278,15 +301,15 @@ bool ParseDocument(const std::string& bytes, pugi::xml_document& tree) {
   if (!parsed) return false;
 
   const DeclaredEncoding declared = DeclaredEncodingOf(raw);
-  if (declared == DeclaredEncoding::Unsupported) return false;
+  if (declared.kind == DeclaredEncoding::Unsupported) return false;
 
-  // pugixml has no Windows-1252 decoder and reads "ISO-8859-1" as Latin-1:
-  // both are decoded here, unless a byte-order mark or the UTF-16 and UTF-32
-  // shapes already told the encoding.
+  // pugixml has no decoder for the ANSI code pages and reads "ISO-8859-1"
+  // as Latin-1: they are decoded here, unless a byte-order mark or the
+  // UTF-16 and UTF-32 shapes already told the encoding.
   const bool singleByte =
       parsed.encoding == pugi::encoding_utf8 || parsed.encoding == pugi::encoding_latin1;
-  if (declared == DeclaredEncoding::SingleByteWestern && singleByte && !StartsWithUtf8Mark(bytes)) {
-    const std::string text = AnsiToUtf8(bytes);
+  if (declared.kind == DeclaredEncoding::CodePage && singleByte && !StartsWithUtf8Mark(bytes)) {
+    const std::string text = AnsiCodePage(declared.codePage).ToUtf8(bytes);
     return raw.load_buffer(text.data(), text.size(), kMarkupCheckOptions, pugi::encoding_utf8) &&
            IsSoundMarkup(raw) &&
            tree.load_buffer(text.data(), text.size(), kDocumentOptions, pugi::encoding_utf8) &&

@@ -10,9 +10,10 @@
 //   repeated attribute, well-formed UTF-8 and legal XML characters. As on
 //   Windows, elements nested deeper than kMaxElementDepth are refused.
 // - Encodings: pugixml detects UTF-8, UTF-16 and UTF-32 (by byte-order mark
-//   or by the shape of the declaration). A document declared "windows-1252",
-//   "cp1252", "ISO-8859-1" or "latin1" is decoded with the Windows-1252
-//   table, as Windows does for these documents. "US-ASCII" is read as UTF-8.
+//   or by the shape of the declaration). A document declared in an ANSI code
+//   page ("windows-1251", "cp1252", "ISO-8859-1", "shift_jis", "gbk",
+//   "ks_c_5601-1987", "big5", "windows-874" ...) is decoded with that code
+//   page, as Windows does for these documents. "US-ASCII" is read as UTF-8.
 //   Any other declared encoding is refused (S_FALSE).
 // - Child nodes are elements, text that is not white space only, CDATA
 //   sections, comments and processing instructions. `nodeType` gives the
