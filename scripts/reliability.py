@@ -277,6 +277,8 @@ def same_millisecond_jobs(target, args):
     kept = {}
     for name, text in files.items():
         ids = re.findall(rb"<jobid>(J-\d+)</jobid>", text)
+        # The file's XML declaration, then the document.
+        text = re.sub(rb"^<\?xml [^>]*\?>\r?\n", b"", text)
         whole = text.startswith(b"<wpdcmscriptjobinstancestatus>") and text.count(
             b"</wpdcmscriptjobinstancestatus>") == 1
         if len(ids) == 1 and whole:

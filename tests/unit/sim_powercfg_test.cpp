@@ -29,6 +29,12 @@ TEST(SimCommandLineTest, SplitsAsTheWindowsRuntimeDoes) {
   const auto quoted = sim::SplitCommandLine(R"("C:\Program Files\p.exe" -a)");
   EXPECT_EQ(quoted.program, R"(C:\Program Files\p.exe)");
   EXPECT_EQ(quoted.arguments, std::vector<std::string>{"-a"});
+  // In code page 932 a name ending in the trail byte 0x5C keeps its closing
+  // quotation mark; without the lead-byte test it would be an escaped one.
+  const std::string name = "\x97\x5C\x92\xE8\x95\x5C";
+  const auto lead = [](unsigned char b) { return (b >= 0x81 && b <= 0x9F) || b >= 0xE0; };
+  EXPECT_EQ(sim::SplitCommandLine("p \"" + name + "\" -x", lead).arguments,
+            (std::vector<std::string>{name, "-x"}));
 }
 
 std::string Describe(const State& s) {

@@ -7,7 +7,10 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-SplitCommand SplitCommandLine(std::string_view line) {
+SplitCommand SplitCommandLine(std::string_view line, const LeadByteTest& isLeadByte) {
+  const auto pairAt = [&](std::size_t pos) {
+    return isLeadByte && pos + 1 < line.size() && isLeadByte(static_cast<unsigned char>(line[pos]));
+  };
   SplitCommand split;
   std::size_t pos = 0;
   if (!line.empty() && line[0] == '"') {
@@ -25,7 +28,10 @@ SplitCommand SplitCommandLine(std::string_view line) {
     std::string argument;
     bool quoted = false;
     while (pos < line.size() && (quoted || !IsBlank(line[pos]))) {
-      if (line[pos] == '\\') {
+      if (pairAt(pos)) {
+        argument.append(line.substr(pos, 2));
+        pos += 2;
+      } else if (line[pos] == '\\') {
         std::size_t count = 0;
         while (pos < line.size() && line[pos] == '\\') ++count, ++pos;
         const bool beforeQuote = pos < line.size() && line[pos] == '"';

@@ -113,7 +113,8 @@ PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine,
   const Json& power = LoadPowerFile(machine);
   const Json* tool = Member(power, "powercfg");
   const std::string where = kWhere + ": powercfg";
-  const SplitCommand split = SplitCommandLine(commandLine);
+  const SplitCommand split = SplitCommandLine(
+      commandLine, [&machine](unsigned char byte) { return machine.Ansi().IsLeadByte(byte); });
   PowercfgOutcome outcome;
   if (!IsPowercfg(split.program) ||
       (tool != nullptr && !BoolMember(*tool, "installed", true, where))) {
