@@ -82,7 +82,7 @@ struct Rehearsal {
   std::string postTrouble;
   std::string windows;                    // "5.1.2600"
   std::vector<std::string> capabilities;  // "batteries", "lid", ...
-  std::uint32_t codePage = 1252;  // the machine's ANSI code page, its texts' code page
+  std::uint32_t codePage = 1252;          // the machine's ANSI code page, its texts' code page
 };
 
 struct Report {

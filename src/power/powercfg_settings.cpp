@@ -614,7 +614,8 @@ bool RunPowercfgCommand(SettingsRun& settings, const PowercfgCommand& command,
     settings.Log(command.before == Before::InfoWord ? "Info" : "Success", command.label, "", word);
   }
   settings.exitCode.reset();
-  const BuiltCommand built = BuildPowercfgCommand(command, inserted, LeadBytesOf(run.platform.system));
+  const BuiltCommand built =
+      BuildPowercfgCommand(command, inserted, LeadBytesOf(run.platform.system));
   if (built.refusal != nullptr) return ReportRefusal(settings, command, from, inserted, built);
   run.buffers.commandBuffer.Clear();
   run.buffers.commandBuffer.Assign(built.line);
@@ -643,7 +644,8 @@ bool RefuseCommandsBeforeChanges(SettingsRun& settings,
                                  const port::SYSTEM_POWER_CAPABILITIES& capabilities) {
   const std::string_view name = settings.request.schemename.view();
   if (ActiveSchemeAsked(settings.run.platform.system, settings.request)) {
-    const BuiltCommand built = BuildPowercfgCommand(kSetActive, name, LeadBytesOf(settings.run.platform.system));
+    const BuiltCommand built =
+        BuildPowercfgCommand(kSetActive, name, LeadBytesOf(settings.run.platform.system));
     if (built.refusal != nullptr) {
       return ReportRefusal(settings, kSetActive, Field::schemename, name, built);
     }

@@ -160,8 +160,8 @@ TEST_F(XmlDomPugiTest, DecodesDeclaredEncodings) {
                   {"windows-1251", "\x80 caf\xE9", u"\u0402 caf\u0439"},
                   {"Shift_JIS", "\x95\x5C\x83\x41", u"\u8868\u30A2"}};
   for (const auto& [name, bytes, text] : declared) {
-    auto root = LoadRoot(std::string("<?xml version='1.0' encoding='") + name + "'?><job>" +
-                         bytes + "</job>");
+    auto root = LoadRoot(std::string("<?xml version='1.0' encoding='") + name + "'?><job>" + bytes +
+                         "</job>");
     EXPECT_EQ(TextOf(root), text) << name;
   }
   // A UTF-8 byte-order mark wins over a single-byte declaration.

@@ -77,7 +77,8 @@ MachineOutcome RehearseEntry(const FleetEntry& entry, const fs::path& document,
   try {
     outcome = OutcomeOf(Rehearse(entry.path, document, scriptId, options));
   } catch (const std::exception& e) {
-    const std::string why = Unplaced(sim::Windows1252().ToUtf8(e.what()), entry.path, options.scratchRoot);
+    const std::string why =
+        Unplaced(sim::Windows1252().ToUtf8(e.what()), entry.path, options.scratchRoot);
     outcome = NotRehearsed(ReasonOf(why), why);
   }
   outcome.entry = entry.kind == FleetEntry::Kind::Folder                                ? "folder"

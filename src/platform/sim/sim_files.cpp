@@ -223,8 +223,7 @@ port::ErrorCode OpenError(int error, const ResolvedPath& path) {
 
 // The value of `key` in `section` of INI text, or none.
 std::optional<std::string> FindIniValue(const AnsiCodePage& ansi, const std::string& iniText,
-                                        const std::string& section,
-                                        const std::string& key) {
+                                        const std::string& section, const std::string& key) {
   std::istringstream lines(iniText);
   std::string line;
   bool inSection = false;

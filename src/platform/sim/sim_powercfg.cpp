@@ -142,9 +142,10 @@ PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine,
 
   const powercfg::State& before = states.Of(machine, power);
   powercfg::State after = before;
-  outcome.exitCode = static_cast<std::uint32_t>(powercfg::Run(
-      split.arguments, after,
-      [&](const std::string& a, const std::string& b) { return machine.Ansi().EqualNoCase(a, b); }));
+  outcome.exitCode = static_cast<std::uint32_t>(
+      powercfg::Run(split.arguments, after, [&](const std::string& a, const std::string& b) {
+        return machine.Ansi().EqualNoCase(a, b);
+      }));
   if (outcome.exitCode == powercfg::kExitSuccess) {
     UpdatePowerFile(machine, [&](Json& changed) { StoreState(changed, before, after); });
     states.Keep(machine, std::move(after));

@@ -105,7 +105,8 @@ std::vector<std::uint8_t> HexBytes(const std::string& hex, const std::string& wh
 void AppendText(std::vector<std::uint8_t>& bytes, const Json& text, const std::string& where,
                 const AnsiCodePage& ansi) {
   if (!text.is_string()) throw MachineError(where + ": \"data\" must be a text");
-  for (char c : ansi.FromUtf8(text.get<std::string>())) bytes.push_back(static_cast<std::uint8_t>(c));
+  for (char c : ansi.FromUtf8(text.get<std::string>()))
+    bytes.push_back(static_cast<std::uint8_t>(c));
 }
 
 // A DWORD's four bytes, little-endian.

@@ -46,7 +46,7 @@ class SimRegistry : public port::Registry {
   bool KeyExists(const std::u16string& path) const;
 
   std::map<std::u16string, Key> keys_;  // by case-folded path, hive first
-  const AnsiCodePage& ansi_;  // the machine's, for names and texts
+  const AnsiCodePage& ansi_;            // the machine's, for names and texts
 };
 
 }  // namespace zrt::sim

@@ -151,13 +151,12 @@ struct DeclaredEncoding {
 // Names of the ANSI code pages, with the subsets Windows decodes through
 // them (ISO-8859-1, GB2312, EUC-KR, TIS-620).
 constexpr std::pair<const char*, std::uint32_t> kCodePageNames[] = {
-    {"windows-1252", 1252}, {"cp1252", 1252},       {"ISO-8859-1", 1252}, {"latin1", 1252},
-    {"windows-1250", 1250}, {"windows-1251", 1251}, {"windows-1253", 1253},
-    {"windows-1254", 1254}, {"windows-1255", 1255}, {"windows-1256", 1256},
-    {"windows-1257", 1257}, {"windows-1258", 1258}, {"windows-874", 874},
-    {"TIS-620", 874},       {"shift_jis", 932},     {"windows-31j", 932},
-    {"gbk", 936},           {"gb2312", 936},        {"ks_c_5601-1987", 949},
-    {"euc-kr", 949},        {"big5", 950}};
+    {"windows-1252", 1252}, {"cp1252", 1252},       {"ISO-8859-1", 1252},    {"latin1", 1252},
+    {"windows-1250", 1250}, {"windows-1251", 1251}, {"windows-1253", 1253},  {"windows-1254", 1254},
+    {"windows-1255", 1255}, {"windows-1256", 1256}, {"windows-1257", 1257},  {"windows-1258", 1258},
+    {"windows-874", 874},   {"TIS-620", 874},       {"shift_jis", 932},      {"windows-31j", 932},
+    {"gbk", 936},           {"gb2312", 936},        {"ks_c_5601-1987", 949}, {"euc-kr", 949},
+    {"big5", 950}};
 
 DeclaredEncoding DeclaredEncodingOf(const pugi::xml_document& tree) {
   const pugi::xml_node declaration = tree.first_child();
