@@ -11,7 +11,8 @@ build=${1:-build/linux}
 log=$(mktemp)
 run-clang-tidy -quiet -p "$build" -j "$(nproc)" "$PWD/src/" >"$log" 2>&1
 status=$?
-grep -E ': (warning|error):' -A3 "$log"
+# Without colours, so that the findings can be picked out.
+sed -E 's/\x1b\[[0-9;]*m//g' "$log" | grep -E ': (warning|error):' -A3
 rm -f "$log"
 if [ $status -ne 0 ]; then echo "clang-tidy: findings (or a failed run) above"; exit 1; fi
 echo "clang-tidy: no findings"

@@ -188,8 +188,8 @@ OutcomeKind OutcomeKindOf(const std::string& word) {
   return OutcomeKind::NotRehearsed;
 }
 
-FleetSummary::FleetSummary(std::vector<std::string> names) {
-  for (std::string& name : names) {
+FleetSummary::FleetSummary(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
     Machine machine;
     machine.name = ShownName(name);
     machines_.push_back(std::move(machine));

@@ -99,7 +99,7 @@ class FleetSummary {
     MachineOutcome outcome;
   };
 
-  explicit FleetSummary(std::vector<std::string> names);
+  explicit FleetSummary(const std::vector<std::string>& names);
   // The outcome of machine `index`; machines may come in any order.
   void Add(std::size_t index, const MachineOutcome& outcome);
   ~FleetSummary();

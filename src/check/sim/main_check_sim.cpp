@@ -120,7 +120,7 @@ int Fleet(const Report& report, const char* document, const char* fleet, bool js
   const auto entries = zrt::check::ShardOf(zrt::check::ListFleet(fs::u8path(fleet)), shard);
   std::vector<std::string> names;
   for (const auto& entry : entries) names.push_back(entry.name);
-  zrt::check::FleetSummary summary(std::move(names));
+  zrt::check::FleetSummary summary(names);
   const zrt::check::ScratchFolder rows;
   summary.SpoolRows(rows.Path());
   if (report.readable) {
