@@ -67,7 +67,9 @@ CAPTURE = "zrt-capture.exe"
 # The power state the comparison covers: what power.json holds of a machine.
 POWER_MEMBERS = ("active_scheme", "hibernation_allowed", "standby_allowed", "capabilities",
                  "global_policy", "battery_alarms", "global_flags", "user_may_write")
-TIME = re.compile(r"\d\d:\d\d:\d\d( ?[AP]M)?|\d{17}")
+# A time of day, with the half-day word of any locale after it (Japanese and
+# Chinese locales write their own), or a fallback file's time stamp.
+TIME = re.compile(r"\d\d:\d\d:\d\d(?: ?[AP]M| \S+)?|\d{17}")
 # Error numbers, then the system's text for them: Wine's texts differ.
 ERROR_TEXT = re.compile(r"^(\d+)$")
 
@@ -122,6 +124,9 @@ class RoundTrip:
         document = (JOBS / job).read_text("utf-8").replace("Field Work", self.scheme_name)
         scenario = {"machine": machine_name, "argument": ARGUMENT,
                     "files": {JOB_PATH: {"text": document}}, "expect": {"log": {}}}
+        if self.code_page != 1252:
+            # The Wine target runs the program under the locale of this code page.
+            scenario["machine_settings"] = {"code_pages": {"ansi": self.code_page}}
         machine = rs.read_json(rs.MACHINES / machine_name / "machine.json", {})
         program_path = machine.get("program_path",
                                    '"C:\\Program Files\\Merqel\\zReTessalyXP.exe"').strip('"')
