@@ -3,7 +3,7 @@
 # zrt-check and runs it on a copy of the bundled simulated Windows XP laptop,
 # then shows the power schemes before and after, the activity log, the
 # Powercfg.exe commands run and the status document; last, the same job
-# rehearsed on the sample fleet of fifteen machines.
+# rehearsed on the sample fleet of sixteen machines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
