@@ -116,6 +116,13 @@ BAD_OPTIONS = [("--jobs", "0"), ("--jobs", "100000"), ("--timeout", "-1"), ("--t
                ("--html", "missing/page.html")]
 
 
+def sample_fleet(work):
+    """The sample fleet in `work`/fleet, and the job document beside it."""
+    subprocess.run([sys.executable, REPO / "scripts" / "make_sample_fleet.py", work / "fleet"],
+                   check=True, capture_output=True)
+    shutil.copy(JOB, work / JOB.name)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
@@ -126,9 +133,7 @@ def main():
 
     with tempfile.TemporaryDirectory() as scratch:
         work = pathlib.Path(scratch)
-        subprocess.run([sys.executable, REPO / "scripts" / "make_sample_fleet.py", work / "fleet"],
-                       check=True, capture_output=True)
-        shutil.copy(JOB, work / JOB.name)
+        sample_fleet(work)
         before = digest(work / "fleet")
 
         code, text, _ = run(args.program, work)

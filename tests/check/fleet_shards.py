@@ -13,8 +13,8 @@ import subprocess
 import sys
 import tempfile
 
-REPO = pathlib.Path(__file__).resolve().parents[2]
-JOB = REPO / "examples" / "jobs" / "create-field-work.xml"
+from fleet import JOB, sample_fleet  # beside this script
+
 
 
 def main():
@@ -24,9 +24,7 @@ def main():
     problems = []
     with tempfile.TemporaryDirectory() as scratch:
         work = pathlib.Path(scratch)
-        subprocess.run([sys.executable, REPO / "scripts" / "make_sample_fleet.py", work / "fleet"],
-                       check=True, capture_output=True)
-        shutil.copy(JOB, work / JOB.name)
+        sample_fleet(work)
 
         def run(*args):
             done = subprocess.run([program, *args], cwd=work, capture_output=True, timeout=120)
