@@ -46,17 +46,17 @@ std::string LineDate(const port::SystemTime& t) {
 // gets the header if it is still empty then.
 std::unique_ptr<port::OutputFile> OpenLogFile(port::Platform& platform, const std::string& path,
                                               bool& created) {
-  const auto empty = [&platform, &path] {
+  const auto empty = [](port::OutputFile& file) {
     std::uint64_t size = 0;
-    return platform.files.GetFileSize(path.c_str(), size) && size == 0;
+    return file.GetFileSize(size) && size == 0;
   };
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     if (auto file = platform.files.CreateFileA(path.c_str(), port::OpenMode::AppendExisting)) {
       created = false;
-      if (!empty()) return file;
+      if (!empty(*file)) return file;
       file.reset();
       if (auto claimed = platform.files.CreateFileA(path.c_str(), port::OpenMode::ClaimExisting)) {
-        created = empty();
+        created = empty(*claimed);
         return claimed;
       }
     }

@@ -193,6 +193,7 @@ class HalfWritingFiles : public sim::SimFileSystem {
       bool ReadFile(std::string& bytes, std::size_t capacity) override {
         return file->ReadFile(bytes, capacity);
       }
+      bool GetFileSize(std::uint64_t& size) override { return file->GetFileSize(size); }
     };
     auto file = SimFileSystem::CreateFileA(path, mode);
     if (!file || std::string_view(path).find("QTVPostLogs") == std::string_view::npos) return file;

@@ -22,6 +22,9 @@ class OutputFile {
   // ReadFile from the start of a file opened with ClaimExisting: at most
   // `capacity` bytes into `bytes`. False on a handle without read access.
   virtual bool ReadFile(std::string& bytes, std::size_t capacity) = 0;
+  // GetFileSize of the open file: no path to look up again, so it is the
+  // size of this very file.
+  virtual bool GetFileSize(std::uint64_t& size) = 0;
 };
 
 // How CreateFileA opens a file for writing. Every mode but CreateNewAlone

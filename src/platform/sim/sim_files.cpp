@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -108,6 +109,13 @@ class SimOutputFile : public port::OutputFile {
       bytes += written;
       size -= static_cast<std::size_t>(written);
     }
+    return true;
+  }
+
+  bool GetFileSize(std::uint64_t& size) override {
+    struct stat status {};
+    if (::fstat(fd_.get(), &status) != 0) return Fail(port::err::kAccessDenied);
+    size = static_cast<std::uint64_t>(status.st_size);
     return true;
   }
 

@@ -55,6 +55,14 @@ class Win32OutputFile final : public port::OutputFile {
     return true;
   }
 
+  bool GetFileSize(std::uint64_t& size) override {
+    DWORD high = 0;
+    const DWORD low = ::GetFileSize(file_.get(), &high);
+    if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) return false;
+    size = (static_cast<std::uint64_t>(high) << 32) | low;
+    return true;
+  }
+
  private:
   UniqueFileHandle file_;
 };
