@@ -227,6 +227,20 @@ void Rows(const std::vector<FleetSummary::Machine>& machines, const RowSpool* sp
   for (std::size_t i = 0; i < machines.size(); ++i) out(i, row(i));
 }
 
+// The outcome without its lists (commands, changes, log, status,
+// capabilities).
+MachineOutcome Outline(const MachineOutcome& outcome) {
+  MachineOutcome outline;
+  outline.kind = outcome.kind;
+  outline.reason = outcome.reason;
+  outline.message = outcome.message;
+  outline.delivery = outcome.delivery;
+  outline.entry = outcome.entry;
+  outline.windows = outcome.windows;
+  outline.logLines = outcome.logLines;
+  return outline;
+}
+
 }  // namespace
 
 void FleetSummary::JsonRows(const RowOutput& out) const {
@@ -242,18 +256,15 @@ void FleetSummary::HtmlRows(const RowOutput& out) const {
 
 void FleetSummary::Add(std::size_t index, const MachineOutcome& outcome) {
   Machine& machine = machines_.at(index);
-  machine.outcome = outcome;
   if (jsonRows_) {
-    jsonRows_->Put(index, JsonRowText(machine));
-    htmlRows_->Put(index, MachineRowHtml(machine, index));
-    // The groups below take these from `outcome`; the rows have them all.
-    for (auto* list :
-         {&machine.outcome.log, &machine.outcome.status, &machine.outcome.capabilities}) {
-      list->clear();
-      list->shrink_to_fit();
-    }
-    machine.outcome.commands = {};
-    machine.outcome.changes = {};
+    const Machine whole{machine.name, outcome};
+    jsonRows_->Put(index, JsonRowText(whole));
+    htmlRows_->Put(index, MachineRowHtml(whole, index));
+    // The rows have the lists; the groups below take them from `outcome`.
+    // Only the outline stays, so nothing of their size is kept per machine.
+    machine.outcome = Outline(outcome);
+  } else {
+    machine.outcome = outcome;
   }
   std::vector<std::uint32_t> profile;
   profile.push_back(

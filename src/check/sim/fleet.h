@@ -163,20 +163,15 @@ struct FleetReport {
 
 // `utf8` converts the check's ANSI texts.
 std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8);
-// The JSON document, written as the summary's members and then one row per
-// machine, so rows can be written one by one as they come.
-std::string RenderFleetJson(const FleetReport& report, const ToUtf8& utf8);
 // Where a writer puts its text, piece by piece, so a large fleet's output is
 // never held whole.
 using FleetOutput = std::function<void(const std::string&)>;
 void WriteFleetJson(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out);
-sim::Json FleetSummaryJson(const FleetReport& report, const ToUtf8& utf8);
 sim::Json MachineRowJson(const FleetSummary::Machine& machine);
 // One self-contained page: no outside scripts, styles or fonts. Its head
 // and summary, one table row (with its detail) per machine, and its end.
-std::string RenderFleetHtml(const FleetReport& report, const ToUtf8& utf8);
 void WriteFleetHtml(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out);
-std::string FleetHtmlHead(const FleetReport& report, const ToUtf8& utf8);
+void WriteFleetHtmlHead(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out);
 std::string MachineRowHtml(const FleetSummary::Machine& machine, std::size_t index);
 std::string FleetHtmlEnd();
 

@@ -4,6 +4,7 @@
 // its detail (the log's end, the status, the commands and the changes).
 // Everything is inline: no outside scripts, styles or fonts.
 #include <functional>
+#include <utility>
 
 #include "check/sim/fleet.h"
 
@@ -61,29 +62,35 @@ std::string MachineLink(const FleetSummary& summary, std::size_t machine) {
          Escaped(summary.Machines()[machine].name) + "</a>";
 }
 
-std::string MachineList(const FleetSummary& summary, const std::vector<std::size_t>& machines) {
-  std::string out;
+// The group's machines as links, given to `out` a few hundred at a time, so
+// a group of the whole fleet is never held as one text.
+void MachineList(const FleetSummary& summary, const std::vector<std::size_t>& machines,
+                 const FleetOutput& out) {
+  constexpr std::size_t kPerPiece = 256;
+  const bool folded = machines.size() > 3;
+  std::string piece =
+      folded ? "<details><summary>" + std::to_string(machines.size()) + " machines</summary>" : "";
   for (std::size_t i = 0; i < machines.size(); ++i) {
-    out += (i == 0 ? "" : ", ") + MachineLink(summary, machines[i]);
+    piece += (i == 0 ? "" : ", ") + MachineLink(summary, machines[i]);
+    if ((i + 1) % kPerPiece == 0) out(std::exchange(piece, {}));
   }
-  return machines.size() > 3 ? "<details><summary>" + std::to_string(machines.size()) +
-                                   " machines</summary>" + out + "</details>"
-                             : out;
+  out(piece + (folded ? "</details>" : ""));
 }
 
-std::string GroupTable(const FleetSummary& summary, const std::vector<FleetSummary::Group>& groups,
-                       const std::string& heading,
-                       const std::function<std::string(const FleetSummary::Group&)>& what) {
-  std::string out = "<h2>" + heading + "</h2>\n";
-  if (groups.empty()) return out + "<p>(none)</p>\n";
-  out +=
-      "<table class=groups><thead><tr><th scope=col>Machines</th><th scope=col>What</th>"
-      "<th scope=col>Which</th></tr></thead><tbody>\n";
+void GroupTable(const FleetSummary& summary, const std::vector<FleetSummary::Group>& groups,
+                const std::string& heading,
+                const std::function<std::string(const FleetSummary::Group&)>& what,
+                const FleetOutput& out) {
+  out("<h2>" + heading + "</h2>\n");
+  if (groups.empty()) return out("<p>(none)</p>\n");
+  out("<table class=groups><thead><tr><th scope=col>Machines</th><th scope=col>What</th>"
+      "<th scope=col>Which</th></tr></thead><tbody>\n");
   for (const FleetSummary::Group& g : groups) {
-    out += "<tr><td class=n>" + std::to_string(g.count) + "</td><td>" + what(g) + "</td><td>" +
-           MachineList(summary, summary.Members(g)) + "</td></tr>\n";
+    out("<tr><td class=n>" + std::to_string(g.count) + "</td><td>" + what(g) + "</td><td>");
+    MachineList(summary, summary.Members(g), out);
+    out("</td></tr>\n");
   }
-  return out + "</tbody></table>\n";
+  out("</tbody></table>\n");
 }
 
 std::string ChangeHtml(const std::string& what, const std::string& before,
@@ -148,7 +155,7 @@ window.addEventListener('hashchange',open);open();})();)";
 
 }  // namespace
 
-std::string FleetHtmlHead(const FleetReport& report, const ToUtf8& utf8) {
+void WriteFleetHtmlHead(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& write) {
   const FleetSummary& summary = *report.summary;
   const std::size_t total = summary.Machines().size();
   const std::string title =
@@ -180,20 +187,24 @@ std::string FleetHtmlHead(const FleetReport& report, const ToUtf8& utf8) {
            OutcomeHeading(kind) + ": " + std::to_string(summary.Count(kind));
   }
   out += "</p>\n";
+  write(std::exchange(out, {}));
 
-  out +=
-      GroupTable(summary, outcomes, "Outcomes, the worst first", [](const FleetSummary::Group& g) {
+  GroupTable(
+      summary, outcomes, "Outcomes, the worst first",
+      [](const FleetSummary::Group& g) {
         return "<b style=\"color:" + std::string(Colour(OutcomeKindOf(g.key[0]))) + "\">" +
                Escaped(OutcomeHeading(OutcomeKindOf(g.key[0]))) + "</b> " +
                Escaped(g.key[2].empty() ? "status " + g.key[1] : g.key[2]) + " <small>(" +
                Escaped(g.key[1]) + ")</small>";
-      });
-  out += GroupTable(summary, summary.Commands(), "Commands run", [](const FleetSummary::Group& g) {
-    return CommandHtml(g.key[0], g.key[1], g.key[2]);
-  });
-  out += GroupTable(
+      },
+      write);
+  GroupTable(
+      summary, summary.Commands(), "Commands run",
+      [](const FleetSummary::Group& g) { return CommandHtml(g.key[0], g.key[1], g.key[2]); },
+      write);
+  GroupTable(
       summary, summary.Changes(), "Changes on the machines",
-      [](const FleetSummary::Group& g) { return ChangeHtml(g.key[0], g.key[1], g.key[2]); });
+      [](const FleetSummary::Group& g) { return ChangeHtml(g.key[0], g.key[1], g.key[2]); }, write);
 
   out +=
       "<h2>Machines</h2>\n<p><label>Filter: <input type=search id=filter "
@@ -204,7 +215,7 @@ std::string FleetHtmlHead(const FleetReport& report, const ToUtf8& utf8) {
     out += std::string("<th scope=col aria-sort=none><button type=button>") + heading +
            "</button></th>";
   }
-  return out + "</tr></thead>\n";
+  write(out + "</tr></thead>\n");
 }
 
 std::string MachineRowHtml(const FleetSummary::Machine& machine, std::size_t index) {
@@ -239,15 +250,9 @@ std::string FleetHtmlEnd() {
 }
 
 void WriteFleetHtml(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out) {
-  out(FleetHtmlHead(report, utf8));
+  WriteFleetHtmlHead(report, utf8, out);
   report.summary->HtmlRows([&out](std::size_t, const std::string& row) { out(row); });
   out(FleetHtmlEnd());
-}
-
-std::string RenderFleetHtml(const FleetReport& report, const ToUtf8& utf8) {
-  std::string page;
-  WriteFleetHtml(report, utf8, [&page](const std::string& text) { page += text; });
-  return page;
 }
 
 }  // namespace zrt::check

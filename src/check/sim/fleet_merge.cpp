@@ -1,6 +1,8 @@
 #include "check/sim/fleet_merge.h"
 
 #include <algorithm>
+#include <fstream>
+#include <functional>
 #include <map>
 
 #include "platform/sim/sim_json_file.h"
@@ -70,18 +72,27 @@ Report CheckOf(const Json& result) {
   return check;
 }
 
-// Reads each result in turn (one at a time is held parsed), telling where
-// the trouble lies when one is not a fleet's result.
-void ForEachResult(const std::vector<fs::path>& results,
-                   const std::function<void(const Json&)>& use) {
-  for (const fs::path& file : results) {
-    try {
-      use(sim::ReadJsonFile(file, Json()));
-    } catch (const sim::MachineError& e) {
-      throw sim::MachineError(file.string() + ": " + e.what());
-    } catch (const std::exception& e) {
-      throw sim::MachineError(file.string() + ": not a fleet's JSON result (" + e.what() + ")");
-    }
+// Reads the result `file` as it streams in: each machine row is handed to
+// `row` and then dropped, so a result of a large fleet is never held whole.
+// Gives back the rest (the summary's members). Tells where the trouble lies
+// when the file is not a fleet's result.
+Json ReadResult(const fs::path& file, const std::function<void(const Json&)>& row) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw sim::MachineError(file.string() + ": cannot be read");
+  bool inMachines = false;
+  try {
+    Json head = Json::parse(in, [&](int depth, Json::parse_event_t event, Json& parsed) {
+      if (event == Json::parse_event_t::key && depth == 1) inMachines = parsed == "machines";
+      if (event != Json::parse_event_t::object_end || depth != 2 || !inMachines) return true;
+      row(parsed);
+      return false;
+    });
+    if (!head.is_object()) throw sim::MachineError("not an object");
+    return head;
+  } catch (const sim::MachineError& e) {
+    throw sim::MachineError(file.string() + ": not a fleet's JSON result (" + e.what() + ")");
+  } catch (const std::exception& e) {
+    throw sim::MachineError(file.string() + ": not a fleet's JSON result (" + e.what() + ")");
   }
 }
 
@@ -91,7 +102,9 @@ MergedFleet MergeFleetResults(const std::vector<fs::path>& results, const fs::pa
   MergedFleet merged;
   Json first;
   std::vector<std::string> names;
-  ForEachResult(results, [&](const Json& result) {
+  for (const fs::path& file : results) {
+    const Json result =
+        ReadResult(file, [&names](const Json& row) { names.push_back(Member(row, "machine")); });
     const Json same = {{"document", result.at("document")},
                        {"fleet", result.at("fleet")},
                        {"findings", result.at("findings")}};
@@ -102,21 +115,20 @@ MergedFleet MergeFleetResults(const std::vector<fs::path>& results, const fs::pa
     } else if (same != first) {
       throw sim::MachineError("not a result of the same document on the same fleet");
     }
-    for (const Json& row : result.at("machines")) names.push_back(Member(row, "machine"));
-  });
+  }
   // The machines in the order a listing of the whole fleet gives.
   std::sort(names.begin(), names.end());
   const auto twice = std::adjacent_find(names.begin(), names.end());
   if (twice != names.end()) throw sim::MachineError("the machine " + *twice + " is in two results");
   merged.summary = std::make_unique<FleetSummary>(names);
   merged.summary->SpoolRows(spool);
-  ForEachResult(results, [&](const Json& result) {
-    for (const Json& row : result.at("machines")) {
+  for (const fs::path& file : results) {
+    ReadResult(file, [&](const Json& row) {
       const std::string name = Member(row, "machine");
       const auto at = std::lower_bound(names.begin(), names.end(), name) - names.begin();
       merged.summary->Add(static_cast<std::size_t>(at), OutcomeFromRow(row));
-    }
-  });
+    });
+  }
   return merged;
 }
 

@@ -51,12 +51,6 @@ const char* SeverityWord(Severity severity) {
   return severity == Severity::Error ? "error" : severity == Severity::Warning ? "warning" : "info";
 }
 
-Json Machines(const FleetSummary& summary, const std::vector<std::size_t>& machines) {
-  Json names = Json::array();
-  for (std::size_t m : machines) names.push_back(summary.Machines()[m].name);
-  return names;
-}
-
 // "1 error", "2 errors".
 std::string Counted(std::size_t n, const std::string& what) {
   return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
@@ -71,6 +65,10 @@ std::string Ended(const std::string& exitCode, const std::string& trouble) {
 // A value of the power state as a JSON value; null when there was none.
 Json Value(const std::string& text) {
   return text.empty() ? Json() : Json::parse(text, nullptr, false);
+}
+
+Json ChangeJson(const std::string& what, const std::string& before, const std::string& after) {
+  return {{"what", what}, {"before", Value(before)}, {"after", Value(after)}};
 }
 
 }  // namespace
@@ -124,54 +122,44 @@ std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8) {
   return out;
 }
 
-Json FleetSummaryJson(const FleetReport& report, const ToUtf8& utf8) {
-  const FleetSummary& summary = *report.summary;
-  Json out = Json::object();
-  out["document"] = utf8(report.check->document);
-  out["fleet"] = report.fleet;
-  Json findings = Json::array();
-  for (const Noted& n : Notable(*report.check)) {
-    findings.push_back({{"step", n.step},
-                        {"severity", SeverityWord(n.finding->severity)},
-                        {"subject", utf8(n.finding->subject)},
-                        {"text", utf8(n.finding->text)}});
-  }
-  out["findings"] = std::move(findings);
-  out["machine_count"] = summary.Machines().size();
-  out["success_count"] = summary.Count(OutcomeKind::Success);
-  Json counts = Json::object();
-  for (const OutcomeKind kind : kOutcomeKinds) counts[OutcomeWord(kind)] = summary.Count(kind);
-  out["outcome_counts"] = std::move(counts);
-  Json outcomes = Json::array(), commands = Json::array(), changes = Json::array();
-  for (const FleetSummary::Group& g : summary.Outcomes()) {
-    outcomes.push_back({{"outcome", g.key[0]},
-                        {"reason", g.key[1]},
-                        {"message", g.key[2]},
-                        {"count", g.count},
-                        {"machines", Machines(summary, summary.Members(g))}});
-  }
-  for (const FleetSummary::Group& g : summary.Commands()) {
-    commands.push_back({{"command_line", g.key[0]},
-                        {"exit_code", Value(g.key[1])},
-                        {"trouble", g.key[2]},
-                        {"count", g.count},
-                        {"machines", Machines(summary, summary.Members(g))}});
-  }
-  for (const FleetSummary::Group& g : summary.Changes()) {
-    changes.push_back({{"what", g.key[0]},
-                       {"before", Value(g.key[1])},
-                       {"after", Value(g.key[2])},
-                       {"count", g.count},
-                       {"machines", Machines(summary, summary.Members(g))}});
-  }
-  out["outcomes"] = std::move(outcomes);
-  out["commands"] = std::move(commands);
-  out["changes"] = std::move(changes);
-  out["errors"] = report.check->Count(Severity::Error);
-  out["warnings"] = report.check->Count(Severity::Warning);
-  out["exit_code"] = report.ExitCode();
-  return out;
+namespace {
+
+std::string Dumped(const Json& json, int indent = -1) {
+  return json.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
+
+// The members of a JSON object as dumped, without its closing brace, so
+// more members can follow.
+std::string Opened(const Json& object, int indent = -1) {
+  std::string text = Dumped(object, indent);
+  text.erase(text.find_last_of('}'));
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+// One list of groups, a group to a line, each with its machines' names
+// written a few hundred at a time: a group may hold the whole fleet.
+void WriteGroups(const FleetSummary& summary, const char* name,
+                 const std::vector<FleetSummary::Group>& groups,
+                 const std::function<Json(const FleetSummary::Group&)>& members,
+                 const FleetOutput& out) {
+  constexpr std::size_t kPerPiece = 256;
+  out(",\n  \"" + std::string(name) + "\": [");
+  for (std::size_t i = 0; i < groups.size(); ++i) {
+    Json group = members(groups[i]);
+    group["count"] = groups[i].count;
+    std::string piece = (i == 0 ? "\n    " : ",\n    ") + Opened(group) + ",\"machines\":[";
+    const std::vector<std::size_t> machines = summary.Members(groups[i]);
+    for (std::size_t k = 0; k < machines.size(); ++k) {
+      piece += (k == 0 ? "" : ",") + Dumped(Json(summary.Machines()[machines[k]].name));
+      if ((k + 1) % kPerPiece == 0) out(std::exchange(piece, {}));
+    }
+    out(piece + "]}");
+  }
+  out(groups.empty() ? "]" : "\n  ]");
+}
+
+}  // namespace
 
 Json MachineRowJson(const FleetSummary::Machine& machine) {
   const MachineOutcome& m = machine.outcome;
@@ -180,9 +168,7 @@ Json MachineRowJson(const FleetSummary::Machine& machine) {
     commands.push_back(
         {{"command_line", c.line}, {"exit_code", Value(c.exitCode)}, {"trouble", c.trouble}});
   }
-  for (const Change& c : m.changes) {
-    changes.push_back({{"what", c.what}, {"before", Value(c.before)}, {"after", Value(c.after)}});
-  }
+  for (const Change& c : m.changes) changes.push_back(ChangeJson(c.what, c.before, c.after));
   return {{"machine", machine.name},
           {"entry", m.entry},
           {"outcome", OutcomeWord(m.kind)},
@@ -199,26 +185,52 @@ Json MachineRowJson(const FleetSummary::Machine& machine) {
 }
 
 void WriteFleetJson(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out) {
-  const auto dumped = [](const Json& json, int indent) {
-    return json.dump(indent, ' ', false, Json::error_handler_t::replace);
-  };
-  // The summary's members, then "machines" row by row.
-  std::string summary = dumped(FleetSummaryJson(report, utf8), 2);
-  summary.erase(summary.find_last_of('}'));
-  while (!summary.empty() && (summary.back() == '\n' || summary.back() == ' ')) summary.pop_back();
-  out(summary + ",\n  \"machines\": [");
+  const FleetSummary& summary = *report.summary;
+  Json head = Json::object();
+  head["document"] = utf8(report.check->document);
+  head["fleet"] = report.fleet;
+  Json findings = Json::array();
+  for (const Noted& n : Notable(*report.check)) {
+    findings.push_back({{"step", n.step},
+                        {"severity", SeverityWord(n.finding->severity)},
+                        {"subject", utf8(n.finding->subject)},
+                        {"text", utf8(n.finding->text)}});
+  }
+  head["findings"] = std::move(findings);
+  head["machine_count"] = summary.Machines().size();
+  head["success_count"] = summary.Count(OutcomeKind::Success);
+  Json counts = Json::object();
+  for (const OutcomeKind kind : kOutcomeKinds) counts[OutcomeWord(kind)] = summary.Count(kind);
+  head["outcome_counts"] = std::move(counts);
+  out(Opened(head, 2));
+
+  // The groups, then the machines row by row.
+  WriteGroups(
+      summary, "outcomes", summary.Outcomes(),
+      [](const FleetSummary::Group& g) {
+        return Json{{"outcome", g.key[0]}, {"reason", g.key[1]}, {"message", g.key[2]}};
+      },
+      out);
+  WriteGroups(
+      summary, "commands", summary.Commands(),
+      [](const FleetSummary::Group& g) {
+        return Json{
+            {"command_line", g.key[0]}, {"exit_code", Value(g.key[1])}, {"trouble", g.key[2]}};
+      },
+      out);
+  WriteGroups(
+      summary, "changes", summary.Changes(),
+      [](const FleetSummary::Group& g) { return ChangeJson(g.key[0], g.key[1], g.key[2]); }, out);
+  const Json tail = {{"errors", report.check->Count(Severity::Error)},
+                     {"warnings", report.check->Count(Severity::Warning)},
+                     {"exit_code", report.ExitCode()}};
+  out(",\n  " + Opened(tail).substr(1) + ",\n  \"machines\": [");
   bool any = false;
-  report.summary->JsonRows([&](std::size_t, const std::string& row) {
+  summary.JsonRows([&](std::size_t, const std::string& row) {
     out((any ? ",\n    " : "\n    ") + row);
     any = true;
   });
   out(any ? "\n  ]\n}\n" : "]\n}\n");
-}
-
-std::string RenderFleetJson(const FleetReport& report, const ToUtf8& utf8) {
-  std::string json;
-  WriteFleetJson(report, utf8, [&json](const std::string& text) { json += text; });
-  return json;
 }
 
 }  // namespace zrt::check
