@@ -27,8 +27,9 @@ class Text {
  public:
   explicit Text(const ToUtf8& utf8) : utf8_(utf8) {}
 
-  void Line(const std::string& indent, std::string_view text) {
-    out_ += indent + utf8_(Trimmed(text)) + "\n";
+  // `utf8Tail` follows the text as it is, already in UTF-8.
+  void Line(const std::string& indent, std::string_view text, const std::string& utf8Tail = "") {
+    out_ += indent + utf8_(Trimmed(text)) + utf8Tail + "\n";
   }
   void Finding(const check::Finding& finding) {
     std::string subject = utf8_(finding.subject);
@@ -137,7 +138,7 @@ class JsonWriter {
     return "{\n" + in + "\"step\": " + std::to_string(step.number) + ",\n" + in +
            "\"value\": " + Text(step.value) + ",\n" + in + "\"action\": " + Text(step.action) +
            ",\n" + in + "\"known_action\": " + (step.known ? "true" : "false") + ",\n" + in +
-           "\"schemename\": " + Text(step.schemeName) + ",\n" + in +
+           "\"schemename\": " + Json(step.schemeNameAsWritten) + ",\n" + in +
            "\"findings\": " + Findings(step.findings, in) + ",\n" + in + "\"commands\": " +
            List(
                step.commands,
@@ -188,9 +189,13 @@ std::string RenderText(const Report& report, const ToUtf8& utf8) {
   for (const Finding& finding : report.findings) text.Finding(finding);
   for (const StepReport& step : report.steps) {
     text.Line("", "");
-    text.Line("", "Step " + std::to_string(step.number) +
-                      (step.value.empty() ? "" : " (value " + step.value + ")") + ": " +
-                      (step.known ? step.action + " '" + step.schemeName + "'" : "skipped"));
+    const std::string heading = "Step " + std::to_string(step.number) +
+                                (step.value.empty() ? "" : " (value " + step.value + ")") + ": ";
+    if (step.known) {
+      text.Line("", heading + step.action + " '", step.schemeNameAsWritten + "'");
+    } else {
+      text.Line("", heading + "skipped");
+    }
     for (const Finding& finding : step.findings) text.Finding(finding);
     if (step.commands.empty()) continue;
     text.Line("  ", "Powercfg.exe command lines:");

@@ -34,6 +34,9 @@ struct StepReport {
   std::string value;
   std::string action;
   std::string schemeName;
+  // UTF-8: the whole name as the document spells it, for headings; the name
+  // above is what the program reads (cut to its field, in the code page).
+  std::string schemeNameAsWritten;
   bool known = false;  // the action names an operation
   std::vector<Finding> findings;
   std::vector<PlannedCommand> commands;

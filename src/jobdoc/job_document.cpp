@@ -319,7 +319,7 @@ bool JobDocument::ReadNextStep(PowerRequest& request, DocText& error,
       ToNarrow(system_, value, narrowValue, &lossy);
       request.Fill(*field, narrowValue, lossy, LeadBytesOf(system_));
     }
-    if (elements != nullptr) elements->push_back({narrowName, !named, field});
+    if (elements != nullptr) elements->push_back({narrowName, !named, field, value});
   }
 
   ++stepIndex_;

@@ -32,6 +32,7 @@ struct StepElement {
   std::string name;                // its local name in the ANSI code page
   bool nameLossy = false;          // the name lost characters in the conversion
   const PowerRequestField* field;  // the field it filled; null when it names none
+  port::WideText value;            // its value as the document spells it, whole
 };
 
 class JobDocument {
