@@ -38,17 +38,18 @@ std::string LogFields(const std::string& line) {
 
 }  // namespace
 
-std::vector<FleetEntry> ListFleet(const fs::path& folder) {
+std::vector<FleetEntry> ListFleet(const fs::path& folder,
+                                  const std::function<bool(const std::string&)>& keep) {
   std::error_code error;
   std::vector<FleetEntry> entries;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().u8string();
-    if (name.empty() || name[0] == '.') continue;
+    if (name.empty() || name[0] == '.' || (keep && !keep(name))) continue;
     // An entry whose kind cannot be told (a link loop) is a file: its
     // rehearsal tells why it cannot be read.
     std::error_code unknown;
     entries.push_back(
-        {name, it->path(),
+        {name, it->path().string(),
          it->is_directory(unknown) ? FleetEntry::Kind::Folder : FleetEntry::Kind::File});
   }
   if (error)

@@ -25,13 +25,15 @@ class RowSpool;
 struct FleetEntry {
   enum class Kind { Folder, File };
   std::string name;  // the entry's name in the fleet folder
-  std::filesystem::path path;
+  std::string path;  // kept as text: a path's parts would cost more than the fleet's rows
   Kind kind = Kind::Folder;
 };
 
-// Every entry of `folder` but hidden ones, sorted by name. Throws
-// sim::MachineError when the folder cannot be listed.
-std::vector<FleetEntry> ListFleet(const std::filesystem::path& folder);
+// Every entry of `folder` but hidden ones, and with `keep` only those whose
+// name it keeps, sorted by name. Throws sim::MachineError when the folder
+// cannot be listed.
+std::vector<FleetEntry> ListFleet(const std::filesystem::path& folder,
+                                  const std::function<bool(const std::string&)>& keep = {});
 
 // How the job ended on a machine, the worst first.
 enum class OutcomeKind {

@@ -1,6 +1,5 @@
 #include "check/sim/fleet_shard.h"
 
-#include <algorithm>
 #include <charconv>
 
 namespace zrt::check {
@@ -37,13 +36,6 @@ std::optional<Shard> ParseShard(std::string_view text) {
 
 bool InShard(const std::string& name, const Shard& shard) {
   return NameHash(name) % shard.parts == shard.part - 1;
-}
-
-std::vector<FleetEntry> ShardOf(std::vector<FleetEntry> entries, const Shard& shard) {
-  entries.erase(std::remove_if(entries.begin(), entries.end(),
-                               [&](const FleetEntry& e) { return !InShard(e.name, shard); }),
-                entries.end());
-  return entries;
 }
 
 }  // namespace zrt::check

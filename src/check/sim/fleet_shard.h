@@ -6,9 +6,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
-
-#include "check/sim/fleet.h"
 
 namespace zrt::check {
 
@@ -24,8 +21,5 @@ std::optional<Shard> ParseShard(std::string_view text);
 // the name alone (a hash of its bytes), not from its place in the listing,
 // so a machine stays in its part while others come and go.
 bool InShard(const std::string& name, const Shard& shard);
-
-// The entries of `entries` in the shard, in their order.
-std::vector<FleetEntry> ShardOf(std::vector<FleetEntry> entries, const Shard& shard);
 
 }  // namespace zrt::check

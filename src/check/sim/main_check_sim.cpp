@@ -117,7 +117,8 @@ int Fleet(const Report& report, const char* document, const char* fleet, bool js
           const zrt::check::Shard& shard) {
   const auto utf8 = [](std::string_view ansi) { return zrt::sim::Windows1252().ToUtf8(ansi); };
   std::ofstream page = OpenPage(html);
-  const auto entries = zrt::check::ShardOf(zrt::check::ListFleet(fs::u8path(fleet)), shard);
+  const auto entries = zrt::check::ListFleet(
+      fs::u8path(fleet), [&shard](const std::string& name) { return InShard(name, shard); });
   std::vector<std::string> names;
   for (const auto& entry : entries) names.push_back(entry.name);
   zrt::check::FleetSummary summary(names);
