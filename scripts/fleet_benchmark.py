@@ -13,8 +13,10 @@ time of the program and every child it waited for, peak memory):
 1. One rehearsal against its floor: `zrt-check JOB --machine M` on the first
    sample machine, beside zrt_floor_rehearsal on the same machine (a fork,
    a copy of the machine folder, the same number of log lines of the same
-   length written as the program writes them, reading them back, removal).
-   The median of --repeat runs of each, alternately.
+   length written as the program writes them, reading them back, removal):
+   once with the lines at the top of the copy, once in the folder where the
+   program logs (found by running the Linux program on a copy), as deep as
+   the program's. The median of --repeat runs of each, alternately.
 2. The fleet against the single rehearsals, for each size of --machines:
    the fleet's wall and CPU time against the sum over its machines of
    `--machine` runs (the first --serial-sample machines measured, the sum
@@ -32,6 +34,7 @@ import datetime
 import os
 import pathlib
 import platform
+import shutil
 import statistics
 import subprocess
 import sys
@@ -79,25 +82,52 @@ def logged_lines(check, job, machine):
                            / max(1, len(log)))
 
 
+def log_folder(build, job, machine, work):
+    """The folder, relative to the machine folder, where the program writes
+    its activity log on `machine`: found by running the Linux program on a
+    copy of it."""
+    copy = work / "log-folder"
+    shutil.copytree(machine, copy)
+    (copy / "drive_c" / "Jobs").mkdir(parents=True, exist_ok=True)
+    shutil.copy(job, copy / "drive_c" / "Jobs" / "job.xml")
+    subprocess.run([build / "zReTessalyXP", benchmark.ARGUMENT], check=False,
+                   env={**os.environ, "ZRT_SIM_MACHINE": str(copy)},
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    logs = list(copy.rglob("*.Log"))
+    folder = logs[0].parent.relative_to(copy) if logs else None
+    shutil.rmtree(copy)
+    return folder
+
+
 def floor_figures(build, check, job, machine, work, repeat):
     result = work / "result.txt"
     lines, length = logged_lines(check, job, machine)
+    folder = log_folder(build, job, machine, work)
     floor_dir = work / "floor"
-    rehearsals, floors = [], []
+    floor = [build / "tests" / "tools" / "zrt_floor_rehearsal", machine, floor_dir, str(lines),
+             str(length)]
+    rehearsals, shallow, placed = [], [], []
     for _ in range(repeat):
         rehearsals.append(measured(build, result, [check, job, "--machine", machine]))
         floor_dir.mkdir(exist_ok=True)
-        floors.append(measured(build, result, [build / "tests" / "tools" / "zrt_floor_rehearsal",
-                                               machine, floor_dir, str(lines), str(length)]))
+        shallow.append(measured(build, result, floor))
+        if folder is not None:
+            placed.append(measured(build, result, floor + [str(folder)]))
     med = lambda runs, what: statistics.median(getattr(r, what) for r in runs)  # noqa: E731
-    r_wall, r_cpu, f_wall, f_cpu = (med(rehearsals, "wall"), med(rehearsals, "cpu"),
-                                    med(floors, "wall"), med(floors, "cpu"))
+    r_wall, r_cpu = med(rehearsals, "wall"), med(rehearsals, "cpu")
     print(f"### One rehearsal against its floor\n\n`{machine.name}`: {lines:,} log lines of "
-          f"{length} bytes; median of {repeat} runs each.\n")
-    print("| | rehearsal ms | floor ms | rehearsal / floor |")
-    print("|---|---|---|---|")
-    print(f"| wall | {r_wall * 1e3:.1f} | {f_wall * 1e3:.1f} | {r_wall / f_wall:.2f} |")
-    print(f"| CPU | {r_cpu * 1e3:.1f} | {f_cpu * 1e3:.1f} | {r_cpu / f_cpu:.2f} |\n", flush=True)
+          f"{length} bytes; median of {repeat} runs each. The floor writes its lines at the "
+          f"top of its copy, and again where the program writes them (`{folder}`).\n")
+    print("| | rehearsal ms | floor ms | rehearsal / floor | floor where the program logs ms "
+          "| rehearsal / that floor |")
+    print("|---|---|---|---|---|---|")
+    for what in ("wall", "cpu"):
+        f = med(shallow, what)
+        p = med(placed, what) if placed else float("nan")
+        r = r_wall if what == "wall" else r_cpu
+        print(f"| {what if what == 'wall' else 'CPU'} | {r * 1e3:.1f} | {f * 1e3:.1f} | "
+              f"{r / f:.2f} | {p * 1e3:.1f} | {r / p:.2f} |")
+    print(flush=True)
     return r_wall, r_cpu
 
 

@@ -1,11 +1,12 @@
 /* Test-only program: the floor of one rehearsal, that is the work any
  * rehearsal of a job on a copy of a machine folder must do and nothing else.
  *
- *   zrt_floor_rehearsal MACHINE SCRATCH LINES LENGTH
+ *   zrt_floor_rehearsal MACHINE SCRATCH LINES LENGTH [LOGDIR]
  *
  * Forks a child that copies the folder MACHINE (files and folders) into
  * SCRATCH/copy, appends LINES lines of LENGTH bytes to a log file inside the
- * copy as the program writes its log (each line: probe the folder, open to
+ * copy (in the folder LOGDIR of the copy, made first, where the program
+ * logs; else at its top) as the program writes its log (each line: probe the folder, open to
  * append, write once, close), reads the log back and removes the copy; the
  * parent waits for it. scripts/fleet_benchmark.py runs it through
  * zrt_run_measured, beside a rehearsal of the same machine with a job that
@@ -53,10 +54,25 @@ static int RemoveOne(const char* path, const struct stat* status, int type, stru
   return type == FTW_DP ? rmdir(path) : unlink(path);
 }
 
-static int Rehearse(long lines, size_t size) {
+/* Makes every folder of `path` that is missing. */
+static int MakeFolders(char* path) {
+  for (char* slash = strchr(path + 1, '/'); slash != NULL; slash = strchr(slash + 1, '/')) {
+    *slash = '\0';
+    const int failed = mkdir(path, 0777) != 0 && access(path, F_OK) != 0;
+    *slash = '/';
+    if (failed) return -1;
+  }
+  return 0;
+}
+
+static int Rehearse(long lines, size_t size, const char* logDir) {
   if (nftw(g_from, CopyOne, 32, FTW_PHYS) != 0) return 1;
   char log[2100];
-  snprintf(log, sizeof log, "%s/floor.Log", g_to);
+  snprintf(log, sizeof log, "%s/%s%sfloor.Log", g_to, logDir, *logDir ? "/" : "");
+  if (MakeFolders(log) != 0) return 1;
+  char folder[2100];
+  snprintf(folder, sizeof folder, "%s", log);
+  *strrchr(folder, '/') = '\0';
   char* line = malloc(size);
   if (line == NULL) return 1;
   memset(line, 'x', size);
@@ -64,7 +80,7 @@ static int Rehearse(long lines, size_t size) {
   line[size - 1] = '\n';
   for (long i = 0; i < lines; ++i) {
     struct stat status;
-    if (stat(g_to, &status) != 0) return 1;
+    if (stat(folder, &status) != 0) return 1;
     const int fd = open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0 || write(fd, line, size) != (ssize_t)size) return 1;
     close(fd);
@@ -80,15 +96,15 @@ static int Rehearse(long lines, size_t size) {
 }
 
 int main(int argc, char** argv) {
-  if (argc != 5 || atol(argv[3]) < 0 || atol(argv[4]) < 2 || strlen(argv[1]) > 900 ||
-      strlen(argv[2]) > 900) {
-    fprintf(stderr, "usage: zrt_floor_rehearsal MACHINE SCRATCH LINES LENGTH\n");
+  if ((argc != 5 && argc != 6) || atol(argv[3]) < 0 || atol(argv[4]) < 2 ||
+      strlen(argv[1]) > 900 || strlen(argv[2]) > 900 || (argc == 6 && strlen(argv[5]) > 900)) {
+    fprintf(stderr, "usage: zrt_floor_rehearsal MACHINE SCRATCH LINES LENGTH [LOGDIR]\n");
     return 2;
   }
   snprintf(g_from, sizeof g_from, "%s", argv[1]);
   snprintf(g_to, sizeof g_to, "%s/copy", argv[2]);
   const pid_t child = fork();
-  if (child == 0) _exit(Rehearse(atol(argv[3]), (size_t)atol(argv[4])));
+  if (child == 0) _exit(Rehearse(atol(argv[3]), (size_t)atol(argv[4]), argc == 6 ? argv[5] : ""));
   int status = 0;
   if (child < 0 || waitpid(child, &status, 0) != child) return 2;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 2;
