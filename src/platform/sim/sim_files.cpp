@@ -271,6 +271,19 @@ bool MatchesPattern(const std::string& name, const std::string& pattern) {
   return MatchFolded(FoldUtf16(Utf8ToUtf16(name)), foldedPattern);
 }
 
+UniqueFd SimFileSystem::HeldForAppending(const std::string& host) {
+  auto held = heldForAppending_.find(host);
+  if (held == heldForAppending_.end()) {
+    bool existed = false;
+    UniqueFd fd = OpenHostFile(host, port::OpenMode::AppendExisting, existed);
+    if (!fd) return fd;
+    held = heldForAppending_.emplace(host, std::move(fd)).first;
+  }
+  return UniqueFd(::fcntl(held->second.get(), F_DUPFD_CLOEXEC, 0));
+}
+
+void SimFileSystem::LetGo(const std::string& host) { heldForAppending_.erase(host); }
+
 bool SimFileSystem::Fail(port::ErrorCode code) {
   machine_.SetLastError(code);
   return false;
@@ -374,7 +387,8 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
   if (mode == port::OpenMode::AppendExisting) {
     const auto& spelt = machine_.Paths().AsSpelt(text);
     if (spelt && !spelt->IsRoot() && !spelt->trailingSeparator && !machine_.WriteDenied(*spelt)) {
-      if (UniqueFd fd = OpenHostFile(spelt->host, mode, existed)) {
+      if (UniqueFd fd = machine_.Private() ? HeldForAppending(spelt->host)
+                                           : OpenHostFile(spelt->host, mode, existed)) {
         machine_.RecordOpen(spelt->host);
         machine_.SetLastError(port::err::kSuccess);
         return std::make_unique<SimOutputFile>(machine_, std::move(fd), machine_.DiskFull(*spelt),
@@ -391,6 +405,7 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
     return fail(IsDirectory(resolved->Parent().host) ? *denied : port::err::kPathNotFound);
   }
   machine_.RecordOpen(resolved->host);
+  LetGo(resolved->host);
   if (mode != port::OpenMode::AppendExisting && mode != port::OpenMode::ClaimExisting) {
     CrashPoint("create", text);
   }
@@ -412,6 +427,7 @@ bool SimFileSystem::DeleteFileA(const char* path) {
   if (resolved->IsRoot() || resolved->IsFolder()) return Fail(port::err::kAccessDenied);
   if (const auto denied = machine_.WriteDenied(*resolved)) return Fail(*denied);
   CrashPoint("delete", path);
+  LetGo(resolved->host);
   std::error_code ec;
   return fs::remove(resolved->host, ec) || Fail(port::err::kAccessDenied);
 }
@@ -428,6 +444,7 @@ bool SimFileSystem::MoveFileA(const char* existing, const char* newName) {
     if (const auto denied = machine_.WriteDenied(*path)) return Fail(*denied);
   }
   CrashPoint("rename", existing);
+  LetGo(from->host);
   // One step of the host's file system, as MoveFileA within one volume: a
   // name that appeared meanwhile is never replaced.
   if (::renameat2(AT_FDCWD, from->host.c_str(), AT_FDCWD, to->host.c_str(), RENAME_NOREPLACE) !=

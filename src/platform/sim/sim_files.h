@@ -4,6 +4,7 @@
 
 #include "platform/port/file_system.h"
 #include "platform/sim/sim_machine.h"
+#include "platform/sim/sim_unique_fd.h"
 
 namespace zrt::sim {
 
@@ -53,8 +54,15 @@ class SimFileSystem : public port::FileSystem {
   // Resolves an ANSI path; sets `error` when it lies on no drive.
   std::optional<ResolvedPath> Resolve(const char* path);
   bool Fail(port::ErrorCode code);
+  // A private machine's file opened to append stays open, shared, after its
+  // handle is closed: no other process uses the folder, so the next open of
+  // it to append takes a duplicate instead of walking its path again (a log
+  // line's open). Any other open, a move or a deletion of it lets it go.
+  UniqueFd HeldForAppending(const std::string& host);
+  void LetGo(const std::string& host);
 
   SimMachine& machine_;
+  std::map<std::string, UniqueFd> heldForAppending_;  // by host path
 };
 
 // Windows file-name pattern matching (* and ?, ignoring case, "*.*"

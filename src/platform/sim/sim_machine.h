@@ -88,6 +88,7 @@ class SimMachine {
   // memory and written back by Flush, not at every change. Other processes
   // see them only after a Flush.
   void KeepPrivate();
+  bool Private() const { return private_; }
   // Writes back what a private machine keeps in memory. Throws MachineError
   // when a file cannot be written.
   void Flush();
