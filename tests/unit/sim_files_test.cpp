@@ -116,7 +116,17 @@ TEST_F(SimFilesTest, AppendAddsAtTheEndAndReplaceStartsAfresh) {
   EXPECT_EQ(LastError(), 0u);
 }
 
-TEST_F(SimFilesTest, FilesMadeAloneOrClaimedKeepEveryOtherWriterOutUntilClosed) {
+// The same rules hold on a private machine (a rehearsal's own copy), whose
+// files opened to append stay open between handles.
+class SimFilesSharingTest : public SimFilesTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  SimFilesSharingTest() {
+    if (GetParam()) sim_->Machine().KeepPrivate();
+  }
+};
+INSTANTIATE_TEST_SUITE_P(PlainAndPrivate, SimFilesSharingTest, ::testing::Bool());
+
+TEST_P(SimFilesSharingTest, FilesMadeAloneOrClaimedKeepEveryOtherWriterOutUntilClosed) {
   auto alone = Files().CreateFileA("C:\\Data\\day.log", OpenMode::CreateNewAlone);
   ASSERT_NE(alone, nullptr);
   for (const auto mode : {OpenMode::AppendExisting, OpenMode::Replace}) {
@@ -150,6 +160,15 @@ TEST_F(SimFilesTest, FilesMadeAloneOrClaimedKeepEveryOtherWriterOutUntilClosed) 
   EXPECT_TRUE(claim->ReadFile(bytes, 6));
   EXPECT_EQ(bytes, "head+a");
   EXPECT_TRUE(Refused(Opens("C:\\Data\\day.log", OpenMode::ClaimExisting), 2));
+
+  // Nothing held before a move or a deletion writes into the file after it.
+  claim.reset();
+  ASSERT_TRUE(Opens("C:\\Data\\day.old", OpenMode::AppendExisting));
+  ASSERT_TRUE(Files().MoveFileA("C:\\Data\\day.old", "C:\\Data\\day.log"));
+  EXPECT_TRUE(Refused(Opens("C:\\Data\\day.old", OpenMode::AppendExisting), 2));
+  ASSERT_TRUE(Opens("C:\\Data\\day.log", OpenMode::AppendExisting));
+  ASSERT_TRUE(Files().DeleteFileA("C:\\Data\\day.log"));
+  EXPECT_TRUE(Refused(Opens("C:\\Data\\day.log", OpenMode::AppendExisting), 2));
 }
 
 TEST_F(SimFilesTest, WriteDeniedFoldersRefuseEverythingBelowThem) {
