@@ -168,6 +168,8 @@ std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8);
 // Where a writer puts its text, piece by piece, so a large fleet's output is
 // never held whole.
 using FleetOutput = std::function<void(const std::string&)>;
+// The JSON document: the summary's members, its groups a group to a line,
+// then one row per machine.
 void WriteFleetJson(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out);
 sim::Json MachineRowJson(const FleetSummary::Machine& machine);
 // One self-contained page: no outside scripts, styles or fonts. Its head
