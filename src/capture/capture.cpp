@@ -53,35 +53,6 @@ bool IsAscii(const std::string& text) {
   return true;
 }
 
-std::string Utf8(const port::WideText& wide) {
-  std::string out;
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    std::uint32_t c = wide[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-        wide[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;  // a lone surrogate
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 // Every text is converted to UTF-8 before; a byte that still is not UTF-8
 // is replaced rather than failing the capture.
 std::string Dump(const Json& json) {
@@ -172,7 +143,7 @@ class Capturer {
   std::string AnsiToUtf8(const std::string& ansi) {
     if (IsAscii(ansi)) return ansi;
     port::WideText wide;
-    return ToWide(p_.system, ansi, wide) ? Utf8(wide) : ansi;
+    return ToWide(p_.system, ansi, wide) ? WideToUtf8(wide) : ansi;
   }
 
   void UseDrive(const std::string& windowsPath) {
@@ -494,8 +465,8 @@ class Capturer {
     Json schemes = Json::array();
     for (const Listed& scheme : listed) {
       Json entry{{"index", scheme.index},
-                 {"name", SchemeText("scheme", Utf8(scheme.name))},
-                 {"description", SchemeText("description", Utf8(scheme.description))}};
+                 {"name", SchemeText("scheme", WideToUtf8(scheme.name))},
+                 {"description", SchemeText("description", WideToUtf8(scheme.description))}};
       port::POWER_POLICY policy{};
       if (p_.power.ReadPwrScheme(scheme.index, policy)) {
         records::WritePowerPolicy(entry["policy"], policy);

@@ -8,6 +8,7 @@
 #include "app/step_dispatch.h"
 #include "platform/ascii_case.h"
 #include "platform/code_page_text.h"
+#include "platform/text_conversion.h"
 #include "power/settings_walk.h"
 
 namespace zrt::check {
@@ -18,24 +19,6 @@ using jobdoc::PowerRequest;
 
 const char* Name(Field field) { return jobdoc::FieldOf(field).name; }
 
-// UTF-16 text in UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string Utf8Of(const port::WideText& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    const int extra = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-    static const unsigned char kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
-    out += static_cast<char>(kLead[extra] | (c >> (6 * extra)));
-    for (int k = extra - 1; k >= 0; --k) out += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
-  }
-  return out;
-}
 using power::SchemeStep;
 using power::SettingChoice;
 
@@ -477,7 +460,7 @@ StepReport CheckStep(port::System& system, int number, const PowerRequest& reque
   for (const jobdoc::StepElement& element : elements) {
     // Later elements of the same name win, as in the request.
     if (element.field == &jobdoc::FieldOf(Field::schemename)) {
-      report.schemeNameAsWritten = Utf8Of(element.value);
+      report.schemeNameAsWritten = WideToUtf8(element.value);
     }
   }
 

@@ -20,6 +20,9 @@ bool ToWide(port::System& system, std::string_view narrow, port::WideText& wide)
 bool ToNarrow(port::System& system, const port::WideText& wide, std::string& narrow,
               bool* lossy = nullptr);
 
+// UTF-16 to UTF-8, whatever the code page; a lone surrogate becomes U+FFFD.
+std::string WideToUtf8(const port::WideText& wide);
+
 // UTF-16 to ANSI, stored into a fixed field (cut to its width, at the last
 // whole character). An
 // unconvertible text is stored empty.
