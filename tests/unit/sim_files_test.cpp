@@ -124,6 +124,11 @@ class SimFilesSharingTest : public SimFilesTest, public ::testing::WithParamInte
     if (GetParam()) sim_->Machine().KeepPrivate();
   }
 };
+std::uint64_t SizeOf(port::OutputFile& file) {
+  std::uint64_t size = 0;
+  return file.GetFileSize(size) ? size : ~std::uint64_t{0};
+}
+
 INSTANTIATE_TEST_SUITE_P(PlainAndPrivate, SimFilesSharingTest, ::testing::Bool());
 
 TEST_P(SimFilesSharingTest, FilesMadeAloneOrClaimedKeepEveryOtherWriterOutUntilClosed) {
@@ -144,6 +149,7 @@ TEST_P(SimFilesSharingTest, FilesMadeAloneOrClaimedKeepEveryOtherWriterOutUntilC
   second->WriteFile("+b", 2);
   first->WriteFile("+c", 2);
   EXPECT_EQ(Read("drive_c/Data/day.log"), "head+a+b+c");
+  EXPECT_EQ(SizeOf(*second), 10u);
 
   // A claim waits for every other handle to go, then keeps them all out, yet
   // reads the file and keeps it across a rename, which never replaces.
@@ -169,6 +175,14 @@ TEST_P(SimFilesSharingTest, FilesMadeAloneOrClaimedKeepEveryOtherWriterOutUntilC
   ASSERT_TRUE(Opens("C:\\Data\\day.log", OpenMode::AppendExisting));
   ASSERT_TRUE(Files().DeleteFileA("C:\\Data\\day.log"));
   EXPECT_TRUE(Refused(Opens("C:\\Data\\day.log", OpenMode::AppendExisting), 2));
+  EXPECT_TRUE(Files().FindFirstFileA("C:\\Data"));
+
+  // A handle kept across another open of its file learns its size anew.
+  ASSERT_NE(Files().CreateFileA("C:\\Data\\day.log", OpenMode::CreateNew), nullptr);
+  auto kept = Files().CreateFileA("C:\\Data\\day.log", OpenMode::AppendExisting);
+  kept->WriteFile("1234", 4);
+  ASSERT_NE(Files().CreateFileA("C:\\Data\\day.log", OpenMode::Replace), nullptr);
+  EXPECT_EQ(SizeOf(*kept), 0u);
 }
 
 TEST_F(SimFilesTest, WriteDeniedFoldersRefuseEverythingBelowThem) {

@@ -71,15 +71,19 @@ std::string Trim(std::string_view text) {
 // disk every write fails and writes nothing.
 class SimOutputFile : public port::OutputFile {
  public:
+  SimOutputFile(SimMachine& machine, std::shared_ptr<HostFile> file, bool diskFull,
+                std::string path)
+      : machine_(machine), file_(std::move(file)), diskFull_(diskFull), path_(std::move(path)) {}
   SimOutputFile(SimMachine& machine, UniqueFd fd, bool diskFull, std::string path)
-      : machine_(machine), fd_(std::move(fd)), diskFull_(diskFull), path_(std::move(path)) {}
+      : SimOutputFile(machine, std::make_shared<HostFile>(HostFile{std::move(fd), {}}), diskFull,
+                      std::move(path)) {}
 
   bool ReadFile(std::string& bytes, std::size_t capacity) override {
     bytes.assign(capacity, '\0');
     std::size_t done = 0;
     while (done < capacity) {
       const ssize_t count =
-          ::pread(fd_.get(), bytes.data() + done, capacity - done, static_cast<off_t>(done));
+          ::pread(Fd(), bytes.data() + done, capacity - done, static_cast<off_t>(done));
       if (count < 0 && errno == EINTR) continue;
       if (count < 0) {
         bytes.clear();
@@ -100,12 +104,14 @@ class SimOutputFile : public port::OutputFile {
     }
     const auto* bytes = static_cast<const char*>(data);
     while (size > 0) {
-      const ssize_t written = ::write(fd_.get(), bytes, size);
+      const ssize_t written = ::write(Fd(), bytes, size);
       if (written < 0 && errno == EINTR) continue;
       if (written <= 0) {
+        file_->size.reset();  // part of it may have been written
         machine_.SetLastError(kWriteFault);
         return false;
       }
+      if (file_->size) *file_->size += static_cast<std::uint64_t>(written);
       bytes += written;
       size -= static_cast<std::size_t>(written);
     }
@@ -113,20 +119,26 @@ class SimOutputFile : public port::OutputFile {
   }
 
   bool GetFileSize(std::uint64_t& size) override {
+    if (file_->size) {
+      size = *file_->size;
+      return true;
+    }
     struct stat status {};
-    if (::fstat(fd_.get(), &status) != 0) return Fail(port::err::kAccessDenied);
+    if (::fstat(Fd(), &status) != 0) return Fail(port::err::kAccessDenied);
     size = static_cast<std::uint64_t>(status.st_size);
     return true;
   }
 
  private:
+  int Fd() const { return file_->fd.get(); }
+
   bool Fail(port::ErrorCode code) {
     machine_.SetLastError(code);
     return false;
   }
 
   SimMachine& machine_;
-  UniqueFd fd_;
+  std::shared_ptr<HostFile> file_;
   bool diskFull_;
   std::string path_;
 };
@@ -271,18 +283,31 @@ bool MatchesPattern(const std::string& name, const std::string& pattern) {
   return MatchFolded(FoldUtf16(Utf8ToUtf16(name)), foldedPattern);
 }
 
-UniqueFd SimFileSystem::HeldForAppending(const std::string& host) {
+std::shared_ptr<HostFile> SimFileSystem::HeldForAppending(const std::string& host) {
   auto held = heldForAppending_.find(host);
-  if (held == heldForAppending_.end()) {
-    bool existed = false;
-    UniqueFd fd = OpenHostFile(host, port::OpenMode::AppendExisting, existed);
-    if (!fd) return fd;
-    held = heldForAppending_.emplace(host, std::move(fd)).first;
-  }
-  return UniqueFd(::fcntl(held->second.get(), F_DUPFD_CLOEXEC, 0));
+  if (held != heldForAppending_.end()) return held->second;
+  bool existed = false;
+  UniqueFd fd = OpenHostFile(host, port::OpenMode::AppendExisting, existed);
+  struct stat status {};
+  if (!fd || ::fstat(fd.get(), &status) != 0) return nullptr;
+  auto file = std::make_shared<HostFile>(
+      HostFile{std::move(fd), static_cast<std::uint64_t>(status.st_size)});
+  heldForAppending_.emplace(host, file);
+  return file;
 }
 
-void SimFileSystem::LetGo(const std::string& host) { heldForAppending_.erase(host); }
+void SimFileSystem::LetGo(const std::string& host) {
+  const auto held = heldForAppending_.find(host);
+  if (held == heldForAppending_.end()) return;
+  held->second->size.reset();  // handles still open on it no longer write it alone
+  heldForAppending_.erase(held);
+}
+
+bool SimFileSystem::HoldsHeldFile(const std::string& folder) const {
+  const auto next = heldForAppending_.upper_bound(folder + "/");
+  return next != heldForAppending_.end() && next->first.size() > folder.size() + 1 &&
+         next->first.compare(0, folder.size() + 1, folder + "/") == 0;
+}
 
 bool SimFileSystem::Fail(port::ErrorCode code) {
   machine_.SetLastError(code);
@@ -306,6 +331,12 @@ bool SimFileSystem::FindFirstFileA(const char* path) {
   if (HasWildcard(folderPart)) return Fail(kInvalidName);
 
   if (!HasWildcard(lastName)) {
+    // The folder of a held file, spelt as on disk (the log's folder, probed
+    // at every line), is there without a look.
+    if (machine_.Private()) {
+      const auto& spelt = machine_.Paths().AsSpelt(text);
+      if (spelt && HoldsHeldFile(spelt->host)) return true;
+    }
     const auto resolved = machine_.Paths().Resolve(text);
     if (!resolved) return Fail(port::err::kPathNotFound);
     if (resolved->Exists()) return true;
@@ -387,11 +418,16 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
   if (mode == port::OpenMode::AppendExisting) {
     const auto& spelt = machine_.Paths().AsSpelt(text);
     if (spelt && !spelt->IsRoot() && !spelt->trailingSeparator && !machine_.WriteDenied(*spelt)) {
-      if (UniqueFd fd = machine_.Private() ? HeldForAppending(spelt->host)
-                                           : OpenHostFile(spelt->host, mode, existed)) {
+      std::shared_ptr<HostFile> file;
+      if (machine_.Private()) {
+        file = HeldForAppending(spelt->host);
+      } else if (UniqueFd fd = OpenHostFile(spelt->host, mode, existed)) {
+        file = std::make_shared<HostFile>(HostFile{std::move(fd), {}});
+      }
+      if (file) {
         machine_.RecordOpen(spelt->host);
         machine_.SetLastError(port::err::kSuccess);
-        return std::make_unique<SimOutputFile>(machine_, std::move(fd), machine_.DiskFull(*spelt),
+        return std::make_unique<SimOutputFile>(machine_, std::move(file), machine_.DiskFull(*spelt),
                                                text);
       }
     }

@@ -2,11 +2,23 @@
 // folders of the machine folder, found by Windows paths.
 #pragma once
 
+#include <map>
+#include <memory>
+#include <optional>
+
 #include "platform/port/file_system.h"
 #include "platform/sim/sim_machine.h"
 #include "platform/sim/sim_unique_fd.h"
 
 namespace zrt::sim {
+
+// An open file of the host, shared by the handles that use it.
+struct HostFile {
+  UniqueFd fd;
+  // Its size, where only these handles write it (a held file); else none
+  // and the host is asked.
+  std::optional<std::uint64_t> size;
+};
 
 class SimFileSystem : public port::FileSystem {
  public:
@@ -56,13 +68,17 @@ class SimFileSystem : public port::FileSystem {
   bool Fail(port::ErrorCode code);
   // A private machine's file opened to append stays open, shared, after its
   // handle is closed: no other process uses the folder, so the next open of
-  // it to append takes a duplicate instead of walking its path again (a log
-  // line's open). Any other open, a move or a deletion of it lets it go.
-  UniqueFd HeldForAppending(const std::string& host);
+  // it to append shares the open file instead of walking its path again (a
+  // log line's open), and its size is known without asking the host. Any
+  // other open, a move or a deletion of it lets it go.
+  std::shared_ptr<HostFile> HeldForAppending(const std::string& host);
   void LetGo(const std::string& host);
+  // Whether `folder` (a host path) holds a file held for appending, and so
+  // exists: a folder cannot be removed through the machine.
+  bool HoldsHeldFile(const std::string& folder) const;
 
   SimMachine& machine_;
-  std::map<std::string, UniqueFd> heldForAppending_;  // by host path
+  std::map<std::string, std::shared_ptr<HostFile>> heldForAppending_;  // by host path
 };
 
 // Windows file-name pattern matching (* and ?, ignoring case, "*.*"
