@@ -110,6 +110,18 @@ TEST_F(SimSystemTest, SleepIsRecordedWithoutWaitingAndDebuggerOutputAppendedAsUt
   EXPECT_EQ(Read("debug_output.txt"), "Caf\xC3\xA9\ntwo\n");
 }
 
+TEST_F(SimSystemTest, APrivateMachineAddsItsSleepsToTheRecordAtFlush) {
+  System().Sleep(5000);
+  sim_->Machine().KeepPrivate();
+  System().Sleep(1000);
+  System().Sleep(2000);
+  EXPECT_EQ(sim::Json::parse(Read("sleep.json"))["total_ms"], 5000);
+  sim_->Machine().Flush();
+  const sim::Json record = sim::Json::parse(Read("sleep.json"));
+  EXPECT_EQ(record["total_ms"], 8000);
+  EXPECT_EQ(record["calls"], sim::Json({5000, 1000, 2000}));
+}
+
 TEST_F(SimSystemTest, SimulatedTimePassesEveryWaitAtOnceAndTheDateRollsOver) {
   sim_->Machine().KeepSimulatedTime();
   const auto start = std::chrono::steady_clock::now();

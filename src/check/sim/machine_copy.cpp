@@ -78,14 +78,16 @@ void CopyMachine(const fs::path& machine, const fs::path& copy) {
   Json* drives =
       settings.is_object() && settings.contains("drives") ? &settings["drives"] : nullptr;
   if (drives == nullptr || !drives->is_object()) return;
+  bool moved = false;
   for (auto& [letter, folder] : drives->items()) {
     if (!folder.is_string() || !fs::u8path(folder.get<std::string>()).is_absolute()) continue;
     const std::string inside = "drive_" + letter + "_copied";
     Copy(fs::u8path(folder.get<std::string>()), copy / inside,
          fs::u8path(folder.get<std::string>()));
     folder = inside;
+    moved = true;
   }
-  sim::WriteJsonFile(copy / sim::machine_file::kMachine, settings);
+  if (moved) sim::WriteJsonFile(copy / sim::machine_file::kMachine, settings);
 }
 
 }  // namespace zrt::check

@@ -27,13 +27,18 @@ std::string ReadFile(const fs::path& file, std::uintmax_t from = 0) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The lines of a JSON Lines file, from line `from` on.
-std::vector<Json> JsonLines(const fs::path& file, std::size_t from = 0) {
+std::uintmax_t SizeOf(const fs::path& file) {
+  std::error_code missing;
+  const std::uintmax_t size = fs::file_size(file, missing);
+  return missing ? 0 : size;
+}
+
+// The lines of a JSON Lines file, from byte `from` on.
+std::vector<Json> JsonLines(const fs::path& file, std::uintmax_t from) {
   std::vector<Json> lines;
-  std::istringstream in(ReadFile(file));
+  std::istringstream in(ReadFile(file, from));
   std::string line;
-  for (std::size_t n = 0; std::getline(in, line); ++n) {
-    if (n < from) continue;
+  while (std::getline(in, line)) {
     Json parsed = Json::parse(line, nullptr, false);
     if (parsed.is_object()) lines.push_back(std::move(parsed));
   }
@@ -173,8 +178,8 @@ std::string StartTrouble(const Json& error) {
 
 // The commands the program ran and, where it asked for them, those the
 // machine did not start.
-std::vector<RunCommand> CommandsRun(const sim::SimMachine& machine, std::size_t from,
-                                    std::size_t notStartedFrom) {
+std::vector<RunCommand> CommandsRun(const sim::SimMachine& machine, std::uintmax_t from,
+                                    std::uintmax_t notStartedFrom) {
   std::vector<RunCommand> commands;
   for (const Json& c : JsonLines(machine.File(sim::machine_file::kCommands), from)) {
     commands.push_back({machine.Ansi().FromUtf8(c.value("command_line", "")),
@@ -246,22 +251,19 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
   rehearsal.argument = "OD@#@" + (scriptId.empty() ? std::string("-") : scriptId) + "@#@" +
                        jobPath + "@#@CHECK@#@user@#@now@#@1@#@0@#@1";
 
-  Json before;
-  std::size_t commandsBefore = 0, notStartedBefore = 0, postsBefore = 0;
-  std::map<fs::path, std::uintmax_t> filesBefore;
-  {
-    const sim::SimMachine opened(copy);
-    const std::string host = opened.HostPath(jobPath);
-    if (host.empty()) throw sim::MachineError("the machine has no drive C:");
-    fs::create_directories(fs::u8path(host).parent_path());
-    fs::copy_file(document, fs::u8path(host), fs::copy_options::overwrite_existing);
-    before = sim::ReadJsonFile(opened.File(sim::machine_file::kPower), Json::object());
-    commandsBefore = JsonLines(opened.File(sim::machine_file::kCommands)).size();
-    notStartedBefore = JsonLines(opened.File(sim::machine_file::kNotStarted)).size();
-    postsBefore = JsonLines(opened.File(sim::machine_file::kPosts)).size();
-    filesBefore = DriveFiles(opened);
-    Describe(opened, before, rehearsal);
-  }
+  // What the machine held before the run; the records are appended to, so
+  // their sizes tell where the run's own records start.
+  const sim::SimMachine copied(copy);
+  const std::string host = copied.HostPath(jobPath);
+  if (host.empty()) throw sim::MachineError("the machine has no drive C:");
+  fs::create_directories(fs::u8path(host).parent_path());
+  fs::copy_file(document, fs::u8path(host), fs::copy_options::overwrite_existing);
+  const Json before = sim::ReadJsonFile(copied.File(sim::machine_file::kPower), Json::object());
+  const std::uintmax_t commandsBefore = SizeOf(copied.File(sim::machine_file::kCommands));
+  const std::uintmax_t notStartedBefore = SizeOf(copied.File(sim::machine_file::kNotStarted));
+  const std::uintmax_t postsBefore = SizeOf(copied.File(sim::machine_file::kPosts));
+  const std::map<fs::path, std::uintmax_t> filesBefore = DriveFiles(copied);
+  Describe(copied, before, rehearsal);
 
   // The program runs in a child of its own: a fault or a runaway there ends
   // the run, not zrt-check, and what it did so far is still told. The copy
@@ -277,9 +279,8 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
       },
       options.timeoutSeconds);
 
-  const sim::SimMachine after(copy);
   bool filed = false;
-  for (const auto& [file, size] : DriveFiles(after)) {
+  for (const auto& [file, size] : DriveFiles(copied)) {
     const auto old = filesBefore.find(file);
     const std::uintmax_t from = old == filesBefore.end() ? 0 : old->second;
     if (size == from) continue;
@@ -291,16 +292,16 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
       rehearsal.status.push_back(added);
     }
   }
-  const std::vector<Json> posts = JsonLines(after.File(sim::machine_file::kPosts), postsBefore);
+  const std::vector<Json> posts = JsonLines(copied.File(sim::machine_file::kPosts), postsBefore);
   for (const Json& post : posts) {
     if (post.contains("texts") && post["texts"].size() > 1 && post["texts"][1].is_string()) {
       rehearsal.status.push_back(ansi.FromUtf8(post["texts"][1].get<std::string>()));
     }
   }
-  rehearsal.commands = CommandsRun(after, commandsBefore, notStartedBefore);
-  const Json powerAfter = sim::ReadJsonFile(after.File(sim::machine_file::kPower), Json::object());
-  rehearsal.changes = PowerChanges(before, powerAfter, false, after.Ansi());
-  rehearsal.namedChanges = PowerChanges(before, powerAfter, true, after.Ansi());
+  rehearsal.commands = CommandsRun(copied, commandsBefore, notStartedBefore);
+  const Json powerAfter = sim::ReadJsonFile(copied.File(sim::machine_file::kPower), Json::object());
+  rehearsal.changes = PowerChanges(before, powerAfter, false, copied.Ansi());
+  rehearsal.namedChanges = PowerChanges(before, powerAfter, true, copied.Ansi());
   for (const std::string& status : rehearsal.status) {
     if (status.find("<status>Success</status>") != std::string::npos) rehearsal.outcome = "1";
     if (status.find("<status>Fail</status>") != std::string::npos) rehearsal.outcome = "0";

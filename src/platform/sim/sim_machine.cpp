@@ -226,12 +226,42 @@ void SimMachine::KeepPrivate() {
 
 void SimMachine::Flush() {
   powerFile_.Flush();
+  if (!unwrittenSleeps_.empty()) {
+    WriteSleeps(unwrittenSleeps_);
+    unwrittenSleeps_.clear();
+  }
   for (auto record = unwrittenRecords_.begin(); record != unwrittenRecords_.end();) {
     if (!AppendToFile(File(record->first), record->second)) {
       throw MachineError("cannot write " + File(record->first).string());
     }
     record = unwrittenRecords_.erase(record);
   }
+}
+
+void SimMachine::RecordSleep(std::uint32_t milliseconds) {
+  if (private_) {
+    unwrittenSleeps_.push_back(milliseconds);
+  } else {
+    WriteSleeps({milliseconds});
+  }
+}
+
+void SimMachine::WriteSleeps(const std::vector<std::uint32_t>& sleeps) const {
+  const auto lock = LockMachine();
+  const auto file = File(machine_file::kSleep);
+  const Json before = ReadJsonFile(file, Json::object());
+  const Json* total = Member(before, "total_ms");
+  const Json* calls = Member(before, "calls");
+  Json record = Json::object();
+  std::uint64_t sum =
+      total != nullptr && total->is_number_unsigned() ? total->get<std::uint64_t>() : 0;
+  record["calls"] = calls != nullptr && calls->is_array() ? *calls : Json::array();
+  for (const std::uint32_t milliseconds : sleeps) {
+    sum += milliseconds;
+    record["calls"].push_back(milliseconds);
+  }
+  record["total_ms"] = sum;
+  WriteJsonFile(file, record);
 }
 
 SimMachine::Lock::Lock(const SimMachine& machine) : machine_(machine) {

@@ -117,6 +117,11 @@ class SimMachine {
   // a private machine, at the next Flush).
   void AppendRecord(std::string_view name, std::string_view text) const;
 
+  // Adds a pause of the program to sleep.json ({"total_ms": the sum,
+  // "calls": [each pause]}), which jobs running at once each add to (on a
+  // private machine, at the next Flush).
+  void RecordSleep(std::uint32_t milliseconds);
+
   // Held while it lives: the lock every process using this machine folder
   // shares (an flock on machine.json). What is done under it, such as a
   // file's open together with its sharing or the rewrite of a record file,
@@ -157,6 +162,8 @@ class SimMachine {
   std::uint64_t ElapsedMs() const { return elapsedMs_; }
 
  private:
+  void WriteSleeps(const std::vector<std::uint32_t>& sleeps) const;
+
   std::filesystem::path folder_;
   MachineSettings settings_;
   PathResolver paths_;
@@ -168,6 +175,7 @@ class SimMachine {
   bool private_ = false;
   // Record files' text not yet appended, by name (a private machine).
   mutable std::map<std::string, std::string, std::less<>> unwrittenRecords_;
+  std::vector<std::uint32_t> unwrittenSleeps_;  // pauses not yet in sleep.json (a private machine)
   port::ErrorCode lastError_ = 0;
   bool simulatedTime_ = false;
   std::uint64_t elapsedMs_ = 0;

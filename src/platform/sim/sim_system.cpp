@@ -167,20 +167,7 @@ void SimSystem::Sleep(std::uint32_t milliseconds) {
   } else if (machine_.Settings().sleepWaits) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   }
-  // sleep.json: {"total_ms": sum of all sleeps, "calls": [each sleep]}; jobs
-  // running at once on the machine each add theirs.
-  const auto lock = machine_.LockMachine();
-  const auto file = machine_.File(machine_file::kSleep);
-  const Json before = ReadJsonFile(file, Json::object());
-  const Json* total = Member(before, "total_ms");
-  const Json* calls = Member(before, "calls");
-  Json record = Json::object();
-  record["total_ms"] =
-      (total != nullptr && total->is_number_unsigned() ? total->get<std::uint64_t>() : 0) +
-      milliseconds;
-  record["calls"] = calls != nullptr && calls->is_array() ? *calls : Json::array();
-  record["calls"].push_back(milliseconds);
-  WriteJsonFile(file, record);
+  machine_.RecordSleep(milliseconds);
 }
 
 }  // namespace zrt::sim
