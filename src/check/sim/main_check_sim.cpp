@@ -58,9 +58,12 @@ Report Check(const fs::path& document, const std::string& shown,
   machine["drives"]["C"] = fs::is_directory(folder) ? folder.u8string() : scratch.Path().u8string();
   zrt::sim::WriteJsonFile(scratch.Path() / "machine.json", machine);
   zrt::sim::SimPlatform platform(scratch.Path(), "");
-  return zrt::check::CheckDocument(platform.Platform(),
-                                   "C:\\" + ansi.FromUtf8(document.filename().u8string()),
-                                   ansi.FromUtf8(shown));
+  platform.Machine().KeepPrivate();
+  Report report = zrt::check::CheckDocument(platform.Platform(),
+                                            "C:\\" + ansi.FromUtf8(document.filename().u8string()),
+                                            ansi.FromUtf8(shown));
+  platform.Machine().DropRecords();
+  return report;
 }
 
 // A whole number from `least` to `most`, or nothing when the text is not one.

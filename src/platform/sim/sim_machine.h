@@ -92,6 +92,12 @@ class SimMachine {
   // Writes back what a private machine keeps in memory. Throws MachineError
   // when a file cannot be written.
   void Flush();
+  // Drops the records a private machine has not yet written: for a machine
+  // used only to read through.
+  void DropRecords() {
+    unwrittenRecords_.clear();
+    unwrittenSleeps_.clear();
+  }
 
   const std::filesystem::path& Folder() const { return folder_; }
   std::filesystem::path File(std::string_view name) const { return folder_ / name; }
