@@ -72,17 +72,26 @@ Report CheckOf(const Json& result) {
   return check;
 }
 
+// The members of a result the merge reads: the groups and counts are made
+// anew from the rows. Those groups name their machines, every machine in
+// several, so keeping them would cost more than the rows' names.
+constexpr const char* kRead[] = {"document", "fleet", "findings", "machines"};
+
 // Reads the result `file` as it streams in: each machine row is handed to
 // `row` and then dropped, so a result of a large fleet is never held whole.
-// Gives back the rest (the summary's members). Tells where the trouble lies
-// when the file is not a fleet's result.
+// Gives back the members of kRead but the machines. Tells where the trouble
+// lies when the file is not a fleet's result.
 Json ReadResult(const fs::path& file, const std::function<void(const Json&)>& row) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw sim::MachineError(file.string() + ": cannot be read");
   bool inMachines = false;
   try {
     Json head = Json::parse(in, [&](int depth, Json::parse_event_t event, Json& parsed) {
-      if (event == Json::parse_event_t::key && depth == 1) inMachines = parsed == "machines";
+      if (event == Json::parse_event_t::key && depth == 1) {
+        inMachines = parsed == "machines";
+        return std::any_of(std::begin(kRead), std::end(kRead),
+                           [&parsed](const char* name) { return parsed == name; });
+      }
       if (event != Json::parse_event_t::object_end || depth != 2 || !inMachines) return true;
       row(parsed);
       return false;
