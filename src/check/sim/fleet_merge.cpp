@@ -129,8 +129,7 @@ MergedFleet MergeFleetResults(const std::vector<fs::path>& results, const fs::pa
   std::sort(names.begin(), names.end());
   const auto twice = std::adjacent_find(names.begin(), names.end());
   if (twice != names.end()) throw sim::MachineError("the machine " + *twice + " is in two results");
-  merged.summary = std::make_unique<FleetSummary>(names);
-  merged.summary->SpoolRows(spool);
+  merged.summary = std::make_unique<FleetSummary>(names, spool);
   for (const fs::path& file : results) {
     ReadResult(file, [&](const Json& row) {
       const std::string name = Member(row, "machine");
