@@ -2,11 +2,13 @@
 """zrt-check --fleet --shard K/N and --merge on the sample fleet: the parts
 hold every machine once, a machine keeps its part when others leave the
 fleet, and the merged parts print the summary, JSON and page of one run on
-the whole fleet; results of another document are refused.
+the whole fleet, without keeping the parts' group lists; results of another
+document are refused.
 
   fleet_shards.py --program build/linux/zrt-check"""
 import argparse
 import json
+import os
 import pathlib
 import shutil
 import subprocess
@@ -55,6 +57,28 @@ def main():
                 problems.append(f"the merged {form} is not the whole fleet's")
         if (work / "merged.html").read_bytes() != (work / "whole.html").read_bytes():
             problems.append("the merged page is not the whole fleet's")
+
+        # A result's group lists are neither read nor kept: a million made-up
+        # members change neither the merge nor its peak (~150 MiB, kept). Written
+        # piece by piece, as this script's memory counts in its children's peaks.
+        padded = json.loads((work / "part1.json").read_text(encoding="utf-8"))
+        padded["commands"][0]["machines"] = ["made-up members"]
+        head, tail = json.dumps(padded).split('"made-up members"')
+        with open(work / "padded.json", "w", encoding="utf-8") as out:
+            out.write(head)
+            for k in range(1000):
+                out.write(("," if k else "") + ",".join(f'"made-up-{k}-{i}"' for i in range(1000)))
+            out.write(tail)
+        peaks = {}
+        for first in ("part1.json", "padded.json"):
+            child = subprocess.Popen([program, "--merge", first, "part2.json", "part3.json",
+                                      "--json"], cwd=work, stdout=subprocess.PIPE)
+            text = child.stdout.read().decode("utf-8")
+            peaks[first] = os.wait4(child.pid, 0)[2].ru_maxrss  # KiB
+            if text != whole["json"][1]:
+                problems.append(f"--merge {first} part2.json part3.json is not the whole fleet's")
+        if peaks["padded.json"] > peaks["part1.json"] + 16 * 1024:
+            problems.append(f"the merge keeps a result's group lists: peaks {peaks} KiB")
 
         # Two machines leave: every other machine stays in its part.
         for gone in everyone[:2]:

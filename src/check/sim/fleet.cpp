@@ -189,12 +189,12 @@ OutcomeKind OutcomeKindOf(const std::string& word) {
   return OutcomeKind::NotRehearsed;
 }
 
-FleetSummary::FleetSummary(const std::vector<std::string>& names) {
-  for (const std::string& name : names) {
-    Machine machine;
-    machine.name = ShownName(name);
-    machines_.push_back(std::move(machine));
-  }
+FleetSummary::FleetSummary(const std::vector<std::string>& names, const fs::path& folder)
+    : kinds_(names.size(), OutcomeKind::NotRehearsed),
+      jsonRows_(std::make_unique<RowSpool>(folder / "rows.json", names.size())),
+      htmlRows_(std::make_unique<RowSpool>(folder / "rows.html", names.size())) {
+  names_.reserve(names.size());
+  for (const std::string& name : names) names_.push_back(ShownName(name));
 }
 
 std::uint32_t FleetSummary::Gather(Groups& groups, std::vector<std::string> key,
@@ -210,63 +210,15 @@ std::uint32_t FleetSummary::Gather(Groups& groups, std::vector<std::string> key,
 
 FleetSummary::~FleetSummary() = default;
 
-void FleetSummary::SpoolRows(const fs::path& folder) {
-  jsonRows_ = std::make_unique<RowSpool>(folder / "rows.json", machines_.size());
-  htmlRows_ = std::make_unique<RowSpool>(folder / "rows.html", machines_.size());
-}
+void FleetSummary::JsonRows(const RowOutput& out) const { jsonRows_->ForEach(out); }
 
-namespace {
-
-std::string JsonRowText(const FleetSummary::Machine& machine) {
-  return MachineRowJson(machine).dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-// The machine's rows from its outcome, or from their spool.
-void Rows(const std::vector<FleetSummary::Machine>& machines, const RowSpool* spool,
-          const std::function<std::string(std::size_t)>& row, const FleetSummary::RowOutput& out) {
-  if (spool != nullptr) return spool->ForEach(out);
-  for (std::size_t i = 0; i < machines.size(); ++i) out(i, row(i));
-}
-
-// The outcome without its lists (commands, changes, log, status,
-// capabilities).
-MachineOutcome Outline(const MachineOutcome& outcome) {
-  MachineOutcome outline;
-  outline.kind = outcome.kind;
-  outline.reason = outcome.reason;
-  outline.message = outcome.message;
-  outline.delivery = outcome.delivery;
-  outline.entry = outcome.entry;
-  outline.windows = outcome.windows;
-  outline.logLines = outcome.logLines;
-  return outline;
-}
-
-}  // namespace
-
-void FleetSummary::JsonRows(const RowOutput& out) const {
-  Rows(
-      machines_, jsonRows_.get(), [&](std::size_t i) { return JsonRowText(machines_[i]); }, out);
-}
-
-void FleetSummary::HtmlRows(const RowOutput& out) const {
-  Rows(
-      machines_, htmlRows_.get(), [&](std::size_t i) { return MachineRowHtml(machines_[i], i); },
-      out);
-}
+void FleetSummary::HtmlRows(const RowOutput& out) const { htmlRows_->ForEach(out); }
 
 void FleetSummary::Add(std::size_t index, const MachineOutcome& outcome) {
-  Machine& machine = machines_.at(index);
-  if (jsonRows_) {
-    const Machine whole{machine.name, outcome};
-    jsonRows_->Put(index, JsonRowText(whole));
-    htmlRows_->Put(index, MachineRowHtml(whole, index));
-    // The rows have the lists; the groups below take them from `outcome`.
-    // Only the outline stays, so nothing of their size is kept per machine.
-    machine.outcome = Outline(outcome);
-  } else {
-    machine.outcome = outcome;
-  }
+  const Machine whole{names_.at(index), outcome};
+  jsonRows_->Put(index, MachineRowJson(whole).dump(-1, ' ', false, Json::error_handler_t::replace));
+  htmlRows_->Put(index, MachineRowHtml(whole, index));
+  kinds_[index] = outcome.kind;
   std::vector<std::uint32_t> profile;
   profile.push_back(
       Gather(outcomes_, {OutcomeWord(outcome.kind), outcome.reason, outcome.message}, index, 0));
@@ -292,9 +244,7 @@ void FleetSummary::Add(std::size_t index, const MachineOutcome& outcome) {
 }
 
 std::size_t FleetSummary::Count(OutcomeKind kind) const {
-  return static_cast<std::size_t>(
-      std::count_if(machines_.begin(), machines_.end(),
-                    [kind](const Machine& m) { return m.outcome.kind == kind; }));
+  return static_cast<std::size_t>(std::count(kinds_.begin(), kinds_.end(), kind));
 }
 
 std::vector<FleetSummary::Group> FleetSummary::Sorted(const Groups& groups, bool byKind) const {
@@ -333,8 +283,8 @@ std::vector<std::size_t> FleetSummary::Members(const Group& group) const {
 int FleetReport::ExitCode() const {
   // A fleet without machines shows nothing: a folder named wrongly, most
   // likely, and not a job that works everywhere.
-  if (summary->Machines().empty()) return 2;
-  if (summary->Count(OutcomeKind::Success) != summary->Machines().size()) return 2;
+  if (summary->Names().empty()) return 2;
+  if (summary->Count(OutcomeKind::Success) != summary->Names().size()) return 2;
   return check->ExitCode();
 }
 

@@ -85,7 +85,9 @@ MachineOutcome NotRehearsed(std::string reason, std::string why);
 // Machines gathered by what they have in common. Each distinct outcome,
 // command and change is kept once; machines with the same outcome, commands
 // and changes share one profile, and a group knows its machines through the
-// profiles that hold it. So the summary grows with the machines' names and
+// profiles that hold it. Each machine's rows (JSON and page) are made when
+// it is added and kept in files; of the machine itself only its name and
+// its outcome's kind stay. So the summary grows with the machines' names and
 // the profiles, not with what each machine did.
 class FleetSummary {
  public:
@@ -101,24 +103,22 @@ class FleetSummary {
     MachineOutcome outcome;
   };
 
-  explicit FleetSummary(const std::vector<std::string>& names);
+  // The machines `names`, their rows kept in files in `folder`.
+  FleetSummary(const std::vector<std::string>& names, const std::filesystem::path& folder);
   // The outcome of machine `index`; machines may come in any order.
   void Add(std::size_t index, const MachineOutcome& outcome);
   ~FleetSummary();
   FleetSummary(const FleetSummary&) = delete;
   FleetSummary& operator=(const FleetSummary&) = delete;
 
-  // From now on each machine's rows (JSON and page) are made when it is
-  // added and kept in files in `folder`, and of its outcome only what the
-  // groups need stays in memory, so memory stays flat in the fleet's size.
-  void SpoolRows(const std::filesystem::path& folder);
   // Each added machine's index and row in order: MachineRowJson dumped on
   // one line, or MachineRowHtml.
   using RowOutput = std::function<void(std::size_t, const std::string&)>;
   void JsonRows(const RowOutput& out) const;
   void HtmlRows(const RowOutput& out) const;
 
-  const std::vector<Machine>& Machines() const { return machines_; }
+  // The machines' names as shown, in order.
+  const std::vector<std::string>& Names() const { return names_; }
   std::size_t Count(OutcomeKind kind) const;
   // Groups with the most machines first; equal ones in the order of their
   // first machine, then of first appearance on it. Outcomes by kind, the
@@ -126,7 +126,7 @@ class FleetSummary {
   std::vector<Group> Outcomes() const { return Sorted(outcomes_, true); }
   std::vector<Group> Commands() const { return Sorted(commands_); }
   std::vector<Group> Changes() const { return Sorted(changes_); }
-  // The group's machines (indices into Machines()), ascending.
+  // The group's machines (indices into Names()), ascending.
   std::vector<std::size_t> Members(const Group& group) const;
 
  private:
@@ -139,7 +139,8 @@ class FleetSummary {
                        std::size_t position);
   std::vector<Group> Sorted(const Groups& groups, bool byKind = false) const;
 
-  std::vector<Machine> machines_;
+  std::vector<std::string> names_;
+  std::vector<OutcomeKind> kinds_;  // NotRehearsed until added
   std::unique_ptr<RowSpool> jsonRows_, htmlRows_;
   Groups outcomes_, commands_, changes_;
   std::uint32_t nextId_ = 0;

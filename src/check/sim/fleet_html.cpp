@@ -58,8 +58,8 @@ const char* Colour(OutcomeKind kind) {
 }
 
 std::string MachineLink(const FleetSummary& summary, std::size_t machine) {
-  return "<a href=\"#m" + std::to_string(machine) + "\">" +
-         Escaped(summary.Machines()[machine].name) + "</a>";
+  return "<a href=\"#m" + std::to_string(machine) + "\">" + Escaped(summary.Names()[machine]) +
+         "</a>";
 }
 
 // The group's machines as links, given to `out` a few hundred at a time, so
@@ -157,7 +157,7 @@ window.addEventListener('hashchange',open);open();})();)";
 
 void WriteFleetHtmlHead(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& write) {
   const FleetSummary& summary = *report.summary;
-  const std::size_t total = summary.Machines().size();
+  const std::size_t total = summary.Names().size();
   const std::string title =
       "zrt-check: " + utf8(report.check->document) + " on the fleet " + report.fleet;
   std::string out =

@@ -72,17 +72,26 @@ Report CheckOf(const Json& result) {
   return check;
 }
 
+// The members of a result the merge reads: the groups and counts are made
+// anew from the rows. Those groups name their machines, every machine in
+// several, so keeping them would cost more than the rows' names.
+constexpr const char* kRead[] = {"document", "fleet", "findings", "machines"};
+
 // Reads the result `file` as it streams in: each machine row is handed to
 // `row` and then dropped, so a result of a large fleet is never held whole.
-// Gives back the rest (the summary's members). Tells where the trouble lies
-// when the file is not a fleet's result.
+// Gives back the members of kRead but the machines. Tells where the trouble
+// lies when the file is not a fleet's result.
 Json ReadResult(const fs::path& file, const std::function<void(const Json&)>& row) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw sim::MachineError(file.string() + ": cannot be read");
   bool inMachines = false;
   try {
     Json head = Json::parse(in, [&](int depth, Json::parse_event_t event, Json& parsed) {
-      if (event == Json::parse_event_t::key && depth == 1) inMachines = parsed == "machines";
+      if (event == Json::parse_event_t::key && depth == 1) {
+        inMachines = parsed == "machines";
+        return std::any_of(std::begin(kRead), std::end(kRead),
+                           [&parsed](const char* name) { return parsed == name; });
+      }
       if (event != Json::parse_event_t::object_end || depth != 2 || !inMachines) return true;
       row(parsed);
       return false;
@@ -120,8 +129,7 @@ MergedFleet MergeFleetResults(const std::vector<fs::path>& results, const fs::pa
   std::sort(names.begin(), names.end());
   const auto twice = std::adjacent_find(names.begin(), names.end());
   if (twice != names.end()) throw sim::MachineError("the machine " + *twice + " is in two results");
-  merged.summary = std::make_unique<FleetSummary>(names);
-  merged.summary->SpoolRows(spool);
+  merged.summary = std::make_unique<FleetSummary>(names, spool);
   for (const fs::path& file : results) {
     ReadResult(file, [&](const Json& row) {
       const std::string name = Member(row, "machine");

@@ -24,7 +24,7 @@ struct MergedFleet {
 // only one is held parsed at a time). Throws sim::MachineError when a result
 // cannot be read, when the results are of different documents or fleets, or
 // when a machine is in two.
-// The machines' rows are kept in files in `spool` (FleetSummary::SpoolRows).
+// The machines' rows are kept in files in `spool`.
 MergedFleet MergeFleetResults(const std::vector<std::filesystem::path>& results,
                               const std::filesystem::path& spool);
 

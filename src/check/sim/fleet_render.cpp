@@ -13,7 +13,7 @@ std::string Named(const FleetSummary& summary, const std::vector<std::size_t>& m
   constexpr std::size_t kNamed = 3;
   std::string out;
   for (std::size_t i = 0; i < machines.size() && i < kNamed; ++i) {
-    out += (i == 0 ? "" : ", ") + summary.Machines()[machines[i]].name;
+    out += (i == 0 ? "" : ", ") + summary.Names()[machines[i]];
   }
   if (machines.size() > kNamed) out += " and " + std::to_string(machines.size() - kNamed) + " more";
   return out;
@@ -75,7 +75,7 @@ Json ChangeJson(const std::string& what, const std::string& before, const std::s
 
 std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8) {
   const FleetSummary& summary = *report.summary;
-  const std::size_t total = summary.Machines().size();
+  const std::size_t total = summary.Names().size();
   std::string out = "Job document " + utf8(report.check->document) + ": " +
                     Counted(report.check->Count(Severity::Error), "error") + ", " +
                     Counted(report.check->Count(Severity::Warning), "warning") +
@@ -151,7 +151,7 @@ void WriteGroups(const FleetSummary& summary, const char* name,
     std::string piece = (i == 0 ? "\n    " : ",\n    ") + Opened(group) + ",\"machines\":[";
     const std::vector<std::size_t> machines = summary.Members(groups[i]);
     for (std::size_t k = 0; k < machines.size(); ++k) {
-      piece += (k == 0 ? "" : ",") + Dumped(Json(summary.Machines()[machines[k]].name));
+      piece += (k == 0 ? "" : ",") + Dumped(Json(summary.Names()[machines[k]]));
       if ((k + 1) % kPerPiece == 0) out(std::exchange(piece, {}));
     }
     out(piece + "]}");
@@ -197,7 +197,7 @@ void WriteFleetJson(const FleetReport& report, const ToUtf8& utf8, const FleetOu
                         {"text", utf8(n.finding->text)}});
   }
   head["findings"] = std::move(findings);
-  head["machine_count"] = summary.Machines().size();
+  head["machine_count"] = summary.Names().size();
   head["success_count"] = summary.Count(OutcomeKind::Success);
   Json counts = Json::object();
   for (const OutcomeKind kind : kOutcomeKinds) counts[OutcomeWord(kind)] = summary.Count(kind);

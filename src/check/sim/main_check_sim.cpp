@@ -124,9 +124,8 @@ int Fleet(const Report& report, const char* document, const char* fleet, bool js
       fs::u8path(fleet), [&shard](const std::string& name) { return InShard(name, shard); });
   std::vector<std::string> names;
   for (const auto& entry : entries) names.push_back(entry.name);
-  zrt::check::FleetSummary summary(names);
   const zrt::check::ScratchFolder rows;
-  summary.SpoolRows(rows.Path());
+  zrt::check::FleetSummary summary(names, rows.Path());
   if (report.readable) {
     zrt::check::RehearseFleet(entries, fs::u8path(document), report.scriptId, options, summary);
   } else {
