@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 #include <utility>
 
@@ -151,18 +153,30 @@ AnsiCodePage::AnsiCodePage(std::uint32_t number) : number_(number) {
     throw std::invalid_argument("no ANSI code page " + std::to_string(number));
   }
   converters_ = std::make_shared<Converters>(page->iconvName);
+  static std::mutex made;
+  static std::map<std::uint32_t, std::shared_ptr<const SingleBytes>> byNumber;
+  const std::lock_guard<std::mutex> lock(made);
+  auto& single = byNumber[number];
+  if (!single) single = MakeSingleBytes();
+  single_ = single;
+}
+
+std::shared_ptr<const AnsiCodePage::SingleBytes> AnsiCodePage::MakeSingleBytes() const {
+  auto single = std::make_shared<SingleBytes>();
   for (unsigned byte = 0; byte < 256; ++byte) {
     std::string wide;
     const bool known = !IsLeadByte(static_cast<unsigned char>(byte)) &&
                        converters_->toWide.Convert(std::string(1, static_cast<char>(byte)), wide);
     const std::u16string units = Units(wide);
+    char16_t& unit = single->units[byte];
     if (known && units.size() == 1) {
-      single_[byte] = units[0];
+      unit = units[0];
     } else {
-      single_[byte] = byte >= 0x80 && byte <= 0x9F ? static_cast<char16_t>(byte) : kReplacement;
+      unit = byte >= 0x80 && byte <= 0x9F ? static_cast<char16_t>(byte) : kReplacement;
     }
-    if (single_[byte] != kReplacement) singleBytes_.emplace(single_[byte], static_cast<char>(byte));
+    if (unit != kReplacement) single->bytes.emplace(unit, static_cast<char>(byte));
   }
+  return single;
 }
 
 bool AnsiCodePage::Known(std::uint32_t number) { return Find(number) != nullptr; }
@@ -178,7 +192,7 @@ std::u16string AnsiCodePage::Character(std::string_view ansi, std::size_t pos,
   const auto byte = static_cast<unsigned char>(ansi[pos]);
   if (!IsLeadByte(byte)) {
     length = 1;
-    return std::u16string(1, single_[byte]);
+    return std::u16string(1, single_->units[byte]);
   }
   // A pair the code page lacks gives U+FFFD for its lead byte alone, so a
   // byte such as '<' after a stray lead byte is still read.
@@ -205,8 +219,8 @@ std::string AnsiCodePage::FromUtf16(std::u16string_view wide, bool* usedDefault)
   ansi.reserve(wide.size());
   bool replaced = false;
   for (std::size_t i = 0; i < wide.size(); ++i) {
-    const auto single = singleBytes_.find(wide[i]);
-    if (single != singleBytes_.end()) {
+    const auto single = single_->bytes.find(wide[i]);
+    if (single != single_->bytes.end()) {
       ansi.push_back(single->second);
       continue;
     }

@@ -71,10 +71,17 @@ class AnsiCodePage {
   // The character at `pos` (one or two bytes) as UTF-16; `length` its bytes.
   std::u16string Character(std::string_view ansi, std::size_t pos, std::size_t& length) const;
 
+  // Each byte read alone, and back: the same for every machine of a code
+  // page, so made once per process and shared.
+  struct SingleBytes {
+    std::array<char16_t, 256> units{};
+    std::unordered_map<char16_t, char> bytes;
+  };
+  std::shared_ptr<const SingleBytes> MakeSingleBytes() const;
+
   std::uint32_t number_;
   std::shared_ptr<Converters> converters_;
-  std::array<char16_t, 256> single_{};              // each byte read alone
-  std::unordered_map<char16_t, char> singleBytes_;  // ... and back
+  std::shared_ptr<const SingleBytes> single_;
 };
 
 // The Western code page, for texts not tied to a machine.
