@@ -19,8 +19,8 @@ time of the program and every child it waited for, peak memory):
    the program's. The median of --repeat runs of each, alternately.
 2. The fleet against the single rehearsals, for each size of --machines:
    the fleet's wall and CPU time against the sum over its machines of
-   `--machine` runs (the first --serial-sample machines measured, the sum
-   scaled to the fleet: said in the table). The ratio of CPU per machine.
+   `--machine` runs (--serial-sample machines spread evenly over the fleet
+   measured, the sum scaled to the fleet: said in the table). The ratio of CPU per machine.
 3. Peak memory by fleet size, with --json and --html (the sizes of
    --machines and --memory; --memory sizes are run once, fleet only).
 4. With --shards N, the --memory fleet run as N shards at once on this host
@@ -141,8 +141,9 @@ def fleet_figures(build, check, job, work, sizes, sample):
         fleet = work / "fleet"
         machines = make_fleet(fleet, n)
         run = measured(build, result, [check, job, "--fleet", fleet])
-        measured_ones = [measured(build, result, [check, job, "--machine", m])
-                         for m in machines[:sample]]
+        # A sample spread evenly over the fleet: its machines differ along it.
+        spread = machines[::max(1, n // sample)][:sample]
+        measured_ones = [measured(build, result, [check, job, "--machine", m]) for m in spread]
         scale = n / len(measured_ones)
         wall = sum(r.wall for r in measured_ones) * scale
         cpu = sum(r.cpu for r in measured_ones) * scale

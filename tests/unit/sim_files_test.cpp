@@ -177,12 +177,16 @@ TEST_P(SimFilesSharingTest, FilesMadeAloneOrClaimedKeepEveryOtherWriterOutUntilC
   EXPECT_TRUE(Refused(Opens("C:\\Data\\day.log", OpenMode::AppendExisting), 2));
   EXPECT_TRUE(Files().FindFirstFileA("C:\\Data"));
 
-  // A handle kept across another open of its file learns its size anew.
+  // An appender learns its file's size anew after another handle's open or
+  // write.
   ASSERT_NE(Files().CreateFileA("C:\\Data\\day.log", OpenMode::CreateNew), nullptr);
   auto kept = Files().CreateFileA("C:\\Data\\day.log", OpenMode::AppendExisting);
   kept->WriteFile("1234", 4);
-  ASSERT_NE(Files().CreateFileA("C:\\Data\\day.log", OpenMode::Replace), nullptr);
+  auto replaced = Files().CreateFileA("C:\\Data\\day.log", OpenMode::Replace);
   EXPECT_EQ(SizeOf(*kept), 0u);
+  auto again = Files().CreateFileA("C:\\Data\\day.log", OpenMode::AppendExisting);
+  replaced->WriteFile("56789", 5);
+  EXPECT_EQ(SizeOf(*again), 5u);
 }
 
 TEST_F(SimFilesTest, WriteDeniedFoldersRefuseEverythingBelowThem) {

@@ -74,9 +74,6 @@ class SimOutputFile : public port::OutputFile {
   SimOutputFile(SimMachine& machine, std::shared_ptr<HostFile> file, bool diskFull,
                 std::string path)
       : machine_(machine), file_(std::move(file)), diskFull_(diskFull), path_(std::move(path)) {}
-  SimOutputFile(SimMachine& machine, UniqueFd fd, bool diskFull, std::string path)
-      : SimOutputFile(machine, std::make_shared<HostFile>(HostFile{std::move(fd), {}}), diskFull,
-                      std::move(path)) {}
 
   bool ReadFile(std::string& bytes, std::size_t capacity) override {
     bytes.assign(capacity, '\0');
@@ -115,6 +112,7 @@ class SimOutputFile : public port::OutputFile {
       bytes += written;
       size -= static_cast<std::size_t>(written);
     }
+    if (file_->written) file_->written();
     return true;
   }
 
@@ -291,7 +289,7 @@ std::shared_ptr<HostFile> SimFileSystem::HeldForAppending(const std::string& hos
   struct stat status {};
   if (!fd || ::fstat(fd.get(), &status) != 0) return nullptr;
   auto file = std::make_shared<HostFile>(
-      HostFile{std::move(fd), static_cast<std::uint64_t>(status.st_size)});
+      HostFile{std::move(fd), static_cast<std::uint64_t>(status.st_size), {}});
   heldForAppending_.emplace(host, file);
   return file;
 }
@@ -422,7 +420,7 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
       if (machine_.Private()) {
         file = HeldForAppending(spelt->host);
       } else if (UniqueFd fd = OpenHostFile(spelt->host, mode, existed)) {
-        file = std::make_shared<HostFile>(HostFile{std::move(fd), {}});
+        file = std::make_shared<HostFile>(HostFile{std::move(fd), {}, {}});
       }
       if (file) {
         machine_.RecordOpen(spelt->host);
@@ -452,7 +450,9 @@ std::unique_ptr<port::OutputFile> SimFileSystem::CreateFileA(const char* path,
   }
   machine_.SetLastError(existed && mode == port::OpenMode::Replace ? port::err::kAlreadyExists
                                                                    : port::err::kSuccess);
-  return std::make_unique<SimOutputFile>(machine_, std::move(fd), machine_.DiskFull(*resolved),
+  auto file = std::make_shared<HostFile>(HostFile{std::move(fd), {}, {}});
+  if (machine_.Private()) file->written = [this, host = resolved->host] { LetGo(host); };
+  return std::make_unique<SimOutputFile>(machine_, std::move(file), machine_.DiskFull(*resolved),
                                          text);
 }
 

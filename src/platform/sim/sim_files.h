@@ -2,6 +2,7 @@
 // folders of the machine folder, found by Windows paths.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,6 +19,9 @@ struct HostFile {
   // Its size, where only these handles write it (a held file); else none
   // and the host is asked.
   std::optional<std::uint64_t> size;
+  // Called after each write through it (lets a held file of the same name
+  // go, whose size it changes).
+  std::function<void()> written;
 };
 
 class SimFileSystem : public port::FileSystem {
