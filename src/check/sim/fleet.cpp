@@ -315,4 +315,24 @@ std::string ShownName(const std::string& bytes) {
   return out;
 }
 
+std::string RawName(std::string_view shown) {
+  const auto hex = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+  };
+  std::string bytes;
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    if (shown.compare(i, 2, "\\x") == 0 && i + 3 < shown.size() && hex(shown[i + 2]) >= 0 &&
+        hex(shown[i + 3]) >= 0) {
+      const int byte = hex(shown[i + 2]) * 16 + hex(shown[i + 3]);
+      if (byte >= 0x80 || byte < 0x20 || byte == 0x7F) {  // only what ShownName escapes
+        bytes.push_back(static_cast<char>(byte));
+        i += 3;
+        continue;
+      }
+    }
+    bytes.push_back(shown[i]);
+  }
+  return bytes;
+}
+
 }  // namespace zrt::check

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -183,5 +184,8 @@ std::string FleetHtmlEnd();
 // A name as it can be shown in UTF-8: bytes that are no UTF-8 as \xNN, so
 // two names never read the same.
 std::string ShownName(const std::string& bytes);
+// The bytes a shown name stands for: each \xNN that ShownName writes read
+// back as its byte, so shown names sort as the names themselves.
+std::string RawName(std::string_view shown);
 
 }  // namespace zrt::check

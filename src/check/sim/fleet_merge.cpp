@@ -112,8 +112,8 @@ MergedFleet MergeFleetResults(const std::vector<fs::path>& results, const fs::pa
   Json first;
   std::vector<std::string> names;
   for (const fs::path& file : results) {
-    const Json result =
-        ReadResult(file, [&names](const Json& row) { names.push_back(Member(row, "machine")); });
+    const Json result = ReadResult(
+        file, [&names](const Json& row) { names.push_back(RawName(Member(row, "machine"))); });
     const Json same = {{"document", result.at("document")},
                        {"fleet", result.at("fleet")},
                        {"findings", result.at("findings")}};
@@ -125,14 +125,17 @@ MergedFleet MergeFleetResults(const std::vector<fs::path>& results, const fs::pa
       throw sim::MachineError("not a result of the same document on the same fleet");
     }
   }
-  // The machines in the order a listing of the whole fleet gives.
+  // The machines in the order a listing of the whole fleet gives: by their
+  // names' bytes.
   std::sort(names.begin(), names.end());
   const auto twice = std::adjacent_find(names.begin(), names.end());
-  if (twice != names.end()) throw sim::MachineError("the machine " + *twice + " is in two results");
+  if (twice != names.end()) {
+    throw sim::MachineError("the machine " + ShownName(*twice) + " is in two results");
+  }
   merged.summary = std::make_unique<FleetSummary>(names, spool);
   for (const fs::path& file : results) {
     ReadResult(file, [&](const Json& row) {
-      const std::string name = Member(row, "machine");
+      const std::string name = RawName(Member(row, "machine"));
       const auto at = std::lower_bound(names.begin(), names.end(), name) - names.begin();
       merged.summary->Add(static_cast<std::size_t>(at), OutcomeFromRow(row));
     });
