@@ -22,7 +22,10 @@ from fleet import JOB, sample_fleet  # beside this script
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
-    program = pathlib.Path(parser.parse_args().program).resolve()
+    # A sanitizer's allocator keeps what is freed for a while: peaks tell nothing there.
+    parser.add_argument("--no-peaks", action="store_true")
+    args = parser.parse_args()
+    program = pathlib.Path(args.program).resolve()
     problems = []
     with tempfile.TemporaryDirectory() as scratch:
         work = pathlib.Path(scratch)
@@ -82,7 +85,7 @@ def main():
             peaks[first] = os.wait4(child.pid, 0)[2].ru_maxrss  # KiB
             if text != whole["json"][1]:
                 problems.append(f"--merge {first} part2.json part3.json is not the whole fleet's")
-        if peaks["padded.json"] > peaks["part1.json"] + 16 * 1024:
+        if not args.no_peaks and peaks["padded.json"] > peaks["part1.json"] + 16 * 1024:
             problems.append(f"the merge keeps a result's group lists: peaks {peaks} KiB")
 
         # Two machines leave: every other machine stays in its part.
