@@ -19,7 +19,7 @@ bool ToNarrow(port::System& system, const port::WideText& wide, std::string& nar
   return true;
 }
 
-std::string WideToUtf8(const port::WideText& wide) {
+std::string WideToUtf8(std::u16string_view wide) {
   std::string out;
   for (std::size_t i = 0; i < wide.size(); ++i) {
     std::uint32_t c = wide[i];

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/code_page_text.h"
 #include "platform/fixed_text.h"
@@ -21,7 +22,7 @@ bool ToNarrow(port::System& system, const port::WideText& wide, std::string& nar
               bool* lossy = nullptr);
 
 // UTF-16 to UTF-8, whatever the code page; a lone surrogate becomes U+FFFD.
-std::string WideToUtf8(const port::WideText& wide);
+std::string WideToUtf8(std::u16string_view wide);
 
 // UTF-16 to ANSI, stored into a fixed field (cut to its width, at the last
 // whole character). An

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/text_conversion.h"
+
 namespace zrt::sim {
 namespace {
 
@@ -96,24 +98,6 @@ std::string Bytes(std::u16string_view units) {
     bytes.push_back(static_cast<char>(unit >> 8));
   }
   return bytes;
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 void AppendUtf16(std::u16string& out, std::uint32_t cp) {
@@ -304,22 +288,7 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
   return wide;
 }
 
-std::string Utf16ToUtf8(std::u16string_view wide) {
-  std::string utf8;
-  utf8.reserve(wide.size());
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    const char16_t unit = wide[i];
-    if (IsHighSurrogate(unit) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1])) {
-      AppendUtf8(utf8, 0x10000 + ((unit - 0xD800u) << 10) + (wide[i + 1] - 0xDC00u));
-      ++i;
-    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
-      AppendUtf8(utf8, kReplacement);
-    } else {
-      AppendUtf8(utf8, unit);
-    }
-  }
-  return utf8;
-}
+std::string Utf16ToUtf8(std::u16string_view wide) { return WideToUtf8(wide); }
 
 std::u16string FoldUtf16(std::u16string_view wide) {
   std::u16string folded(wide);
