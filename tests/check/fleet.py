@@ -26,8 +26,8 @@ EXPECTED = REPO / "tests" / "check" / "fleet.txt"
 JOB = REPO / "examples" / "jobs" / "create-field-work.xml"
 
 
-def run(program, cwd, *args, fleet=("--fleet", "fleet"), env=None):
-    done = subprocess.run([program, JOB.name, *fleet, *args], cwd=cwd, env=env,
+def run(program, cwd, *args, fleet=("--fleet", "fleet"), env=None, job=(JOB.name,)):
+    done = subprocess.run([program, *job, *fleet, *args], cwd=cwd, env=env,
                           capture_output=True, timeout=600)
     return done.returncode, done.stdout.decode("utf-8"), done.stderr.decode("utf-8")
 
@@ -114,6 +114,13 @@ FAULTS = {
 # Bad values: each is named, and nothing is rehearsed.
 BAD_OPTIONS = [("--jobs", "0"), ("--jobs", "100000"), ("--timeout", "-1"), ("--timeout", "0"),
                ("--html", "missing/page.html")]
+# Command lines that cannot be followed: each says why.
+MISUSES = [((JOB.name, "--bogus"), "--bogus: not an option"),
+           ((JOB.name, "--machine"), "--machine: wants a value"),
+           ((JOB.name, "--machine", "m", "--html", "p.html"), "--html goes with"),
+           ((JOB.name, "--shard", "1/2"), "--shard goes with --fleet"),
+           (("--merge", "a.json", "--timeout", "5"), "go with --fleet"),
+           (("--merge",), "wants at least one RESULT.json"), (("--json",), "no job document")]
 
 
 def sample_fleet(work):
@@ -216,6 +223,11 @@ def main():
             code, out, err = run(args.program, work, option, value)
             if code != 2 or f"{value}:" not in err or out:
                 problems.append(f"{option} {value}: exit code {code}, said {err!r}")
+
+        for line, said in MISUSES:
+            code, out, err = run(args.program, work, *line, fleet=(), job=())
+            if code != 2 or said not in err or "usage:" not in err or out:
+                problems.append(f"{' '.join(line)}: exit code {code}, said {err!r}")
 
         # No machine at all is no good news.
         for entry in (work / "fleet").iterdir():

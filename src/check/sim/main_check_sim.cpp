@@ -144,9 +144,43 @@ int Merge(const std::vector<fs::path>& results, bool json, const char* html) {
   return Tell({&merged.check, merged.fleet, merged.summary.get()}, json, page, html, same);
 }
 
-int BadValue(const char* option, const char* value, const char* wanted) {
-  std::fprintf(stderr, "zrt-check: %s %s: %s\n", option, value, wanted);
+bool TakesValue(const char* option) {
+  for (const char* known : {"--machine", "--fleet", "--html", "--jobs", "--timeout", "--shard"}) {
+    if (std::strcmp(option, known) == 0) return true;
+  }
+  return false;
+}
+
+// A command line zrt-check cannot follow: says why, then how it is used.
+int Misuse(const std::string& why) {
+  std::fprintf(stderr, "zrt-check: %s\n", why.c_str());
   return Usage();
+}
+
+int BadValue(const char* option, const char* value, const char* wanted) {
+  return Misuse(std::string(option) + " " + value + ": " + wanted);
+}
+
+// Why options given together cannot be followed, or nothing when they can.
+std::optional<std::string> Conflict(bool merge, const char* document, const char* machine,
+                                    const char* fleet, bool resultsGiven, const char* html,
+                                    bool jobsGiven, bool shardGiven, bool timeoutGiven) {
+  if (merge) {
+    if (document != nullptr) return "--merge takes results, not a job document";
+    if (machine != nullptr || fleet != nullptr) return "--merge goes without --machine or --fleet";
+    if (!resultsGiven) return "--merge wants at least one RESULT.json";
+    if (jobsGiven || shardGiven || timeoutGiven)
+      return "--jobs, --shard and --timeout go with --fleet";
+    return std::nullopt;
+  }
+  if (document == nullptr) return "no job document given";
+  if (fleet != nullptr && machine != nullptr) return "--machine and --fleet do not go together";
+  if (fleet != nullptr) return std::nullopt;
+  if (html != nullptr) return "--html goes with --fleet or --merge";
+  if (jobsGiven) return "--jobs goes with --fleet";
+  if (shardGiven) return "--shard goes with --fleet";
+  if (timeoutGiven && machine == nullptr) return "--timeout goes with --machine or --fleet";
+  return std::nullopt;
 }
 
 }  // namespace
@@ -190,27 +224,26 @@ int main(int argc, char** argv) {
       merge = true;
     } else if (merge && argv[i][0] != '-') {
       results.push_back(fs::u8path(argv[i]));
-    } else if (argv[i][0] == '-' || document != nullptr) {
-      return Usage();
+    } else if (argv[i][0] == '-') {
+      return Misuse(argv[i] + std::string(TakesValue(argv[i]) ? ": wants a value after it"
+                                                              : ": not an option of zrt-check"));
+    } else if (document != nullptr) {
+      return Misuse(std::string("one job document only: ") + document + " and " + argv[i]);
     } else {
       document = argv[i];
     }
   }
+  if (const auto why = Conflict(merge, document, machine, fleet, !results.empty(), html,
+                                options.jobs != 0, shard.has_value(), timeoutGiven)) {
+    return Misuse(*why);
+  }
   if (merge) {
-    if (document != nullptr || fleet != nullptr || machine != nullptr || results.empty()) {
-      return Usage();
-    }
     try {
       return Merge(results, json, html);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "zrt-check: %s\n", e.what());
       return 2;
     }
-  }
-  if (document == nullptr || (fleet != nullptr && machine != nullptr) ||
-      ((html != nullptr || options.jobs != 0 || shard) && fleet == nullptr) ||
-      (timeoutGiven && fleet == nullptr && machine == nullptr)) {
-    return Usage();
   }
 
   try {
