@@ -219,6 +219,11 @@ def main():
         if code != 2 or "the program died of signal 11" not in out or any(tmp.iterdir()):
             problems.append(f"--machine on a crash: exit code {code}, left {list(tmp.iterdir())}")
 
+        for entry in ("pipe", "laptop.capture", "empty-1", "missing"):  # named, as in a fleet
+            code, out, err = run(args.program, work, fleet=("--machine", f"fleet/{entry}"))
+            if code != 2 or not err.startswith(f"zrt-check: fleet/{entry}"):
+                problems.append(f"--machine fleet/{entry}: exit code {code}, said {err!r}")
+
         for option, value in BAD_OPTIONS:
             code, out, err = run(args.program, work, option, value)
             if code != 2 or f"{value}:" not in err or out:

@@ -151,6 +151,20 @@ bool TakesValue(const char* option) {
   return false;
 }
 
+// Rehearses the job on one machine; a machine that cannot be rehearsed is
+// named in the message, as a fleet names it in its row.
+zrt::check::Rehearsal RehearseMachine(const char* machine, const char* document,
+                                      const std::string& scriptId,
+                                      const zrt::check::RehearsalOptions& options) {
+  try {
+    return zrt::check::Rehearse(fs::u8path(machine), fs::u8path(document), scriptId, options);
+  } catch (const zrt::sim::MachineError& e) {
+    const std::string why = e.what();
+    if (why.rfind(machine, 0) == 0) throw;
+    throw zrt::sim::MachineError(machine + (": " + why));
+  }
+}
+
 // A command line zrt-check cannot follow: says why, then how it is used.
 int Misuse(const std::string& why) {
   std::fprintf(stderr, "zrt-check: %s\n", why.c_str());
@@ -257,8 +271,7 @@ int main(int argc, char** argv) {
       return Fleet(report, document, fleet, json, html, options,
                    shard.value_or(zrt::check::Shard{}));
     if (machine != nullptr && report.readable) {
-      report.rehearsal = zrt::check::Rehearse(fs::u8path(machine), fs::u8path(document),
-                                              report.scriptId, options.rehearsal);
+      report.rehearsal = RehearseMachine(machine, document, report.scriptId, options.rehearsal);
       if (!report.rehearsal->ended.empty()) {
         report.findings.push_back({Severity::Error, "rehearsal",
                                    "the program " + report.rehearsal->ended +
