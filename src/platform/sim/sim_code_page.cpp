@@ -136,21 +136,25 @@ AnsiCodePage::AnsiCodePage(std::uint32_t number) : number_(number) {
   if (page == nullptr) {
     throw std::invalid_argument("no ANSI code page " + std::to_string(number));
   }
-  converters_ = std::make_shared<Converters>(page->iconvName);
+  // Only a double-byte code page converts beyond its single bytes, which
+  // are tabled once per process.
+  if (page->firstLead != 0) converters_ = std::make_shared<Converters>(page->iconvName);
   static std::mutex made;
   static std::map<std::uint32_t, std::shared_ptr<const SingleBytes>> byNumber;
   const std::lock_guard<std::mutex> lock(made);
   auto& single = byNumber[number];
-  if (!single) single = MakeSingleBytes();
+  if (!single) single = MakeSingleBytes(page->iconvName);
   single_ = single;
 }
 
-std::shared_ptr<const AnsiCodePage::SingleBytes> AnsiCodePage::MakeSingleBytes() const {
+std::shared_ptr<const AnsiCodePage::SingleBytes> AnsiCodePage::MakeSingleBytes(
+    const char* iconvName) const {
+  Iconv toWide("UTF-16LE", iconvName);
   auto single = std::make_shared<SingleBytes>();
   for (unsigned byte = 0; byte < 256; ++byte) {
     std::string wide;
     const bool known = !IsLeadByte(static_cast<unsigned char>(byte)) &&
-                       converters_->toWide.Convert(std::string(1, static_cast<char>(byte)), wide);
+                       toWide.Convert(std::string(1, static_cast<char>(byte)), wide);
     const std::u16string units = Units(wide);
     char16_t& unit = single->units[byte];
     if (known && units.size() == 1) {

@@ -77,7 +77,7 @@ class AnsiCodePage {
     std::array<char16_t, 256> units{};
     std::unordered_map<char16_t, char> bytes;
   };
-  std::shared_ptr<const SingleBytes> MakeSingleBytes() const;
+  std::shared_ptr<const SingleBytes> MakeSingleBytes(const char* iconvName) const;
 
   std::uint32_t number_;
   std::shared_ptr<Converters> converters_;
