@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/sim_powercfg.h"
 #include "sim_machine_fixture.h"
 
 namespace zrt::test {
@@ -36,6 +37,37 @@ TEST_F(SimMachineTest, OpeningCreatesDrivesAndListedFolders) {
   EXPECT_TRUE(HostExists("drive_c/Program Files (x86)"));
   EXPECT_TRUE(HostExists("second/WINNT"));
   EXPECT_TRUE(platform.files.FindFirstFileA("d:\\winnt"));
+}
+
+// The simulated Powercfg.exe writes its alarms and flags in its own form,
+// and keeps a change another writer made to them between its commands.
+TEST_F(SimMachineTest, PowercfgKeepsAlarmsOthersChangedBetweenItsCommands) {
+  Write("power.json", R"({"battery_alarms": {"low": {"activate": true, "level": 10}}})");
+  Open();
+  sim::SimMachine& machine = sim_->Machine();
+  sim::PowercfgStateCache states;
+  const auto run = [&](const char* line) {
+    EXPECT_EQ(sim::RunPowercfg(machine, line, states).exitCode, 0u) << line;
+    machine.Flush();
+    return sim::Json::parse(Read("power.json"));
+  };
+  sim::Json power = run("Powercfg.exe -GLOBALPOWERFLAG on -OPTION wakeonring");
+  EXPECT_EQ(power["battery_alarms"]["low"]["activate"], true);
+  EXPECT_EQ(power["battery_alarms"]["critical"]["action"], "none");
+  const auto change = [&](const char* alarm) {
+    machine.PowerFile().Update([alarm](sim::Json& p) {
+      p["battery_alarms"][alarm] = {{"level", 33}};
+    });
+  };
+  change("low");
+  power = run("Powercfg.exe -B LOW -sound on");
+  EXPECT_EQ(power["battery_alarms"]["low"], sim::Json::parse(R"({"activate": false, "level": 33,
+      "text": false, "sound": true, "action": "none", "forceaction": false, "program": false})"));
+  change("critical");  // in part: the tool writes it whole again
+  power = run("Powercfg.exe -GLOBALPOWERFLAG off -OPTION wakeonring");
+  EXPECT_EQ(power["battery_alarms"]["critical"]["action"], "none");
+  EXPECT_EQ(power["battery_alarms"]["low"]["sound"], true);
+  EXPECT_EQ(power["global_flags"]["WAKEONRING"], false);
 }
 
 // Opens a copy of a bundled example machine.

@@ -67,8 +67,15 @@ powercfg::State PowercfgState(const Json& power, const AnsiCodePage& ansi) {
 
 namespace {
 
-// Stores what the tool changed; the alarms and flags are its own record.
-void StoreState(Json& power, const powercfg::State& before, const powercfg::State& after) {
+bool SameAlarm(const powercfg::BatteryAlarm& a, const powercfg::BatteryAlarm& b) {
+  return a.activate == b.activate && a.level == b.level && a.text == b.text && a.sound == b.sound &&
+         a.action == b.action && a.forceAction == b.forceAction && a.program == b.program;
+}
+
+// Stores what the tool changed; the alarms and flags are its own record,
+// rewritten unless they stand in the file as the tool wrote them.
+void StoreState(Json& power, const powercfg::State& before, const powercfg::State& after,
+                bool asWritten) {
   if (after.hibernation != before.hibernation) power["hibernation_allowed"] = after.hibernation;
   if (after.activeScheme != before.activeScheme) power["active_scheme"] = after.activeScheme;
   for (std::size_t i = 0; i < after.schemes.size(); ++i) {
@@ -80,8 +87,12 @@ void StoreState(Json& power, const powercfg::State& before, const powercfg::Stat
     policy["ThrottlePolicyAc"] = is.throttleAc;
     policy["ThrottlePolicyDc"] = is.throttleDc;
   }
-  power["battery_alarms"] =
-      Json{{"low", AlarmJson(after.low)}, {"critical", AlarmJson(after.critical)}};
+  if (!asWritten || !SameAlarm(after.low, before.low) ||
+      !SameAlarm(after.critical, before.critical)) {
+    power["battery_alarms"] =
+        Json{{"low", AlarmJson(after.low)}, {"critical", AlarmJson(after.critical)}};
+  }
+  if (asWritten && after.globalFlags == before.globalFlags) return;
   Json& flags = power["global_flags"];
   for (std::size_t i = 0; i < powercfg::kGlobalFlags.size(); ++i) {
     flags[powercfg::kGlobalFlags[i]] = after.globalFlags[i];
@@ -94,6 +105,7 @@ const powercfg::State& PowercfgStateCache::Of(const SimMachine& machine, const J
   const std::uint64_t version = machine.PowerFile().Version();
   if (version_ != version) {
     version_.reset();  // until the state is whole
+    written_ = false;
     state_ = PowercfgState(power, machine.Ansi());
     version_ = version;
   }
@@ -103,6 +115,7 @@ const powercfg::State& PowercfgStateCache::Of(const SimMachine& machine, const J
 void PowercfgStateCache::Keep(const SimMachine& machine, powercfg::State state) {
   state_ = std::move(state);
   version_ = machine.PowerFile().Version();
+  written_ = true;
 }
 
 PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine,
@@ -141,13 +154,14 @@ PowercfgOutcome RunPowercfg(SimMachine& machine, const std::string& commandLine,
   }
 
   const powercfg::State& before = states.Of(machine, power);
+  const bool asWritten = states.AsWritten();
   powercfg::State after = before;
   outcome.exitCode = static_cast<std::uint32_t>(
       powercfg::Run(split.arguments, after, [&](const std::string& a, const std::string& b) {
         return machine.Ansi().EqualNoCase(a, b);
       }));
   if (outcome.exitCode == powercfg::kExitSuccess) {
-    UpdatePowerFile(machine, [&](Json& changed) { StoreState(changed, before, after); });
+    UpdatePowerFile(machine, [&](Json& changed) { StoreState(changed, before, after, asWritten); });
     states.Keep(machine, std::move(after));
   }
   return outcome;

@@ -34,10 +34,14 @@ class PowercfgStateCache {
   const powercfg::State& Of(const SimMachine& machine, const Json& power);
   // The state the tool left, as it wrote it.
   void Keep(const SimMachine& machine, powercfg::State state);
+  // Whether the power file holds the alarms and flags as the tool writes
+  // them: the state was the tool's own, not read from the file.
+  bool AsWritten() const { return written_; }
 
  private:
   std::optional<std::uint64_t> version_;
   powercfg::State state_;
+  bool written_ = false;
 };
 
 // Runs `commandLine` (ANSI, program name first) on the machine. Any program
