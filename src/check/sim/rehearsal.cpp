@@ -22,9 +22,14 @@ namespace fs = std::filesystem;
 using sim::Json;
 
 std::string ReadFile(const fs::path& file, std::uintmax_t from = 0) {
-  std::ifstream in(file, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(from));
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ifstream in(file, std::ios::binary | std::ios::ate);
+  const std::streamoff start = static_cast<std::streamoff>(from), end = in.tellg();
+  if (!in || end <= start) return {};
+  std::string text(static_cast<std::size_t>(end - start), '\0');
+  in.seekg(start);
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  return text;
 }
 
 std::uintmax_t SizeOf(const fs::path& file) {
