@@ -175,51 +175,63 @@ int BadValue(const char* option, const char* value, const char* wanted) {
   return Misuse(std::string(option) + " " + value + ": " + wanted);
 }
 
+// What the command line asks for.
+struct CommandLine {
+  const char* document = nullptr;
+  const char* machine = nullptr;
+  const char* fleet = nullptr;
+  const char* html = nullptr;
+  bool json = false;
+  bool merge = false;
+  std::vector<fs::path> results;
+  zrt::check::FleetOptions options;
+  std::optional<zrt::check::Shard> shard;
+  bool timeoutGiven = false;
+};
+
 // Why options given together cannot be followed, or nothing when they can.
-std::optional<std::string> Conflict(bool merge, const char* document, const char* machine,
-                                    const char* fleet, bool resultsGiven, const char* html,
-                                    bool jobsGiven, bool shardGiven, bool timeoutGiven) {
-  if (merge) {
-    if (document != nullptr) return "--merge takes results, not a job document";
-    if (machine != nullptr || fleet != nullptr) return "--merge goes without --machine or --fleet";
-    if (!resultsGiven) return "--merge wants at least one RESULT.json";
-    if (jobsGiven || shardGiven || timeoutGiven)
+std::optional<std::string> Conflict(const CommandLine& line) {
+  const bool jobsGiven = line.options.jobs != 0;
+  if (line.merge) {
+    if (line.document != nullptr) return "--merge takes results, not a job document";
+    if (line.machine != nullptr || line.fleet != nullptr) {
+      return "--merge goes without --machine or --fleet";
+    }
+    if (line.results.empty()) return "--merge wants at least one RESULT.json";
+    if (jobsGiven || line.shard || line.timeoutGiven) {
       return "--jobs, --shard and --timeout go with --fleet";
+    }
     return std::nullopt;
   }
-  if (document == nullptr) return "no job document given";
-  if (fleet != nullptr && machine != nullptr) return "--machine and --fleet do not go together";
-  if (fleet != nullptr) return std::nullopt;
-  if (html != nullptr) return "--html goes with --fleet or --merge";
+  if (line.document == nullptr) return "no job document given";
+  if (line.fleet != nullptr && line.machine != nullptr) {
+    return "--machine and --fleet do not go together";
+  }
+  if (line.fleet != nullptr) return std::nullopt;
+  if (line.html != nullptr) return "--html goes with --fleet or --merge";
   if (jobsGiven) return "--jobs goes with --fleet";
-  if (shardGiven) return "--shard goes with --fleet";
-  if (timeoutGiven && machine == nullptr) return "--timeout goes with --machine or --fleet";
+  if (line.shard) return "--shard goes with --fleet";
+  if (line.timeoutGiven && line.machine == nullptr) {
+    return "--timeout goes with --machine or --fleet";
+  }
   return std::nullopt;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* document = nullptr;
-  const char* machine = nullptr;
-  const char* fleet = nullptr;
-  const char* html = nullptr;
-  zrt::check::FleetOptions options;
-  std::optional<zrt::check::Shard> shard;
-  bool merge = false;
-  std::vector<fs::path> results;
+  CommandLine line;
+  zrt::check::FleetOptions& options = line.options;
   options.rehearsal.postBoundMs = ZRT_POST_BOUND_MS;
-  bool timeoutGiven = false;
-  bool json = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
-      json = true;
+      line.json = true;
     } else if (std::strcmp(argv[i], "--machine") == 0 && i + 1 < argc) {
-      machine = argv[++i];
+      line.machine = argv[++i];
     } else if (std::strcmp(argv[i], "--fleet") == 0 && i + 1 < argc) {
-      fleet = argv[++i];
+      line.fleet = argv[++i];
     } else if (std::strcmp(argv[i], "--html") == 0 && i + 1 < argc) {
-      html = argv[++i];
+      line.html = argv[++i];
     } else if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc) {
       const auto jobs = Number(argv[++i], 1, kMostJobs);
       if (!jobs) return BadValue("--jobs", argv[i], "wants a whole number from 1 to 256");
@@ -230,30 +242,27 @@ int main(int argc, char** argv) {
         return BadValue("--timeout", argv[i], "wants a whole number of seconds from 1 to 86400");
       }
       options.rehearsal.timeoutSeconds = *seconds;
-      timeoutGiven = true;
+      line.timeoutGiven = true;
     } else if (std::strcmp(argv[i], "--shard") == 0 && i + 1 < argc) {
-      shard = zrt::check::ParseShard(argv[++i]);
-      if (!shard) return BadValue("--shard", argv[i], "wants K/N, 1 <= K <= N <= 10000");
+      line.shard = zrt::check::ParseShard(argv[++i]);
+      if (!line.shard) return BadValue("--shard", argv[i], "wants K/N, 1 <= K <= N <= 10000");
     } else if (std::strcmp(argv[i], "--merge") == 0) {
-      merge = true;
-    } else if (merge && argv[i][0] != '-') {
-      results.push_back(fs::u8path(argv[i]));
+      line.merge = true;
+    } else if (line.merge && argv[i][0] != '-') {
+      line.results.push_back(fs::u8path(argv[i]));
     } else if (argv[i][0] == '-') {
       return Misuse(argv[i] + std::string(TakesValue(argv[i]) ? ": wants a value after it"
                                                               : ": not an option of zrt-check"));
-    } else if (document != nullptr) {
-      return Misuse(std::string("one job document only: ") + document + " and " + argv[i]);
+    } else if (line.document != nullptr) {
+      return Misuse(std::string("one job document only: ") + line.document + " and " + argv[i]);
     } else {
-      document = argv[i];
+      line.document = argv[i];
     }
   }
-  if (const auto why = Conflict(merge, document, machine, fleet, !results.empty(), html,
-                                options.jobs != 0, shard.has_value(), timeoutGiven)) {
-    return Misuse(*why);
-  }
-  if (merge) {
+  if (const auto why = Conflict(line)) return Misuse(*why);
+  if (line.merge) {
     try {
-      return Merge(results, json, html);
+      return Merge(line.results, line.json, line.html);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "zrt-check: %s\n", e.what());
       return 2;
@@ -263,15 +272,16 @@ int main(int argc, char** argv) {
   try {
     // A job checked for one machine is read in that machine's code page; a
     // fleet's machines each rehearse it in their own.
-    const zrt::sim::AnsiCodePage ansi = machine != nullptr
-                                            ? zrt::sim::MachineCodePage(fs::u8path(machine))
+    const zrt::sim::AnsiCodePage ansi = line.machine != nullptr
+                                            ? zrt::sim::MachineCodePage(fs::u8path(line.machine))
                                             : zrt::sim::Windows1252();
-    Report report = Check(fs::u8path(document), document, ansi);
-    if (fleet != nullptr)
-      return Fleet(report, document, fleet, json, html, options,
-                   shard.value_or(zrt::check::Shard{}));
-    if (machine != nullptr && report.readable) {
-      report.rehearsal = RehearseMachine(machine, document, report.scriptId, options.rehearsal);
+    Report report = Check(fs::u8path(line.document), line.document, ansi);
+    if (line.fleet != nullptr)
+      return Fleet(report, line.document, line.fleet, line.json, line.html, options,
+                   line.shard.value_or(zrt::check::Shard{}));
+    if (line.machine != nullptr && report.readable) {
+      report.rehearsal =
+          RehearseMachine(line.machine, line.document, report.scriptId, options.rehearsal);
       if (!report.rehearsal->ended.empty()) {
         report.findings.push_back({Severity::Error, "rehearsal",
                                    "the program " + report.rehearsal->ended +
@@ -286,7 +296,7 @@ int main(int argc, char** argv) {
     }
     const auto utf8 = [&](std::string_view text) { return ansi.ToUtf8(text); };
     const std::string out =
-        json ? zrt::check::RenderJson(report, utf8) : zrt::check::RenderText(report, utf8);
+        line.json ? zrt::check::RenderJson(report, utf8) : zrt::check::RenderText(report, utf8);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return report.ExitCode();
   } catch (const std::exception& e) {

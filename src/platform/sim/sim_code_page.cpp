@@ -215,8 +215,9 @@ std::string AnsiCodePage::FromUtf16(std::u16string_view wide, bool* usedDefault)
     const bool pair =
         IsHighSurrogate(wide[i]) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1]);
     std::string bytes;
-    // Only a double-byte code page has more characters than its single bytes.
-    if (Find(number_)->firstLead != 0 && !IsLowSurrogate(wide[i]) &&
+    // Only a double-byte code page, the one kind with converters, has more
+    // characters than its single bytes.
+    if (converters_ && !IsLowSurrogate(wide[i]) &&
         converters_->toAnsi.Convert(Bytes(wide.substr(i, pair ? 2 : 1)), bytes) &&
         bytes.size() == 2 && IsLeadByte(static_cast<unsigned char>(bytes[0]))) {
       ansi += bytes;
