@@ -79,7 +79,8 @@ def fault_fleet(program, work, fleet):
         "format": "zrt-capture", "version": 1, "complete": True, "problems": [],
         "files": {str(p.relative_to(machine)): {"hex": p.read_bytes().hex()}
                   for p in machine.rglob("*") if p.is_file()}})
-    for name in ("ro-xp", "caf\udce9-01", "caf\udce8-02"):  # Windows-1252 bytes, not UTF-8
+    # Windows-1252 bytes, not UTF-8, and a name that spells such a byte out
+    for name in ("ro-xp", "caf\udce9-01", "caf\udce8-02", "caf\\xe9-03"):
         shutil.copytree(machine, fleet / name)
     for path in sorted((fleet / "ro-xp").rglob("*"), reverse=True) + [fleet / "ro-xp"]:
         path.chmod(path.stat().st_mode & ~0o222)
@@ -102,6 +103,7 @@ FAULTS = {
     "ro-xp": ("Success", "delivered", "folder"),
     "caf\\xe9-01": ("Success", "delivered", "folder"),
     "caf\\xe8-02": ("Success", "delivered", "folder"),
+    "caf\\x5cxe9-03": ("Success", "delivered", "folder"),
     "spare-xp-14-001": ("crashed", "crash", "folder"),
     "kiosk-xp-12-001": ("Powercfg.exe did not start", "powercfg-not-started", "folder"),
     "laptop.capture": ("not rehearsed", "not-a-machine", "file"),

@@ -301,7 +301,7 @@ std::string ShownName(const std::string& bytes) {
     for (std::size_t k = 1; whole && k < length; ++k) {
       whole = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
     }
-    if (whole && c >= 0x20 && c != 0x7F) {
+    if (whole && c >= 0x20 && c != 0x7F && c != '\\') {
       out.append(bytes, i, length);
       i += length;
     } else {
@@ -324,7 +324,7 @@ std::string RawName(std::string_view shown) {
     if (shown.compare(i, 2, "\\x") == 0 && i + 3 < shown.size() && hex(shown[i + 2]) >= 0 &&
         hex(shown[i + 3]) >= 0) {
       const int byte = hex(shown[i + 2]) * 16 + hex(shown[i + 3]);
-      if (byte >= 0x80 || byte < 0x20 || byte == 0x7F) {  // only what ShownName escapes
+      if (byte >= 0x80 || byte < 0x20 || byte == 0x7F || byte == '\\') {  // what ShownName escapes
         bytes.push_back(static_cast<char>(byte));
         i += 3;
         continue;

@@ -181,8 +181,8 @@ void WriteFleetHtmlHead(const FleetReport& report, const ToUtf8& utf8, const Fle
 std::string MachineRowHtml(const FleetSummary::Machine& machine, std::size_t index);
 std::string FleetHtmlEnd();
 
-// A name as it can be shown in UTF-8: bytes that are no UTF-8 as \xNN, so
-// two names never read the same.
+// A name as it can be shown in UTF-8: bytes that are no UTF-8, and the
+// backslash itself, as \xNN, so two names never read the same.
 std::string ShownName(const std::string& bytes);
 // The bytes a shown name stands for: each \xNN that ShownName writes read
 // back as its byte, so shown names sort as the names themselves.
