@@ -88,6 +88,10 @@ def fault_fleet(program, work, fleet):
                           ("acct-xp-02-001", [{"result": "0", "error": "busy"}])):
         for library in (fleet / name).rglob("zCourier.dll"):
             write_json(library, {"answers": answers})
+    shutil.copytree(machine, fleet / "twice-0")  # damaged where only the program reads it
+    power = json.loads((fleet / "twice-0" / "power.json").read_text())
+    power["schemes"][1]["index"] = power["schemes"][0]["index"]
+    write_json(fleet / "twice-0" / "power.json", power)
     (fleet / "laptop.capture").write_text("not a folder")
     (fleet / "loop").symlink_to("loop")
     os.mkfifo(fleet / "pipe")
@@ -111,6 +115,7 @@ FAULTS = {
     "pipe": ("not rehearsed", "unreadable", "file"),
     "empty-1": ("not rehearsed", "damaged", "folder"),
     "empty-2": ("not rehearsed", "damaged", "folder"),
+    "twice-0": ("not rehearsed", "damaged", "folder"),
 }
 
 # Bad values: each is named, and nothing is rehearsed.
@@ -193,6 +198,8 @@ def main():
         got = {name: rows.get(name) for name in FAULTS}
         if got != FAULTS or code != 2:
             problems.append(f"fault fleet: {got}, exit code {code}")
+        if any(m["delivery"] != "none" for m in json.loads(out)["machines"] if m["reason"] == "crash"):
+            problems.append("a crash in the post is told as a status delivered")
         outcomes = json.loads(out)["outcomes"]
         if [g["outcome"] for g in outcomes][0] != "crashed" or outcomes[-1]["outcome"] != "Success":
             problems.append(f"outcomes not the worst first: {[g['outcome'] for g in outcomes]}")
@@ -200,17 +207,19 @@ def main():
             problems.append("a message ends in a line end")
 
         # A modification that respells the active scheme's name changes no
-        # active scheme.
-        renamed = work / "renamed"
-        shutil.copytree(REPO / "examples" / "machines" / "xp-laptop", renamed / "fleet" / "xp")
-        power = json.loads((renamed / "fleet" / "xp" / "power.json").read_text())
-        write_json(renamed / "fleet" / "xp" / "power.json", {**power, "active_scheme": 6})
+        # active scheme. The fleet's folder name is no UTF-8, and shown as such.
+        renamed, xp = work / "renamed", work / "renamed" / "fleet\udce9" / "xp"
+        shutil.copytree(REPO / "examples" / "machines" / "xp-laptop", xp)
+        power = json.loads((xp / "power.json").read_text())
+        write_json(xp / "power.json", {**power, "active_scheme": 6})
         job = (REPO / "examples" / "jobs" / "modify-night-shift.xml").read_text()
         (renamed / JOB.name).write_text(job.replace("Night Shift", "night shift"))
-        code, out, _ = run(args.program, renamed, "--json")
+        code, out, _ = run(args.program, renamed, "--json", fleet=("--fleet", xp.parent.name))
         whats = [g["what"] for g in json.loads(out)["changes"]]
         if "active_scheme" in whats or 'schemes["Night Shift"].name' not in whats:
             problems.append(f"respelled active scheme: {whats}")
+        if json.loads(out)["fleet"] != "fleet\\xe9":
+            problems.append(f"the fleet is shown as {json.loads(out)['fleet']!r}")
 
         # --machine on the machine that crashes: told, in a child, and the
         # scratch folder goes.
@@ -235,6 +244,12 @@ def main():
             code, out, err = run(args.program, work, *line, fleet=(), job=())
             if code != 2 or said not in err or "usage:" not in err or out:
                 problems.append(f"{' '.join(line)}: exit code {code}, said {err!r}")
+
+        # A run that fails keeps the page it would have replaced.
+        kept = (work / "fleet.html").read_bytes()
+        code, _, _ = run(args.program, work, "--html", "fleet.html", fleet=("--fleet", "missing"))
+        if code != 2 or (work / "fleet.html").read_bytes() != kept:
+            problems.append(f"a failed run left another page (exit code {code})")
 
         # No machine at all is no good news.
         for entry in (work / "fleet").iterdir():

@@ -1,5 +1,7 @@
 #include "check/sim/child_run.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -10,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include "platform/sim/sim_json_file.h"
@@ -40,9 +43,28 @@ bool WaitUntil(pid_t pid, std::chrono::steady_clock::time_point deadline, int& s
   }
 }
 
+// The exit code of a child that found the simulated machine unusable; its
+// message comes through a pipe.
+constexpr int kUnusable = 4;
+
+// What the child wrote before it ended; the pipe is never waited on.
+std::string Drained(int fd) {
+  ::fcntl(fd, F_SETFL, O_NONBLOCK);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  return text;
+}
+
 }  // namespace
 
 std::string RunInChild(const std::function<void()>& work, unsigned timeoutSeconds) {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) {
+    throw sim::MachineError(std::string("cannot start a rehearsal: ") + std::strerror(errno));
+  }
+  const sim::UniqueFd reading(ends[0]);
+  sim::UniqueFd writing(ends[1]);
   std::fflush(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) {
@@ -52,12 +74,18 @@ std::string RunInChild(const std::function<void()>& work, unsigned timeoutSecond
     int code = 0;
     try {
       work();
+    } catch (const sim::MachineError& e) {
+      // Within what the pipe holds unread, so the write never waits.
+      const std::string_view why(e.what());
+      (void)!::write(writing.get(), why.data(), std::min<std::size_t>(why.size(), PIPE_BUF));
+      code = kUnusable;
     } catch (...) {
       code = 3;
     }
     std::fflush(nullptr);
     ::_exit(code);
   }
+  writing = sim::UniqueFd();
   int status = 0;
   if (!WaitUntil(pid, std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds),
                  status)) {
@@ -68,6 +96,9 @@ std::string RunInChild(const std::function<void()>& work, unsigned timeoutSecond
   if (WIFSIGNALED(status)) {
     return "died of signal " + std::to_string(WTERMSIG(status)) + " (" +
            strsignal(WTERMSIG(status)) + ")";
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kUnusable) {
+    throw sim::MachineError(Drained(reading.get()));
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
     return "ended with exit code " + std::to_string(WEXITSTATUS(status));

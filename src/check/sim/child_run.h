@@ -11,7 +11,8 @@ namespace zrt::check {
 // (then kills it). Empty when the child ended by itself; else how it ended:
 // "died of signal 11 (Segmentation fault)", "did not end within 60 s",
 // "ended with exit code 3". The child leaves through _exit, so nothing of
-// the caller's is destroyed or flushed twice.
+// the caller's is destroyed or flushed twice. A sim::MachineError in the
+// child (the simulated machine is unusable) is thrown again here.
 std::string RunInChild(const std::function<void()>& work, unsigned timeoutSeconds);
 
 }  // namespace zrt::check

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -17,6 +17,7 @@
 #include "check/sim/fleet_merge.h"
 #include "check/sim/fleet_runner.h"
 #include "check/sim/fleet_shard.h"
+#include "check/sim/page_file.h"
 #include "check/sim/rehearsal.h"
 #include "check/sim/scratch_folder.h"
 #include "platform/sim/sim_code_page.h"
@@ -77,10 +78,10 @@ std::optional<unsigned> Number(const char* text, unsigned long least, unsigned l
   return static_cast<unsigned>(n);
 }
 
-// Prints the fleet's summary (or JSON) and writes its page into `page`
-// when it is open, each piece as it is made.
-int Tell(const zrt::check::FleetReport& report, bool json, std::ofstream& page, const char* html,
-         const zrt::check::ToUtf8& utf8) {
+// Prints the fleet's summary (or JSON) and writes its page, when one is
+// asked for, each piece as it is made.
+int Tell(const zrt::check::FleetReport& report, bool json, zrt::check::PageFile* page,
+         const char* html, const zrt::check::ToUtf8& utf8) {
   const auto print = [](const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
   };
@@ -89,9 +90,10 @@ int Tell(const zrt::check::FleetReport& report, bool json, std::ofstream& page, 
   } else {
     print(zrt::check::RenderFleetText(report, utf8));
   }
-  if (page.is_open()) {
-    zrt::check::WriteFleetHtml(report, utf8, [&page](const std::string& text) { page << text; });
-    if (!page.flush()) {
+  if (page != nullptr) {
+    zrt::check::WriteFleetHtml(report, utf8,
+                               [page](const std::string& text) { page->Stream() << text; });
+    if (!page->Commit()) {
       std::fprintf(stderr, "zrt-check: cannot write %s\n", html);
       return 2;
     }
@@ -99,18 +101,11 @@ int Tell(const zrt::check::FleetReport& report, bool json, std::ofstream& page, 
   return report.ExitCode();
 }
 
-// Opens the page first: a page that cannot be written is told before the
-// rehearsals, not after.
-std::ofstream OpenPage(const char* html) {
-  std::ofstream page;
-  if (html != nullptr) {
-    page.open(fs::u8path(html), std::ios::binary);
-    if (!page) {
-      throw zrt::sim::MachineError(std::string("cannot write ") + html + ": " +
-                                   std::strerror(errno));
-    }
-  }
-  return page;
+// Makes the page's file first: a page that cannot be written is told before
+// the rehearsals, not after.
+std::unique_ptr<zrt::check::PageFile> OpenPage(const char* html) {
+  if (html == nullptr) return nullptr;
+  return std::make_unique<zrt::check::PageFile>(fs::u8path(html));
 }
 
 // Rehearses the checked job on every machine of the fleet (or of its part)
@@ -119,7 +114,7 @@ int Fleet(const Report& report, const char* document, const char* fleet, bool js
           const char* html, const zrt::check::FleetOptions& options,
           const zrt::check::Shard& shard) {
   const auto utf8 = [](std::string_view ansi) { return zrt::sim::Windows1252().ToUtf8(ansi); };
-  std::ofstream page = OpenPage(html);
+  auto page = OpenPage(html);
   const auto entries = zrt::check::ListFleet(
       fs::u8path(fleet), [&shard](const std::string& name) { return InShard(name, shard); });
   std::vector<std::string> names;
@@ -132,16 +127,16 @@ int Fleet(const Report& report, const char* document, const char* fleet, bool js
     const auto unread = zrt::check::NotRehearsed("document", "the job document cannot be read");
     for (std::size_t i = 0; i < entries.size(); ++i) summary.Add(i, unread);
   }
-  return Tell({&report, fleet, &summary}, json, page, html, utf8);
+  return Tell({&report, zrt::check::ShownName(fleet), &summary}, json, page.get(), html, utf8);
 }
 
 // Merges the JSON results of a fleet's parts and tells them as one.
 int Merge(const std::vector<fs::path>& results, bool json, const char* html) {
-  std::ofstream page = OpenPage(html);
+  auto page = OpenPage(html);
   const zrt::check::ScratchFolder rows;
   const zrt::check::MergedFleet merged = zrt::check::MergeFleetResults(results, rows.Path());
   const auto same = [](std::string_view utf8) { return std::string(utf8); };  // already UTF-8
-  return Tell({&merged.check, merged.fleet, merged.summary.get()}, json, page, html, same);
+  return Tell({&merged.check, merged.fleet, merged.summary.get()}, json, page.get(), html, same);
 }
 
 bool TakesValue(const char* option) {

@@ -226,7 +226,8 @@ void Describe(const sim::SimMachine& machine, const Json& power, Rehearsal& rehe
 }
 
 // How the status left the machine: filed when a fallback file was written,
-// delivered when a post took it; and what the post library did then.
+// delivered when a post returned and took it (a post that crashed the
+// program delivered nothing); and what the post library did then.
 void TellDelivery(const std::vector<Json>& posts, bool filed, Rehearsal& rehearsal) {
   if (filed) {
     rehearsal.delivery = check::Delivery::Filed;
@@ -234,7 +235,7 @@ void TellDelivery(const std::vector<Json>& posts, bool filed, Rehearsal& rehears
     rehearsal.postTrouble = posts.empty()        ? "no post library"
                             : last == "returned" ? "refused"
                                                  : last;
-  } else if (!posts.empty()) {
+  } else if (!posts.empty() && posts.back().value("outcome", "") == "returned") {
     rehearsal.delivery = check::Delivery::Delivered;
   }
 }
