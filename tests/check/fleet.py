@@ -7,7 +7,8 @@ untouched. Then a fleet of faults (a post library that hangs or refuses, a
 crash, a link loop, a FIFO, read-only and non-UTF-8 folders, stray files):
 each ends in its own outcome and reason, at once (the program's waits pass
 on the simulated clock), and nothing is dropped; --machine on a crashing
-machine tells the crash and leaves no scratch folder; bad options are named.
+machine tells the crash and leaves no scratch folder, nor does a fleet
+stopped midway; bad options are named.
 
   fleet.py --program build/linux/zrt-check [--update]"""
 import argparse
@@ -15,9 +16,11 @@ import json
 import os
 import pathlib
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 from rehearsal_vs_program import tree_digest as digest  # beside this script
 
@@ -229,6 +232,21 @@ def main():
                            env=dict(os.environ, TMPDIR=str(tmp)))
         if code != 2 or "the program died of signal 11" not in out or any(tmp.iterdir()):
             problems.append(f"--machine on a crash: exit code {code}, left {list(tmp.iterdir())}")
+
+        # Stopped midway, a fleet ends by the signal, with its scratch folders
+        # and its unfinished page gone.
+        subprocess.run([sys.executable, REPO / "scripts" / "make_sample_fleet.py", work / "big",
+                        "--count", "100"], check=True, capture_output=True)
+        busy = subprocess.Popen([args.program, JOB.name, "--fleet", "big", "--jobs", "1", "--html",
+                                 "big.html"], cwd=work, env=dict(os.environ, TMPDIR=str(tmp)),
+                                stdout=subprocess.DEVNULL)
+        while not any(tmp.glob("*/*/machine")) and busy.poll() is None:
+            time.sleep(0.001)
+        busy.terminate()
+        code = busy.wait()
+        left = [p.name for p in [*tmp.iterdir(), *work.glob("*big.html*")]]
+        if code != -signal.SIGTERM or left:
+            problems.append(f"a stopped fleet: exit code {code}, left {left}")
 
         for entry in ("pipe", "laptop.capture", "empty-1", "missing"):  # named, as in a fleet
             code, out, err = run(args.program, work, fleet=("--machine", f"fleet/{entry}"))

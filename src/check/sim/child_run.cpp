@@ -15,6 +15,7 @@
 #include <string_view>
 #include <thread>
 
+#include "check/sim/interruption.h"
 #include "platform/sim/sim_json_file.h"
 #include "platform/sim/sim_unique_fd.h"
 
@@ -32,7 +33,7 @@ bool WaitUntil(pid_t pid, std::chrono::steady_clock::time_point deadline, int& s
     if (ended < 0 && errno != EINTR) return true;  // not ours to wait for: nothing to tell
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
+    if (left.count() <= 0 || CaughtSignal() != 0) return false;
     const int slice = static_cast<int>(std::min<long long>(left.count(), 1000));
     if (handle) {
       pollfd wanted{handle.get(), POLLIN, 0};
@@ -87,12 +88,14 @@ std::string RunInChild(const std::function<void()>& work, unsigned timeoutSecond
   }
   writing = sim::UniqueFd();
   int status = 0;
-  if (!WaitUntil(pid, std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds),
-                 status)) {
+  const bool ended = WaitUntil(
+      pid, std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds), status);
+  if (!ended) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, &status, 0);
-    return "did not end within " + std::to_string(timeoutSeconds) + " s";
   }
+  ThrowIfInterrupted();  // the child is gone; what it did is not told
+  if (!ended) return "did not end within " + std::to_string(timeoutSeconds) + " s";
   if (WIFSIGNALED(status)) {
     return "died of signal " + std::to_string(WTERMSIG(status)) + " (" +
            strsignal(WTERMSIG(status)) + ")";

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 
+#include "check/sim/interruption.h"
 #include "platform/sim/sim_json_file.h"
 
 namespace zrt::check {
@@ -112,8 +113,10 @@ MergedFleet MergeFleetResults(const std::vector<fs::path>& results, const fs::pa
   Json first;
   std::vector<std::string> names;
   for (const fs::path& file : results) {
-    const Json result = ReadResult(
-        file, [&names](const Json& row) { names.push_back(RawName(Member(row, "machine"))); });
+    const Json result = ReadResult(file, [&names](const Json& row) {
+      ThrowIfInterrupted();
+      names.push_back(RawName(Member(row, "machine")));
+    });
     const Json same = {{"document", result.at("document")},
                        {"fleet", result.at("fleet")},
                        {"findings", result.at("findings")}};
@@ -135,6 +138,7 @@ MergedFleet MergeFleetResults(const std::vector<fs::path>& results, const fs::pa
   merged.summary = std::make_unique<FleetSummary>(names, spool);
   for (const fs::path& file : results) {
     ReadResult(file, [&](const Json& row) {
+      ThrowIfInterrupted();
       const std::string name = RawName(Member(row, "machine"));
       const auto at = std::lower_bound(names.begin(), names.end(), name) - names.begin();
       merged.summary->Add(static_cast<std::size_t>(at), OutcomeFromRow(row));

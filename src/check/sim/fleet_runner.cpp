@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "check/sim/interruption.h"
 #include "check/sim/rehearsal.h"
 #include "check/sim/scratch_folder.h"
 #include "platform/sim/sim_code_page.h"
@@ -151,6 +152,20 @@ struct Running {
   bool killed = false;
 };
 
+// The rehearsals still running, each ended with its group and waited for
+// when the fleet stops early (an interruption): nothing writes into the
+// scratch folder as it goes.
+class RunningRehearsals : public std::map<pid_t, Running> {
+ public:
+  RunningRehearsals() = default;
+  RunningRehearsals(const RunningRehearsals&) = delete;
+  RunningRehearsals& operator=(const RunningRehearsals&) = delete;
+  ~RunningRehearsals() {
+    for (const auto& [pid, r] : *this) kill(-pid, SIGKILL);
+    for (const auto& [pid, r] : *this) waitpid(pid, nullptr, 0);
+  }
+};
+
 }  // namespace
 
 void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& document,
@@ -162,7 +177,7 @@ void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& docum
     return scratch.Path() / (std::to_string(index) + ".json");
   };
   ChildSignalBlock block;
-  std::map<pid_t, Running> running;
+  RunningRehearsals running;
   std::size_t next = 0;
   std::fflush(nullptr);
 
@@ -197,6 +212,7 @@ void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& docum
   };
 
   while (next < entries.size() || !running.empty()) {
+    ThrowIfInterrupted();
     while (running.size() < jobs && next < entries.size()) {
       const std::size_t index = next++;
       const pid_t pid = fork();
@@ -258,9 +274,8 @@ void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& docum
       }
       continue;
     }
-    const auto wait = soonest == Clock::time_point::max()
-                          ? std::chrono::nanoseconds(std::chrono::seconds(1))
-                          : left;
+    // At most a second: an interruption that came just before is seen then.
+    const auto wait = std::min<std::chrono::nanoseconds>(left, std::chrono::seconds(1));
     timespec ts{static_cast<time_t>(wait.count() / 1000000000),
                 static_cast<long>(wait.count() % 1000000000)};
     sigtimedwait(&block.Set(), nullptr, &ts);

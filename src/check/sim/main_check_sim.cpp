@@ -17,6 +17,7 @@
 #include "check/sim/fleet_merge.h"
 #include "check/sim/fleet_runner.h"
 #include "check/sim/fleet_shard.h"
+#include "check/sim/interruption.h"
 #include "check/sim/page_file.h"
 #include "check/sim/rehearsal.h"
 #include "check/sim/scratch_folder.h"
@@ -83,6 +84,7 @@ std::optional<unsigned> Number(const char* text, unsigned long least, unsigned l
 int Tell(const zrt::check::FleetReport& report, bool json, zrt::check::PageFile* page,
          const char* html, const zrt::check::ToUtf8& utf8) {
   const auto print = [](const std::string& text) {
+    zrt::check::ThrowIfInterrupted();
     std::fwrite(text.data(), 1, text.size(), stdout);
   };
   if (json) {
@@ -91,8 +93,10 @@ int Tell(const zrt::check::FleetReport& report, bool json, zrt::check::PageFile*
     print(zrt::check::RenderFleetText(report, utf8));
   }
   if (page != nullptr) {
-    zrt::check::WriteFleetHtml(report, utf8,
-                               [page](const std::string& text) { page->Stream() << text; });
+    zrt::check::WriteFleetHtml(report, utf8, [page](const std::string& text) {
+      zrt::check::ThrowIfInterrupted();
+      page->Stream() << text;
+    });
     if (!page->Commit()) {
       std::fprintf(stderr, "zrt-check: cannot write %s\n", html);
       return 2;
@@ -255,9 +259,12 @@ int main(int argc, char** argv) {
     }
   }
   if (const auto why = Conflict(line)) return Misuse(*why);
+  zrt::check::CatchInterruptions();
   if (line.merge) {
     try {
       return Merge(line.results, line.json, line.html);
+    } catch (const zrt::check::Interrupted& stop) {
+      zrt::check::EndBy(stop.signal);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "zrt-check: %s\n", e.what());
       return 2;
@@ -294,6 +301,8 @@ int main(int argc, char** argv) {
         line.json ? zrt::check::RenderJson(report, utf8) : zrt::check::RenderText(report, utf8);
     std::fwrite(out.data(), 1, out.size(), stdout);
     return report.ExitCode();
+  } catch (const zrt::check::Interrupted& stop) {
+    zrt::check::EndBy(stop.signal);  // everything made for the run is gone by now
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zrt-check: %s\n", e.what());
     return 2;

@@ -1,0 +1,24 @@
+// Ctrl-C, a hang-up or a request to terminate, caught so that zrt-check ends
+// through its destructors (its scratch folders, an unfinished page) and then
+// as the signal asks.
+#pragma once
+
+namespace zrt::check {
+
+// Not a std::exception: nothing that turns a machine's failure into an
+// outcome may take it for one.
+struct Interrupted {
+  int signal;
+};
+
+// Catches SIGINT, SIGTERM and SIGHUP from here on; a wait they break ends
+// early, so a caller looks again.
+void CatchInterruptions();
+// The signal that came, or 0.
+int CaughtSignal();
+// Throws Interrupted when one of them has come.
+void ThrowIfInterrupted();
+// Ends the process by `signal`, as it would have ended without the catch.
+[[noreturn]] void EndBy(int signal);
+
+}  // namespace zrt::check
