@@ -188,6 +188,11 @@ def main():
         if not all(part in page for part in ('<html lang="en">', 'aria-sort=none><button',
                                                'id=filter', '<a href="#m0">', '<details>')):
             problems.append("the page lacks its language, sort buttons, filter, links or details")
+        row = report["machines"][0]  # its log as a single rehearsal tells it
+        single = json.loads(run(args.program, work, "--json",
+                                fleet=("--machine", f"fleet/{row['machine']}"))[1])
+        if single["rehearsal"]["log"][-len(row["log"]):] != row["log"]:
+            problems.append(f"{row['machine']}: the row's log is not the rehearsal's")
         if digest(work / "fleet") != before:
             problems.append("the fleet's folders changed")
 

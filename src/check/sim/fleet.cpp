@@ -138,7 +138,7 @@ MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
   outcome.logLines = rehearsal.log.size();
   for (std::size_t i = rehearsal.log.size() - std::min(rehearsal.log.size(), kLogTail);
        i < rehearsal.log.size(); ++i) {
-    outcome.log.push_back(utf8(rehearsal.log[i]));
+    outcome.log.push_back(ansi.ToUtf8(rehearsal.log[i]));  // as written, spaces and all
   }
   for (const std::string& status : rehearsal.status) outcome.status.push_back(utf8(status));
   return outcome;
