@@ -119,6 +119,8 @@ std::string Lines(const std::vector<std::string>& lines) {
   return out;
 }
 
+// Names keep their spaces (two may differ only there) and wrap when long, a
+// short one staying on one line; an outcome's words never break.
 const char* kStyle = R"(body{font:14px/1.4 sans-serif;margin:1.5em;color:#212121;max-width:1600px}
 table{border-collapse:collapse;margin:.5em 0 1.5em;width:100%}
 td,th{border:1px solid #bdbdbd;padding:3px 8px;text-align:left;vertical-align:top;
