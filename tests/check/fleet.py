@@ -15,6 +15,7 @@ import argparse
 import json
 import os
 import pathlib
+import re
 import shutil
 import signal
 import subprocess
@@ -95,6 +96,8 @@ def fault_fleet(program, work, fleet):
     power = json.loads((fleet / "twice-0" / "power.json").read_text())
     power["schemes"][1]["index"] = power["schemes"][0]["index"]
     write_json(fleet / "twice-0" / "power.json", power)
+    processes = fleet / "acct-xp-02-001" / "processes.json"  # a control in its log
+    processes.write_text(processes.read_text().replace('"jsmith"', '"j\\u001bsmith"', 1))
     (fleet / "laptop.capture").write_text("not a folder")
     (fleet / "loop").symlink_to("loop")
     os.mkfifo(fleet / "pipe")
@@ -200,7 +203,7 @@ def main():
         # simulated clock, not by a short limit on every rehearsal.
         shutil.rmtree(work / "fleet")
         fault_fleet(args.program, work, work / "fleet")
-        code, out, _ = run(args.program, work, "--json")
+        code, out, _ = run(args.program, work, "--json", "--html", "fleet.html")
         rows = {m["machine"]: (m["outcome"], m["reason"], m["entry"])
                 for m in json.loads(out)["machines"]}
         got = {name: rows.get(name) for name in FAULTS}
@@ -213,6 +216,17 @@ def main():
             problems.append(f"outcomes not the worst first: {[g['outcome'] for g in outcomes]}")
         if any(m.endswith("\n") for g in outcomes for m in [g["message"]]):
             problems.append("a message ends in a line end")
+        # The page holds no controls; a row's outcome sorts by its rank (the
+        # groups' order) and is found by its group's heading.
+        page = (work / "fleet.html").read_text(encoding="utf-8")
+        if re.search("[\x00-\x08\x0b\x0c\x0e-\x1f\x7f]", page) or "j\\x1bsmith" not in page:
+            problems.append("the page holds a control as it came")
+        cells = re.findall(r'<td class=k data-sort=(\d+) title="(.*?) \(', page)
+        kinds = [m["outcome"] for m in json.loads(out)["machines"]]
+        ranked = [kind for _, kind in sorted({(int(r), kind) for (r, _), kind in zip(cells, kinds)})]
+        if ([h for _, h in cells] != [HEADINGS.get(k, k) for k in kinds]
+                or ranked != list(dict.fromkeys(g["outcome"] for g in outcomes))):
+            problems.append(f"the page's outcome cells: {cells}")
 
         # A modification that respells the active scheme's name changes no
         # active scheme. The fleet's folder name is no UTF-8, and shown as such.

@@ -11,24 +11,30 @@
 namespace zrt::check {
 namespace {
 
+// Text for the page: markup's own characters as references, and controls
+// (C0 but tab and line ends, DEL, C1), which no page may hold, as \xNN the
+// way names show them (C1 as \u00NN: their \xNN would read as a byte).
 std::string Escaped(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
   std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (c == 0xC2 && next >= 0x80 && next < 0xA0) {
+      out += std::string("\\u00") + kHex[next >> 4] + kHex[next & 15];
+      ++i;
+    } else if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) {
+      out += std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+    } else if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else if (c == '"') {
+      out += "&quot;";
+    } else {
+      out += static_cast<char>(c);
     }
   }
   return out;
@@ -113,12 +119,15 @@ std::string Lines(const std::vector<std::string>& lines) {
   return out;
 }
 
+// Names keep their spaces (two may differ only there) and wrap when long, a
+// short one staying on one line; an outcome's words never break.
 const char* kStyle = R"(body{font:14px/1.4 sans-serif;margin:1.5em;color:#212121;max-width:1600px}
 table{border-collapse:collapse;margin:.5em 0 1.5em;width:100%}
 td,th{border:1px solid #bdbdbd;padding:3px 8px;text-align:left;vertical-align:top;
 overflow-wrap:anywhere}th{background:#eee;overflow-wrap:normal;white-space:nowrap}td.n{text-align:right;white-space:nowrap}
 table.groups td:first-child{width:5em}table.groups td:last-child{width:30%}
-#machines td.name{white-space:nowrap;font-weight:bold}#machines td.msg{min-width:20em}
+#machines td.name{white-space:pre-wrap;font-weight:bold;min-width:10em}#machines td.k{overflow-wrap:normal}
+table.groups a,tr.more summary{white-space:pre-wrap}#machines td.msg{min-width:14em}
 #machines th button{font:inherit;font-weight:bold;background:none;border:0;padding:0;
 cursor:pointer;color:inherit}#machines th button:focus{outline:2px solid #1565c0}
 #machines th[aria-sort=ascending] button::after{content:" \25B2"}
@@ -131,26 +140,33 @@ pre{white-space:pre-wrap;overflow-wrap:anywhere;background:#f5f5f5;padding:4px;m
 #filter{font:inherit;padding:3px 6px;width:24em}:target{background:#fff8e1})";
 
 // Sorts the machine table by the heading's button (mouse or keyboard),
-// again for the other way, telling the order in aria-sort; filters the
-// machines by any text of their row; opens a machine's detail when a link
-// leads to it.
+// again for the other way, telling the order in aria-sort: by a cell's
+// data-sort key if it has one (the outcome's rank), else by its text, runs
+// of digits as numbers (so versions part by part). Filters the machines by
+// their row's text and their outcome's heading. A link to a machine shows
+// its row (clearing a filter that hides it) and opens its detail.
 const char* kScript = R"((function(){var t=document.getElementById('machines');
-var heads=t.tHead.rows[0].cells;Array.prototype.forEach.call(heads,function(th,col){
+var heads=t.tHead.rows[0].cells;function key(b,col){var c=b.rows[0].cells[col];
+return c.getAttribute('data-sort')||c.textContent;}
+Array.prototype.forEach.call(heads,function(th,col){
 th.querySelector('button').addEventListener('click',function(){
 var up=th.getAttribute('aria-sort')!=='ascending';
 Array.prototype.forEach.call(heads,function(h){h.setAttribute('aria-sort','none');});
 th.setAttribute('aria-sort',up?'ascending':'descending');
 var bodies=Array.prototype.slice.call(t.tBodies);bodies.sort(function(a,b){
-var x=a.rows[0].cells[col].textContent,y=b.rows[0].cells[col].textContent,
-c=(x===''||y===''||isNaN(x)||isNaN(y))?x.localeCompare(y):x-y;return up?c:-c;});
+var c=key(a,col).localeCompare(key(b,col),undefined,{numeric:true});return up?c:-c;});
 bodies.forEach(function(b){t.appendChild(b);});});});
 var f=document.getElementById('filter'),n=document.getElementById('shown');
-f.addEventListener('input',function(){var q=f.value.toLowerCase(),k=0;
-Array.prototype.forEach.call(t.tBodies,function(b){
-var on=b.rows[0].textContent.toLowerCase().indexOf(q)>=0;b.hidden=!on;if(on)k++;});
-n.textContent=k+' of '+t.tBodies.length+' machines shown';});
-function open(){var b=location.hash&&document.getElementById(location.hash.slice(1));
-if(b&&b.querySelector){var d=b.querySelector('details');if(d)d.open=true;}}
+function filter(){var q=f.value.toLowerCase(),k=0;
+Array.prototype.forEach.call(t.tBodies,function(b){var r=b.rows[0];
+var on=(r.textContent+' '+r.cells[1].title).toLowerCase().indexOf(q)>=0;b.hidden=!on;if(on)k++;});
+n.textContent=k+' of '+t.tBodies.length+' machines shown';}
+f.addEventListener('input',filter);if(f.value)filter();
+function show(id){var b=document.getElementById(id);if(!b||b.parentNode!==t)return null;
+if(b.hidden){f.value='';filter();}var d=b.querySelector('details');if(d)d.open=true;return b;}
+document.addEventListener('click',function(e){var a=e.target.closest('a[href^="#m"]');
+if(a)show(a.getAttribute('href').slice(1));});
+function open(){var b=location.hash&&show(location.hash.slice(1));if(b)b.scrollIntoView();}
 window.addEventListener('hashchange',open);open();})();)";
 
 }  // namespace
@@ -224,12 +240,14 @@ std::string MachineRowHtml(const FleetSummary::Machine& machine, std::size_t ind
   for (const std::string& c : m.capabilities) {
     capabilities += (capabilities.empty() ? "" : ", ") + c;
   }
-  std::string out = "<tbody id=\"m" + std::to_string(index) + "\"><tr><td class=name>" +
-                    Escaped(machine.name) + "</td><td style=\"color:" + Colour(m.kind) + "\">" +
-                    OutcomeWord(m.kind) + "</td><td class=msg>" + Escaped(m.message) +
-                    "</td><td class=n>" + Escaped(m.windows) + "</td><td>" + Escaped(capabilities) +
-                    "</td><td class=n>" + std::to_string(m.commands.size()) + "</td><td class=n>" +
-                    std::to_string(m.changes.size()) + "</td></tr>\n";
+  std::string out =
+      "<tbody id=\"m" + std::to_string(index) + "\"><tr><td class=name>" + Escaped(machine.name) +
+      "</td><td class=k data-sort=" + std::to_string(static_cast<int>(m.kind)) + " title=\"" +
+      Escaped(std::string(OutcomeHeading(m.kind)) + " (" + m.reason + ")") +
+      "\" style=\"color:" + Colour(m.kind) + "\">" + OutcomeWord(m.kind) + "</td><td class=msg>" +
+      Escaped(m.message) + "</td><td class=n>" + Escaped(m.windows) + "</td><td>" +
+      Escaped(capabilities) + "</td><td class=n>" + std::to_string(m.commands.size()) +
+      "</td><td class=n>" + std::to_string(m.changes.size()) + "</td></tr>\n";
   out += "<tr class=more><td colspan=7><details><summary>Detail of " + Escaped(machine.name) +
          " (" + Escaped(m.entry) + ", reason " + Escaped(m.reason) + ", status " +
          Escaped(m.delivery) + ")</summary>\n<b>Commands</b><ol>";
