@@ -259,7 +259,11 @@ int main(int argc, char** argv) {
     }
   }
   if (const auto why = Conflict(line)) return Misuse(*why);
-  zrt::check::CatchInterruptions();
+  // What a rehearsal makes is removed when it is stopped; a check alone
+  // makes nothing and stops as any program does.
+  if (line.merge || line.fleet != nullptr || line.machine != nullptr) {
+    zrt::check::CatchInterruptions();
+  }
   if (line.merge) {
     try {
       return Merge(line.results, line.json, line.html);
