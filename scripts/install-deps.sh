@@ -5,7 +5,8 @@
 set -euo pipefail
 
 what=${1:-all}
-# libssl-dev: SHA-256 for the unit tests of the capture's keyed placeholders.
+# libssl-dev: SHA-256 for zrt-check's fleet parts and the unit tests of the capture's keyed
+# placeholders.
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libpugixml-dev nlohmann-json3-dev python3
   libssl-dev)
 # time and strace: the peak memory and the files opened that scripts/reliability.py measures.

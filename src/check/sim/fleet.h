@@ -15,6 +15,7 @@
 
 #include "check/render.h"
 #include "check/report.h"
+#include "check/sim/fleet_shard.h"
 #include "platform/sim/sim_json_file.h"
 
 namespace zrt::check {
@@ -160,6 +161,7 @@ struct FleetReport {
   const Report* check;  // the document's check
   std::string fleet;    // the fleet folder as given (UTF-8)
   const FleetSummary* summary;
+  FleetPart part{};  // the part of the fleet rehearsed: 1 of 1 for the whole
   // 2 when a machine does not end in Success or there is none; else the
   // document check's.
   int ExitCode() const;

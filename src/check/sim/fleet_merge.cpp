@@ -75,18 +75,33 @@ Report CheckOf(const Json& result) {
 
 // The members of a result the merge reads: the groups and counts are made
 // anew from the rows. Those groups name their machines, every machine in
-// several, so keeping them would cost more than the rows' names.
-constexpr const char* kRead[] = {"document", "fleet", "findings", "machines"};
+// several, so keeping them would cost more than the rows' names. All but
+// "shard" (a whole run's result has none) must be there.
+constexpr const char* kRead[] = {"fleet", "document", "findings", "machines", "shard"};
+
+// Runs `read` on the result `file`: what goes wrong there is told as the
+// file not being a fleet's result.
+template <typename Read>
+auto AsResult(const fs::path& file, const Read& read) {
+  try {
+    return read();
+  } catch (const std::exception& e) {
+    throw sim::MachineError(file.string() + ": not a fleet's JSON result (" + e.what() + ")");
+  }
+}
 
 // Reads the result `file` as it streams in: each machine row is handed to
 // `row` and then dropped, so a result of a large fleet is never held whole.
-// Gives back the members of kRead but the machines. Tells where the trouble
-// lies when the file is not a fleet's result.
+// Gives back the members of kRead but the machines.
 Json ReadResult(const fs::path& file, const std::function<void(const Json&)>& row) {
+  std::error_code error;
+  if (fs::is_directory(file, error)) {
+    throw sim::MachineError(file.string() + ": is a folder, not a result");
+  }
   std::ifstream in(file, std::ios::binary);
   if (!in) throw sim::MachineError(file.string() + ": cannot be read");
-  bool inMachines = false;
-  try {
+  return AsResult(file, [&] {
+    bool inMachines = false;
     Json head = Json::parse(in, [&](int depth, Json::parse_event_t event, Json& parsed) {
       if (event == Json::parse_event_t::key && depth == 1) {
         inMachines = parsed == "machines";
@@ -98,11 +113,81 @@ Json ReadResult(const fs::path& file, const std::function<void(const Json&)>& ro
       return false;
     });
     if (!head.is_object()) throw sim::MachineError("not an object");
+    for (const char* name : kRead) {
+      if (!head.contains(name) && name != std::string_view("shard")) {
+        throw sim::MachineError(std::string("no \"") + name + "\"");
+      }
+    }
     return head;
-  } catch (const sim::MachineError& e) {
-    throw sim::MachineError(file.string() + ": not a fleet's JSON result (" + e.what() + ")");
-  } catch (const std::exception& e) {
-    throw sim::MachineError(file.string() + ": not a fleet's JSON result (" + e.what() + ")");
+  });
+}
+
+// What tells the results of one job on one fleet from others: the
+// document's content (not the path it was given by) and what its check
+// found, the fleet folder's name, and which part of the fleet each holds.
+struct Identity {
+  fs::path file;
+  Shard shard;
+  Json document;  // the content's SHA-256 and the findings
+  std::string fleet;
+};
+
+// The last name of a folder as given, without trailing slashes: the same
+// fleet may be given by another path on another host.
+std::string FolderName(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos || path == "/" ? path : path.substr(slash + 1);
+}
+
+Identity IdentityOf(const Json& result) {
+  Identity identity{{}, {}, {nullptr, result.at("findings")}, FolderName(Member(result, "fleet"))};
+  if (!result.contains("shard")) return identity;  // a whole run's
+  const Json& shard = result.at("shard");
+  // The part's numbers as --shard takes them, with its bounds.
+  const auto parsed = ParseShard(shard.at("part").dump() + "/" + shard.at("parts").dump());
+  if (!parsed) throw sim::MachineError("no part K of N in \"shard\"");
+  identity.shard = *parsed;
+  identity.document[0] = shard.at("document_sha256");
+  return identity;
+}
+
+std::string PartText(std::uint32_t part, std::uint32_t parts) {
+  return "part " + std::to_string(part) + " of " + std::to_string(parts);
+}
+
+// Results merge only when they are of one job on one fleet, and exactly
+// its parts 1 to N (a whole run's result: 1 of 1).
+void CheckParts(const std::vector<Identity>& results) {
+  const Identity& first = results.front();
+  const std::uint32_t parts = first.shard.parts;
+  std::vector<const Identity*> byPart(parts + 1, nullptr);
+  for (const Identity& r : results) {
+    const std::string both = " (" + first.file.string() + ", " + r.file.string() + ")";
+    if (r.shard.parts != parts) {
+      throw sim::MachineError("parts of " + std::to_string(parts) + " and of " +
+                              std::to_string(r.shard.parts) + " do not go together" + both);
+    }
+    if (r.document != first.document) {
+      throw sim::MachineError("results of different job documents do not go together" + both);
+    }
+    if (r.fleet != first.fleet) {
+      throw sim::MachineError("results of the fleets " + first.fleet + " and " + r.fleet +
+                              " do not go together" + both);
+    }
+    const Identity*& given = byPart[r.shard.part];
+    if (given != nullptr) {
+      throw sim::MachineError(PartText(r.shard.part, parts) + " is given twice (" +
+                              given->file.string() + ", " + r.file.string() + ")");
+    }
+    given = &r;
+  }
+  const auto lacking = std::count(byPart.begin() + 1, byPart.end(), nullptr);
+  if (lacking != 0) {
+    const auto part = std::find(byPart.begin() + 1, byPart.end(), nullptr) - byPart.begin();
+    throw sim::MachineError(
+        "the results lack " + PartText(static_cast<std::uint32_t>(part), parts) +
+        (lacking == 1 ? "" : " and " + std::to_string(lacking - 1) + " other parts"));
   }
 }
 
@@ -110,24 +195,22 @@ Json ReadResult(const fs::path& file, const std::function<void(const Json&)>& ro
 
 MergedFleet MergeFleetResults(const std::vector<fs::path>& results, const fs::path& spool) {
   MergedFleet merged;
-  Json first;
   std::vector<std::string> names;
+  std::vector<Identity> identities;
   for (const fs::path& file : results) {
     const Json result = ReadResult(file, [&names](const Json& row) {
       ThrowIfInterrupted();
       names.push_back(RawName(Member(row, "machine")));
     });
-    const Json same = {{"document", result.at("document")},
-                       {"fleet", result.at("fleet")},
-                       {"findings", result.at("findings")}};
-    if (first.is_null()) {
-      merged.check = CheckOf(result);
+    identities.push_back(AsResult(file, [&result] { return IdentityOf(result); }));
+    identities.back().file = file;
+    // The merge tells the document and the fleet as part 1 names them.
+    if (identities.back().shard.part == 1) {
+      merged.check = AsResult(file, [&result] { return CheckOf(result); });
       merged.fleet = Member(result, "fleet");
-      first = same;
-    } else if (same != first) {
-      throw sim::MachineError("not a result of the same document on the same fleet");
     }
   }
+  CheckParts(identities);
   // The machines in the order a listing of the whole fleet gives: by their
   // names' bytes.
   std::sort(names.begin(), names.end());

@@ -85,8 +85,12 @@ std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8) {
            SeverityWord(n.finding->severity) + ": " + utf8(n.finding->subject) + ": " +
            utf8(n.finding->text) + "\n";
   }
-  out += "\nFleet " + report.fleet + ": " + Counted(total, "machine") +
-         ", each rehearsed on a copy (left untouched)\n";
+  const Shard& shard = report.part.shard;
+  const std::string part = shard.parts == 1 ? ""
+                                            : "part " + std::to_string(shard.part) + " of " +
+                                                  std::to_string(shard.parts);
+  out += "\nFleet " + report.fleet + (part.empty() ? "" : " (" + part + ")") + ": " +
+         Counted(total, "machine") + ", each rehearsed on a copy (left untouched)\n";
   out += "\nOutcomes, the worst first:\n";
   std::string kind;
   for (const FleetSummary::Group& g : summary.Outcomes()) {
@@ -115,8 +119,9 @@ std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8) {
   const std::size_t success = summary.Count(OutcomeKind::Success);
   out += "\n" + std::to_string(success) + " of " + Counted(total, "machine") +
          " end in Success with the status delivered" +
-         (total == 0         ? ": the fleet folder holds no machine"
-          : success == total ? ""
+         (total == 0 && !part.empty() ? ": " + part + " holds none of the fleet's machines"
+          : total == 0                ? ": the fleet folder holds no machine"
+          : success == total          ? ""
                              : ": the job would fail or cannot be rehearsed on the others") +
          "\n";
   return out;
@@ -189,6 +194,15 @@ void WriteFleetJson(const FleetReport& report, const ToUtf8& utf8, const FleetOu
   Json head = Json::object();
   head["document"] = utf8(report.check->document);
   head["fleet"] = report.fleet;
+  // A part tells which it is, and of which document's content, so that only
+  // the parts of one job merge; a whole run's result merges as it is.
+  const FleetPart& part = report.part;
+  if (part.shard.parts != 1) {
+    head["shard"] = {
+        {"part", part.shard.part},
+        {"parts", part.shard.parts},
+        {"document_sha256", part.documentSha256.empty() ? Json() : Json(part.documentSha256)}};
+  }
   Json findings = Json::array();
   for (const Noted& n : Notable(*report.check)) {
     findings.push_back({{"step", n.step},

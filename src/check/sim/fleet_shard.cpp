@@ -1,6 +1,10 @@
 #include "check/sim/fleet_shard.h"
 
+#include <openssl/evp.h>
+
 #include <charconv>
+#include <fstream>
+#include <sstream>
 
 namespace zrt::check {
 namespace {
@@ -36,6 +40,22 @@ std::optional<Shard> ParseShard(std::string_view text) {
 
 bool InShard(const std::string& name, const Shard& shard) {
   return NameHash(name) % shard.parts == shard.part - 1;
+}
+
+FleetPart PartOf(const Shard& shard, const std::filesystem::path& document) {
+  FleetPart part{shard, {}};
+  std::ifstream in(document, std::ios::binary);
+  std::ostringstream bytes;
+  if (!in || !(bytes << in.rdbuf())) return part;
+  const std::string text = bytes.str();
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1) return part;
+  constexpr char kHex[] = "0123456789abcdef";
+  for (unsigned int i = 0; i < size; ++i) {
+    part.documentSha256 += {kHex[digest[i] >> 4], kHex[digest[i] & 15]};
+  }
+  return part;
 }
 
 }  // namespace zrt::check

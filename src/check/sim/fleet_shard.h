@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,5 +22,14 @@ std::optional<Shard> ParseShard(std::string_view text);
 // the name alone (a hash of its bytes), not from its place in the listing,
 // so a machine stays in its part while others come and go.
 bool InShard(const std::string& name, const Shard& shard);
+
+// What a part's result records so that only the parts of one job document,
+// whatever its path is spelled like, merge: which part it is, and the
+// document's content.
+struct FleetPart {
+  Shard shard;
+  std::string documentSha256;  // hex; empty when the document cannot be read
+};
+FleetPart PartOf(const Shard& shard, const std::filesystem::path& document);
 
 }  // namespace zrt::check
