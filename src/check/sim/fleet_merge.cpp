@@ -152,10 +152,6 @@ Identity IdentityOf(const Json& result) {
   return identity;
 }
 
-std::string PartText(std::uint32_t part, std::uint32_t parts) {
-  return "part " + std::to_string(part) + " of " + std::to_string(parts);
-}
-
 // Results merge only when they are of one job on one fleet, and exactly
 // its parts 1 to N (a whole run's result: 1 of 1).
 void CheckParts(const std::vector<Identity>& results) {
@@ -177,8 +173,8 @@ void CheckParts(const std::vector<Identity>& results) {
     }
     const Identity*& given = byPart[r.shard.part];
     if (given != nullptr) {
-      throw sim::MachineError(PartText(r.shard.part, parts) + " is given twice (" +
-                              given->file.string() + ", " + r.file.string() + ")");
+      throw sim::MachineError(PartName(r.shard) + " is given twice (" + given->file.string() +
+                              ", " + r.file.string() + ")");
     }
     given = &r;
   }
@@ -186,7 +182,7 @@ void CheckParts(const std::vector<Identity>& results) {
   if (lacking != 0) {
     const auto part = std::find(byPart.begin() + 1, byPart.end(), nullptr) - byPart.begin();
     throw sim::MachineError(
-        "the results lack " + PartText(static_cast<std::uint32_t>(part), parts) +
+        "the results lack " + PartName({static_cast<std::uint32_t>(part), parts}) +
         (lacking == 1 ? "" : " and " + std::to_string(lacking - 1) + " other parts"));
   }
 }

@@ -86,9 +86,7 @@ std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8) {
            utf8(n.finding->text) + "\n";
   }
   const Shard& shard = report.part.shard;
-  const std::string part = shard.parts == 1 ? ""
-                                            : "part " + std::to_string(shard.part) + " of " +
-                                                  std::to_string(shard.parts);
+  const std::string part = shard.parts == 1 ? "" : PartName(shard);
   out += "\nFleet " + report.fleet + (part.empty() ? "" : " (" + part + ")") + ": " +
          Counted(total, "machine") + ", each rehearsed on a copy (left untouched)\n";
   out += "\nOutcomes, the worst first:\n";

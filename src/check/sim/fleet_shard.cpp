@@ -42,6 +42,10 @@ bool InShard(const std::string& name, const Shard& shard) {
   return NameHash(name) % shard.parts == shard.part - 1;
 }
 
+std::string PartName(const Shard& shard) {
+  return "part " + std::to_string(shard.part) + " of " + std::to_string(shard.parts);
+}
+
 FleetPart PartOf(const Shard& shard, const std::filesystem::path& document) {
   FleetPart part{shard, {}};
   std::ifstream in(document, std::ios::binary);

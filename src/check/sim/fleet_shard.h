@@ -23,12 +23,15 @@ std::optional<Shard> ParseShard(std::string_view text);
 // so a machine stays in its part while others come and go.
 bool InShard(const std::string& name, const Shard& shard);
 
+// "part K of N".
+std::string PartName(const Shard& shard);
+
 // What a part's result records so that only the parts of one job document,
 // whatever its path is spelled like, merge: which part it is, and the
 // document's content.
 struct FleetPart {
   Shard shard;
-  std::string documentSha256;  // hex; empty when the document cannot be read
+  std::string documentSha256;  // hex; empty when the document cannot be read (or is empty)
 };
 FleetPart PartOf(const Shard& shard, const std::filesystem::path& document);
 
