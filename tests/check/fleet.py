@@ -288,6 +288,16 @@ def main():
         if code != 2 or (work / "fleet.html").read_bytes() != kept:
             problems.append(f"a failed run left another page (exit code {code})")
 
+        # A host that lets it down is told, not taken for a result.
+        with open("/dev/full", "wb") as full:
+            for said, env, out in (("no temporary folder", {"TMPDIR": str(work / "none")}, None),
+                                   ("cannot write the output: No space", {}, full)):
+                done = subprocess.run([args.program, JOB.name, "--fleet", "fleet", "--json"],
+                                      cwd=work, env={**os.environ, **env}, stdout=out,
+                                      stderr=subprocess.PIPE)
+                if done.returncode != 2 or said not in done.stderr.decode():
+                    problems.append(f"{said}: exit code {done.returncode}, said {done.stderr!r}")
+
         # No machine at all is no good news.
         for entry in (work / "fleet").iterdir():
             shutil.rmtree(entry) if entry.is_dir() and not entry.is_symlink() else entry.unlink()

@@ -172,7 +172,7 @@ void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& docum
                    const std::string& scriptId, const FleetOptions& options,
                    FleetSummary& summary) {
   const unsigned jobs = options.jobs != 0 ? options.jobs : 2 * Processors();
-  ScratchFolder scratch;
+  ScratchFolder scratch(options.rehearsal.scratchRoot);
   const auto resultFile = [&scratch](std::size_t index) {
     return scratch.Path() / (std::to_string(index) + ".json");
   };
