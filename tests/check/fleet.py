@@ -96,6 +96,11 @@ def fault_fleet(program, work, fleet):
     power = json.loads((fleet / "twice-0" / "power.json").read_text())
     power["schemes"][1]["index"] = power["schemes"][0]["index"]
     write_json(fleet / "twice-0" / "power.json", power)
+    shutil.copytree(machine, fleet / "lost-0")  # refused, and its fallback file may not be written
+    write_json(next((fleet / "lost-0").rglob("zCourier.dll")), {"answers": [{"result": "0"}]})
+    settings = json.loads((fleet / "lost-0" / "machine.json").read_text())
+    write_json(fleet / "lost-0" / "machine.json", {**settings, "write_denied": [
+        "C:\\Documents and Settings\\All Users\\Application Data\\Merqel\\QTVPostLogs"]})
     processes = fleet / "acct-xp-02-001" / "processes.json"  # a control in its log
     processes.write_text(processes.read_text().replace('"jsmith"', '"j\\u001bsmith"', 1))
     (fleet / "laptop.capture").write_text("not a folder")
@@ -122,6 +127,7 @@ FAULTS = {
     "empty-1": ("not rehearsed", "damaged", "folder"),
     "empty-2": ("not rehearsed", "damaged", "folder"),
     "twice-0": ("not rehearsed", "damaged", "folder"),
+    "lost-0": ("no status", "no-status", "folder"),
 }
 
 # Bad values: each is named, and nothing is rehearsed.
@@ -266,6 +272,14 @@ def main():
         left = [p.name for p in [*tmp.iterdir(), *work.glob("*big.html*")]]
         if code != -signal.SIGTERM or left:
             problems.append(f"a stopped fleet: exit code {code}, left {left}")
+
+        # --machine tells what the fleet files apart from Success, at its level.
+        for entry, said, wanted in (("lost-0", "error: the status is lost", 2),
+                                    ("acct-xp-02-001", "warning: the status is filed", 1),
+                                    ("kiosk-xp-12-001", "error: Powercfg.exe did not start", 2)):
+            code, out, _ = run(args.program, work, fleet=("--machine", f"fleet/{entry}"))
+            if code != wanted or said not in out:
+                problems.append(f"--machine fleet/{entry}: exit code {code}, not {said!r}")
 
         for entry in ("pipe", "laptop.capture", "empty-1", "missing"):  # named, as in a fleet
             code, out, err = run(args.program, work, fleet=("--machine", f"fleet/{entry}"))

@@ -67,11 +67,18 @@ std::string Trimmed(std::string text) {
   return text;
 }
 
-const char* kFiledWhy[][2] = {
+const char* kPostTroubles[][2] = {
     {"refused", "the post library refused the status"},
     {"raised", "the post library raised an exception"},
     {"hung", "the post library did not return within the program's bound"},
     {"no post library", "there is no post library"}};
+
+std::string PostTroubleText(const std::string& trouble) {
+  for (const auto& [code, why] : kPostTroubles) {
+    if (trouble == code) return why;
+  }
+  return trouble;
+}
 
 MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
   const sim::AnsiCodePage ansi(rehearsal.codePage);
@@ -85,10 +92,8 @@ MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
   outcome.delivery = rehearsal.delivery == Delivery::Delivered ? "delivered"
                      : rehearsal.delivery == Delivery::Filed   ? "filed"
                                                                : "none";
-  std::string filedWhy;
-  for (const auto& [code, why] : kFiledWhy) {
-    if (rehearsal.postTrouble == code) filedWhy = why;
-  }
+  const std::string filedWhy =
+      rehearsal.delivery == Delivery::Filed ? PostTroubleText(rehearsal.postTrouble) : "";
   std::string reason = rehearsal.delivery == Delivery::Filed ? rehearsal.postTrouble : "delivered";
   std::replace(reason.begin(), reason.end(), ' ', '-');
   std::string notStarted;
@@ -117,6 +122,11 @@ MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
       outcome.message = "the log ends with: " + utf8(fields);
       break;
     }
+  } else if (rehearsal.delivery == Delivery::None) {
+    outcome.kind = OutcomeKind::NoStatus;
+    outcome.reason = "no-status";
+    outcome.message = "the status was lost: " + PostTroubleText(rehearsal.postTrouble) +
+                      ", and the fallback file could not be written";
   } else if (!notStarted.empty()) {
     outcome.kind = OutcomeKind::NoPowercfg;
     outcome.reason = "powercfg-not-started";
@@ -124,7 +134,7 @@ MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
                       (rehearsal.outcome == "1" ? std::string("Success") : "Fail: " + desc);
   } else if (rehearsal.outcome == "0") {
     outcome.kind = OutcomeKind::Fail;
-    outcome.reason = reason;
+    outcome.reason = "fail";
     outcome.message =
         desc + (filedWhy.empty() ? "" : " (status filed, not delivered: " + filedWhy + ")");
   } else {
@@ -284,8 +294,10 @@ int FleetReport::ExitCode() const {
   // A fleet without machines shows nothing: a folder named wrongly, most
   // likely, and not a job that works everywhere.
   if (summary->Names().empty()) return 2;
-  if (summary->Count(OutcomeKind::Success) != summary->Names().size()) return 2;
-  return check->ExitCode();
+  // A status only filed is a warning; any other outcome than Success fails.
+  const std::size_t filed = summary->Count(OutcomeKind::Filed);
+  if (summary->Count(OutcomeKind::Success) + filed != summary->Names().size()) return 2;
+  return std::max(check->ExitCode(), filed != 0 ? 1 : 0);
 }
 
 std::string ShownName(const std::string& bytes) {

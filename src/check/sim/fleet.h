@@ -77,6 +77,8 @@ struct MachineOutcome {
   std::vector<std::string> status;  // the status documents
 };
 
+// What the post library did with the status ("refused", ...), told.
+std::string PostTroubleText(const std::string& trouble);
 // The outcome of a rehearsal as a fleet groups it (Rehearsal texts are ANSI).
 MachineOutcome OutcomeOf(const Rehearsal& rehearsal);
 

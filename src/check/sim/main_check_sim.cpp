@@ -189,6 +189,38 @@ zrt::check::Rehearsal RehearseMachine(const char* machine, const char* document,
   }
 }
 
+// What an administrator must know of a rehearsal's outcome, as findings:
+// what a fleet files under any outcome but Success fails, a status only
+// filed warns.
+void TellRehearsal(const zrt::check::Rehearsal& r, std::vector<zrt::check::Finding>& findings) {
+  const auto tell = [&findings](Severity severity, std::string what) {
+    findings.push_back({severity, "rehearsal", std::move(what)});
+  };
+  if (!r.ended.empty()) {
+    return tell(Severity::Error,
+                "the program " + r.ended + " on this machine: changes may be made, no status");
+  }
+  if (r.outcome.empty()) {
+    return tell(Severity::Error,
+                "the job ends before its steps on this machine: no status is reported");
+  }
+  const std::string trouble = zrt::check::PostTroubleText(r.postTrouble);
+  if (r.delivery == zrt::check::Delivery::None) {
+    tell(Severity::Error, "the status is lost on this machine: " + trouble +
+                              ", and the fallback file could not be written");
+  } else if (r.delivery == zrt::check::Delivery::Filed) {
+    tell(Severity::Warning, "the status is filed on this machine, not delivered: " + trouble);
+  }
+  if (r.outcome == "0") {
+    tell(Severity::Error, "the job fails on this machine: its status document says Fail");
+  }
+  for (const zrt::check::RunCommand& command : r.commands) {
+    if (command.trouble.rfind("did not start", 0) == 0) {
+      tell(Severity::Error, "Powercfg.exe " + command.trouble + ": " + command.line);
+    }
+  }
+}
+
 // A command line zrt-check cannot follow: says why, then how it is used.
 int Misuse(const std::string& why) {
   std::fprintf(stderr, "zrt-check: %s\n", why.c_str());
@@ -312,17 +344,7 @@ int Run(int argc, char** argv) {
     if (line.machine != nullptr && report.readable) {
       report.rehearsal =
           RehearseMachine(line.machine, line.document, report.scriptId, options.rehearsal);
-      if (!report.rehearsal->ended.empty()) {
-        report.findings.push_back({Severity::Error, "rehearsal",
-                                   "the program " + report.rehearsal->ended +
-                                       " on this machine: changes may be made, no status"});
-      } else if (report.rehearsal->outcome != "1") {
-        report.findings.push_back(
-            {Severity::Error, "rehearsal",
-             report.rehearsal->outcome == "0"
-                 ? "the job fails on this machine: its status document says Fail"
-                 : "the job ends before its steps on this machine: no status is reported"});
-      }
+      TellRehearsal(*report.rehearsal, report.findings);
     }
     const auto utf8 = [&](std::string_view text) { return ansi.ToUtf8(text); };
     const std::string out =

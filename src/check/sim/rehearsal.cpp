@@ -226,18 +226,21 @@ void Describe(const sim::SimMachine& machine, const Json& power, Rehearsal& rehe
 }
 
 // How the status left the machine: filed when a fallback file was written,
-// delivered when a post returned and took it (a post that crashed the
-// program delivered nothing); and what the post library did then.
+// delivered when the program's log says a post took it; else it was lost.
+// And what the post library did when it was not delivered.
 void TellDelivery(const std::vector<Json>& posts, bool filed, Rehearsal& rehearsal) {
-  if (filed) {
-    rehearsal.delivery = check::Delivery::Filed;
-    const std::string last = posts.empty() ? "" : posts.back().value("outcome", "");
-    rehearsal.postTrouble = posts.empty()        ? "no post library"
-                            : last == "returned" ? "refused"
-                                                 : last;
-  } else if (!posts.empty() && posts.back().value("outcome", "") == "returned") {
+  const bool taken = std::any_of(rehearsal.log.begin(), rehearsal.log.end(), [](const auto& line) {
+    return line.find("\tSuccess Webpost Return Status\t") != std::string::npos;
+  });
+  if (taken && !filed) {
     rehearsal.delivery = check::Delivery::Delivered;
+    return;
   }
+  rehearsal.delivery = filed ? check::Delivery::Filed : check::Delivery::None;
+  const std::string last = posts.empty() ? "" : posts.back().value("outcome", "");
+  rehearsal.postTrouble = posts.empty()        ? "no post library"
+                          : last == "returned" ? "refused"
+                                               : last;
 }
 
 }  // namespace
