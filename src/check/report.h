@@ -66,7 +66,7 @@ enum class Delivery {
 };
 
 struct Rehearsal {
-  std::string machine;              // the machine folder as given
+  std::string machine;              // the machine folder as given, shown in UTF-8
   std::string argument;             // the job argument the program was started with
   std::vector<std::string> log;     // the activity log's new lines
   std::vector<std::string> status;  // the status documents posted or written

@@ -280,6 +280,9 @@ def main():
             code, out, _ = run(args.program, work, fleet=("--machine", f"fleet/{entry}"))
             if code != wanted or said not in out:
                 problems.append(f"--machine fleet/{entry}: exit code {code}, not {said!r}")
+        out = run(args.program, work, fleet=("--machine", "fleet/caf\udce9-01"))[1]
+        if "machine fleet/caf\\xe9-01 (left untouched)" not in out:
+            problems.append("--machine shows a name that is no UTF-8 in another code page")
 
         for entry in ("pipe", "laptop.capture", "empty-1", "missing"):  # named, as in a fleet
             code, out, err = run(args.program, work, fleet=("--machine", f"fleet/{entry}"))

@@ -78,8 +78,7 @@ MachineOutcome RehearseEntry(const FleetEntry& entry, const fs::path& document,
   try {
     outcome = OutcomeOf(Rehearse(entry.path, document, scriptId, options));
   } catch (const std::exception& e) {
-    const std::string why =
-        Unplaced(sim::Windows1252().ToUtf8(e.what()), entry.path, options.scratchRoot);
+    const std::string why = MachineProblem(e.what(), entry.path, options.scratchRoot);
     outcome = NotRehearsed(ReasonOf(why), why);
   }
   outcome.entry = entry.kind == FleetEntry::Kind::Folder                                ? "folder"
@@ -167,6 +166,11 @@ class RunningRehearsals : public std::map<pid_t, Running> {
 };
 
 }  // namespace
+
+std::string MachineProblem(const std::string& what, const fs::path& machine,
+                           const fs::path& scratch) {
+  return ShownText(Unplaced(what, machine, scratch));
+}
 
 void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& document,
                    const std::string& scriptId, const FleetOptions& options,

@@ -183,9 +183,9 @@ zrt::check::Rehearsal RehearseMachine(const char* machine, const char* document,
   try {
     return zrt::check::Rehearse(fs::u8path(machine), fs::u8path(document), scriptId, options);
   } catch (const zrt::sim::MachineError& e) {
-    const std::string why = e.what();
-    if (why.rfind(machine, 0) == 0) throw;
-    throw zrt::sim::MachineError(machine + (": " + why));
+    const std::string why =
+        zrt::check::MachineProblem(e.what(), fs::u8path(machine), options.scratchRoot);
+    throw zrt::sim::MachineError(zrt::check::ShownText(machine) + ": " + why);
   }
 }
 

@@ -10,6 +10,7 @@
 #include "check/sim/child_run.h"
 #include "check/sim/machine_copy.h"
 #include "check/sim/scratch_folder.h"
+#include "check/sim/shown_name.h"
 #include "platform/sim/sim_code_page.h"
 #include "platform/sim/sim_json_file.h"
 #include "platform/sim/sim_machine.h"
@@ -254,7 +255,7 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
   Rehearsal rehearsal;
   const sim::AnsiCodePage ansi = sim::MachineCodePage(copy);
   rehearsal.codePage = ansi.Number();
-  rehearsal.machine = ansi.FromUtf8(machine.string());
+  rehearsal.machine = ShownName(machine.string());
   const std::string name = ansi.FromUtf8(document.filename().string());
   const std::string jobPath = "C:\\Jobs\\" + name;
   rehearsal.argument = "OD@#@" + (scriptId.empty() ? std::string("-") : scriptId) + "@#@" +
