@@ -249,6 +249,14 @@ def main():
         if json.loads(out)["fleet"] != "fleet\\xe9":
             problems.append(f"the fleet is shown as {json.loads(out)['fleet']!r}")
 
+        # A name outside Windows-1252 fails no fleet whose machines take it.
+        shutil.copytree(work / "fleet" / "plant-xp-15-001", work / "ru" / "fleet" / "ru-1251")
+        (work / "ru" / JOB.name).write_text(JOB.read_text().replace("Field Work", "Ночная смена"),
+                                            encoding="utf-8")
+        code, out, _ = run(args.program, work / "ru")
+        if code != 1 or "1 of 1 machine end in Success" not in out:
+            problems.append(f"a Cyrillic name on a Cyrillic fleet: exit code {code}")
+
         # --machine on the machine that crashes: told, in a child, and the
         # scratch folder goes.
         tmp = work / "tmp"
