@@ -139,7 +139,8 @@ MISUSES = [((JOB.name, "--bogus"), "--bogus: not an option"),
            ((JOB.name, "--machine", "m", "--html", "p.html"), "--html goes with"),
            ((JOB.name, "--shard", "1/2"), "--shard goes with --fleet"),
            (("--merge", "a.json", "--timeout", "5"), "go with --fleet"),
-           (("--merge",), "wants at least one RESULT.json"), (("--json",), "no job document")]
+           (("--merge",), "wants at least one RESULT.json"), (("--json",), "no job document"),
+           ((JOB.name, "--fleet", "a", "--fleet", "b"), "--fleet given twice")]
 
 
 def sample_fleet(work):

@@ -194,9 +194,12 @@ void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& docum
     // ended; the rehearsal itself (the copy, the reading of what changed)
     // is ended here only when it runs away too.
     if (done.killed) {
-      outcome =
-          NotRehearsed("time-out", "the rehearsal did not end within " +
-                                       std::to_string(2 * options.rehearsal.timeoutSeconds) + " s");
+      // The copy or the reading of what changed ran away: the machine's run
+      // did not end.
+      outcome = NotRehearsed("time-out", "the rehearsal did not end within " +
+                                             std::to_string(2 * options.rehearsal.timeoutSeconds) +
+                                             " s (twice --timeout)");
+      outcome.kind = OutcomeKind::Hung;
     } else if (WIFSIGNALED(status)) {
       outcome =
           NotRehearsed("crash", "the rehearsal died of signal " + std::to_string(WTERMSIG(status)) +

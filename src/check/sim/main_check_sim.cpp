@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "check/document_check.h"
@@ -153,8 +154,11 @@ int Fleet(const Report& report, const char* document, const char* fleet, bool js
   if (report.readable) {
     zrt::check::RehearseFleet(entries, fs::u8path(document), report.scriptId, options, summary);
   } else {
-    const auto unread = zrt::check::NotRehearsed("document", "the job document cannot be read");
-    for (std::size_t i = 0; i < entries.size(); ++i) summary.Add(i, unread);
+    auto unread = zrt::check::NotRehearsed("document", "the job document cannot be read");
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      unread.entry = entries[i].kind == zrt::check::FleetEntry::Kind::Folder ? "folder" : "file";
+      summary.Add(i, unread);
+    }
   }
   return Tell({&report, zrt::check::ShownName(fleet), &summary}, json, page.get(), html, utf8);
 }
@@ -277,7 +281,11 @@ int Run(int argc, char** argv) {
   CommandLine line;
   zrt::check::FleetOptions& options = line.options;
   options.rehearsal.postBoundMs = ZRT_POST_BOUND_MS;
+  std::set<std::string> given;  // an option given twice is no choice between them
   for (int i = 1; i < argc; ++i) {
+    if (TakesValue(argv[i]) && i + 1 < argc && !given.insert(argv[i]).second) {
+      return Misuse(argv[i] + std::string(" given twice"));
+    }
     if (std::strcmp(argv[i], "--json") == 0) {
       line.json = true;
     } else if (std::strcmp(argv[i], "--machine") == 0 && i + 1 < argc) {
