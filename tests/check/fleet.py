@@ -96,6 +96,8 @@ def fault_fleet(program, work, fleet):
     power = json.loads((fleet / "twice-0" / "power.json").read_text())
     power["schemes"][1]["index"] = power["schemes"][0]["index"]
     write_json(fleet / "twice-0" / "power.json", power)
+    shutil.copytree(machine, fleet / "jobs-file")  # where the job goes, a file
+    (fleet / "jobs-file" / "drive_c" / "Jobs").write_text("a file")
     shutil.copytree(machine, fleet / "lost-0")  # refused, and its fallback file may not be written
     write_json(next((fleet / "lost-0").rglob("zCourier.dll")), {"answers": [{"result": "0"}]})
     settings = json.loads((fleet / "lost-0" / "machine.json").read_text())
@@ -128,6 +130,7 @@ FAULTS = {
     "empty-2": ("not rehearsed", "damaged", "folder"),
     "twice-0": ("not rehearsed", "damaged", "folder"),
     "lost-0": ("no status", "no-status", "folder"),
+    "jobs-file": ("not rehearsed", "damaged", "folder"),
 }
 
 # Bad values: each is named, and nothing is rehearsed.
@@ -216,6 +219,9 @@ def main():
         got = {name: rows.get(name) for name in FAULTS}
         if got != FAULTS or code != 2:
             problems.append(f"fault fleet: {got}, exit code {code}")
+        said = {m["machine"]: m["message"] for m in json.loads(out)["machines"]}
+        if said["jobs-file"] != "drive_c/Jobs: Not a directory":
+            problems.append(f"jobs-file: {said['jobs-file']!r}")
         if any(m["delivery"] != "none" for m in json.loads(out)["machines"] if m["reason"] == "crash"):
             problems.append("a crash in the post is told as a status delivered")
         outcomes = json.loads(out)["outcomes"]

@@ -66,7 +66,8 @@ std::string Unplaced(std::string message, const fs::path& machine, const fs::pat
 // Why an entry cannot be rehearsed, as a reason word.
 std::string ReasonOf(const std::string& why) {
   if (why.rfind("a file, not a machine folder", 0) == 0) return "not-a-machine";
-  if (why.rfind("cannot be read", 0) == 0 || why.rfind("neither a file", 0) == 0) {
+  if (why.rfind("cannot be read", 0) == 0 || why.rfind("neither a file", 0) == 0 ||
+      why.find(": Permission denied") != std::string::npos) {
     return "unreadable";
   }
   return "damaged";

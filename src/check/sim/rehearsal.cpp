@@ -239,15 +239,11 @@ void TellDelivery(const std::vector<Json>& posts, bool filed, Rehearsal& rehears
   }
   rehearsal.delivery = filed ? check::Delivery::Filed : check::Delivery::None;
   const std::string last = posts.empty() ? "" : posts.back().value("outcome", "");
-  rehearsal.postTrouble = posts.empty()        ? "no post library"
-                          : last == "returned" ? "refused"
-                                               : last;
+  rehearsal.postTrouble = posts.empty() ? "no post library" : last == "returned" ? "refused" : last;
 }
 
-}  // namespace
-
-Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std::string& scriptId,
-                   const RehearsalOptions& options) {
+Rehearsal RehearseOnCopy(const fs::path& machine, const fs::path& document,
+                         const std::string& scriptId, const RehearsalOptions& options) {
   ScratchFolder scratch(options.scratchRoot);
   const fs::path copy = scratch.Path() / "machine";
   CopyMachine(MachineFolder(machine, scratch.Path()), copy);
@@ -318,6 +314,19 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
   }
   if (!rehearsal.outcome.empty()) TellDelivery(posts, filed, rehearsal);
   return rehearsal;
+}
+
+}  // namespace
+
+Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std::string& scriptId,
+                   const RehearsalOptions& options) {
+  try {
+    return RehearseOnCopy(machine, document, scriptId, options);
+  } catch (const fs::filesystem_error& e) {
+    // A file of the machine, or one its files lead to, cannot be used: told
+    // by its path, without the library's wording.
+    throw sim::MachineError(e.path1().string() + ": " + e.code().message());
+  }
 }
 
 }  // namespace zrt::check
