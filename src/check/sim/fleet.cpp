@@ -94,6 +94,8 @@ MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
                                                                : "none";
   const std::string filedWhy =
       rehearsal.delivery == Delivery::Filed ? PostTroubleText(rehearsal.postTrouble) : "";
+  const std::string filedNote =
+      filedWhy.empty() ? "" : " (status filed, not delivered: " + filedWhy + ")";
   std::string reason = rehearsal.delivery == Delivery::Filed ? rehearsal.postTrouble : "delivered";
   std::replace(reason.begin(), reason.end(), ' ', '-');
   std::string notStarted;
@@ -131,12 +133,12 @@ MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
     outcome.kind = OutcomeKind::NoPowercfg;
     outcome.reason = "powercfg-not-started";
     outcome.message = notStarted + "; the job ends in " +
-                      (rehearsal.outcome == "1" ? std::string("Success") : "Fail: " + desc);
+                      (rehearsal.outcome == "1" ? std::string("Success") : "Fail: " + desc) +
+                      filedNote;
   } else if (rehearsal.outcome == "0") {
     outcome.kind = OutcomeKind::Fail;
     outcome.reason = "fail";
-    outcome.message =
-        desc + (filedWhy.empty() ? "" : " (status filed, not delivered: " + filedWhy + ")");
+    outcome.message = desc + filedNote;
   } else {
     outcome.kind = filedWhy.empty() ? OutcomeKind::Success : OutcomeKind::Filed;
     outcome.reason = reason;
