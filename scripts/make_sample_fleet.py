@@ -74,14 +74,24 @@ def make_machine(folder, plan):
         (folder / name).write_text(text, encoding="utf-8")
 
 
+def positive(text):
+    if not text.isdigit() or int(text) < 1:
+        raise argparse.ArgumentTypeError(f"{text}: wants a whole number from 1")
+    return int(text)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("out", type=pathlib.Path)
-    parser.add_argument("--count", type=int, help="machines in all (default: one of each)")
+    parser.add_argument("--count", type=positive, help="machines in all (default: one of each)")
     args = parser.parse_args()
 
     plans = list(json.loads(DESCRIPTION.read_text(encoding="utf-8"))["machines"].items())
     count = args.count or len(plans)
+    if args.out.is_symlink() or (args.out.exists() and not args.out.is_dir()):
+        print(f"make_sample_fleet.py: {args.out} is no folder: name an empty or new folder",
+              file=sys.stderr)
+        return 2
     if args.out.exists() and any(args.out.iterdir()) and not (args.out / MARK).exists():
         print(f"make_sample_fleet.py: {args.out} holds files this script did not make: "
               "name an empty or new folder", file=sys.stderr)

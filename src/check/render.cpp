@@ -46,7 +46,7 @@ class Text {
 };
 
 void RehearsalText(const Rehearsal& r, Text& text) {
-  text.Line("", "Rehearsal on a copy of the machine " + r.machine + " (left untouched)");
+  text.Line("", "Rehearsal on a copy of the machine ", r.machine + " (left untouched)");
   text.Line("  ", "job argument: " + r.argument);
   if (!r.ended.empty()) text.Line("  ", "the program " + r.ended);
   text.Line("  ", "activity log:");
@@ -154,7 +154,7 @@ class JsonWriter {
   std::string Rehearsal(const check::Rehearsal& r) {
     const std::string in = "    ";
     const auto text = [this](const std::string& line) { return Text(line); };
-    return "{\n" + in + "\"machine\": " + Text(r.machine) + ",\n" + in +
+    return "{\n" + in + "\"machine\": " + Json(r.machine) + ",\n" + in +
            "\"argument\": " + Text(r.argument) + ",\n" + in + "\"log\": " + List(r.log, text, in) +
            ",\n" + in + "\"status\": " + List(r.status, text, in) + ",\n" + in + "\"commands\": " +
            List(

@@ -60,13 +60,13 @@ struct RunCommand {
 
 // How the status document left the machine.
 enum class Delivery {
-  None,       // no status was reported
+  None,       // no status was reported, or it was neither delivered nor filed
   Delivered,  // the post library took it
   Filed,      // written as a fallback file on the machine: not delivered
 };
 
 struct Rehearsal {
-  std::string machine;              // the machine folder as given
+  std::string machine;              // the machine folder as given, shown in UTF-8
   std::string argument;             // the job argument the program was started with
   std::vector<std::string> log;     // the activity log's new lines
   std::vector<std::string> status;  // the status documents posted or written
@@ -80,8 +80,8 @@ struct Rehearsal {
   // signal 11 (Segmentation fault)", "did not end within 60 s").
   std::string ended;
   Delivery delivery = Delivery::None;
-  // What the post library did with the last post, when the status was filed:
-  // "refused", "raised", "hung" or "no post library".
+  // What the post library did with the last post, when the status was not
+  // delivered: "refused", "raised", "hung", "crashed" or "no post library".
   std::string postTrouble;
   std::string windows;                    // "5.1.2600"
   std::vector<std::string> capabilities;  // "batteries", "lid", ...

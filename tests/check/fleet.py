@@ -96,6 +96,13 @@ def fault_fleet(program, work, fleet):
     power = json.loads((fleet / "twice-0" / "power.json").read_text())
     power["schemes"][1]["index"] = power["schemes"][0]["index"]
     write_json(fleet / "twice-0" / "power.json", power)
+    shutil.copytree(machine, fleet / "jobs-file")  # where the job goes, a file
+    (fleet / "jobs-file" / "drive_c" / "Jobs").write_text("a file")
+    shutil.copytree(machine, fleet / "lost-0")  # refused, and its fallback file may not be written
+    write_json(next((fleet / "lost-0").rglob("zCourier.dll")), {"answers": [{"result": "0"}]})
+    settings = json.loads((fleet / "lost-0" / "machine.json").read_text())
+    write_json(fleet / "lost-0" / "machine.json", {**settings, "write_denied": [
+        "C:\\Documents and Settings\\All Users\\Application Data\\Merqel\\QTVPostLogs"]})
     processes = fleet / "acct-xp-02-001" / "processes.json"  # a control in its log
     processes.write_text(processes.read_text().replace('"jsmith"', '"j\\u001bsmith"', 1))
     (fleet / "laptop.capture").write_text("not a folder")
@@ -122,6 +129,8 @@ FAULTS = {
     "empty-1": ("not rehearsed", "damaged", "folder"),
     "empty-2": ("not rehearsed", "damaged", "folder"),
     "twice-0": ("not rehearsed", "damaged", "folder"),
+    "lost-0": ("no status", "no-status", "folder"),
+    "jobs-file": ("not rehearsed", "damaged", "folder"),
 }
 
 # Bad values: each is named, and nothing is rehearsed.
@@ -133,7 +142,8 @@ MISUSES = [((JOB.name, "--bogus"), "--bogus: not an option"),
            ((JOB.name, "--machine", "m", "--html", "p.html"), "--html goes with"),
            ((JOB.name, "--shard", "1/2"), "--shard goes with --fleet"),
            (("--merge", "a.json", "--timeout", "5"), "go with --fleet"),
-           (("--merge",), "wants at least one RESULT.json"), (("--json",), "no job document")]
+           (("--merge",), "wants at least one RESULT.json"), (("--json",), "no job document"),
+           ((JOB.name, "--fleet", "a", "--fleet", "b"), "--fleet given twice")]
 
 
 def sample_fleet(work):
@@ -209,6 +219,9 @@ def main():
         got = {name: rows.get(name) for name in FAULTS}
         if got != FAULTS or code != 2:
             problems.append(f"fault fleet: {got}, exit code {code}")
+        said = {m["machine"]: m["message"] for m in json.loads(out)["machines"]}
+        if said["jobs-file"] != "drive_c/Jobs: Not a directory":
+            problems.append(f"jobs-file: {said['jobs-file']!r}")
         if any(m["delivery"] != "none" for m in json.loads(out)["machines"] if m["reason"] == "crash"):
             problems.append("a crash in the post is told as a status delivered")
         outcomes = json.loads(out)["outcomes"]
@@ -243,6 +256,14 @@ def main():
         if json.loads(out)["fleet"] != "fleet\\xe9":
             problems.append(f"the fleet is shown as {json.loads(out)['fleet']!r}")
 
+        # A name outside Windows-1252 fails no fleet whose machines take it.
+        shutil.copytree(work / "fleet" / "plant-xp-15-001", work / "ru" / "fleet" / "ru-1251")
+        (work / "ru" / JOB.name).write_text(JOB.read_text().replace("Field Work", "Ночная смена"),
+                                            encoding="utf-8")
+        code, out, _ = run(args.program, work / "ru")
+        if code != 1 or "1 of 1 machine end in Success" not in out:
+            problems.append(f"a Cyrillic name on a Cyrillic fleet: exit code {code}")
+
         # --machine on the machine that crashes: told, in a child, and the
         # scratch folder goes.
         tmp = work / "tmp"
@@ -267,6 +288,17 @@ def main():
         if code != -signal.SIGTERM or left:
             problems.append(f"a stopped fleet: exit code {code}, left {left}")
 
+        # --machine tells what the fleet files apart from Success, at its level.
+        for entry, said, wanted in (("lost-0", "error: the status is lost", 2),
+                                    ("acct-xp-02-001", "warning: the status is filed", 1),
+                                    ("kiosk-xp-12-001", "error: Powercfg.exe did not start", 2)):
+            code, out, _ = run(args.program, work, fleet=("--machine", f"fleet/{entry}"))
+            if code != wanted or said not in out:
+                problems.append(f"--machine fleet/{entry}: exit code {code}, not {said!r}")
+        out = run(args.program, work, fleet=("--machine", "fleet/caf\udce9-01"))[1]
+        if "machine fleet/caf\\xe9-01 (left untouched)" not in out:
+            problems.append("--machine shows a name that is no UTF-8 in another code page")
+
         for entry in ("pipe", "laptop.capture", "empty-1", "missing"):  # named, as in a fleet
             code, out, err = run(args.program, work, fleet=("--machine", f"fleet/{entry}"))
             if code != 2 or not err.startswith(f"zrt-check: fleet/{entry}"):
@@ -287,6 +319,16 @@ def main():
         code, _, _ = run(args.program, work, "--html", "fleet.html", fleet=("--fleet", "missing"))
         if code != 2 or (work / "fleet.html").read_bytes() != kept:
             problems.append(f"a failed run left another page (exit code {code})")
+
+        # A host that lets it down is told, not taken for a result.
+        with open("/dev/full", "wb") as full:
+            for said, env, out in (("no temporary folder", {"TMPDIR": str(work / "none")}, None),
+                                   ("cannot write the output: No space", {}, full)):
+                done = subprocess.run([args.program, JOB.name, "--fleet", "fleet", "--json"],
+                                      cwd=work, env={**os.environ, **env}, stdout=out,
+                                      stderr=subprocess.PIPE)
+                if done.returncode != 2 or said not in done.stderr.decode():
+                    problems.append(f"{said}: exit code {done.returncode}, said {done.stderr!r}")
 
         # No machine at all is no good news.
         for entry in (work / "fleet").iterdir():

@@ -67,11 +67,18 @@ std::string Trimmed(std::string text) {
   return text;
 }
 
-const char* kFiledWhy[][2] = {
+const char* kPostTroubles[][2] = {
     {"refused", "the post library refused the status"},
     {"raised", "the post library raised an exception"},
     {"hung", "the post library did not return within the program's bound"},
     {"no post library", "there is no post library"}};
+
+std::string PostTroubleText(const std::string& trouble) {
+  for (const auto& [code, why] : kPostTroubles) {
+    if (trouble == code) return why;
+  }
+  return trouble;
+}
 
 MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
   const sim::AnsiCodePage ansi(rehearsal.codePage);
@@ -85,10 +92,10 @@ MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
   outcome.delivery = rehearsal.delivery == Delivery::Delivered ? "delivered"
                      : rehearsal.delivery == Delivery::Filed   ? "filed"
                                                                : "none";
-  std::string filedWhy;
-  for (const auto& [code, why] : kFiledWhy) {
-    if (rehearsal.postTrouble == code) filedWhy = why;
-  }
+  const std::string filedWhy =
+      rehearsal.delivery == Delivery::Filed ? PostTroubleText(rehearsal.postTrouble) : "";
+  const std::string filedNote =
+      filedWhy.empty() ? "" : " (status filed, not delivered: " + filedWhy + ")";
   std::string reason = rehearsal.delivery == Delivery::Filed ? rehearsal.postTrouble : "delivered";
   std::replace(reason.begin(), reason.end(), ' ', '-');
   std::string notStarted;
@@ -117,16 +124,21 @@ MachineOutcome OutcomeOf(const Rehearsal& rehearsal) {
       outcome.message = "the log ends with: " + utf8(fields);
       break;
     }
+  } else if (rehearsal.delivery == Delivery::None) {
+    outcome.kind = OutcomeKind::NoStatus;
+    outcome.reason = "no-status";
+    outcome.message = "the status was lost: " + PostTroubleText(rehearsal.postTrouble) +
+                      ", and the fallback file could not be written";
   } else if (!notStarted.empty()) {
     outcome.kind = OutcomeKind::NoPowercfg;
     outcome.reason = "powercfg-not-started";
     outcome.message = notStarted + "; the job ends in " +
-                      (rehearsal.outcome == "1" ? std::string("Success") : "Fail: " + desc);
+                      (rehearsal.outcome == "1" ? std::string("Success") : "Fail: " + desc) +
+                      filedNote;
   } else if (rehearsal.outcome == "0") {
     outcome.kind = OutcomeKind::Fail;
-    outcome.reason = reason;
-    outcome.message =
-        desc + (filedWhy.empty() ? "" : " (status filed, not delivered: " + filedWhy + ")");
+    outcome.reason = "fail";
+    outcome.message = desc + filedNote;
   } else {
     outcome.kind = filedWhy.empty() ? OutcomeKind::Success : OutcomeKind::Filed;
     outcome.reason = reason;
@@ -284,55 +296,13 @@ int FleetReport::ExitCode() const {
   // A fleet without machines shows nothing: a folder named wrongly, most
   // likely, and not a job that works everywhere.
   if (summary->Names().empty()) return 2;
-  if (summary->Count(OutcomeKind::Success) != summary->Names().size()) return 2;
-  return check->ExitCode();
-}
-
-std::string ShownName(const std::string& bytes) {
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    const std::size_t length = c < 0x80         ? 1
-                               : (c >> 5) == 6  ? 2
-                               : (c >> 4) == 14 ? 3
-                               : (c >> 3) == 30 ? 4
-                                                : 0;
-    bool whole = length != 0 && i + length <= bytes.size() && !(length == 2 && c < 0xC2);
-    for (std::size_t k = 1; whole && k < length; ++k) {
-      whole = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
-    }
-    if (whole && c >= 0x20 && c != 0x7F && c != '\\') {
-      out.append(bytes, i, length);
-      i += length;
-    } else {
-      static const char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-      ++i;
-    }
-  }
-  return out;
-}
-
-std::string RawName(std::string_view shown) {
-  const auto hex = [](char c) {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-  };
-  std::string bytes;
-  for (std::size_t i = 0; i < shown.size(); ++i) {
-    if (shown.compare(i, 2, "\\x") == 0 && i + 3 < shown.size() && hex(shown[i + 2]) >= 0 &&
-        hex(shown[i + 3]) >= 0) {
-      const int byte = hex(shown[i + 2]) * 16 + hex(shown[i + 3]);
-      if (byte >= 0x80 || byte < 0x20 || byte == 0x7F || byte == '\\') {  // what ShownName escapes
-        bytes.push_back(static_cast<char>(byte));
-        i += 3;
-        continue;
-      }
-    }
-    bytes.push_back(shown[i]);
-  }
-  return bytes;
+  // A status only filed is a warning; any other outcome than Success fails.
+  const std::size_t filed = summary->Count(OutcomeKind::Filed);
+  if (summary->Count(OutcomeKind::Success) + filed != summary->Names().size()) return 2;
+  // The machines' own rehearsals tell whether the job fails on them: the
+  // document's errors, checked as on a Windows-1252 machine (a name outside
+  // that code page may be inside theirs), only warn here.
+  return std::max(std::min(check->ExitCode(), 1), filed != 0 ? 1 : 0);
 }
 
 }  // namespace zrt::check

@@ -16,6 +16,7 @@
 #include "check/render.h"
 #include "check/report.h"
 #include "check/sim/fleet_shard.h"
+#include "check/sim/shown_name.h"
 #include "platform/sim/sim_json_file.h"
 
 namespace zrt::check {
@@ -78,6 +79,8 @@ struct MachineOutcome {
   std::vector<std::string> status;  // the status documents
 };
 
+// What the post library did with the status ("refused", ...), told.
+std::string PostTroubleText(const std::string& trouble);
 // The outcome of a rehearsal as a fleet groups it (Rehearsal texts are ANSI).
 MachineOutcome OutcomeOf(const Rehearsal& rehearsal);
 
@@ -182,12 +185,5 @@ void WriteFleetHtml(const FleetReport& report, const ToUtf8& utf8, const FleetOu
 void WriteFleetHtmlHead(const FleetReport& report, const ToUtf8& utf8, const FleetOutput& out);
 std::string MachineRowHtml(const FleetSummary::Machine& machine, std::size_t index);
 std::string FleetHtmlEnd();
-
-// A name as it can be shown in UTF-8: bytes that are no UTF-8, and the
-// backslash itself, as \xNN, so two names never read the same.
-std::string ShownName(const std::string& bytes);
-// The bytes a shown name stands for: each \xNN that ShownName writes read
-// back as its byte, so shown names sort as the names themselves.
-std::string RawName(std::string_view shown);
 
 }  // namespace zrt::check

@@ -66,7 +66,8 @@ std::string Unplaced(std::string message, const fs::path& machine, const fs::pat
 // Why an entry cannot be rehearsed, as a reason word.
 std::string ReasonOf(const std::string& why) {
   if (why.rfind("a file, not a machine folder", 0) == 0) return "not-a-machine";
-  if (why.rfind("cannot be read", 0) == 0 || why.rfind("neither a file", 0) == 0) {
+  if (why.rfind("cannot be read", 0) == 0 || why.rfind("neither a file", 0) == 0 ||
+      why.find(": Permission denied") != std::string::npos) {
     return "unreadable";
   }
   return "damaged";
@@ -78,8 +79,7 @@ MachineOutcome RehearseEntry(const FleetEntry& entry, const fs::path& document,
   try {
     outcome = OutcomeOf(Rehearse(entry.path, document, scriptId, options));
   } catch (const std::exception& e) {
-    const std::string why =
-        Unplaced(sim::Windows1252().ToUtf8(e.what()), entry.path, options.scratchRoot);
+    const std::string why = MachineProblem(e.what(), entry.path, options.scratchRoot);
     outcome = NotRehearsed(ReasonOf(why), why);
   }
   outcome.entry = entry.kind == FleetEntry::Kind::Folder                                ? "folder"
@@ -168,11 +168,16 @@ class RunningRehearsals : public std::map<pid_t, Running> {
 
 }  // namespace
 
+std::string MachineProblem(const std::string& what, const fs::path& machine,
+                           const fs::path& scratch) {
+  return ShownText(Unplaced(what, machine, scratch));
+}
+
 void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& document,
                    const std::string& scriptId, const FleetOptions& options,
                    FleetSummary& summary) {
   const unsigned jobs = options.jobs != 0 ? options.jobs : 2 * Processors();
-  ScratchFolder scratch;
+  ScratchFolder scratch(options.rehearsal.scratchRoot);
   const auto resultFile = [&scratch](std::size_t index) {
     return scratch.Path() / (std::to_string(index) + ".json");
   };
@@ -190,9 +195,12 @@ void RehearseFleet(const std::vector<FleetEntry>& entries, const fs::path& docum
     // ended; the rehearsal itself (the copy, the reading of what changed)
     // is ended here only when it runs away too.
     if (done.killed) {
-      outcome =
-          NotRehearsed("time-out", "the rehearsal did not end within " +
-                                       std::to_string(2 * options.rehearsal.timeoutSeconds) + " s");
+      // The copy or the reading of what changed ran away: the machine's run
+      // did not end.
+      outcome = NotRehearsed("time-out", "the rehearsal did not end within " +
+                                             std::to_string(2 * options.rehearsal.timeoutSeconds) +
+                                             " s (twice --timeout)");
+      outcome.kind = OutcomeKind::Hung;
     } else if (WIFSIGNALED(status)) {
       outcome =
           NotRehearsed("crash", "the rehearsal died of signal " + std::to_string(WTERMSIG(status)) +

@@ -25,6 +25,12 @@ struct FleetOptions {
   RehearsalOptions rehearsal;
 };
 
+// A machine's problem (host bytes) in UTF-8, without the folders it was
+// found in (its copy's, the machine folder's), so machines with the same
+// problem share one group.
+std::string MachineProblem(const std::string& what, const std::filesystem::path& machine,
+                           const std::filesystem::path& scratch);
+
 // Rehearses the job document `document` with the script id `scriptId`
 // (ANSI) on every entry, and gathers the outcomes into `summary` (whose
 // machines are the entries, in the same order).

@@ -29,7 +29,7 @@ void CatchInterruptions() {
   action.sa_handler = Note;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no restart: a wait ends, and the caller looks
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(signal, &action, nullptr);
 }
 
 int CaughtSignal() { return caught; }

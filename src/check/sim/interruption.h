@@ -1,4 +1,4 @@
-// Ctrl-C, a hang-up or a request to terminate, caught so that zrt-check ends
+// Ctrl-C, a hang-up, a request to terminate or a reader gone, caught so that zrt-check ends
 // through its destructors (its scratch folders, an unfinished page) and then
 // as the signal asks.
 #pragma once
@@ -11,7 +11,7 @@ struct Interrupted {
   int signal;
 };
 
-// Catches SIGINT, SIGTERM and SIGHUP from here on; a wait they break ends
+// Catches SIGINT, SIGTERM, SIGHUP and SIGPIPE (a reader gone) from here on; a wait they break ends
 // early, so a caller looks again.
 void CatchInterruptions();
 // The signal that came, or 0.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "check/document_check.h"
@@ -47,11 +48,25 @@ int Usage() {
   return 2;
 }
 
+// The host's temporary folder ($TMPDIR, else /tmp), where every scratch
+// folder is made.
+fs::path TemporaryFolder() {
+  std::error_code error;
+  fs::path folder = fs::temp_directory_path(error);
+  if (error) {
+    const char* tmpdir = std::getenv("TMPDIR");
+    throw zrt::sim::MachineError(
+        "no temporary folder" + (tmpdir != nullptr ? " (TMPDIR " + std::string(tmpdir) + ")" : "") +
+        ": " + error.message());
+  }
+  return folder;
+}
+
 // Reads the document through a throwaway machine whose drive C: is the
 // document's folder, in the ANSI code page `ansi`; nothing is written there.
 Report Check(const fs::path& document, const std::string& shown,
              const zrt::sim::AnsiCodePage& ansi) {
-  zrt::check::ScratchFolder scratch;
+  zrt::check::ScratchFolder scratch(TemporaryFolder());
   const fs::path folder = fs::absolute(document).parent_path();
   zrt::sim::Json machine = {{"current_directory", "C:\\"},
                             {"folders", zrt::sim::Json::array()},
@@ -79,14 +94,25 @@ std::optional<unsigned> Number(const char* text, unsigned long least, unsigned l
   return static_cast<unsigned>(n);
 }
 
+// Writes to the standard output; output that cannot be written (a full
+// disk) fails the run, and a reader gone ends it as its signal asks.
+bool outputFailed = false;  // and told
+
+void Print(const std::string& text) {
+  zrt::check::ThrowIfInterrupted();
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+    const int error = errno;
+    zrt::check::ThrowIfInterrupted();
+    outputFailed = true;
+    throw zrt::sim::MachineError(std::string("cannot write the output: ") + std::strerror(error));
+  }
+}
+
 // Prints the fleet's summary (or JSON) and writes its page, when one is
 // asked for, each piece as it is made.
 int Tell(const zrt::check::FleetReport& report, bool json, zrt::check::PageFile* page,
          const char* html, const zrt::check::ToUtf8& utf8) {
-  const auto print = [](const std::string& text) {
-    zrt::check::ThrowIfInterrupted();
-    std::fwrite(text.data(), 1, text.size(), stdout);
-  };
+  const auto print = [](const std::string& text) { Print(text); };
   if (json) {
     zrt::check::WriteFleetJson(report, utf8, print);
   } else {
@@ -123,13 +149,16 @@ int Fleet(const Report& report, const char* document, const char* fleet, bool js
       fs::u8path(fleet), [&shard](const std::string& name) { return InShard(name, shard); });
   std::vector<std::string> names;
   for (const auto& entry : entries) names.push_back(entry.name);
-  const zrt::check::ScratchFolder rows;
+  const zrt::check::ScratchFolder rows(options.rehearsal.scratchRoot);
   zrt::check::FleetSummary summary(names, rows.Path());
   if (report.readable) {
     zrt::check::RehearseFleet(entries, fs::u8path(document), report.scriptId, options, summary);
   } else {
-    const auto unread = zrt::check::NotRehearsed("document", "the job document cannot be read");
-    for (std::size_t i = 0; i < entries.size(); ++i) summary.Add(i, unread);
+    auto unread = zrt::check::NotRehearsed("document", "the job document cannot be read");
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      unread.entry = entries[i].kind == zrt::check::FleetEntry::Kind::Folder ? "folder" : "file";
+      summary.Add(i, unread);
+    }
   }
   return Tell({&report, zrt::check::ShownName(fleet), &summary}, json, page.get(), html, utf8);
 }
@@ -137,7 +166,7 @@ int Fleet(const Report& report, const char* document, const char* fleet, bool js
 // Merges the JSON results of a fleet's parts and tells them as one.
 int Merge(const std::vector<fs::path>& results, bool json, const char* html) {
   auto page = OpenPage(html);
-  const zrt::check::ScratchFolder rows;
+  const zrt::check::ScratchFolder rows(TemporaryFolder());
   const zrt::check::MergedFleet merged = zrt::check::MergeFleetResults(results, rows.Path());
   const auto same = [](std::string_view utf8) { return std::string(utf8); };  // already UTF-8
   return Tell({&merged.check, merged.fleet, merged.summary.get()}, json, page.get(), html, same);
@@ -158,9 +187,41 @@ zrt::check::Rehearsal RehearseMachine(const char* machine, const char* document,
   try {
     return zrt::check::Rehearse(fs::u8path(machine), fs::u8path(document), scriptId, options);
   } catch (const zrt::sim::MachineError& e) {
-    const std::string why = e.what();
-    if (why.rfind(machine, 0) == 0) throw;
-    throw zrt::sim::MachineError(machine + (": " + why));
+    const std::string why =
+        zrt::check::MachineProblem(e.what(), fs::u8path(machine), options.scratchRoot);
+    throw zrt::sim::MachineError(zrt::check::ShownText(machine) + ": " + why);
+  }
+}
+
+// What an administrator must know of a rehearsal's outcome, as findings:
+// what a fleet files under any outcome but Success fails, a status only
+// filed warns.
+void TellRehearsal(const zrt::check::Rehearsal& r, std::vector<zrt::check::Finding>& findings) {
+  const auto tell = [&findings](Severity severity, std::string what) {
+    findings.push_back({severity, "rehearsal", std::move(what)});
+  };
+  if (!r.ended.empty()) {
+    return tell(Severity::Error,
+                "the program " + r.ended + " on this machine: changes may be made, no status");
+  }
+  if (r.outcome.empty()) {
+    return tell(Severity::Error,
+                "the job ends before its steps on this machine: no status is reported");
+  }
+  const std::string trouble = zrt::check::PostTroubleText(r.postTrouble);
+  if (r.delivery == zrt::check::Delivery::None) {
+    tell(Severity::Error, "the status is lost on this machine: " + trouble +
+                              ", and the fallback file could not be written");
+  } else if (r.delivery == zrt::check::Delivery::Filed) {
+    tell(Severity::Warning, "the status is filed on this machine, not delivered: " + trouble);
+  }
+  if (r.outcome == "0") {
+    tell(Severity::Error, "the job fails on this machine: its status document says Fail");
+  }
+  for (const zrt::check::RunCommand& command : r.commands) {
+    if (command.trouble.rfind("did not start", 0) == 0) {
+      tell(Severity::Error, "Powercfg.exe " + command.trouble + ": " + command.line);
+    }
   }
 }
 
@@ -216,13 +277,15 @@ std::optional<std::string> Conflict(const CommandLine& line) {
   return std::nullopt;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   CommandLine line;
   zrt::check::FleetOptions& options = line.options;
   options.rehearsal.postBoundMs = ZRT_POST_BOUND_MS;
+  std::set<std::string> given;  // an option given twice is no choice between them
   for (int i = 1; i < argc; ++i) {
+    if (TakesValue(argv[i]) && i + 1 < argc && !given.insert(argv[i]).second) {
+      return Misuse(argv[i] + std::string(" given twice"));
+    }
     if (std::strcmp(argv[i], "--json") == 0) {
       line.json = true;
     } else if (std::strcmp(argv[i], "--machine") == 0 && i + 1 < argc) {
@@ -278,6 +341,7 @@ int main(int argc, char** argv) {
   try {
     // A job checked for one machine is read in that machine's code page; a
     // fleet's machines each rehearse it in their own.
+    options.rehearsal.scratchRoot = TemporaryFolder();
     const zrt::sim::AnsiCodePage ansi = line.machine != nullptr
                                             ? zrt::sim::MachineCodePage(fs::u8path(line.machine))
                                             : zrt::sim::Windows1252();
@@ -288,22 +352,12 @@ int main(int argc, char** argv) {
     if (line.machine != nullptr && report.readable) {
       report.rehearsal =
           RehearseMachine(line.machine, line.document, report.scriptId, options.rehearsal);
-      if (!report.rehearsal->ended.empty()) {
-        report.findings.push_back({Severity::Error, "rehearsal",
-                                   "the program " + report.rehearsal->ended +
-                                       " on this machine: changes may be made, no status"});
-      } else if (report.rehearsal->outcome != "1") {
-        report.findings.push_back(
-            {Severity::Error, "rehearsal",
-             report.rehearsal->outcome == "0"
-                 ? "the job fails on this machine: its status document says Fail"
-                 : "the job ends before its steps on this machine: no status is reported"});
-      }
+      TellRehearsal(*report.rehearsal, report.findings);
     }
     const auto utf8 = [&](std::string_view text) { return ansi.ToUtf8(text); };
     const std::string out =
         line.json ? zrt::check::RenderJson(report, utf8) : zrt::check::RenderText(report, utf8);
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    Print(out);
     return report.ExitCode();
   } catch (const zrt::check::Interrupted& stop) {
     zrt::check::EndBy(stop.signal);  // everything made for the run is gone by now
@@ -311,4 +365,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zrt-check: %s\n", e.what());
     return 2;
   }
+}
+
+}  // namespace
+
+// Output that cannot be written (a full disk, a closed pipe) fails the run:
+// a shard's result cut short must not pass for a whole one.
+int main(int argc, char** argv) {
+  const int code = Run(argc, argv);
+  const bool flushed = std::fflush(stdout) == 0;
+  const int error = errno;
+  if (flushed && !std::ferror(stdout)) return code;
+  if (zrt::check::CaughtSignal() != 0) zrt::check::EndBy(zrt::check::CaughtSignal());
+  if (outputFailed) return 2;
+  std::fprintf(stderr, "zrt-check: cannot write the output%s%s\n", flushed ? "" : ": ",
+               flushed ? "" : std::strerror(error));
+  return 2;
 }

@@ -10,6 +10,7 @@
 #include "check/sim/child_run.h"
 #include "check/sim/machine_copy.h"
 #include "check/sim/scratch_folder.h"
+#include "check/sim/shown_name.h"
 #include "platform/sim/sim_code_page.h"
 #include "platform/sim/sim_json_file.h"
 #include "platform/sim/sim_machine.h"
@@ -226,24 +227,23 @@ void Describe(const sim::SimMachine& machine, const Json& power, Rehearsal& rehe
 }
 
 // How the status left the machine: filed when a fallback file was written,
-// delivered when a post returned and took it (a post that crashed the
-// program delivered nothing); and what the post library did then.
+// delivered when the program's log says a post took it; else it was lost.
+// And what the post library did when it was not delivered.
 void TellDelivery(const std::vector<Json>& posts, bool filed, Rehearsal& rehearsal) {
-  if (filed) {
-    rehearsal.delivery = check::Delivery::Filed;
-    const std::string last = posts.empty() ? "" : posts.back().value("outcome", "");
-    rehearsal.postTrouble = posts.empty()        ? "no post library"
-                            : last == "returned" ? "refused"
-                                                 : last;
-  } else if (!posts.empty() && posts.back().value("outcome", "") == "returned") {
+  const bool taken = std::any_of(rehearsal.log.begin(), rehearsal.log.end(), [](const auto& line) {
+    return line.find("\tSuccess Webpost Return Status\t") != std::string::npos;
+  });
+  if (taken && !filed) {
     rehearsal.delivery = check::Delivery::Delivered;
+    return;
   }
+  rehearsal.delivery = filed ? check::Delivery::Filed : check::Delivery::None;
+  const std::string last = posts.empty() ? "" : posts.back().value("outcome", "");
+  rehearsal.postTrouble = posts.empty() ? "no post library" : last == "returned" ? "refused" : last;
 }
 
-}  // namespace
-
-Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std::string& scriptId,
-                   const RehearsalOptions& options) {
+Rehearsal RehearseOnCopy(const fs::path& machine, const fs::path& document,
+                         const std::string& scriptId, const RehearsalOptions& options) {
   ScratchFolder scratch(options.scratchRoot);
   const fs::path copy = scratch.Path() / "machine";
   CopyMachine(MachineFolder(machine, scratch.Path()), copy);
@@ -251,7 +251,7 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
   Rehearsal rehearsal;
   const sim::AnsiCodePage ansi = sim::MachineCodePage(copy);
   rehearsal.codePage = ansi.Number();
-  rehearsal.machine = ansi.FromUtf8(machine.string());
+  rehearsal.machine = ShownName(machine.string());
   const std::string name = ansi.FromUtf8(document.filename().string());
   const std::string jobPath = "C:\\Jobs\\" + name;
   rehearsal.argument = "OD@#@" + (scriptId.empty() ? std::string("-") : scriptId) + "@#@" +
@@ -314,6 +314,19 @@ Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std:
   }
   if (!rehearsal.outcome.empty()) TellDelivery(posts, filed, rehearsal);
   return rehearsal;
+}
+
+}  // namespace
+
+Rehearsal Rehearse(const fs::path& machine, const fs::path& document, const std::string& scriptId,
+                   const RehearsalOptions& options) {
+  try {
+    return RehearseOnCopy(machine, document, scriptId, options);
+  } catch (const fs::filesystem_error& e) {
+    // A file of the machine, or one its files lead to, cannot be used: told
+    // by its path, without the library's wording.
+    throw sim::MachineError(e.path1().string() + ": " + e.code().message());
+  }
 }
 
 }  // namespace zrt::check

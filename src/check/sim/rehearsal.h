@@ -17,7 +17,8 @@ struct RehearsalOptions {
   // since every wait of the program passes on the machine's simulated clock.
   unsigned timeoutSeconds = 60;
   std::uint32_t postBoundMs = 300000;  // the program's bound on each post
-  std::filesystem::path scratchRoot = std::filesystem::temp_directory_path();
+  // Where the copies are made: zrt-check gives the host's temporary folder.
+  std::filesystem::path scratchRoot;
 };
 
 // Runs the job document `document` (a host file) with the script id
