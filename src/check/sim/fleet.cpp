@@ -294,8 +294,9 @@ std::vector<std::size_t> FleetSummary::Members(const Group& group) const {
 
 int FleetReport::ExitCode() const {
   // A fleet without machines shows nothing: a folder named wrongly, most
-  // likely, and not a job that works everywhere.
-  if (summary->Names().empty()) return 2;
+  // likely, and not a job that works everywhere. A part of a fleet may hold
+  // none of its machines.
+  if (summary->Names().empty() && part.shard.parts == 1) return 2;
   // A status only filed is a warning; any other outcome than Success fails.
   const std::size_t filed = summary->Count(OutcomeKind::Filed);
   if (summary->Count(OutcomeKind::Success) + filed != summary->Names().size()) return 2;

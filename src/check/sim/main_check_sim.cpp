@@ -160,7 +160,9 @@ int Fleet(const Report& report, const char* document, const char* fleet, bool js
       summary.Add(i, unread);
     }
   }
-  return Tell({&report, zrt::check::ShownName(fleet), &summary}, json, page.get(), html, utf8);
+  return Tell({&report, zrt::check::ShownName(fleet), &summary,
+               zrt::check::PartOf(shard, fs::u8path(document))},
+              json, page.get(), html, utf8);
 }
 
 // Merges the JSON results of a fleet's parts and tells them as one.
