@@ -261,7 +261,7 @@ def main():
         (work / "ru" / JOB.name).write_text(JOB.read_text().replace("Field Work", "Ночная смена"),
                                             encoding="utf-8")
         code, out, _ = run(args.program, work / "ru")
-        if code != 1 or "1 of 1 machine end in Success" not in out:
+        if code != 1 or "1 of 1 machine ends in Success" not in out:
             problems.append(f"a Cyrillic name on a Cyrillic fleet: exit code {code}")
 
         # --machine on the machine that crashes: told, in a child, and the

@@ -79,7 +79,8 @@ std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8) {
   std::string out = "Job document " + utf8(report.check->document) + ": " +
                     Counted(report.check->Count(Severity::Error), "error") + ", " +
                     Counted(report.check->Count(Severity::Warning), "warning") +
-                    " (zrt-check without --fleet tells them step by step)\n";
+                    " (checked as on a Windows-1252 machine; each machine's rehearsal tells its "
+                    "own; zrt-check without --fleet tells them step by step)\n";
   for (const Noted& n : Notable(*report.check)) {
     out += std::string("  ") + (n.step == 0 ? "" : "step " + std::to_string(n.step) + ": ") +
            SeverityWord(n.finding->severity) + ": " + utf8(n.finding->subject) + ": " +
@@ -115,12 +116,15 @@ std::string RenderFleetText(const FleetReport& report, const ToUtf8& utf8) {
            Named(summary, summary.Members(g)) + "\n";
   }
   const std::size_t success = summary.Count(OutcomeKind::Success);
+  const std::size_t filed = summary.Count(OutcomeKind::Filed);
   out += "\n" + std::to_string(success) + " of " + Counted(total, "machine") +
-         " end in Success with the status delivered" +
+         (success == 1 ? " ends" : " end") + " in Success with the status delivered" +
          (total == 0 && !part.empty() ? ": " + part + " holds none of the fleet's machines"
           : total == 0                ? ": the fleet folder holds no machine"
           : success == total          ? ""
-                             : ": the job would fail or cannot be rehearsed on the others") +
+          : success + filed == total
+              ? ": the others end in Success with the status only filed on the machine"
+              : ": the job would fail or cannot be rehearsed on the others") +
          "\n";
   return out;
 }
