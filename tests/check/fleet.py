@@ -96,6 +96,15 @@ def fault_fleet(program, work, fleet):
     power = json.loads((fleet / "twice-0" / "power.json").read_text())
     power["schemes"][1]["index"] = power["schemes"][0]["index"]
     write_json(fleet / "twice-0" / "power.json", power)
+    # drives outside the machine folder: up, absolute, through a link
+    for name, drive in (("out-up", "../../escaped"), ("out-abs", str(work)), ("out-link", "c")):
+        shutil.copytree(machine, fleet / name)
+        settings = json.loads((fleet / name / "machine.json").read_text())
+        write_json(fleet / name / "machine.json", {**settings, "drives": {"C": drive}})
+    (fleet / "out-link" / "c").symlink_to(work)
+    shutil.copytree(machine, fleet / "pipe-json")
+    (fleet / "pipe-json" / "machine.json").unlink()
+    os.mkfifo(fleet / "pipe-json" / "machine.json")
     processes = fleet / "acct-xp-02-001" / "processes.json"  # a control in its log
     processes.write_text(processes.read_text().replace('"jsmith"', '"j\\u001bsmith"', 1))
     (fleet / "laptop.capture").write_text("not a folder")
@@ -122,6 +131,8 @@ FAULTS = {
     "empty-1": ("not rehearsed", "damaged", "folder"),
     "empty-2": ("not rehearsed", "damaged", "folder"),
     "twice-0": ("not rehearsed", "damaged", "folder"),
+    **{name: ("not rehearsed", "damaged", "folder") for name in ("out-up", "out-abs", "out-link")},
+    "pipe-json": ("not rehearsed", "damaged", "folder"),
 }
 
 # Bad values: each is named, and nothing is rehearsed.
