@@ -103,6 +103,15 @@ def fault_fleet(program, work, fleet):
     settings = json.loads((fleet / "lost-0" / "machine.json").read_text())
     write_json(fleet / "lost-0" / "machine.json", {**settings, "write_denied": [
         "C:\\Documents and Settings\\All Users\\Application Data\\Merqel\\QTVPostLogs"]})
+    # drives outside the machine folder: up, absolute, through a link
+    for name, drive in (("out-up", "../../escaped"), ("out-abs", str(work)), ("out-link", "c")):
+        shutil.copytree(machine, fleet / name)
+        settings = json.loads((fleet / name / "machine.json").read_text())
+        write_json(fleet / name / "machine.json", {**settings, "drives": {"C": drive}})
+    (fleet / "out-link" / "c").symlink_to(work)
+    shutil.copytree(machine, fleet / "pipe-json")
+    (fleet / "pipe-json" / "machine.json").unlink()
+    os.mkfifo(fleet / "pipe-json" / "machine.json")
     processes = fleet / "acct-xp-02-001" / "processes.json"  # a control in its log
     processes.write_text(processes.read_text().replace('"jsmith"', '"j\\u001bsmith"', 1))
     (fleet / "laptop.capture").write_text("not a folder")
@@ -131,6 +140,8 @@ FAULTS = {
     "twice-0": ("not rehearsed", "damaged", "folder"),
     "lost-0": ("no status", "no-status", "folder"),
     "jobs-file": ("not rehearsed", "damaged", "folder"),
+    **{name: ("not rehearsed", "damaged", "folder") for name in ("out-up", "out-abs", "out-link")},
+    "pipe-json": ("not rehearsed", "damaged", "folder"),
 }
 
 # Bad values: each is named, and nothing is rehearsed.

@@ -1,5 +1,7 @@
 // Opening a simulated machine: what makes a folder unusable, what opening
 // prepares, and the facts of the bundled example machines.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,6 +39,46 @@ TEST_F(SimMachineTest, OpeningCreatesDrivesAndListedFolders) {
   EXPECT_TRUE(HostExists("drive_c/Program Files (x86)"));
   EXPECT_TRUE(HostExists("second/WINNT"));
   EXPECT_TRUE(platform.files.FindFirstFileA("d:\\winnt"));
+  EXPECT_TRUE(platform.files.FindFirstFileA("D:\\..\\..\\..\\WINNT")) << "above the root";
+}
+
+// A damaged file is refused when the machine opens, naming the file: not
+// read without end, past the stack, nor told later as a failing call.
+TEST_F(SimMachineTest, DamagedFilesAreRefusedWhenTheMachineOpens) {
+  const std::string settings = Read("machine.json");
+  const struct {
+    const char* file;
+    std::string text;  // "fifo" and "folder" make one of these
+    const char* told;
+  } kCases[] = {
+      {"machine.json", R"({"drives": {"C": "drive_c/../../elsewhere"}})",
+       "drive C: drive_c/../../elsewhere lies outside the machine folder"},
+      {"power.json", "[" + std::string(300000, '[') + std::string(300000, ']') + "]",
+       "power.json nests lists or objects deeper than 512 levels"},
+      {"power.json", R"({"active_scheme": "one"})", "\"active_scheme\": expected a 32-bit number"},
+      {"power.json", R"({"capabilities": "yes"})", "power.json: capabilities must be an object"},
+      {"power.json", R"({"schemes": [{"index": 0, "policy": [1]}]})",
+       "scheme 1 of the list: policy must be an object"},
+      {"registry.json", "fifo", "registry.json is neither a file nor a folder"},
+      {"processes.json", "folder", "processes.json is a folder, not a file"},
+  };
+  for (const auto& c : kCases) {
+    if (c.text == "fifo") {
+      ASSERT_EQ(::mkfifo((root_ / c.file).c_str(), 0600), 0);
+    } else if (c.text == "folder") {
+      fs::create_directory(root_ / c.file);
+    } else {
+      Write(c.file, c.text);
+    }
+    try {
+      Open();
+      ADD_FAILURE() << c.file << " accepted, not: " << c.told;
+    } catch (const sim::MachineError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.told), std::string::npos) << e.what();
+    }
+    fs::remove_all(root_ / c.file);
+    Write("machine.json", settings);
+  }
 }
 
 // The simulated Powercfg.exe writes its alarms and flags in its own form,

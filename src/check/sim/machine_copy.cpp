@@ -1,5 +1,6 @@
 #include "check/sim/machine_copy.h"
 
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -50,6 +51,29 @@ void Copy(const fs::path& from, const fs::path& to, const fs::path& shown) {
   }
 }
 
+// Refuses a drive whose folder lies outside the machine folder, absolute or
+// reached through "..", or a link: the copy would not hold it, and the
+// rehearsal would write into the host's own files.
+void RefuseDrivesOutside(const fs::path& machine, const Json& settings) {
+  const Json* drives = sim::Member(settings, "drives");
+  if (drives == nullptr || !drives->is_object()) return;  // refused when the machine opens
+  std::error_code error;
+  const fs::path root = fs::canonical(machine, error);
+  for (const auto& [letter, folder] : drives->items()) {
+    if (letter.empty() || !folder.is_string()) continue;  // refused when the machine opens
+    const fs::path path = fs::u8path(folder.get<std::string>());
+    const fs::path inside =
+        path.is_absolute() ? fs::path() : fs::weakly_canonical(machine / path, error);
+    const fs::path below = inside.lexically_relative(root);
+    if (error || below.empty() || *below.begin() == "..") {
+      throw sim::MachineError(
+          std::string(sim::machine_file::kMachine) + ": drive " +
+          static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0]))) + ": " +
+          folder.get<std::string>() + " lies outside the machine folder");
+    }
+  }
+}
+
 }  // namespace
 
 fs::path MachineFolder(const fs::path& entry, const fs::path& scratch) {
@@ -70,24 +94,13 @@ fs::path MachineFolder(const fs::path& entry, const fs::path& scratch) {
 }
 
 void CopyMachine(const fs::path& machine, const fs::path& copy) {
-  if (!fs::is_regular_file(machine / sim::machine_file::kMachine)) {
+  const fs::path settings = machine / sim::machine_file::kMachine;
+  std::error_code error;
+  if (fs::status(settings, error).type() == fs::file_type::not_found) {
     throw sim::MachineError(machine.string() + " has no machine.json");
   }
+  RefuseDrivesOutside(machine, sim::ReadJsonFile(settings, Json::object()));
   Copy(machine, copy, machine);
-  Json settings = sim::ReadJsonFile(copy / sim::machine_file::kMachine, Json::object());
-  Json* drives =
-      settings.is_object() && settings.contains("drives") ? &settings["drives"] : nullptr;
-  if (drives == nullptr || !drives->is_object()) return;
-  bool moved = false;
-  for (auto& [letter, folder] : drives->items()) {
-    if (!folder.is_string() || !fs::u8path(folder.get<std::string>()).is_absolute()) continue;
-    const std::string inside = "drive_" + letter + "_copied";
-    Copy(fs::u8path(folder.get<std::string>()), copy / inside,
-         fs::u8path(folder.get<std::string>()));
-    folder = inside;
-    moved = true;
-  }
-  if (moved) sim::WriteJsonFile(copy / sim::machine_file::kMachine, settings);
 }
 
 }  // namespace zrt::check

@@ -1,10 +1,5 @@
 #include "platform/sim/sim_cached_json_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "platform/sim/sim_unique_fd.h"
 
 namespace zrt::sim {
@@ -48,22 +43,6 @@ const void* Storage(const Json& value) {
   return nullptr;
 }
 
-// The whole file, read into `buffer` (kept from read to read); `size` is
-// what the host said it holds.
-std::string_view ReadAll(int fd, off_t size, const std::filesystem::path& file,
-                         std::string& buffer) {
-  if (buffer.size() <= static_cast<std::size_t>(size)) buffer.resize(size + 1);
-  std::size_t length = 0;
-  for (;;) {
-    if (length == buffer.size()) buffer.resize(2 * buffer.size());
-    const ssize_t count = ::read(fd, &buffer[length], buffer.size() - length);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) throw MachineError("cannot read " + file.string());
-    if (count == 0) return std::string_view(buffer).substr(0, length);
-    length += static_cast<std::size_t>(count);
-  }
-}
-
 }  // namespace
 
 bool CachedJsonFile::Stamp::operator==(const Stamp& other) const {
@@ -89,18 +68,16 @@ const Json& CachedJsonFile::Read() {
 
 void CachedJsonFile::Load() {
   const timespec lookedAt = FileClock();
-  UniqueFd in(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat status = {};
+  const UniqueFd in = OpenMachineFile(file_, status);
   if (!in) {
-    if (errno != ENOENT) throw MachineError("cannot read " + file_.string());
     content_ = fallback_;
     ++version_;
     bytes_.clear();
     Keep(Stamp{}, true);  // a file made at the path changes the stamp
     return;
   }
-  struct stat status = {};
-  if (::fstat(in.get(), &status) != 0) throw MachineError("cannot read " + file_.string());
-  const std::string_view text = ReadAll(in.get(), status.st_size, file_, buffer_);
+  const std::string_view text = ReadOpenFile(in, status, file_, buffer_);
   if (!kept_ || text != bytes_) {
     kept_ = false;
     bytes_ = text;

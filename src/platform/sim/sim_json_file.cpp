@@ -5,8 +5,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "platform/sim/sim_crash_point.h"
@@ -14,17 +14,76 @@
 
 namespace zrt::sim {
 
-Json ReadJsonFile(const std::filesystem::path& file, const Json& fallback) {
-  std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) return fallback;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw MachineError("cannot read " + file.string());
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ParseJsonText(text.str(), file);
+UniqueFd OpenMachineFile(const std::filesystem::path& file, struct stat& status) {
+  UniqueFd in(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!in) {
+    if (errno == ENOENT || errno == ENOTDIR) return in;
+    throw MachineError("cannot read " + file.string() + ": " + std::strerror(errno));
+  }
+  if (::fstat(in.get(), &status) != 0) throw MachineError("cannot read " + file.string());
+  if (S_ISDIR(status.st_mode)) throw MachineError(file.string() + " is a folder, not a file");
+  if (!S_ISREG(status.st_mode)) {
+    throw MachineError(file.string() + " is neither a file nor a folder");
+  }
+  return in;
 }
 
-Json ParseJsonText(const std::string& text, const std::filesystem::path& file) {
+std::string_view ReadOpenFile(const UniqueFd& in, const struct stat& status,
+                              const std::filesystem::path& file, std::string& buffer) {
+  const auto size = static_cast<std::size_t>(status.st_size);
+  if (buffer.size() <= size) buffer.resize(size + 1);
+  std::size_t length = 0;
+  for (;;) {
+    if (length == buffer.size()) buffer.resize(2 * buffer.size());
+    const ssize_t count = ::read(in.get(), &buffer[length], buffer.size() - length);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) throw MachineError("cannot read " + file.string());
+    if (count == 0) return std::string_view(buffer).substr(0, length);
+    length += static_cast<std::size_t>(count);
+  }
+}
+
+Json ReadJsonFile(const std::filesystem::path& file, const Json& fallback) {
+  struct stat status = {};
+  const UniqueFd in = OpenMachineFile(file, status);
+  if (!in) return fallback;
+  std::string buffer;
+  return ParseJsonText(ReadOpenFile(in, status, file, buffer), file);
+}
+
+namespace {
+
+// Whether lists and objects nest deeper than kDeepestNesting: the parser
+// and the values it makes recurse once a level, and would run out of stack.
+bool NestedTooDeep(std::string_view text) {
+  int depth = 0;
+  bool inText = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inText) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inText = false;
+      }
+    } else if (c == '"') {
+      inText = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kDeepestNesting) return true;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+Json ParseJsonText(std::string_view text, const std::filesystem::path& file) {
+  if (NestedTooDeep(text)) {
+    throw MachineError(file.string() + " nests lists or objects deeper than " +
+                       std::to_string(kDeepestNesting) + " levels");
+  }
   try {
     return Json::parse(text);
   } catch (const Json::parse_error& e) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/sim/sim_unique_fd.h"
+
 namespace zrt::sim {
 
 // Objects keep the order of their members, so files written back read like
@@ -21,11 +23,23 @@ class MachineError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Opens a file of the machine to read it, and tells its host status; an
+// empty handle when there is no such file. Throws MachineError naming the
+// file when it cannot be opened or is no plain file: a FIFO would block its
+// reader and a device never end.
+UniqueFd OpenMachineFile(const std::filesystem::path& file, struct stat& status);
+// What the open file holds, read into `buffer` (kept from read to read by a
+// caller that reads often); `status` is what OpenMachineFile told.
+std::string_view ReadOpenFile(const UniqueFd& in, const struct stat& status,
+                              const std::filesystem::path& file, std::string& buffer);
+
 // Reads a JSON file. A missing file gives `fallback`; a file that cannot be
 // read or parsed throws MachineError naming the file.
 Json ReadJsonFile(const std::filesystem::path& file, const Json& fallback);
-// The JSON in the text of `file`; throws MachineError naming the file.
-Json ParseJsonText(const std::string& text, const std::filesystem::path& file);
+// The JSON in the text of `file`; throws MachineError naming the file, also
+// for a text nested deeper than any machine's file is (kDeepestNesting).
+Json ParseJsonText(std::string_view text, const std::filesystem::path& file);
+constexpr int kDeepestNesting = 512;
 
 // Replaces a JSON file in one step (written beside it, then renamed), so a
 // reader never sees half a file. Throws MachineError on failure.

@@ -61,8 +61,16 @@ void ParseDrives(const Json& machine, MachineSettings& settings) {
     if (!oneLetter || !std::isalpha(static_cast<unsigned char>(letter[0])) || !folder.is_string()) {
       throw MachineError(kWhere + ": drives must map a letter such as \"C\" to a folder name");
     }
-    settings.drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])))] =
-        folder.get<std::string>();
+    const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(letter[0])));
+    const std::filesystem::path path = std::filesystem::u8path(folder.get<std::string>());
+    // An absolute folder is the owner's choice; a relative one stays inside
+    // the machine folder, so that a copy of the folder holds the drive.
+    const std::filesystem::path normal = path.lexically_normal();
+    if (path.is_relative() && !normal.empty() && *normal.begin() == "..") {
+      throw MachineError(kWhere + ": drive " + drive + ": " + folder.get<std::string>() +
+                         " lies outside the machine folder");
+    }
+    settings.drives[drive] = folder.get<std::string>();
   }
 }
 
@@ -157,7 +165,7 @@ MachineSettings LoadSettings(const std::filesystem::path& folder) {
     throw MachineError("the machine folder " + folder.string() + " does not exist");
   }
   const std::filesystem::path file = folder / machine_file::kMachine;
-  if (!std::filesystem::is_regular_file(file, ec)) {
+  if (std::filesystem::status(file, ec).type() == std::filesystem::file_type::not_found) {
     throw MachineError(folder.string() + " is not a simulated machine: it has no " +
                        machine_file::kMachine);
   }

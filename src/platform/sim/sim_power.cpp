@@ -16,7 +16,20 @@ namespace {
 
 const std::string kWhere = machine_file::kPower;
 
+// Reads what the calls read besides the schemes, so that a damaged value is
+// refused when the file is read, not told as a failing call.
+void CheckMembers(const Json& power) {
+  Uint32Member(power, "active_scheme", 0, kWhere);
+  BoolMember(power, "user_may_write", true, kWhere);
+  for (const char* truth : {"hibernation_allowed", "standby_allowed"}) {
+    TruthMember(power, truth, kWhere);
+  }
+  ReadGlobalPolicy(Member(power, "global_policy"), kWhere + ": global_policy");
+  ReadCapabilities(Member(power, "capabilities"), kWhere + ": capabilities");
+}
+
 std::vector<StoredScheme> ReadSchemes(const Json& power) {
+  CheckMembers(power);
   std::vector<StoredScheme> schemes;
   const Json* list = Member(power, "schemes");
   if (list == nullptr) return schemes;
@@ -35,6 +48,7 @@ std::vector<StoredScheme> ReadSchemes(const Json& power) {
       if (!seen.insert(scheme.index).second) throw MachineError(": index used twice");
       scheme.name = Utf8ToUtf16(StringMember(entry, "name", "", ""));
       scheme.description = Utf8ToUtf16(StringMember(entry, "description", "", ""));
+      ReadPowerPolicy(Member(entry, "policy"), ": policy");
       schemes.push_back(std::move(scheme));
     } catch (const MachineError& e) {
       // The scheme told by its place and name, not by its whole text.
