@@ -15,16 +15,15 @@ namespace {
 // (C0 but tab and line ends, DEL, C1), which no page may hold, as \xNN the
 // way names show them (C1 as \u00NN: their \xNN would read as a byte).
 std::string Escaped(std::string_view text) {
-  static const char kHex[] = "0123456789abcdef";
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
     if (c == 0xC2 && next >= 0x80 && next < 0xA0) {
-      out += std::string("\\u00") + kHex[next >> 4] + kHex[next & 15];
+      out += "\\u00" + HexByte(next);
       ++i;
     } else if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) {
-      out += std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+      out += "\\x" + HexByte(c);
     } else if (c == '&') {
       out += "&amp;";
     } else if (c == '<') {

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "check/sim/shown_name.h"
+
 namespace zrt::check {
 namespace {
 
@@ -55,10 +57,7 @@ FleetPart PartOf(const Shard& shard, const std::filesystem::path& document) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1) return part;
-  constexpr char kHex[] = "0123456789abcdef";
-  for (unsigned int i = 0; i < size; ++i) {
-    part.documentSha256 += {kHex[digest[i] >> 4], kHex[digest[i] & 15]};
-  }
+  for (unsigned int i = 0; i < size; ++i) part.documentSha256 += HexByte(digest[i]);
   return part;
 }
 

@@ -64,9 +64,9 @@ fs::path TemporaryFolder() {
 
 // Reads the document through a throwaway machine whose drive C: is the
 // document's folder, in the ANSI code page `ansi`; nothing is written there.
-Report Check(const fs::path& document, const std::string& shown,
-             const zrt::sim::AnsiCodePage& ansi) {
-  zrt::check::ScratchFolder scratch(TemporaryFolder());
+Report Check(const fs::path& document, const std::string& shown, const zrt::sim::AnsiCodePage& ansi,
+             const fs::path& scratchRoot) {
+  zrt::check::ScratchFolder scratch(scratchRoot);
   const fs::path folder = fs::absolute(document).parent_path();
   zrt::sim::Json machine = {{"current_directory", "C:\\"},
                             {"folders", zrt::sim::Json::array()},
@@ -347,7 +347,8 @@ int Run(int argc, char** argv) {
     const zrt::sim::AnsiCodePage ansi = line.machine != nullptr
                                             ? zrt::sim::MachineCodePage(fs::u8path(line.machine))
                                             : zrt::sim::Windows1252();
-    Report report = Check(fs::u8path(line.document), line.document, ansi);
+    Report report =
+        Check(fs::u8path(line.document), line.document, ansi, options.rehearsal.scratchRoot);
     if (line.fleet != nullptr)
       return Fleet(report, line.document, line.fleet, line.json, line.html, options,
                    line.shard.value_or(zrt::check::Shard{}));

@@ -23,10 +23,7 @@ std::string Escaped(std::string_view bytes, bool backslash) {
       out.append(bytes, i, length);
       i += length;
     } else {
-      static const char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
+      out += "\\x" + HexByte(c);
       ++i;
     }
   }
@@ -34,6 +31,11 @@ std::string Escaped(std::string_view bytes, bool backslash) {
 }
 
 }  // namespace
+
+std::string HexByte(unsigned char byte) {
+  static const char kHex[] = "0123456789abcdef";
+  return {kHex[byte >> 4], kHex[byte & 15]};
+}
 
 std::string ShownName(std::string_view bytes) { return Escaped(bytes, true); }
 
